@@ -76,7 +76,7 @@ public:
     int32_t audio_rate = 48000;
     int32_t channels = 2;
     int32_t samples_per_frame = 1600;
-    int32_t thread_count = 1;  // what run_on_worker_threads reports
+    int32_t thread_count = 2;  // what run_on_worker_threads reports (read at init)
 
     // The project's frames before filtering: pixel (x, y) of frame f. Default:
     // Y = f * 16 + x, Cb = y - 8, Cr = x - y.
