@@ -25,7 +25,9 @@ bool EnsureBlock(void** block, size_t* capacity, size_t bytes) {
     return true;
 }
 
-bool IsValidIndex(int32_t index) { return static_cast<uint32_t>(index) < kBufferCount; }
+bool IsValidIndex(int32_t index) {
+    return static_cast<uint32_t>(index) < kBufferCount;
+}
 
 }  // namespace
 

@@ -13,7 +13,7 @@ constexpr int32_t kBufferCount = 10;
 // current video call; 2..9 are allocated zero-filled on first use and kept.
 struct ImageBufferSet {
     PixelYC* entry[kBufferCount];
-    size_t size_bytes;                 // max_w * max_h * 6 of the current call
+    size_t size_bytes;                    // max_w * max_h * 6 of the current call
     size_t capacity_bytes[kBufferCount];  // allocation size of entries 2..9
 };
 

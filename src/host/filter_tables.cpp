@@ -9,14 +9,30 @@ constexpr int32_t kFilterCount = 2;
 
 // Slider names in Shift-JIS: "表示Buf" and "変数a" .. "変数z".
 const char* const kTrackNames[KINETRA_TRACK_COUNT] = {
-    "\x95\x5C\x8E\xA6" "Buf",
-    "\x95\xCF\x90\x94" "a", "\x95\xCF\x90\x94" "b", "\x95\xCF\x90\x94" "c",
-    "\x95\xCF\x90\x94" "d", "\x95\xCF\x90\x94" "u", "\x95\xCF\x90\x94" "v",
-    "\x95\xCF\x90\x94" "x", "\x95\xCF\x90\x94" "y", "\x95\xCF\x90\x94" "z",
+    "\x95\x5C\x8E\xA6"
+    "Buf",
+    "\x95\xCF\x90\x94"
+    "a",
+    "\x95\xCF\x90\x94"
+    "b",
+    "\x95\xCF\x90\x94"
+    "c",
+    "\x95\xCF\x90\x94"
+    "d",
+    "\x95\xCF\x90\x94"
+    "u",
+    "\x95\xCF\x90\x94"
+    "v",
+    "\x95\xCF\x90\x94"
+    "x",
+    "\x95\xCF\x90\x94"
+    "y",
+    "\x95\xCF\x90\x94"
+    "z",
 };
 const int32_t kTrackDefaults[KINETRA_TRACK_COUNT] = {0, 0, 0, 0, 0, 0, 0, 2048, 2048, 2048};
 const int32_t kTrackMinimums[KINETRA_TRACK_COUNT] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-const int32_t kTrackMaximums[KINETRA_TRACK_COUNT] = {9, 4096, 4096, 4096, 4096,
+const int32_t kTrackMaximums[KINETRA_TRACK_COUNT] = {9,    4096, 4096, 4096, 4096,
                                                      4096, 4096, 4096, 4096, 4096};
 
 FilterTable g_video_filter;

@@ -25,7 +25,8 @@ int32_t OpenOrFindVideoFile(const FilterTable* filter, const char* name) {
     if (length == 0 || length >= static_cast<size_t>(kFileNameCapacity)) return -1;
 
     for (int32_t s = 0; s < kVideoFileSlots; ++s) {
-        if (g_video_files.slot[s].handle != nullptr && std::strcmp(g_video_files.slot[s].name, name) == 0) {
+        if (g_video_files.slot[s].handle != nullptr &&
+            std::strcmp(g_video_files.slot[s].name, name) == 0) {
             return s;
         }
     }

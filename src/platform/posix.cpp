@@ -41,7 +41,9 @@ bool FileLastWriteTime(const char* path, int64_t* time) {
     return true;
 }
 
-int64_t ClockSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t ClockSeconds() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
 
 // UTF-8 file names: no byte of a multi-byte character equals '/', so the last
 // '/' is the separator.

@@ -16,10 +16,22 @@ inline int32_t ToInt32(double value) {
 }
 
 // Rounded down, then converted as above (frame numbers).
-inline int32_t FloorToInt32(double value) { return ToInt32(std::floor(value)); }
+inline int32_t FloorToInt32(double value) {
+    return ToInt32(std::floor(value));
+}
 
-inline const ScriptLine& Line(int32_t line) { return g_script.lines[line]; }
-inline double ArgValue(int32_t line, int k) { return g_script.lines[line].values[k]; }
-inline int32_t ArgInt(int32_t line, int k) { return ToInt32(ArgValue(line, k)); }
-inline int32_t ArgFrame(int32_t line, int k) { return FloorToInt32(ArgValue(line, k)); }
-inline const char* ArgText(int32_t line, int k) { return g_script.lines[line].args[k]; }
+inline const ScriptLine& Line(int32_t line) {
+    return g_script.lines[line];
+}
+inline double ArgValue(int32_t line, int k) {
+    return g_script.lines[line].values[k];
+}
+inline int32_t ArgInt(int32_t line, int k) {
+    return ToInt32(ArgValue(line, k));
+}
+inline int32_t ArgFrame(int32_t line, int k) {
+    return FloorToInt32(ArgValue(line, k));
+}
+inline const char* ArgText(int32_t line, int k) {
+    return g_script.lines[line].args[k];
+}

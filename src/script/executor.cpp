@@ -20,11 +20,15 @@ constexpr double kScriptPi = 3.14159265358979;
 // not hang the host.
 constexpr int64_t kMaxLinesPerRun = 1000000;
 
-double& SystemVariable(char letter) { return g_system_variables[letter - 'a']; }
+double& SystemVariable(char letter) {
+    return g_system_variables[letter - 'a'];
+}
 
 void SetSystemVariables(const ScriptLine& line, const FilterTable* filter, const FrameInfo* frame) {
     const int32_t* sliders = filter->track_values;
-    auto slider = [sliders](int index) { return sliders != nullptr ? double(sliders[index]) : 0.0; };
+    auto slider = [sliders](int index) {
+        return sliders != nullptr ? double(sliders[index]) : 0.0;
+    };
     SystemVariable('a') = slider(1);
     SystemVariable('b') = slider(2);
     SystemVariable('c') = slider(3);

@@ -13,13 +13,13 @@ constexpr int32_t kVariableLetters = 26;
 
 // One stored line of the script. Every record starts all zero.
 struct ScriptLine {
-    int32_t start;                        // first frame of the line's section
-    int32_t end;                          // last frame (inclusive)
-    char condition[kScriptTextSize];      // section condition; empty: none
-    char command[kScriptTextSize];        // command name, "if", "goto", "X=" or ":label"
+    int32_t start;                                // first frame of the line's section
+    int32_t end;                                  // last frame (inclusive)
+    char condition[kScriptTextSize];              // section condition; empty: none
+    char command[kScriptTextSize];                // command name, "if", "goto", "X=" or ":label"
     char args[kScriptArgCount][kScriptTextSize];  // argument texts
-    double values[kScriptArgCount];       // evaluated arguments, set before dispatch
-    int32_t jump;                         // jump target, or a command's running counter
+    double values[kScriptArgCount];               // evaluated arguments, set before dispatch
+    int32_t jump;                                 // jump target, or a command's running counter
     void* reserved;
 };
 

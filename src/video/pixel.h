@@ -6,13 +6,19 @@
 #include "kinetra/plugin_abi.h"
 
 // 0 below 0, max above max, else v.
-inline int32_t ClampIndex(int32_t v, int32_t max) { return v < 0 ? 0 : (v > max ? max : v); }
+inline int32_t ClampIndex(int32_t v, int32_t max) {
+    return v < 0 ? 0 : (v > max ? max : v);
+}
 
 // 1 below 1, max above max, else v.
-inline int32_t ClampCount(int32_t v, int32_t max) { return v < 1 ? 1 : (v > max ? max : v); }
+inline int32_t ClampCount(int32_t v, int32_t max) {
+    return v < 1 ? 1 : (v > max ? max : v);
+}
 
 // The low 16 bits of an integer, as a channel value (wraps, never clamps).
-inline int16_t Low16(int64_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v & 0xFFFF)); }
+inline int16_t Low16(int64_t v) {
+    return static_cast<int16_t>(static_cast<uint16_t>(v & 0xFFFF));
+}
 
 struct ColorRGB {
     int32_t r, g, b;

@@ -42,8 +42,12 @@ TEST(Registration, SlidersAreSharedShiftJisNamesWithTheirRanges) {
     TestHost host;
     const FilterTable* v = host.video();
     EXPECT_EQ(v->track_names, host.audio()->track_names);
-    EXPECT_STREQ(v->track_names[0], "\x95\x5C\x8E\xA6" "Buf");  // 表示Buf
-    EXPECT_STREQ(v->track_names[9], "\x95\xCF\x90\x94" "z");    // 変数z
+    EXPECT_STREQ(v->track_names[0],
+                 "\x95\x5C\x8E\xA6"
+                 "Buf");  // 表示Buf
+    EXPECT_STREQ(v->track_names[9],
+                 "\x95\xCF\x90\x94"
+                 "z");  // 変数z
     const int32_t defaults[10] = {0, 0, 0, 0, 0, 0, 0, 2048, 2048, 2048};
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(v->track_defaults[i], defaults[i]) << i;
@@ -80,7 +84,8 @@ TEST(DisplayCopy, UnusedBufferShowsBlackAndSilence) {
         ASSERT_EQ(p.cr, 0);
     }
     ASSERT_EQ(host.RunAudio(1), 1);
-    for (int16_t s : host.audio_output()) ASSERT_EQ(s, 0);
+    for (int16_t s : host.audio_output())
+        ASSERT_EQ(s, 0);
 }
 
 TEST(DisplayCopy, BufferOneShowsTheHostsSecondImage) {
@@ -103,7 +108,7 @@ TEST(Callbacks, ExitTwiceIsHarmless) {
 
 // The cache's rules, driven directly with the test host's services.
 class VideoFileCacheTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         CloseVideoFiles(host.video());
         std::memset(&g_video_files, 0, sizeof g_video_files);
@@ -114,7 +119,8 @@ protected:
         clip.width = 4;
         clip.height = 4;
         clip.pixel = [](int32_t f, int32_t, int32_t) { return PixelYC{int16_t(f), 0, 0}; };
-        for (int i = 0; i < 60; ++i) host.AddMediaFile("clip" + std::to_string(i) + ".avi", clip);
+        for (int i = 0; i < 60; ++i)
+            host.AddMediaFile("clip" + std::to_string(i) + ".avi", clip);
         host.AddMediaFile("Clip0.avi", clip);
     }
     void TearDown() override { CloseVideoFiles(host.video()); }
@@ -123,7 +129,8 @@ protected:
 
 TEST_F(VideoFileCacheTest, FiftyFirstFileClosesTheFirst) {
     for (int i = 0; i < 50; ++i) {
-        EXPECT_EQ(OpenOrFindVideoFile(host.video(), ("clip" + std::to_string(i) + ".avi").c_str()), i);
+        EXPECT_EQ(OpenOrFindVideoFile(host.video(), ("clip" + std::to_string(i) + ".avi").c_str()),
+                  i);
     }
     EXPECT_EQ(host.CountCalls("close_media_file"), 0);
     EXPECT_EQ(OpenOrFindVideoFile(host.video(), "clip50.avi"), 0);

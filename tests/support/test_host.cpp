@@ -50,7 +50,9 @@ std::string Resolve(const char* name) {
 
 }  // namespace
 
-TestHost* CurrentHost() { return g_current; }
+TestHost* CurrentHost() {
+    return g_current;
+}
 
 // The service functions: plain C entry points that serve the current host.
 struct Services {
@@ -92,7 +94,8 @@ struct Services {
     }
     static int32_t run_on_worker_threads(WorkerThreadFn fn, void* p1, void* p2) {
         TestHost* h = g_current;
-        for (int32_t i = 0; i < h->thread_count; ++i) fn(i, h->thread_count, p1, p2);
+        for (int32_t i = 0; i < h->thread_count; ++i)
+            fn(i, h->thread_count, p1, p2);
         return 1;
     }
     static int32_t load_image_file(PixelYC* buf, const char* file, int32_t* w, int32_t* hh,
@@ -153,7 +156,8 @@ struct Services {
         int32_t limit = 2 * h->info_.sample_count;  // the room the plug-in guarantees
         int32_t count = m.samples_per_frame < limit ? m.samples_per_frame : limit;
         int32_t c = it->second.channels;
-        for (int32_t s = 0; s < count * c; ++s) buf[s] = m.sample(frame, s);
+        for (int32_t s = 0; s < count * c; ++s)
+            buf[s] = m.sample(frame, s);
         return count;
     }
     static int32_t set_media_audio_format(void* handle, int32_t rate, int32_t channels) {
@@ -168,9 +172,9 @@ struct Services {
     }
 };
 
-TestHost::TestHost(int32_t w, int32_t h, int32_t frames)
-    : max_w(w), max_h(h), frame_count(frames) {
-    for (int32_t i = 0; i < KINETRA_TRACK_COUNT; ++i) tracks[i] = 0;
+TestHost::TestHost(int32_t w, int32_t h, int32_t frames) : max_w(w), max_h(h), frame_count(frames) {
+    for (int32_t i = 0; i < KINETRA_TRACK_COUNT; ++i)
+        tracks[i] = 0;
     tracks[7] = tracks[8] = tracks[9] = 2048;
     project_pixel = [](int32_t f, int32_t x, int32_t y) {
         return PixelYC{int16_t(f * 16 + x), int16_t(y - 8), int16_t(x - y)};
@@ -183,8 +187,7 @@ TestHost::TestHost(int32_t w, int32_t h, int32_t frames)
     CopyFile(KINETRA_PLUGIN_PATH, library_copy_);
     library_ = dlopen(library_copy_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
-    auto get_list =
-        reinterpret_cast<GetFilterTableListFn>(dlsym(library_, "GetFilterTableList"));
+    auto get_list = reinterpret_cast<GetFilterTableListFn>(dlsym(library_, "GetFilterTableList"));
     if (get_list == nullptr) throw std::runtime_error("GetFilterTableList not exported");
     list_ = get_list();
     video_ = list_[0];
@@ -239,7 +242,8 @@ void TestHost::WriteScript(const std::string& text) {
 
 void TestHost::WaitForNextSecond() {
     std::time_t now = std::time(nullptr);
-    while (std::time(nullptr) == now) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (std::time(nullptr) == now)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 void TestHost::AddMediaFile(const std::string& path, MediaFile file) {
@@ -256,14 +260,16 @@ Picture TestHost::ProjectFrame(int32_t f) const {
     p.height = max_h;
     p.pixels.resize(size_t(max_w) * max_h);
     for (int32_t y = 0; y < max_h; ++y) {
-        for (int32_t x = 0; x < max_w; ++x) p.at(x, y) = project_pixel(f, x, y);
+        for (int32_t x = 0; x < max_w; ++x)
+            p.at(x, y) = project_pixel(f, x, y);
     }
     return p;
 }
 
 std::vector<int16_t> TestHost::ProjectAudio(int32_t f) const {
     std::vector<int16_t> samples(size_t(samples_per_frame) * channels);
-    for (size_t s = 0; s < samples.size(); ++s) samples[s] = project_sample(f, int32_t(s));
+    for (size_t s = 0; s < samples.size(); ++s)
+        samples[s] = project_sample(f, int32_t(s));
     return samples;
 }
 
@@ -314,7 +320,8 @@ int32_t TestHost::RunAudio(int32_t f, int32_t sample_count) {
 
 int32_t TestHost::CountCalls(const std::string& service) const {
     int32_t n = 0;
-    for (const ServiceCall& c : calls) n += c.service == service;
+    for (const ServiceCall& c : calls)
+        n += c.service == service;
     return n;
 }
 

@@ -37,14 +37,14 @@ struct MediaFile {
 
 // One recorded service call.
 struct ServiceCall {
-    std::string service;  // slot name, e.g. "open_media_file"
-    std::string name;     // file name, where there is one
-    std::string cwd;      // current directory during the call
+    std::string service;          // slot name, e.g. "open_media_file"
+    std::string name;             // file name, where there is one
+    std::string cwd;              // current directory during the call
     int32_t a = 0, b = 0, c = 0;  // integer arguments in order
 };
 
 class TestHost {
-public:
+  public:
     // A project of frame_count frames of max_w x max_h pixels. The plug-in is
     // loaded from a private copy of kinetra.auf, so each host starts with the
     // plug-in's process-wide state fresh.
@@ -116,7 +116,7 @@ public:
     // The project audio of frame f as read_timeline_audio delivers it.
     std::vector<int16_t> ProjectAudio(int32_t f) const;
 
-private:
+  private:
     friend struct Services;
     void* library_ = nullptr;
     std::string library_copy_;
