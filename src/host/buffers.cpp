@@ -7,6 +7,7 @@ ImageBufferSet g_image_buffers;
 AudioBufferSet g_audio_buffers;
 int16_t* g_audio_work;
 size_t g_audio_work_bytes;
+uint32_t g_audio_work_generation;
 
 namespace {
 
@@ -67,6 +68,7 @@ bool SetUpAudioBuffers(const FrameInfo* frame) {
     g_audio_buffers.size_bytes = block_bytes * 2;
     void* work = g_audio_work;
     if (!EnsureBlock(&work, &g_audio_work_bytes, block_bytes * 4)) return false;
+    if (work != g_audio_work) ++g_audio_work_generation;
     g_audio_work = static_cast<int16_t*>(work);
     return true;
 }
@@ -108,5 +110,6 @@ void ReleaseBuffers() {
     }
     std::free(g_audio_work);
     g_audio_work = nullptr;
+    ++g_audio_work_generation;
     g_audio_work_bytes = 0;
 }

@@ -33,6 +33,9 @@ extern AudioBufferSet g_audio_buffers;
 // four blocks' samples (channel_count * sample_count * 8 bytes).
 extern int16_t* g_audio_work;
 extern size_t g_audio_work_bytes;
+// Bumped whenever the work buffer is (re)allocated or freed, which loses its
+// contents; whoever remembers what it holds compares this number.
+extern uint32_t g_audio_work_generation;
 
 // The buffer with that index, allocating a missing (or too small) entry
 // zero-filled; null for an index outside 0..9 or a failed allocation.
