@@ -1,0 +1,61 @@
+# Kinetra: the two commands of the README, wrapped around CMake.
+#   make demo   install what is missing, build, render the built-in demo
+#   make test   install what is missing, build, run every test (plain and sanitized builds)
+#   make bench  build and run the benchmarks
+
+JOBS ?= 2
+BUILD ?= build
+BUILD_SAN ?= build-sanitize
+
+# Debian packages the build, the tests and the demo need.
+PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+            libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev \
+            libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg
+
+.PHONY: all deps build build-sanitize test test-plain test-sanitize demo bench clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  $$SUDO apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS)
+
+build-sanitize: deps
+	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKINETRA_SANITIZE=ON
+	cmake --build $(BUILD_SAN) -j$(JOBS)
+
+test-plain: build
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-sanitize: build-sanitize
+	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j$(JOBS)
+
+test: test-plain test-sanitize
+
+demo: build
+	@if [ -x $(BUILD)/kinetra ]; then \
+	  $(BUILD)/kinetra demo kinetra-demo; \
+	else \
+	  echo "Built $(BUILD)/kinetra.auf; the host program is not part of this build yet."; \
+	fi
+
+bench: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_BENCH=ON
+	cmake --build $(BUILD) -j$(JOBS)
+	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD) $(BUILD_SAN)

@@ -1,0 +1,112 @@
+#include "host/buffers.h"
+
+#include <cstdlib>
+#include <cstring>
+
+ImageBufferSet g_image_buffers;
+AudioBufferSet g_audio_buffers;
+int16_t* g_audio_work;
+size_t g_audio_work_bytes;
+
+namespace {
+
+constexpr int32_t kFirstOwnedImage = 2;
+constexpr int32_t kFirstOwnedAudio = 1;
+
+// Makes *block hold at least `bytes` bytes, zero-filled when (re)allocated.
+// A block that is already large enough keeps its contents.
+bool EnsureBlock(void** block, size_t* capacity, size_t bytes) {
+    if (*block != nullptr && *capacity >= bytes) return true;
+    void* fresh = std::calloc(bytes > 0 ? bytes : 1, 1);
+    if (fresh == nullptr) return false;
+    std::free(*block);
+    *block = fresh;
+    *capacity = bytes;
+    return true;
+}
+
+bool IsValidIndex(int32_t index) {
+    return static_cast<uint32_t>(index) < kBufferCount;
+}
+
+}  // namespace
+
+PixelYC* AcquireImageBuffer(int32_t index) {
+    if (!IsValidIndex(index)) return nullptr;
+    if (index < kFirstOwnedImage) return g_image_buffers.entry[index];
+    void* block = g_image_buffers.entry[index];
+    if (!EnsureBlock(&block, &g_image_buffers.capacity_bytes[index], g_image_buffers.size_bytes)) {
+        return nullptr;
+    }
+    g_image_buffers.entry[index] = static_cast<PixelYC*>(block);
+    return g_image_buffers.entry[index];
+}
+
+int16_t* AcquireAudioBuffer(int32_t index) {
+    if (!IsValidIndex(index)) return nullptr;
+    if (index < kFirstOwnedAudio) return g_audio_buffers.entry[index];
+    void* block = g_audio_buffers.entry[index];
+    if (!EnsureBlock(&block, &g_audio_buffers.capacity_bytes[index], g_audio_buffers.size_bytes)) {
+        return nullptr;
+    }
+    g_audio_buffers.entry[index] = static_cast<int16_t*>(block);
+    return g_audio_buffers.entry[index];
+}
+
+void SetUpImageBuffers(const FrameInfo* frame) {
+    g_image_buffers.entry[0] = frame->edit_pixels;
+    g_image_buffers.entry[1] = frame->temp_pixels;
+    g_image_buffers.size_bytes =
+        static_cast<size_t>(frame->max_w) * static_cast<size_t>(frame->max_h) * sizeof(PixelYC);
+}
+
+bool SetUpAudioBuffers(const FrameInfo* frame) {
+    g_audio_buffers.entry[0] = frame->audio_samples;
+    size_t block_bytes = static_cast<size_t>(frame->channel_count) *
+                         static_cast<size_t>(frame->sample_count) * sizeof(int16_t);
+    g_audio_buffers.size_bytes = block_bytes * 2;
+    void* work = g_audio_work;
+    if (!EnsureBlock(&work, &g_audio_work_bytes, block_bytes * 4)) return false;
+    g_audio_work = static_cast<int16_t*>(work);
+    return true;
+}
+
+void CopyDisplayedImage(int32_t index, const FrameInfo* frame) {
+    if (index == 0 || !IsValidIndex(index)) return;
+    size_t bytes = g_image_buffers.size_bytes;
+    PixelYC* shown = g_image_buffers.entry[index];
+    if (shown == frame->edit_pixels) return;
+    if (shown != nullptr) {
+        std::memcpy(frame->edit_pixels, shown, bytes);
+    } else {
+        std::memset(frame->edit_pixels, 0, bytes);
+    }
+}
+
+void CopyDisplayedAudio(int32_t index, const FrameInfo* frame) {
+    if (index == 0 || !IsValidIndex(index)) return;
+    size_t bytes = static_cast<size_t>(frame->sample_count) *
+                   static_cast<size_t>(frame->channel_count) * sizeof(int16_t);
+    int16_t* heard = g_audio_buffers.entry[index];
+    if (heard != nullptr) {
+        std::memcpy(frame->audio_samples, heard, bytes);
+    } else {
+        std::memset(frame->audio_samples, 0, bytes);
+    }
+}
+
+void ReleaseBuffers() {
+    for (int32_t i = kFirstOwnedImage; i < kBufferCount; ++i) {
+        std::free(g_image_buffers.entry[i]);
+        g_image_buffers.entry[i] = nullptr;
+        g_image_buffers.capacity_bytes[i] = 0;
+    }
+    for (int32_t i = kFirstOwnedAudio; i < kBufferCount; ++i) {
+        std::free(g_audio_buffers.entry[i]);
+        g_audio_buffers.entry[i] = nullptr;
+        g_audio_buffers.capacity_bytes[i] = 0;
+    }
+    std::free(g_audio_work);
+    g_audio_work = nullptr;
+    g_audio_work_bytes = 0;
+}

@@ -1,0 +1,69 @@
+// The per-call entry and the set-up and clean-up around it.
+#include <omp.h>
+
+#include "host/buffers.h"
+#include "host/plugin.h"
+#include "host/video_file_cache.h"
+#include "platform/platform.h"
+#include "script/script.h"
+#include "video/video_commands.h"
+
+namespace {
+
+bool g_init_done;
+
+// Runs on each of the host's worker threads; stores the thread count.
+void StoreThreadCount(int32_t, int32_t thread_count, void* count, void*) {
+    *static_cast<int32_t*>(count) = thread_count;
+}
+
+int32_t HostThreadCount(const FilterTable* filter) {
+    const HostServices* services = filter->services;
+    if (services == nullptr || services->run_on_worker_threads == nullptr) return 1;
+    int32_t count = 1;
+    services->run_on_worker_threads(StoreThreadCount, &count, nullptr);
+    return count > 0 ? count : 1;
+}
+
+}  // namespace
+
+int32_t FilterInit(FilterTable* filter) {
+    if (g_init_done) return 1;
+    omp_set_num_threads(HostThreadCount(filter));
+    g_init_done = true;
+    return 1;
+}
+
+int32_t FilterProcess(FilterTable* filter, FrameInfo* frame) {
+    try {
+        LoadScript(filter, frame);
+        bool audio = IsAudioFilter(filter);
+        if (audio) {
+            if (!SetUpAudioBuffers(frame)) {
+                platform::ShowOutOfMemoryMessage();
+                return 0;
+            }
+        } else {
+            SetUpImageBuffers(frame);
+        }
+        RunScript(filter, frame);
+        int32_t shown = filter->track_values != nullptr ? filter->track_values[0] : 0;
+        if (audio) {
+            CopyDisplayedAudio(shown, frame);
+        } else {
+            CopyDisplayedImage(shown, frame);
+        }
+        return 1;
+    } catch (...) {
+        // Nothing may escape into the host.
+        return 0;
+    }
+}
+
+int32_t FilterExit(FilterTable* filter) {
+    CloseVideoFiles(filter);
+    ReleaseTextCanvas();
+    ReleaseBuffers();
+    FreeScript();
+    return 1;
+}

@@ -1,0 +1,41 @@
+// The operating system's services that the plug-in needs, behind one small
+// interface so that each platform can supply its own: the error message box,
+// the current directory, file times, the calendar clock and the path rule.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// The one message the plug-in ever shows: "out of memory", captioned "Kinetra".
+void ShowOutOfMemoryMessage();
+
+// Room for a saved current directory.
+constexpr size_t kDirectoryCapacity = 4096;
+struct SavedDirectory {
+    char path[kDirectoryCapacity];
+    bool valid;
+};
+
+// Remembers the current directory, then makes `directory` current (a failure
+// to change leaves the directory as it was). Always pair with RestoreDirectory.
+void EnterDirectory(const char* directory, SavedDirectory* saved);
+void RestoreDirectory(const SavedDirectory* saved);
+
+// Last-write time of an existing, readable file, in a 64-bit count that
+// changes whenever the file is saved; false when the file cannot be opened.
+bool FileLastWriteTime(const char* path, int64_t* time);
+
+// The calendar clock in whole seconds.
+int64_t ClockSeconds();
+
+// The byte that separates directories in a path.
+extern const char kPathSeparator;
+
+// Length of the directory part of `path` including its trailing separator,
+// reading at most `capacity` bytes; 1 when the path has no separator (the path
+// is then cut to its first byte).
+size_t DirectoryPartLength(const char* path, size_t capacity);
+
+}  // namespace platform

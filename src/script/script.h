@@ -1,0 +1,48 @@
+// The script: "kinetra.txt" in the directory of the project's source file,
+// parsed into a table of ScriptLine records, and the variables it runs with.
+#pragma once
+
+#include <cstdint>
+
+#include "kinetra/plugin_abi.h"
+
+constexpr int32_t kScriptTextSize = 512;
+constexpr int32_t kScriptArgCount = 20;
+constexpr int32_t kScriptPathCapacity = 260;
+constexpr int32_t kVariableLetters = 26;
+
+// One stored line of the script. Every record starts all zero.
+struct ScriptLine {
+    int32_t start;                                // first frame of the line's section
+    int32_t end;                                  // last frame (inclusive)
+    char condition[kScriptTextSize];              // section condition; empty: none
+    char command[kScriptTextSize];                // command name, "if", "goto", "X=" or ":label"
+    char args[kScriptArgCount][kScriptTextSize];  // argument texts
+    double values[kScriptArgCount];               // evaluated arguments, set before dispatch
+    int32_t jump;                                 // jump target, or a command's running counter
+    void* reserved;
+};
+
+struct ScriptTable {
+    ScriptLine* lines;
+    int32_t count;
+};
+
+extern ScriptTable g_script;
+
+// The script directory with its trailing separator, and the project's audio
+// sampling rate, both refreshed on every process call.
+extern char g_script_directory[kScriptPathCapacity];
+extern int32_t g_project_audio_rate;
+
+// User variables A..Z and system variables a..z: shared by both filters,
+// never reset while the plug-in is loaded.
+extern double g_user_variables[kVariableLetters];
+extern double g_system_variables[kVariableLetters];
+
+// Finds the script and re-parses it when it changed (first step of a call).
+void LoadScript(FilterTable* filter, FrameInfo* frame);
+// Frees the line table.
+void FreeScript();
+// Runs the whole table once for this call.
+void RunScript(FilterTable* filter, FrameInfo* frame);
