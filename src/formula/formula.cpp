@@ -294,7 +294,7 @@ NumberExtent ScanNumber(const unsigned char* text) {
         }
     }
     if (digits == 0) return {0, false};
-    size_t exponent_start = i;
+    size_t end = i;
     if (text[i] == 'e' || text[i] == 'E') {
         size_t j = i + 1;
         bool negative = false;
@@ -305,14 +305,15 @@ NumberExtent ScanNumber(const unsigned char* text) {
                 if (exponent < 100000) exponent = exponent * 10 + (text[j] - '0');
             }
             magnitude += negative ? -exponent : exponent;
-            exponent_start = j;
+            end = j;
         }
     }
-    return {exponent_start, magnitude > 0};
+    return {end, magnitude > 0};
 }
 
-// Digits and '.' only, so the conversion never depends on the locale. The
-// conversion is correctly rounded; out of range gives infinity or 0.
+// Only the scanned characters reach the conversion, which reads '.' as the
+// decimal point whatever the locale and rounds correctly. Out of range gives
+// infinity or 0.
 bool ReadNumber(Tokenizer* t) {
     const NumberExtent extent = ScanNumber(t->position);
     if (extent.length == 0) return false;  // a '.' that begins no number
