@@ -92,6 +92,10 @@ class InProcessPlugin {
     FilterTable* video() { return &video_; }
     FrameInfo* info() { return &info_; }
 
+    // The visible size each call reports (max_w x max_h when 0).
+    int32_t width = 0;
+    int32_t height = 0;
+
   private:
     static void Reset() {
         FreeScript();
@@ -101,8 +105,8 @@ class InProcessPlugin {
     }
     void Prepare(int32_t f) {
         std::memset(&info_, 0, sizeof info_);
-        info_.width = host_->max_w;
-        info_.height = host_->max_h;
+        info_.width = width != 0 ? width : host_->max_w;
+        info_.height = height != 0 ? height : host_->max_h;
         info_.max_w = host_->max_w;
         info_.max_h = host_->max_h;
         info_.frame = f;
