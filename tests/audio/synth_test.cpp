@@ -69,13 +69,16 @@ TEST_P(AudioSynth, ToneLevelScalesAndFrequencyIsWholeHertz) {
 
 TEST_P(AudioSynth, PhaseRunsOnAcrossBlocksAndRestartsAtTheSectionStart) {
     Use("a_tone(0, 1000, 0, 1)\n");
-    host.RunAudio(10);
+    host.RunAudio(25);  // a freshly loaded line starts at t = 0 anywhere
+    EXPECT_EQ(Tone(1), 4276);
+    host.RunAudio(10);  // the section's first frame: t = 0 again
+    EXPECT_EQ(Tone(1), 4276);
     host.RunAudio(11);  // continues at t = 1600, 1600 mod 48 = 16
     EXPECT_EQ(Tone(0), 28377);
     EXPECT_EQ(Tone(16), -28377);
     host.RunAudio(40);  // a seek: continues at t = 3200
     EXPECT_EQ(Tone(0), -28377);
-    host.RunAudio(10);  // the section's first frame: t = 0
+    host.RunAudio(10);
     EXPECT_EQ(Tone(0), 0);
     EXPECT_EQ(Tone(1), 4276);
 }
