@@ -138,16 +138,20 @@ void ExpectQuarterRateModulation(const TestHost& host, int32_t f, int32_t frames
 }
 
 TEST_P(AudioSynth, VoiceChangeMultipliesByTheCarrier) {
-    Use("a_voicechg(0, 12000)\n");
-    host.RunAudio(10);
-    ExpectQuarterRateModulation(host, 10, 8);
-}
-
-TEST_P(AudioSynth, VoiceChangeFrequencyIsNotTruncated) {
-    host.audio_rate = 2;  // 0.5 Hz is a quarter of the rate
-    Use("a_voicechg(0, 0.5)\n");
-    host.RunAudio(10);
-    ExpectQuarterRateModulation(host, 10, 8);
+    // 0.5 Hz at a rate of 2 is a quarter of the rate too: not truncated to 0.
+    struct Case {
+        int32_t rate;
+        const char* line;
+    } cases[] = {{48000, "a_voicechg(0, 12000)"}, {2, "a_voicechg(0, 0.5)"}};
+    for (const Case& c : cases) {
+        TestHost fresh;
+        fresh.audio_rate = c.rate;
+        fresh.channels = channels();
+        fresh.WriteScript(std::string("[10-99]\n") + c.line + "\n");
+        fresh.RunAudio(10);
+        SCOPED_TRACE(c.line);
+        ExpectQuarterRateModulation(fresh, 10, 8);
+    }
 }
 
 TEST_P(AudioSynth, VoiceChangeKeepsItsPhaseAcrossBlocks) {
