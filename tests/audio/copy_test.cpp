@@ -199,3 +199,15 @@ TEST_P(AudioCopy, ReadvideoKeepsWhatTheFileDoesNotWrite) {
 }
 
 }  // namespace
+
+TEST(AudioCopyCache, AReallocatedWorkBufferIsReadAgain) {
+    // exit frees the work buffer; the next call allocates a fresh one.
+    TestHost host;
+    UseScript(&host, 2, "a_copyframe(1, 4)\n");
+    host.tracks[0] = 1;
+    host.RunAudio(7);
+    host.Exit();
+    host.RunAudio(7);
+    EXPECT_EQ(host.audio_output(), host.ProjectAudio(4));
+    EXPECT_EQ(host.CountCalls("read_timeline_audio"), 2);
+}
