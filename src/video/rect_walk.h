@@ -181,7 +181,7 @@ inline void CopyViewRows(const WalkView& from, int64_t k0, int64_t k1, int64_t j
 #pragma omp parallel for schedule(static)
     for (int64_t k = k0; k < k1; ++k) {
         const PixelYC* row = from.pixels + (from.y0 + k) * from.stride;
-        std::memcpy(scratch + (k - k0) * columns, row + from.x0 + j0,
+        std::memcpy(scratch + (k - k0) * columns, row + (from.x0 + j0),
                     static_cast<size_t>(columns) * sizeof(PixelYC));
     }
 }
