@@ -69,9 +69,11 @@ struct Edge {
     double x0, y0, x1, y1;
 };
 
+// Where an edge crosses the centre line of a pixel row.
 struct Crossing {
+    int32_t row;
+    int32_t winding;  // +1 going down, -1 going up
     double x;
-    int32_t winding;
 };
 
 // A growable array that reports failed allocations instead of throwing.
@@ -575,36 +577,60 @@ int32_t ClampPixel(double x, const TextBox& area) {
     return int32_t(x);
 }
 
+int32_t ClampRow(double y, const TextBox& area) {
+    if (!(y > area.top)) return area.top;
+    if (y > area.bottom) return area.bottom;
+    return int32_t(y);
+}
+
+// Collects, row by row, where the edges cross the centre lines y + 0.5 of the
+// rows of `area`, sorted by row and then by x. False when memory runs out.
+bool CollectCrossings(const TextBox& area) {
+    Engine& e = g_engine;
+    e.crossings.count = 0;
+    for (size_t i = 0; i < e.edges.count; ++i) {
+        const Edge& edge = e.edges.items[i];
+        bool down = edge.y1 > edge.y0;
+        double low = down ? edge.y0 : edge.y1, high = down ? edge.y1 : edge.y0;
+        // Rows whose centre lies in [low, high).
+        int32_t first = ClampRow(std::ceil(low - 0.5), area);
+        int32_t end = ClampRow(std::ceil(high - 0.5), area);
+        double slope = (edge.x1 - edge.x0) / (edge.y1 - edge.y0);
+        for (int32_t row = first; row < end; ++row) {
+            double x = edge.x0 + (row + 0.5 - edge.y0) * slope;
+            if (!e.crossings.Push(Crossing{row, down ? 1 : -1, x})) return false;
+        }
+    }
+    std::sort(e.crossings.items, e.crossings.items + e.crossings.count,
+              [](const Crossing& a, const Crossing& b) {
+                  return a.row != b.row ? a.row < b.row : a.x < b.x;
+              });
+    return true;
+}
+
 // Marks (outline weight 1) every pixel of `area` whose centre lies inside the
 // flattened edges, by the even-odd or the nonzero rule. Not anti-aliased.
 void MarkCentresInside(bool even_odd, const TextBox& area, const TextCanvasView& canvas) {
     Engine& e = g_engine;
-    if (!e.crossings.Reserve(e.edges.count)) return;
-    for (int32_t row = area.top; row < area.bottom; ++row) {
-        double yc = row + 0.5;
-        size_t n = 0;
-        for (size_t i = 0; i < e.edges.count; ++i) {
-            const Edge& edge = e.edges.items[i];
-            bool down = edge.y1 > edge.y0;
-            double low = down ? edge.y0 : edge.y1, high = down ? edge.y1 : edge.y0;
-            if (yc < low || yc >= high) continue;
-            double x = edge.x0 + (yc - edge.y0) * (edge.x1 - edge.x0) / (edge.y1 - edge.y0);
-            e.crossings.items[n++] = Crossing{x, down ? 1 : -1};
-        }
-        std::sort(e.crossings.items, e.crossings.items + n,
-                  [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
+    if (!CollectCrossings(area)) return;
+    const Crossing* next = e.crossings.items;
+    const Crossing* const last = e.crossings.items + e.crossings.count;
+    while (next != last) {
+        int32_t row = next->row;
         TextWeights* line = canvas.pixels + size_t(row) * size_t(canvas.width);
         int32_t winding = 0;
-        for (size_t i = 0; i + 1 < n; ++i) {
-            winding += e.crossings.items[i].winding;
-            bool inside = even_odd ? (i % 2 == 0) : winding != 0;
+        bool inside = false;
+        for (; next + 1 != last && next[1].row == row; ++next) {
+            winding += next->winding;
+            inside = even_odd ? !inside : winding != 0;
             if (!inside) continue;
-            // Pixels whose centres x + 0.5 lie in [x_a, x_b).
-            int32_t x0 = ClampPixel(std::ceil(e.crossings.items[i].x - 0.5), area);
-            int32_t x1 = ClampPixel(std::ceil(e.crossings.items[i + 1].x - 0.5), area);
+            // Pixels whose centres x + 0.5 lie between the two crossings.
+            int32_t x0 = ClampPixel(std::ceil(next[0].x - 0.5), area);
+            int32_t x1 = ClampPixel(std::ceil(next[1].x - 0.5), area);
             for (int32_t x = x0; x < x1; ++x)
                 line[x].outline = 1;
         }
+        ++next;  // the row's last crossing
     }
 }
 
