@@ -90,7 +90,8 @@ int64_t NextHalfWidth(const EllipseShape& s, int64_t x, int64_t y) {
     int64_t stop = -1;
     if (down >= 0) stop = std::min(x, down);
     if (diagonal >= 1 && x >= 1) stop = std::max(stop, std::min(x, diagonal));
-    if (stop < 0 && StepInTerm(s, 0, y) < 0) stop = 0;
+    // (e2 < 0 at x = 0 alone would end the walk all the same: a diagonal step
+    // from x = 0 leaves the quarter.)
     if (stop < 0) return -1;
     return StepDownTerm(s, stop, y) < 0 ? stop : stop - 1;
 }

@@ -3,7 +3,6 @@
 // channel, on Y, Cb, Cr or on R, G, B).
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "host/buffers.h"
 #include "script/arguments.h"
@@ -72,10 +71,10 @@ int16_t ChromaCurve(int32_t c, double exponent) {
     return CurveValue(std::pow(c * kOneOver2048, exponent) * 2048);
 }
 
-// Rebuilds the tables unless they were built for exactly these values (bit
-// for bit, so 0 and -0, whose exponents are +inf and -inf, count as different).
+// Rebuilds the tables unless they were built for these same values.
 void PrepareGammaTables(const double gammas[3]) {
-    if (g_gamma.built && std::memcmp(g_gamma.built_for, gammas, sizeof g_gamma.built_for) == 0) {
+    if (g_gamma.built && g_gamma.built_for[0] == gammas[0] && g_gamma.built_for[1] == gammas[1] &&
+        g_gamma.built_for[2] == gammas[2]) {
         return;
     }
     double ey = 1.0 / gammas[0], ecb = 1.0 / gammas[1], ecr = 1.0 / gammas[2];
@@ -84,7 +83,9 @@ void PrepareGammaTables(const double gammas[3]) {
         g_gamma.cb[i] = ChromaCurve(i - 2048, ecb);
         g_gamma.cr[i] = ChromaCurve(i - 2048, ecr);
     }
-    std::memcpy(g_gamma.built_for, gammas, sizeof g_gamma.built_for);
+    for (int k = 0; k < 3; ++k) {
+        g_gamma.built_for[k] = gammas[k];
+    }
     g_gamma.built = true;
 }
 

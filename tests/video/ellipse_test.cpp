@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "host/buffers.h"
+#include "script/script.h"
 #include "video/effects_support.h"
+#include "video/video_commands.h"
 
 namespace {
 
@@ -117,16 +120,13 @@ TEST(Ellipse, MatchesThePlainWalk) {
 }
 
 TEST(Ellipse, LargeEllipsesSeenThroughTheBufferMatchThePlainWalk) {
-    // Centres far outside the buffer: only rows a long way down the walk show.
+    // Centres far outside the buffer: only rows a long way down the walk show,
+    // near the ends of the quarter and near its 45-degree point.
     const int64_t cases[][4] = {
-        {16, 12, 3000000, 2000000},
-        {16, -1999990, 3000000, 2000000},
-        {-2999990, 12, 3000000, 2000000},
-        {-2121300, -1414200, 3000000, 2000000},
-        {16, 2500005, 2500000, 2500000},
-        {-1767760, 1767770, 2500000, 2500000},
-        {16, 12, 4000000, 7},
-        {16, 1000011, 5, 1000000},
+        {16, 12, 600000, 400000},      {16, -399990, 600000, 400000},
+        {-599990, 12, 600000, 400000}, {-424248, -282831, 600000, 400000},
+        {16, 500005, 500000, 500000},  {-353537, 353565, 500000, 500000},
+        {16, 12, 800000, 7},           {16, 200011, 5, 200000},
     };
     for (const auto& c : cases) {
         std::string script = "ellipse(0, " + std::to_string(c[0]) + ", " + std::to_string(c[1]) +
@@ -161,6 +161,59 @@ TEST(Ellipse, HugeSemiAxesDrawOnlyWhatIsVisible) {
     out = Render(32, 24, Noise,
                  "ellipse(0, 20 - 100000000, 12, 100000000, 100000000, 4000, -100, 200)\n");
     EXPECT_EQ(FirstDifference(out, expected), "");
+}
+
+// X(y) of the plain walk: the half-width at its first arrival on each row
+// offset, up to the last row it reaches.
+std::vector<int64_t> PlainHalfWidths(int64_t a, int64_t b) {
+    Picture probe{int32_t(2 * a + 1), 1, std::vector<PixelYC>(size_t(2 * a + 1), YC(0))};
+    std::vector<int64_t> widths;
+    for (int64_t y = 0; y <= b; ++y) {
+        // Row 0 of a one-row buffer is row offset y of an ellipse centred -y.
+        std::fill(probe.pixels.begin(), probe.pixels.end(), YC(0));
+        PlainEllipse(&probe, a, -y, a, b, kPaint);
+        if (!SamePixel(probe.at(int(a), 0), kPaint)) break;
+        int64_t x = a;
+        while (x + 1 < probe.width && SamePixel(probe.at(int(x + 1), 0), kPaint))
+            ++x;
+        widths.push_back(x - a);
+    }
+    return widths;
+}
+
+TEST(Ellipse, EveryRowOffsetFoundDirectlyMatchesThePlainWalk) {
+    // The command works out the half-width of the first visible row offset
+    // without walking the rows before it. A one-row buffer shows exactly one
+    // row offset, so calling the handler with centres -y checks every y.
+    const int64_t shapes[][2] = {{1, 60},   {60, 1},     {2, 3},      {6, 11},     {7, 15},
+                                 {30, 400}, {700, 2600}, {2500, 900}, {3000, 3000}};
+    for (const auto& shape : shapes) {
+        int64_t a = shape[0], b = shape[1];
+        std::vector<int64_t> expected = PlainHalfWidths(a, b);
+        std::vector<PixelYC> row(size_t(2 * a + 1));
+        FrameInfo frame{};
+        frame.edit_pixels = frame.temp_pixels = row.data();
+        frame.width = frame.max_w = int32_t(2 * a + 1);
+        frame.height = frame.max_h = 1;
+        SetUpImageBuffers(&frame);
+        ScriptLine line{};
+        g_script.lines = &line;
+        g_script.count = 1;
+        const double values[] = {0, double(a), 0, double(a), double(b), 4000, -100, 200};
+        std::copy(std::begin(values), std::end(values), line.values);
+        for (int64_t y = 0; y <= b + 1; ++y) {
+            std::fill(row.begin(), row.end(), YC(0));
+            line.values[2] = double(-y);
+            cmd_ellipse(0, nullptr, &frame);
+            int64_t width = -1;
+            while (width < a && SamePixel(row[size_t(a + width + 1)], kPaint))
+                ++width;
+            int64_t plain = y < int64_t(expected.size()) ? expected[size_t(y)] : -1;
+            ASSERT_EQ(width, plain) << "a " << a << " b " << b << " y " << y;
+        }
+        g_script.lines = nullptr;
+        g_script.count = 0;
+    }
 }
 
 TEST(Ellipse, RGBColourAndLow16BitsOfChannels) {

@@ -1,6 +1,7 @@
 // gamma, posterize and posterize_rgb: curve values, steps and the rectangle.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct ToneCase {
     const char* command;  // applied to the whole 8 x 2 frame
     std::vector<PixelYC> in, out;
 };
+
+void PrintTo(const ToneCase& c, std::ostream* os) {
+    *os << c.command;
+}
 
 class ToneTable : public ::testing::TestWithParam<ToneCase> {};
 
