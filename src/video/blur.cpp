@@ -159,9 +159,12 @@ void DefocusHorizontal(const DefocusJob& job, int32_t c_begin, int32_t c_end) {
         for (int64_t k = 0; k < taps; ++k) {
             const double w = job.weights[k];
             const int64_t first = c_begin - job.radius + k;
+            if (interior) {
+                AddTap(sums, w, row + first, n);
+                continue;
+            }
             for (int32_t c = 0; c < n; ++c) {
-                const PixelYC& p = interior ? row[first + c]
-                                            : row[std::clamp<int64_t>(first + c, 0, job.max_w - 1)];
+                const PixelYC& p = row[std::clamp<int64_t>(first + c, 0, job.max_w - 1)];
                 sums[c][0] += w * p.y;
                 sums[c][1] += w * p.cb;
                 sums[c][2] += w * p.cr;

@@ -161,6 +161,15 @@ TEST(Ellipse, HugeSemiAxesDrawOnlyWhatIsVisible) {
     out = Render(32, 24, Noise,
                  "ellipse(0, 20 - 100000000, 12, 100000000, 100000000, 4000, -100, 200)\n");
     EXPECT_EQ(FirstDifference(out, expected), "");
+    // The largest semi-axes there are: exact 128-bit terms.
+    out = Render(32, 24, Noise, "ellipse(0, 16, 12, 2147483647, 2147483647, 4000, -100, 200)\n");
+    EXPECT_EQ(FirstDifference(out, Render(
+                                       32, 24, [](int, int) { return kPaint; }, "")),
+              "");
+    out = Render(32, 24, Noise,
+                 "ellipse(0, 16, 2147483647, 2147483647, 2147483647, 4000, -100, 200)\n");
+    EXPECT_TRUE(SamePixel(out.at(0, 0), kPaint));
+    EXPECT_TRUE(SamePixel(out.at(31, 23), kPaint));
 }
 
 // X(y) of the plain walk: the half-width at its first arrival on each row
