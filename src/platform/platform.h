@@ -38,4 +38,10 @@ extern const char kPathSeparator;
 // is then cut to its first byte).
 size_t DirectoryPartLength(const char* path, size_t capacity);
 
+// The same for paths in Shift-JIS with `separator` (a Windows build passes
+// '\\'): the path is walked character by character, so the second byte of a
+// two-byte character (0x5C in "ソ" and "表") is never taken for a separator.
+// Built on every platform; DirectoryPartLength of a Shift-JIS platform is this.
+size_t ShiftJisDirectoryPartLength(const char* path, size_t capacity, char separator);
+
 }  // namespace platform

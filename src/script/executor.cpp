@@ -16,8 +16,9 @@ constexpr uint32_t kSystemSlotBase = 32;
 // The value of pi the scripts see as `p`.
 constexpr double kScriptPi = 3.14159265358979;
 
-// A run that executes this many lines stops: a jump that loops forever must
-// not hang the host.
+// A run stops after visiting this many lines (applying or not), and the rest
+// of that call's script is skipped: a jump that loops forever must not hang
+// the host.
 constexpr int64_t kMaxLinesPerRun = 1000000;
 
 double& SystemVariable(char letter) {

@@ -42,7 +42,8 @@ extern double g_system_variables[kVariableLetters];
 
 // Finds the script and re-parses it when it changed (first step of a call).
 void LoadScript(FilterTable* filter, FrameInfo* frame);
-// Frees the line table.
+// Frees the line table and forgets when the file was last looked at, so that
+// the next call reads the script again.
 void FreeScript();
 // Runs the whole table once for this call.
 void RunScript(FilterTable* filter, FrameInfo* frame);

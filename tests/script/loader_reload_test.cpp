@@ -1,0 +1,160 @@
+// Finding the script and the rule for reading it again. A section end beyond
+// the project makes the loader ask the host for a longer project, so the
+// host's set_timeline_length requests show when the file was read.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "script/script.h"
+#include "script_support.h"
+#include "support/test_host.h"
+
+using scripttest::InProcessPlugin;
+using testhost::TestHost;
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string ScriptPath(const TestHost& host) {
+    return host.directory() + "/kinetra.txt";
+}
+
+TEST(ScriptReload, ChangeTakesEffectInALaterClockSecond) {
+    TestHost host;
+    host.WriteScript("[0-500]\n");
+    TestHost::WaitForNextSecond();
+    std::time_t first_second = std::time(nullptr);
+    host.RunVideo(0);
+    EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{500});
+
+    host.frame_count = 100;  // undo the lengthening: only the file changes
+    host.WriteScript("[0-600]\n");
+    host.RunVideo(1);
+    if (std::time(nullptr) == first_second) {
+        // Still the same clock second: the file was not looked at again.
+        EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{500});
+    }
+    TestHost::WaitForNextSecond();
+    host.RunAudio(1);  // whichever filter calls first
+    EXPECT_EQ(host.timeline_lengths, (std::vector<int32_t>{500, 600}));
+}
+
+TEST(ScriptReload, OnlyANewWriteTimeOrProjectLengthRereadsTheFile) {
+    TestHost host;
+    auto run = [&host](int32_t length) {
+        host.frame_count = length;
+        TestHost::WaitForNextSecond();
+        host.RunVideo(0);
+        host.frame_count = length;  // the host lengthened the project; put it back
+    };
+    host.WriteScript("[0-150]\n");
+    run(100);
+    EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{150});
+    run(100);  // same file, same length
+    EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{150});
+    run(120);  // a new project length re-reads the unchanged file
+    EXPECT_EQ(host.timeline_lengths, (std::vector<int32_t>{150, 150}));
+
+    // A new version saved with the old last-write time goes unnoticed...
+    struct stat before;
+    ASSERT_EQ(stat(ScriptPath(host).c_str(), &before), 0);
+    host.WriteScript("[0-170]\n");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, ScriptPath(host).c_str(), times, 0), 0);
+    run(120);
+    EXPECT_EQ(host.timeline_lengths, (std::vector<int32_t>{150, 150}));
+    // ...until the project length changes.
+    run(130);
+    EXPECT_EQ(host.timeline_lengths, (std::vector<int32_t>{150, 150, 170}));
+}
+
+TEST(ScriptReload, DefaultSectionEndFollowsTheProjectLength) {
+    TestHost host;
+    InProcessPlugin plugin(&host);
+    host.WriteScript("[10]\ncopy(1)\n");
+    plugin.Load();
+    ASSERT_EQ(g_script.count, 1);
+    EXPECT_EQ(g_script.lines[0].end, 100);
+    host.frame_count = 120;
+    TestHost::WaitForNextSecond();
+    plugin.Load();
+    ASSERT_EQ(g_script.count, 1);
+    EXPECT_EQ(g_script.lines[0].end, 120);
+}
+
+TEST(ScriptReload, MissingOrUnreadableFileKeepsTheLastScript) {
+    TestHost host;
+    InProcessPlugin plugin(&host);
+    host.WriteScript("copy(1)\ncopy(2)\n");
+    plugin.Load();
+    ASSERT_EQ(g_script.count, 2);
+
+    ASSERT_EQ(std::remove(ScriptPath(host).c_str()), 0);
+    TestHost::WaitForNextSecond();
+    plugin.Load();
+    ASSERT_EQ(g_script.count, 2);
+    EXPECT_STREQ(g_script.lines[1].args[0], "2");
+
+    // Something that cannot be read as a file stands in its place.
+    ASSERT_EQ(mkdir(ScriptPath(host).c_str(), 0755), 0);
+    TestHost::WaitForNextSecond();
+    plugin.Load();
+    EXPECT_EQ(g_script.count, 2);
+
+    ASSERT_EQ(rmdir(ScriptPath(host).c_str()), 0);
+    host.WriteScript("copy(3)\n");
+    TestHost::WaitForNextSecond();
+    plugin.Load();
+    ASSERT_EQ(g_script.count, 1);
+    EXPECT_STREQ(g_script.lines[0].args[0], "3");
+}
+
+TEST(ScriptLocation, DirectoryWhoseNameEndsInGa) {
+    // UTF-8 "が" ends in 0x8C, a Shift-JIS lead byte: the '/' after it must
+    // still end the directory.
+    TestHost host;
+    const std::string directory = host.directory() + "/clips\xE3\x81\x8C";
+    ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+    WriteFile(directory + "/kinetra.txt", "[0-300]\n");
+    host.WriteScript("[0-200]\n");  // the parent's script must not be read
+    host.set_source_path(directory + "/source.avi");
+    host.RunVideo(0);
+    EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{300});
+
+    TestHost other;
+    other.set_source_path(directory + "/source.avi");
+    InProcessPlugin plugin(&other);
+    plugin.Load();
+    EXPECT_EQ(std::string(g_script_directory), directory + "/");
+    EXPECT_EQ(g_project_audio_rate, 48000);
+}
+
+TEST(ScriptLocation, ScriptPathOf260BytesOrMoreIsNotRead) {
+    TestHost host;
+    const std::string base = host.directory() + "/";
+    // Directories of 248 and 249 bytes: script paths of 259 and 260 bytes.
+    for (size_t length : {size_t(248), size_t(249)}) {
+        std::string directory = base + std::string(length - base.size() - 1, 'd') + "/";
+        ASSERT_EQ(directory.size(), length);
+        ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+        WriteFile(directory + "kinetra.txt", "copy(1)\n");
+        host.set_source_path(directory + "source.avi");
+        InProcessPlugin plugin(&host);
+        plugin.Load();
+        EXPECT_EQ(std::string(g_script_directory), directory) << length;
+        EXPECT_EQ(g_script.count, length == 248 ? 1 : 0) << length;
+    }
+}
+
+}  // namespace
