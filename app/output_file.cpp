@@ -191,6 +191,8 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     video_->framerate = frame_rate;
     video_->thread_count = HostThreadCount();
     TagColour(video_, colour);
+    if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
+    if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (std::strcmp(video_codec_->name, "libx264") == 0) {
         av_opt_set(video_->priv_data, "preset", settings_.preset.c_str(), 0);
@@ -335,6 +337,16 @@ bool OutputFile::WriteVideo(const PixelYC* pixels, int32_t stride, std::string* 
     }
     video_frame_->pts = video_pts_++;
     return Encode(video_, video_stream_, video_frame_.get(), error);
+}
+
+bool OutputFile::WriteFrame(AVFrame* frame, std::string* error) {
+    if (video_ == nullptr) return true;
+    if (frame->width != width_ || frame->height != height_ || frame->format != video_->pix_fmt) {
+        *error = "the frame does not match the encoder";
+        return false;
+    }
+    frame->pts = video_pts_++;
+    return Encode(video_, video_stream_, frame, error);
 }
 
 bool OutputFile::WriteAudio(const int16_t* samples, int32_t count, std::string* error) {

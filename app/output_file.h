@@ -20,6 +20,8 @@ struct OutputSettings {
     bool audio = true;  // write an audio stream where the container has one
     int crf = 20;
     std::string preset = "medium";
+    int gop_size = 0;   // frames between key frames; 0: the encoder's choice
+    int b_frames = -1;  // most B-frames in a row; -1: the encoder's choice
 };
 
 class OutputFile {
@@ -46,6 +48,11 @@ class OutputFile {
 
     // Encodes one frame: width x height pixels of `pixels`, rows of `stride`.
     bool WriteVideo(const PixelYC* pixels, int32_t stride, std::string* error);
+    // Encodes a frame made by the caller in the encoder's size and format.
+    bool WriteFrame(AVFrame* frame, std::string* error);
+    AVPixelFormat pixel_format() const {
+        return video_ != nullptr ? video_->pix_fmt : AV_PIX_FMT_NONE;
+    }
     // Encodes `count` interleaved sample frames.
     bool WriteAudio(const int16_t* samples, int32_t count, std::string* error);
 

@@ -7,6 +7,8 @@ namespace {
 // How many earlier key frames a request tries before it decodes from the
 // start (a frame that needs the previous group of pictures).
 constexpr int kKeyRetries = 3;
+// A target at most this many frames ahead is decoded to without a seek.
+constexpr int kReadOnFrames = 8;
 // Decoding errors in a row after which a draining decoder counts as ended.
 constexpr int kMaxDecodeErrors = 64;
 
@@ -200,10 +202,17 @@ const AVFrame* VideoSource::Frame(int32_t index) {
 
     size_t key = KeyBefore(target);
     // Reading on is cheaper than a seek when the target lies ahead and its
-    // key frame has already been passed (or the stream was just opened).
+    // key frame has already been passed, or it is only a few frames on (in an
+    // all-key-frame stream every frame is a key frame).
     bool at_start = last_stamp_ == INT64_MIN && decoded_count_ == 0;
     bool key_passed = last_stamp_ != INT64_MIN && keys_[key].pts <= last_stamp_;
-    bool read_on = !ended_ && target > last_stamp_ && (key_passed || (at_start && key == 0));
+    bool near = false;
+    if (last_stamp_ != INT64_MIN && target > last_stamp_) {
+        auto last = std::lower_bound(order_.begin(), order_.end(), last_stamp_);
+        near = (order_.begin() + index) - last <= kReadOnFrames;
+    }
+    bool read_on =
+        !ended_ && target > last_stamp_ && (key_passed || near || (at_start && key == 0));
     if (read_on && DecodeUntil(target)) return frame_.get();
 
     for (int attempt = 0; attempt <= kKeyRetries; ++attempt) {
