@@ -97,7 +97,8 @@ bool MakeClip(const std::string& path, const ClipSpec& spec) {
         DrawNumberedFrame(f, &picture);
         ok = out.WriteVideo(picture.pixels.data(), spec.width, &error);
         if (ok && spec.audio_rate > 0) {
-            int64_t end = av_rescale_q(f + 1, av_inv_q(spec.frame_rate), AVRational{1, spec.audio_rate});
+            int64_t end =
+                av_rescale_q(f + 1, av_inv_q(spec.frame_rate), AVRational{1, spec.audio_rate});
             block.clear();
             for (; sample < end; ++sample) {
                 for (int32_t c = 0; c < spec.channels; ++c)
@@ -173,9 +174,9 @@ std::vector<int16_t> DecodeAllAudio(const std::string& path, int32_t* rate, int3
             }
             std::vector<int16_t> out(size_t(frame->nb_samples) * *channels);
             uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(out.data())};
-            int got = swr_convert(swr, planes, frame->nb_samples,
-                                  const_cast<const uint8_t**>(frame->extended_data),
-                                  frame->nb_samples);
+            int got =
+                swr_convert(swr, planes, frame->nb_samples,
+                            const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
             samples.insert(samples.end(), out.begin(), out.begin() + size_t(got) * *channels);
             av_frame_unref(frame.get());
         }
@@ -207,8 +208,8 @@ int RunProgram(const std::string& arguments, std::string* stderr_text) {
     char pattern[] = "/tmp/kinetra-app-stderr-XXXXXX";
     int fd = mkstemp(pattern);
     if (fd >= 0) close(fd);
-    std::string command = std::string("'") + KINETRA_APP_PATH + "' " + arguments + " 2>'" +
-                          pattern + "' >/dev/null";
+    std::string command =
+        std::string("'") + KINETRA_APP_PATH + "' " + arguments + " 2>'" + pattern + "' >/dev/null";
     int status = std::system(command.c_str());
     std::ifstream in(pattern);
     std::stringstream text;

@@ -19,13 +19,13 @@ namespace apptest {
 
 // A fresh directory under /tmp, removed with everything in it by the destructor.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

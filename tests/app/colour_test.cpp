@@ -62,14 +62,18 @@ TEST(ColourRows, Rgb24ScalesEightBitValuesBy4096Over255) {
 }
 
 TEST(ColourOf, UntaggedPicturesFollowTheirHeight) {
-    EXPECT_EQ(ColourOf(AV_PIX_FMT_YUV420P, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED, 480).matrix,
-              AVCOL_SPC_BT470BG);
-    EXPECT_EQ(ColourOf(AV_PIX_FMT_YUV420P, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED, 720).matrix,
-              AVCOL_SPC_BT709);
-    EXPECT_EQ(ColourOf(AV_PIX_FMT_YUV420P, AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_UNSPECIFIED, 480).matrix,
-              AVCOL_SPC_BT2020_NCL);
-    EXPECT_EQ(ColourOf(AV_PIX_FMT_YUVJ420P, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED, 480).range,
-              AVCOL_RANGE_JPEG);
+    EXPECT_EQ(
+        ColourOf(AV_PIX_FMT_YUV420P, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED, 480).matrix,
+        AVCOL_SPC_BT470BG);
+    EXPECT_EQ(
+        ColourOf(AV_PIX_FMT_YUV420P, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED, 720).matrix,
+        AVCOL_SPC_BT709);
+    EXPECT_EQ(
+        ColourOf(AV_PIX_FMT_YUV420P, AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_UNSPECIFIED, 480).matrix,
+        AVCOL_SPC_BT2020_NCL);
+    EXPECT_EQ(
+        ColourOf(AV_PIX_FMT_YUVJ420P, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED, 480).range,
+        AVCOL_RANGE_JPEG);
     EXPECT_EQ(ColourOf(AV_PIX_FMT_YUV420P, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, 480).range,
               AVCOL_RANGE_MPEG);
 }
@@ -165,11 +169,13 @@ TEST_P(ColourRoundTrip, KeepsEverySampleWithinOneOrTwo) {
 INSTANTIATE_TEST_SUITE_P(
     Formats, ColourRoundTrip,
     ::testing::Values(
-        RoundTripCase{"bt601_limited_420", AV_PIX_FMT_YUV420P, AVCOL_SPC_SMPTE170M, AVCOL_RANGE_MPEG},
+        RoundTripCase{"bt601_limited_420", AV_PIX_FMT_YUV420P, AVCOL_SPC_SMPTE170M,
+                      AVCOL_RANGE_MPEG},
         RoundTripCase{"bt709_limited_420", AV_PIX_FMT_YUV420P, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG},
         RoundTripCase{"bt601_full_420", AV_PIX_FMT_YUVJ420P, AVCOL_SPC_BT470BG, AVCOL_RANGE_JPEG},
         RoundTripCase{"bt709_limited_422", AV_PIX_FMT_YUV422P, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG},
-        RoundTripCase{"bt601_limited_444", AV_PIX_FMT_YUV444P, AVCOL_SPC_BT470BG, AVCOL_RANGE_MPEG}),
+        RoundTripCase{"bt601_limited_444", AV_PIX_FMT_YUV444P, AVCOL_SPC_BT470BG,
+                      AVCOL_RANGE_MPEG}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST(ProjectAudio, MonoSourcesGiveOneChannelAndSilentSourcesTheDefaultFormat) {
 }
 
 class ProjectServices : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ClipSpec spec;
         spec.frames = 10;

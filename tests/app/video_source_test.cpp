@@ -30,7 +30,7 @@ struct ClipCase {
 };
 
 class VideoSourceAccess : public ::testing::TestWithParam<ClipCase> {
-protected:
+  protected:
     void SetUp() override {
         ClipSpec spec;
         spec.frames = 40;
