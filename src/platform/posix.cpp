@@ -31,7 +31,7 @@ void RestoreDirectory(const SavedDirectory* saved) {
 }
 
 bool FileLastWriteTime(const char* path, int64_t* time) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
     if (fd < 0) return false;
     struct stat info;
     bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
