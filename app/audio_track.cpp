@@ -20,6 +20,14 @@ constexpr double kMaxOffsetSeconds = 3600;
 
 }  // namespace
 
+int64_t FrameSampleStart(int64_t f, int32_t rate, AVRational fps) {
+    int64_t numerator = f * rate * fps.den;
+    int64_t twice = 2 * numerator + fps.num;
+    int64_t q = twice / (2 * int64_t(fps.num));
+    if (twice % (2 * int64_t(fps.num)) != 0 && twice < 0) --q;  // floor below zero
+    return q;
+}
+
 AudioTrack::~AudioTrack() {
     Close();
 }

@@ -14,6 +14,10 @@
 
 struct SwrContext;
 
+// The first sample frame of video frame f: round(f * rate / fps), halves up,
+// in exact integers; frame f's samples run up to the start of frame f + 1.
+int64_t FrameSampleStart(int64_t f, int32_t rate, AVRational fps);
+
 class AudioTrack {
   public:
     AudioTrack() = default;

@@ -151,9 +151,9 @@ ToYCConverter::~ToYCConverter() {
     sws_freeContext(scaler_);
 }
 
-bool ToYCConverter::Prepare(const AVFrame* frame, AVPixelFormat rgb_format) {
+bool ToYCConverter::Prepare(const AVFrame* frame, AVPixelFormat rgb_format, int matrix_height) {
     AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
-    ColourSpec colour = ColourOf(format, frame->colorspace, frame->color_range, frame->height);
+    ColourSpec colour = ColourOf(format, frame->colorspace, frame->color_range, matrix_height);
     bool same = scaler_ != nullptr && width_ == frame->width && height_ == frame->height &&
                 format_ == frame->format && rgb_format_ == rgb_format &&
                 colour.matrix == colour_.matrix && colour.range == colour_.range;
@@ -174,7 +174,7 @@ bool ToYCConverter::Prepare(const AVFrame* frame, AVPixelFormat rgb_format) {
 }
 
 bool ToYCConverter::Convert(const AVFrame* frame, PixelYC* out, int32_t stride) {
-    if (!Prepare(frame, AV_PIX_FMT_RGB48)) return false;
+    if (!Prepare(frame, AV_PIX_FMT_RGB48, frame->height)) return false;
     size_t row_values = static_cast<size_t>(width_) * 3;
     rgb_.resize(row_values * height_ * sizeof(uint16_t));
     uint8_t* planes[1] = {rgb_.data()};
@@ -187,7 +187,7 @@ bool ToYCConverter::Convert(const AVFrame* frame, PixelYC* out, int32_t stride) 
 }
 
 bool ToYCConverter::Convert8(const AVFrame* frame, PixelYC* out, int32_t stride) {
-    if (!Prepare(frame, AV_PIX_FMT_RGB24)) return false;
+    if (!Prepare(frame, AV_PIX_FMT_RGB24, 0)) return false;
     size_t row_bytes = static_cast<size_t>(width_) * 3;
     rgb_.resize(row_bytes * height_);
     uint8_t* planes[1] = {rgb_.data()};

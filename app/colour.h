@@ -60,11 +60,12 @@ class ToYCConverter {
     // Writes the frame's width x height pixels into `out` (rows of `stride`
     // pixels). False when the frame's format cannot be converted.
     bool Convert(const AVFrame* frame, PixelYC* out, int32_t stride);
-    // The same through 8-bit RGB, for still pictures.
+    // The same through 8-bit RGB, for still pictures (an untagged YUV
+    // picture is taken as BT.601, as JPEG files are).
     bool Convert8(const AVFrame* frame, PixelYC* out, int32_t stride);
 
   private:
-    bool Prepare(const AVFrame* frame, AVPixelFormat rgb_format);
+    bool Prepare(const AVFrame* frame, AVPixelFormat rgb_format, int matrix_height);
     SwsContext* scaler_ = nullptr;
     int32_t width_ = 0, height_ = 0;
     int format_ = -1;

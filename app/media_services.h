@@ -18,3 +18,6 @@ void FillMediaServices(HostServices* services);
 
 // Closes every file still open (at the end of a render).
 void CloseAllMedia();
+
+// Frames decoded by the media services so far (for tests and benchmarks).
+int64_t MediaFramesDecoded();

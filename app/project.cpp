@@ -90,14 +90,7 @@ const PixelYC* Project::Frame(int32_t f) {
 }
 
 int64_t Project::AudioStart(int32_t f) const {
-    AVRational fps = video_.frame_rate();
-    // round(f * rate * den / num), halves up, in exact integers.
-    int64_t numerator = static_cast<int64_t>(f) * audio_rate_ * fps.den;
-    int64_t denominator = fps.num;
-    int64_t twice = 2 * numerator + denominator;
-    int64_t q = twice / (2 * denominator);
-    if (twice % (2 * denominator) != 0 && twice < 0) --q;  // floor for negative frames
-    return q;
+    return FrameSampleStart(f, audio_rate_, video_.frame_rate());
 }
 
 int32_t Project::ReadAudio(int32_t f, int16_t* out) {
