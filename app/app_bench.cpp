@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "host_threads.h"
 #include "kinetra/plugin_abi.h"
 #include "media_services.h"
+#include "services.h"
 
 namespace {
 
@@ -94,6 +96,40 @@ void BM_FfmpegTranscode(benchmark::State& state) {
                           "/ffmpeg.mp4'");
 }
 
+// Frames of the 1080p clip through read_media_frame, in order and at random.
+void ReadMediaFrames(benchmark::State& state, bool random) {
+    HostServices services;
+    FillHostServices(&services);
+    SetMediaBufferSize(kWidth, kHeight);
+    std::vector<PixelYC> buffer(size_t(kWidth) * kHeight);
+    std::vector<int32_t> order(kFrames);
+    for (int32_t i = 0; i < kFrames; ++i)
+        order[i] = i;
+    if (random) std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    SourceInfo info;
+    void* handle = services.open_media_file(BenchClip().empty_source.c_str(), &info, 0);
+    if (handle == nullptr) {
+        state.SkipWithError("cannot open the clip");
+        return;
+    }
+    for (auto _ : state) {
+        for (int32_t f : order)
+            services.read_media_frame(handle, buffer.data(), f);
+    }
+    services.close_media_file(handle);
+    state.counters["fps"] =
+        benchmark::Counter(double(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+void BM_MediaReadSequential(benchmark::State& state) {
+    ReadMediaFrames(state, false);
+}
+void BM_MediaReadRandom(benchmark::State& state) {
+    ReadMediaFrames(state, true);
+}
+
+BENCHMARK(BM_MediaReadSequential)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_MediaReadRandom)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_RenderEmptyScript)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_RenderCopyAlphaScript)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_FfmpegTranscode)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);

