@@ -19,7 +19,7 @@ namespace {
 
 // Converted frames each open file keeps, so that a frame read by consecutive
 // script lines is decoded once.
-constexpr size_t kCachedFramesPerFile = 3;
+constexpr size_t kCachedFramesPerFile = 2;
 
 struct CachedPicture {
     int32_t frame = -1;
