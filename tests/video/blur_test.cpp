@@ -1,0 +1,252 @@
+// mosaic, defocus and diffuse.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "video/effects_support.h"
+#include "video/pixel.h"
+
+namespace {
+
+using namespace effects;
+
+// ---- mosaic ----------------------------------------------------------------
+
+TEST(Mosaic, BlocksAlignToTheRectangleAndAverageTowardZero) {
+    // A 10 x 2 rectangle at (1, 1) in blocks of 3 x 2: columns 1-3, 4-6, 7-9
+    // and 10. Y = 10 * column + row, Cb = -(column + row): the block of
+    // columns 1-3 holds Cb -2, -3, -4, -3, -4, -5, sum -21, average -3 (-3.5
+    // truncated toward zero); the one-column block holds -11 and -12.
+    Picture out = Render(
+        14, 5, [](int x, int y) { return YC(10 * x + y, -(x + y), 5); },
+        "mosaic(1, 2, 1, 1, 10, 2, 1, 2, 3, 2)\n", 2);
+    struct Block {
+        int first, last, y, cb;
+    } blocks[] = {{1, 3, 21, -3}, {4, 6, 51, -6}, {7, 9, 81, -9}, {10, 10, 101, -11}};
+    for (const Block& b : blocks) {
+        for (int x = b.first; x <= b.last; ++x) {
+            for (int y = 2; y <= 3; ++y) {
+                EXPECT_TRUE(SamePixel(out.at(x, y), YC(b.y, b.cb, 5))) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_TRUE(SamePixel(out.at(11, 2), YC(0)));
+    EXPECT_TRUE(SamePixel(out.at(1, 1), YC(0)));
+    EXPECT_TRUE(SamePixel(out.at(1, 4), YC(0)));
+}
+
+TEST(Mosaic, TwoPixelAveragesTruncateTowardZero) {
+    auto frame = [](int x, int) { return x == 0 ? YC(1, -1, -2) : YC(2, -2, 1); };
+    Picture out = Render(2, 1, frame, "mosaic(1, 0, 0, 0, 2, 1, 0, 0, 2, 1)\n");
+    EXPECT_TRUE(SamePixel(out.at(0, 0), YC(1, -1, 0)));
+    EXPECT_TRUE(SamePixel(out.at(1, 0), YC(1, -1, 0)));
+}
+
+TEST(Mosaic, OneByOneBlocksCopyExactly) {
+    Picture out = Render(9, 7, Noise, "mosaic(1, 2, 1, 1, 6, 5, 2, 2, 0, -4)\n", 2);
+    for (int y = 2; y < 7; ++y) {
+        for (int x = 2; x < 8; ++x) {
+            EXPECT_TRUE(SamePixel(out.at(x, y), Noise(x - 1, y - 1))) << x << "," << y;
+        }
+    }
+}
+
+TEST(Mosaic, OnlyPixelsInsideTheBufferCount) {
+    // Source at (-3, 0), 6 x 1 in blocks of 2: block 0 (columns -3, -2) lies
+    // outside and leaves its destination alone; block 1 (-1, 0) averages
+    // column 0 alone; block 2 averages columns 1 and 2.
+    auto frame = [](int x, int) { return YC(100 * x + 1, 7, 7); };
+    Picture out = Render(8, 2, frame, "mosaic(1, 0, -3, 0, 6, 1, 2, 1, 2, 1)\n");
+    const int16_t expected[8] = {1, 101, 201, 301, 1, 1, 151, 151};
+    for (int x = 0; x < 8; ++x) {
+        EXPECT_EQ(out.at(x, 1).y, expected[x]) << x;
+    }
+    EXPECT_EQ(out.at(2, 1).y, 201);  // block 0's destination, unchanged
+}
+
+TEST(Mosaic, SameBufferReadsAllSumsFirst) {
+    EXPECT_EQ(FirstDifference(Render(20, 12, Noise, "mosaic(0, 0, 1, 1, 15, 9, 4, 2, 4, 3)\n"),
+                              Render(20, 12, Noise, "mosaic(1, 0, 1, 1, 15, 9, 4, 2, 4, 3)\n")),
+              "");
+}
+
+// ---- defocus ---------------------------------------------------------------
+
+// Plain two-pass blur, column by column, the vertical pass also covering r
+// columns either side of the rectangle.
+Picture PlainDefocus(Picture src, int x, int y, int w, int h, int r) {
+    r = std::max(r, 2);
+    double sigma = r / 3.0, t = sigma * 2.0 * sigma;
+    std::vector<double> kernel;
+    for (int k = 0; k <= 2 * r; ++k) {
+        kernel.push_back(std::exp(-double((k - r) * (k - r)) / t) /
+                         std::sqrt(t * 3.14159265358979));
+    }
+    int x0 = std::max(x, 0), x1 = std::min(x + ClampCount(w, src.width), src.width);
+    int y0 = std::max(y, 0), y1 = std::min(y + ClampCount(h, src.height), src.height);
+    Picture work{src.width, src.height, std::vector<PixelYC>(src.pixels.size(), YC(0))};
+    Picture out = src;
+    auto pass = [&](Picture& from, Picture* to, int c0, int c1, bool vertical) {
+        for (int c = c0; c < c1; ++c) {
+            for (int l = y0; l < y1; ++l) {
+                double s[3] = {0, 0, 0};
+                for (int k = 0; k <= 2 * r; ++k) {
+                    PixelYC p = vertical ? from.at(c, std::clamp(l - r + k, 0, src.height - 1))
+                                         : from.at(std::clamp(c - r + k, 0, src.width - 1), l);
+                    s[0] += kernel[k] * p.y;
+                    s[1] += kernel[k] * p.cb;
+                    s[2] += kernel[k] * p.cr;
+                }
+                to->at(c, l) = YC(int(s[0]), int(s[1]), int(s[2]));
+            }
+        }
+    };
+    pass(src, &work, std::max(x0 - r, 0), std::min(x1 + r, src.width), true);
+    pass(work, &out, x0, x1, false);
+    return out;
+}
+
+TEST(Defocus, FlatAreasDriftByTheUnnormalisedKernel) {
+    // r = 2: 4096 becomes 4097 after the first pass and 4098 after the
+    // second; r = 3: 4094, then 4092. Radii below 2 act as 2.
+    struct Case {
+        const char* radius;
+        int16_t y;
+    } cases[] = {{"2", 4098}, {"1", 4098}, {"0", 4098}, {"-7", 4098}, {"3", 4092}, {"10", 4082}};
+    for (const Case& c : cases) {
+        std::string script = std::string("defocus(1, 0, 0, 0, 24, 20, 0, 0, ") + c.radius + ")\n";
+        Picture out = Render(
+            24, 20, [](int, int) { return YC(4096, -1000, 0); }, script);
+        for (int y = 0; y < 20; ++y) {
+            for (int x = 0; x < 24; ++x) {
+                ASSERT_EQ(out.at(x, y).y, c.y) << script << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(Defocus, NarrowRectangleBlursItsSidesWithoutADarkBand) {
+    Picture out = Render(
+        30, 12, [](int, int) { return YC(4096); }, "defocus(1, 0, 8, 3, 10, 5, 0, 0, 4)\n");
+    for (int y = 0; y < 12; ++y) {
+        for (int x = 0; x < 30; ++x) {
+            bool inside = x >= 8 && x < 18 && y >= 3 && y < 8;
+            // r = 4 sums to a little under one: 4096 -> 4093 -> 4090.
+            EXPECT_EQ(out.at(x, y).y, inside ? 4090 : 4096) << x << "," << y;
+        }
+    }
+}
+
+TEST(Defocus, MatchesThePlainVersion) {
+    const int w = 37, h = 21;
+    const int cases[][5] = {
+        {0, 0, 37, 21, 2},   {5, 3, 20, 10, 3},  {-4, -2, 15, 30, 5},
+        {30, 15, 20, 20, 6}, {10, 0, 1, 21, 25}, {0, 10, 37, 1, 2},
+    };
+    for (const auto& c : cases) {
+        char script[96];
+        std::snprintf(script, sizeof script, "defocus(1, 0, %d, %d, %d, %d, 0, 0, %d)\n", c[0],
+                      c[1], c[2], c[3], c[4]);
+        Picture expected = PlainDefocus(Frame(w, h, Noise), c[0], c[1], c[2], c[3], c[4]);
+        EXPECT_EQ(FirstDifference(Render(w, h, Noise, script), expected), "") << script;
+        std::string same = script;
+        same[8] = '0';  // defocus(0, 0, ...): safe, the second pass reads the work image
+        EXPECT_EQ(FirstDifference(Render(w, h, Noise, same), expected), "") << same;
+    }
+}
+
+// ---- diffuse ---------------------------------------------------------------
+
+// Frame pixels that name their own position.
+PixelYC Position(int x, int y) {
+    return YC(x, y, 0);
+}
+
+// Every destination pixel of a diffuse of the rectangle (sx, sy, w, h) to
+// (dx, dy) names a source pixel at most (rx, ry) away, inside the rectangle;
+// returns how many moved.
+int CheckDiffused(Picture out, int sx, int sy, int w, int h, int dx, int dy, int rx, int ry) {
+    int moved = 0;
+    for (int y = sy; y < sy + h; ++y) {
+        for (int x = sx; x < sx + w; ++x) {
+            PixelYC p = out.at(x + dx - sx, y + dy - sy);
+            EXPECT_LE(std::abs(p.y - x), rx) << x << "," << y;
+            EXPECT_LE(std::abs(p.cb - y), ry) << x << "," << y;
+            EXPECT_TRUE(p.y >= sx && p.y < sx + w && p.cb >= sy && p.cb < sy + h) << x << "," << y;
+            moved += p.y != x || p.cb != y;
+        }
+    }
+    return moved;
+}
+
+TEST(Diffuse, SamplesStayWithinTheSpreadAndTheRectangle) {
+    Picture out = Render(40, 30, Position, "diffuse(1, 2, 5, 4, 20, 15, 12, 10, 1, 1)\n", 2);
+    EXPECT_GT(CheckDiffused(out, 5, 4, 20, 15, 12, 10, 1, 1), 150);
+    EXPECT_TRUE(SamePixel(out.at(11, 10), YC(0)));  // outside the destination
+    out = Render(40, 30, Position, "diffuse(1, 2, 5, 4, 20, 15, 12, 10, 3, 2)\n", 2);
+    CheckDiffused(out, 5, 4, 20, 15, 12, 10, 3, 2);
+}
+
+TEST(Diffuse, SpreadsOfZeroOrBelowActAsOne) {
+    Picture out = Render(30, 20, Position, "diffuse(1, 2, 0, 0, 30, 20, 0, 0, 0, -5)\n", 2);
+    EXPECT_GT(CheckDiffused(out, 0, 0, 30, 20, 0, 0, 1, 1), 300);
+}
+
+TEST(Diffuse, OnlyPixelsInsideTheBufferAreDrawn) {
+    // Source partly left of the buffer, destination partly below it.
+    Picture out = Render(20, 10, Position, "diffuse(1, 2, -5, 2, 12, 6, 3, 7, 2, 2)\n", 2);
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 20; ++x) {
+            bool drawn = x >= 8 && x < 15 && y >= 7;
+            if (drawn) {
+                EXPECT_TRUE(out.at(x, y).y >= 0 && out.at(x, y).y <= 6) << x << "," << y;
+            } else {
+                EXPECT_TRUE(SamePixel(out.at(x, y), YC(0))) << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(Diffuse, LeavesTheScriptsRandomNumbersAlone) {
+    // The second rand( draw is the same with or without a diffuse before it;
+    // ellipse paints it into pixel (1, 1).
+    const char* draws = "A=rand(4000)\nB=rand(4000)\nellipse(0, 1, 1, 1, 1, B, 0, 0)\n";
+    const char* with_diffuse =
+        "A=rand(4000)\ndiffuse(1, 2, 0, 0, 8, 8, 0, 0, 2, 2)\nB=rand(4000)\n"
+        "ellipse(0, 1, 1, 1, 1, B, 0, 0)\n";
+    int16_t plain = Render(8, 8, Noise, draws).at(1, 1).y;
+    EXPECT_EQ(Render(8, 8, Noise, with_diffuse).at(1, 1).y, plain);
+    EXPECT_NE(plain, Noise(1, 1).y);
+}
+
+TEST(Diffuse, SameBufferWorksFromACopyOfTheSource) {
+    EXPECT_EQ(FirstDifference(Render(24, 16, Noise, "diffuse(0, 0, 2, 1, 18, 12, 4, 3, 2, 2)\n"),
+                              Render(24, 16, Noise, "diffuse(1, 0, 2, 1, 18, 12, 4, 3, 2, 2)\n")),
+              "");
+}
+
+// ---- all effects: worker count -----------------------------------------------
+
+TEST(Effects, OneAndTwoWorkersGiveTheSamePicture) {
+    const char* scripts[] = {
+        "resize(1, 0, 3, 2, 40, 30, -5, 4, 70, 50)\n",
+        "rotate(1, 0, 0.7, 5, 5, 50, 30, 10, 8)\n",
+        "mosaic(1, 0, 3, 1, 55, 41, 2, 2, 7, 5)\n",
+        "defocus(1, 0, 4, 3, 40, 30, 0, 0, 6)\n",
+        "diffuse(1, 0, 2, 2, 50, 40, 3, 1, 4, 3)\n",
+        "gamma(0, 1, 1, 60, 40, 1.7, 0.6, 2)\n",
+        "posterize_rgb(0, 0, 0, 64, 48, 3, 5, 7)\n",
+        "ellipse(0, 30, 20, 25, 17, 100, 200, 300)\n",
+    };
+    for (const char* script : scripts) {
+        EXPECT_EQ(FirstDifference(Render(64, 48, Noise, script, 0, 1),
+                                  Render(64, 48, Noise, script, 0, 2)),
+                  "")
+            << script;
+    }
+}
+
+}  // namespace
