@@ -1,0 +1,147 @@
+// Speed of the host program on a 1080p 30 fps clip, in frames per second:
+// `kinetra render` with an empty script and with a small script (copy and
+// alpha), beside the ffmpeg command line decoding and encoding the same clip
+// with the same codec settings; and reading frames of a clip through the
+// media services, in order and at random.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "demo.h"
+#include "ffmpeg_util.h"
+#include "host_threads.h"
+#include "kinetra/plugin_abi.h"
+#include "media_services.h"
+#include "services.h"
+
+namespace {
+
+constexpr int32_t kWidth = 1920;
+constexpr int32_t kHeight = 1080;
+constexpr int32_t kFrames = 60;
+// The codec settings both renders use.
+const char* const kPreset = "veryfast";
+constexpr int kCrf = 20;
+
+struct Clip {
+    std::string root;
+    std::string empty_source;   // next to an empty kinetra.txt
+    std::string script_source;  // next to a copy and alpha script
+};
+
+bool g_clip_made = false;
+
+const Clip& BenchClip() {
+    static Clip clip = [] {
+        g_clip_made = true;
+        Clip c;
+        char pattern[] = "/tmp/kinetra-bench-XXXXXX";
+        c.root = mkdtemp(pattern);
+        std::string empty = c.root + "/empty", script = c.root + "/script";
+        std::string make = "mkdir -p '" + empty + "' '" + script + "'";
+        if (std::system(make.c_str()) != 0) std::abort();
+        c.empty_source = empty + "/source.mp4";
+        c.script_source = script + "/source.mp4";
+        std::string error;
+        if (!WriteDemoSource(c.empty_source, kWidth, kHeight, kFrames, &error)) {
+            std::fprintf(stderr, "cannot write the benchmark clip: %s\n", error.c_str());
+            std::abort();
+        }
+        std::string copy = "cp '" + c.empty_source + "' '" + c.script_source + "'";
+        if (std::system(copy.c_str()) != 0) std::abort();
+        std::ofstream(empty + "/kinetra.txt") << "";
+        std::ofstream(script + "/kinetra.txt") << "copy(0, 2, 0, 0, w, h, 0, 0)\n"
+                                                  "alpha(2, 0, 0, 0, w/2, h/2, w/4, h/4, 0.5)\n";
+        return c;
+    }();
+    return clip;
+}
+
+void RunCommand(benchmark::State& state, const std::string& command) {
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError(("failed: " + command).c_str());
+            return;
+        }
+    }
+    state.counters["fps"] =
+        benchmark::Counter(double(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+std::string RenderCommand(const std::string& source) {
+    return std::string("'") + KINETRA_APP_PATH + "' render '" + source + "' -o '" +
+           BenchClip().root + "/out.mp4' --quiet --preset " + kPreset + " --crf " +
+           std::to_string(kCrf) + " --plugin '" + KINETRA_PLUGIN_PATH + "'";
+}
+
+void BM_RenderEmptyScript(benchmark::State& state) {
+    RunCommand(state, RenderCommand(BenchClip().empty_source));
+}
+
+void BM_RenderCopyAlphaScript(benchmark::State& state) {
+    RunCommand(state, RenderCommand(BenchClip().script_source));
+}
+
+void BM_FfmpegTranscode(benchmark::State& state) {
+    RunCommand(state, "ffmpeg -nostdin -y -v error -i '" + BenchClip().empty_source +
+                          "' -c:v libx264 -preset " + kPreset + " -crf " + std::to_string(kCrf) +
+                          " -pix_fmt yuv420p -c:a aac -b:a 192k '" + BenchClip().root +
+                          "/ffmpeg.mp4'");
+}
+
+// Frames of the 1080p clip through read_media_frame, in order and at random.
+void ReadMediaFrames(benchmark::State& state, bool random) {
+    HostServices services;
+    FillHostServices(&services);
+    SetMediaBufferSize(kWidth, kHeight);
+    std::vector<PixelYC> buffer(size_t(kWidth) * kHeight);
+    std::vector<int32_t> order(kFrames);
+    for (int32_t i = 0; i < kFrames; ++i)
+        order[i] = i;
+    if (random) std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    SourceInfo info;
+    void* handle = services.open_media_file(BenchClip().empty_source.c_str(), &info, 0);
+    if (handle == nullptr) {
+        state.SkipWithError("cannot open the clip");
+        return;
+    }
+    for (auto _ : state) {
+        for (int32_t f : order)
+            services.read_media_frame(handle, buffer.data(), f);
+    }
+    services.close_media_file(handle);
+    state.counters["fps"] =
+        benchmark::Counter(double(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+void BM_MediaReadSequential(benchmark::State& state) {
+    ReadMediaFrames(state, false);
+}
+void BM_MediaReadRandom(benchmark::State& state) {
+    ReadMediaFrames(state, true);
+}
+
+BENCHMARK(BM_MediaReadSequential)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_MediaReadRandom)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_RenderEmptyScript)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_RenderCopyAlphaScript)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_FfmpegTranscode)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QuietFfmpegLog();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (!g_clip_made) return 0;
+    std::string clean = "rm -rf '" + BenchClip().root + "'";
+    return std::system(clean.c_str()) == 0 ? 0 : 1;
+}

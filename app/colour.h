@@ -1,0 +1,95 @@
+// Colour conversion between decoded pictures and the plug-in's PixelYC: any
+// source format goes through 16-bit RGB (swscale, honouring the source's
+// matrix and range) to YC on the plug-in's scale (Y 0..4096, BT.601 matrix of
+// its RGBToYC), and back through YCToRGB for encoding.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+#include "kinetra/plugin_abi.h"
+
+struct SwsContext;
+
+// The YUV matrix and range of a picture (ignored for RGB formats).
+struct ColourSpec {
+    AVColorSpace matrix = AVCOL_SPC_BT470BG;
+    AVColorRange range = AVCOL_RANGE_MPEG;
+};
+
+// The matrix and range a YUV picture was made with: its tags, or for an
+// untagged picture BT.709 from 720 lines up and BT.601 below; limited range
+// unless tagged full (or a full-range "J" format).
+ColourSpec ColourOf(AVPixelFormat format, AVColorSpace matrix, AVColorRange range, int height);
+
+// One row of 16-bit RGB (R, G, B interleaved, 0..65535) to YC. The 16-bit
+// values are rounded to the 0..4096 scale, then converted with RGBToYC.
+void Rgb48RowToYC(const uint16_t* rgb, PixelYC* out, int32_t width);
+// One row of YC to 16-bit RGB: YCToRGB, clamped to 0..4096, rounded to 16 bits.
+void YCRowToRgb48(const PixelYC* in, uint16_t* rgb, int32_t width);
+// One row of 8-bit RGB (R, G, B, and `step` bytes per pixel) to YC: each
+// value v becomes v * 4096 / 255 (truncated), then RGBToYC.
+void Rgb24RowToYC(const uint8_t* rgb, int32_t step, PixelYC* out, int32_t width);
+
+// A picture of PixelYC, rows of `width`.
+struct PictureYC {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<PixelYC> pixels;
+    void Resize(int32_t w, int32_t h) {
+        width = w;
+        height = h;
+        pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h), PixelYC{0, 0, 0});
+    }
+};
+
+// Converts decoded frames of any format to YC. Keeps its scaler and its RGB
+// row store between frames of the same format.
+class ToYCConverter {
+  public:
+    ToYCConverter() = default;
+    ~ToYCConverter();
+    ToYCConverter(const ToYCConverter&) = delete;
+    ToYCConverter& operator=(const ToYCConverter&) = delete;
+
+    // Writes the frame's width x height pixels into `out` (rows of `stride`
+    // pixels). False when the frame's format cannot be converted.
+    bool Convert(const AVFrame* frame, PixelYC* out, int32_t stride);
+    // The same through 8-bit RGB, for still pictures (an untagged YUV
+    // picture is taken as BT.601, as JPEG files are).
+    bool Convert8(const AVFrame* frame, PixelYC* out, int32_t stride);
+
+  private:
+    bool Prepare(const AVFrame* frame, AVPixelFormat rgb_format, int matrix_height);
+    SwsContext* scaler_ = nullptr;
+    int32_t width_ = 0, height_ = 0;
+    int format_ = -1;
+    int rgb_format_ = -1;
+    ColourSpec colour_;
+    std::vector<uint8_t> rgb_;
+};
+
+// Converts YC pictures to frames of an encoder's format.
+class FromYCConverter {
+  public:
+    FromYCConverter() = default;
+    ~FromYCConverter();
+    FromYCConverter(const FromYCConverter&) = delete;
+    FromYCConverter& operator=(const FromYCConverter&) = delete;
+
+    // Sets the destination: size, format and, for YUV formats, matrix and range.
+    bool Open(int32_t width, int32_t height, AVPixelFormat format, ColourSpec colour);
+    // Converts width x height pixels of `in` (rows of `stride`) into `frame`,
+    // which must have the size and format given to Open and allocated planes.
+    bool Convert(const PixelYC* in, int32_t stride, AVFrame* frame);
+
+  private:
+    SwsContext* scaler_ = nullptr;
+    int32_t width_ = 0, height_ = 0;
+    std::vector<uint16_t> rgb_;
+};

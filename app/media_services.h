@@ -1,0 +1,23 @@
+// The services through which scripts read other files: video clips (frames
+// and audio) and still pictures, decoded with FFmpeg and drawn top-left into
+// the project's max_w x max_h buffers, cut at their edges.
+#pragma once
+
+#include <cstdint>
+
+#include "kinetra/plugin_abi.h"
+
+// The size of the plug-in's image buffers (the project's size).
+void SetMediaBufferSize(int32_t max_w, int32_t max_h);
+// The sample frames of the audio call in progress: read_media_audio writes
+// at most twice that many, the room the plug-in's audio buffers have.
+void SetMediaAudioBlock(int32_t sample_count);
+
+// Fills the media and image slots of the service table.
+void FillMediaServices(HostServices* services);
+
+// Closes every file still open (at the end of a render).
+void CloseAllMedia();
+
+// Frames decoded by the media services so far (for tests and benchmarks).
+int64_t MediaFramesDecoded();

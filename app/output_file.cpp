@@ -1,0 +1,455 @@
+#include "output_file.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswresample/swresample.h>
+}
+
+#include "host_threads.h"
+
+namespace {
+
+constexpr int kAudioBitsPerChannel = 96000;  // AAC bit rate per channel
+constexpr int kVariableFrameChunk = 1024;    // samples per packet where the codec takes any
+
+bool IsImageMuxer(const AVOutputFormat* format) {
+    return std::strcmp(format->name, "image2") == 0;
+}
+
+bool Supports(const AVOutputFormat* format, AVCodecID codec) {
+    return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+const AVCodec* VideoEncoderFor(const AVOutputFormat* format, const std::string& path, bool lossless,
+                               std::string* error) {
+    if (format->video_codec == AV_CODEC_ID_NONE) return nullptr;
+    if (IsImageMuxer(format)) {
+        AVCodecID id = av_guess_codec(format, nullptr, path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
+        return avcodec_find_encoder(id);
+    }
+    if (lossless) {
+        if (!Supports(format, AV_CODEC_ID_FFV1)) {
+            *error = "lossless output needs a container that holds FFV1, such as .mkv or .avi";
+            return nullptr;
+        }
+        return avcodec_find_encoder(AV_CODEC_ID_FFV1);
+    }
+    if (Supports(format, AV_CODEC_ID_H264)) {
+        const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
+        if (x264 != nullptr) return x264;
+    }
+    return avcodec_find_encoder(format->video_codec);
+}
+
+const AVCodec* AudioEncoderFor(const AVOutputFormat* format, bool lossless) {
+    if (format->audio_codec == AV_CODEC_ID_NONE) return nullptr;
+    if (lossless && Supports(format, AV_CODEC_ID_PCM_S16LE)) {
+        return avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+    }
+    if (std::strcmp(format->name, "wav") == 0) return avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+    if (Supports(format, AV_CODEC_ID_AAC)) return avcodec_find_encoder(AV_CODEC_ID_AAC);
+    return avcodec_find_encoder(format->audio_codec);
+}
+
+// The encoder's pixel format: H.264 in 4:2:0 for every player; a lossless
+// encoder keeps the source's format where it has it; others take their best
+// match for 8-bit RGB.
+AVPixelFormat ChoosePixelFormat(const AVCodec* codec, AVPixelFormat source) {
+    if (codec->pix_fmts == nullptr) return AV_PIX_FMT_YUV420P;
+    if (codec->id == AV_CODEC_ID_H264) {
+        for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+            if (*f == AV_PIX_FMT_YUV420P) return *f;
+        }
+    }
+    AVPixelFormat wanted =
+        codec->id == AV_CODEC_ID_FFV1 && source != AV_PIX_FMT_NONE ? source : AV_PIX_FMT_RGB24;
+    return avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, wanted, 0, nullptr);
+}
+
+int ChooseSampleRate(const AVCodec* codec, int rate) {
+    if (codec->supported_samplerates == nullptr) return rate;
+    int best = 0;
+    for (const int* r = codec->supported_samplerates; *r != 0; ++r) {
+        if (*r == rate) return rate;
+        if (best == 0 || std::abs(*r - rate) < std::abs(best - rate)) best = *r;
+    }
+    return best;
+}
+
+AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
+    if (codec->sample_fmts == nullptr) return AV_SAMPLE_FMT_S16;
+    for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+        if (*f == AV_SAMPLE_FMT_S16) return *f;
+    }
+    return codec->sample_fmts[0];
+}
+
+void TagColour(AVCodecContext* c, ColourSpec colour) {
+    c->colorspace = colour.matrix;
+    c->color_range = colour.range;
+    if (colour.matrix == AVCOL_SPC_BT709) {
+        c->color_primaries = AVCOL_PRI_BT709;
+        c->color_trc = AVCOL_TRC_BT709;
+    } else if (colour.matrix == AVCOL_SPC_BT470BG || colour.matrix == AVCOL_SPC_SMPTE170M) {
+        c->color_primaries = AVCOL_PRI_SMPTE170M;
+        c->color_trc = AVCOL_TRC_SMPTE170M;
+    }
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+    if (!finished_) Abandon();
+    Release();
+}
+
+bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
+    settings_ = settings;
+    error->clear();
+    const std::string& path = settings.path;
+    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (format == nullptr) {
+        *error = "cannot tell the output format from its name (use .mp4, .mkv, .png or .wav)";
+        return false;
+    }
+    video_codec_ = VideoEncoderFor(format, path, settings.lossless, error);
+    if (video_codec_ == nullptr && !error->empty()) return false;
+    audio_codec_ = settings.audio ? AudioEncoderFor(format, settings.lossless) : nullptr;
+    if (video_codec_ == nullptr && audio_codec_ == nullptr) {
+        *error = std::string("no encoder for the format ") + format->name;
+        return false;
+    }
+
+    bool sequence = IsImageMuxer(format) && av_filename_number_test(path.c_str());
+    renames_ = !sequence;
+    write_path_ = renames_ ? DirectoryOf(path) + "/." + BaseName(path) + ".part" +
+                                 std::to_string(static_cast<long>(getpid()))
+                           : path;
+    if (avformat_alloc_output_context2(&muxer_, format, nullptr, write_path_.c_str()) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    if (IsImageMuxer(format) && !sequence) av_opt_set_int(muxer_->priv_data, "update", 1, 0);
+    if (!(format->flags & AVFMT_NOFILE)) {
+        int rc = avio_open(&muxer_->pb, write_path_.c_str(), AVIO_FLAG_WRITE);
+        if (rc < 0) {
+            *error = AvErrorText(rc);
+            return false;
+        }
+    } else if (access(DirectoryOf(write_path_).c_str(), W_OK) != 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    packet_.reset(av_packet_alloc());
+    return true;
+}
+
+bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelFormat source_format,
+                           std::string* error) {
+    AVPixelFormat format = ChoosePixelFormat(video_codec_, source_format);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    // Subsampled chroma needs even sizes: an odd last column or row is cut.
+    if (d != nullptr) {
+        width_ &= ~((1 << d->log2_chroma_w) - 1);
+        height_ &= ~((1 << d->log2_chroma_h) - 1);
+    }
+    if (width_ <= 0 || height_ <= 0) {
+        *error = "the rendered frame is too small to encode";
+        return false;
+    }
+    video_ = avcodec_alloc_context3(video_codec_);
+    if (video_ == nullptr) {
+        *error = "out of memory";
+        return false;
+    }
+    video_->width = width_;
+    video_->height = height_;
+    video_->pix_fmt = format;
+    video_->time_base = av_inv_q(frame_rate);
+    video_->framerate = frame_rate;
+    video_->thread_count = HostThreadCount();
+    TagColour(video_, colour);
+    if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
+    if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
+    if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (std::strcmp(video_codec_->name, "libx264") == 0) {
+        av_opt_set(video_->priv_data, "preset", settings_.preset.c_str(), 0);
+        av_opt_set_int(video_->priv_data, "crf", settings_.crf, 0);
+    }
+    if (video_codec_->id == AV_CODEC_ID_FFV1) {
+        av_opt_set_int(video_->priv_data, "slices", 4, 0);
+        video_->level = 3;
+    }
+    int rc = avcodec_open2(video_, video_codec_, nullptr);
+    if (rc < 0) {
+        *error = std::string("cannot open the ") + video_codec_->name + " encoder (" +
+                 AvErrorText(rc) + ")";
+        return false;
+    }
+    video_stream_ = avformat_new_stream(muxer_, nullptr);
+    if (video_stream_ == nullptr ||
+        avcodec_parameters_from_context(video_stream_->codecpar, video_) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    video_stream_->time_base = video_->time_base;
+    video_stream_->avg_frame_rate = frame_rate;
+    video_frame_.reset(av_frame_alloc());
+    video_frame_->format = format;
+    video_frame_->width = width_;
+    video_frame_->height = height_;
+    video_frame_->colorspace = colour.matrix;
+    video_frame_->color_range = colour.range;
+    if (av_frame_get_buffer(video_frame_.get(), 0) < 0 ||
+        !converter_.Open(width_, height_, format, colour)) {
+        *error = std::string("cannot convert pictures to ") + av_get_pix_fmt_name(format);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
+    channels_ = channels;
+    audio_ = avcodec_alloc_context3(audio_codec_);
+    if (audio_ == nullptr) {
+        *error = "out of memory";
+        return false;
+    }
+    audio_->sample_fmt = ChooseSampleFormat(audio_codec_);
+    audio_->sample_rate = ChooseSampleRate(audio_codec_, rate);
+    av_channel_layout_default(&audio_->ch_layout, channels);
+    audio_->time_base = AVRational{1, audio_->sample_rate};
+    if (audio_codec_->id == AV_CODEC_ID_AAC) audio_->bit_rate = kAudioBitsPerChannel * channels;
+    if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int rc = avcodec_open2(audio_, audio_codec_, nullptr);
+    if (rc < 0) {
+        *error = std::string("cannot open the ") + audio_codec_->name + " encoder (" +
+                 AvErrorText(rc) + ")";
+        return false;
+    }
+    audio_stream_ = avformat_new_stream(muxer_, nullptr);
+    if (audio_stream_ == nullptr ||
+        avcodec_parameters_from_context(audio_stream_->codecpar, audio_) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    audio_stream_->time_base = audio_->time_base;
+
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, channels);
+    rc = swr_alloc_set_opts2(&resampler_, &audio_->ch_layout, audio_->sample_fmt,
+                             audio_->sample_rate, &layout, AV_SAMPLE_FMT_S16, rate, 0, nullptr);
+    av_channel_layout_uninit(&layout);
+    if (rc < 0 || swr_init(resampler_) < 0) {
+        *error = "cannot convert the audio for its encoder";
+        return false;
+    }
+    fifo_ = av_audio_fifo_alloc(audio_->sample_fmt, channels, kVariableFrameChunk);
+    int frame_size = audio_->frame_size > 0 ? audio_->frame_size : kVariableFrameChunk;
+    audio_frame_.reset(av_frame_alloc());
+    audio_frame_->format = audio_->sample_fmt;
+    audio_frame_->sample_rate = audio_->sample_rate;
+    audio_frame_->nb_samples = frame_size;
+    av_channel_layout_copy(&audio_frame_->ch_layout, &audio_->ch_layout);
+    if (fifo_ == nullptr || av_frame_get_buffer(audio_frame_.get(), 0) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Start(int32_t width, int32_t height, AVRational frame_rate, ColourSpec colour,
+                       AVPixelFormat source_format, int32_t audio_rate, int32_t channels,
+                       std::string* error) {
+    width_ = width;
+    height_ = height;
+    if (video_codec_ != nullptr && !OpenVideo(frame_rate, colour, source_format, error)) {
+        return false;
+    }
+    if (audio_codec_ != nullptr && !OpenAudio(audio_rate, channels, error)) return false;
+    AVDictionary* options = nullptr;
+    if (std::strcmp(muxer_->oformat->name, "mp4") == 0 ||
+        std::strcmp(muxer_->oformat->name, "mov") == 0) {
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    }
+    int rc = avformat_write_header(muxer_, &options);
+    av_dict_free(&options);
+    if (rc < 0) {
+        *error = "cannot write the container header (" + AvErrorText(rc) + ")";
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+bool OutputFile::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame,
+                        std::string* error) {
+    int rc = avcodec_send_frame(codec, frame);
+    if (rc < 0 && rc != AVERROR_EOF) {
+        *error = "encoding failed (" + AvErrorText(rc) + ")";
+        return false;
+    }
+    for (;;) {
+        rc = avcodec_receive_packet(codec, packet_.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+        if (rc < 0) {
+            *error = "encoding failed (" + AvErrorText(rc) + ")";
+            return false;
+        }
+        av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
+        packet_->stream_index = stream->index;
+        rc = av_interleaved_write_frame(muxer_, packet_.get());
+        if (rc < 0) {
+            *error = "cannot write (" + AvErrorText(rc) + ")";
+            return false;
+        }
+    }
+}
+
+bool OutputFile::WriteVideo(const PixelYC* pixels, int32_t stride, std::string* error) {
+    if (video_ == nullptr) return true;
+    if (av_frame_make_writable(video_frame_.get()) < 0 ||
+        !converter_.Convert(pixels, stride, video_frame_.get())) {
+        *error = "cannot convert a frame for the encoder";
+        return false;
+    }
+    video_frame_->pts = video_pts_++;
+    return Encode(video_, video_stream_, video_frame_.get(), error);
+}
+
+bool OutputFile::WriteFrame(AVFrame* frame, std::string* error) {
+    if (video_ == nullptr) return true;
+    if (frame->width != width_ || frame->height != height_ || frame->format != video_->pix_fmt) {
+        *error = "the frame does not match the encoder";
+        return false;
+    }
+    frame->pts = video_pts_++;
+    return Encode(video_, video_stream_, frame, error);
+}
+
+bool OutputFile::WriteAudio(const int16_t* samples, int32_t count, std::string* error) {
+    if (audio_ == nullptr) return true;
+    const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
+    int room = swr_get_out_samples(resampler_, count);
+    uint8_t** converted = nullptr;
+    if (room > 0 && av_samples_alloc_array_and_samples(&converted, nullptr, channels_, room,
+                                                       audio_->sample_fmt, 0) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    int got =
+        room > 0 ? swr_convert(resampler_, converted, room, count > 0 ? in : nullptr, count) : 0;
+    if (got > 0) av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted), got);
+    if (converted != nullptr) av_freep(&converted[0]);
+    av_freep(&converted);
+    return EncodeAudioFrames(false, error);
+}
+
+bool OutputFile::EncodeAudioFrames(bool final, std::string* error) {
+    int frame_size = audio_->frame_size > 0 ? audio_->frame_size : kVariableFrameChunk;
+    bool small_last =
+        audio_->frame_size == 0 || (audio_codec_->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME);
+    while (av_audio_fifo_size(fifo_) >= frame_size || (final && av_audio_fifo_size(fifo_) > 0)) {
+        int n = std::min(av_audio_fifo_size(fifo_), frame_size);
+        if (av_frame_make_writable(audio_frame_.get()) < 0) {
+            *error = "out of memory";
+            return false;
+        }
+        audio_frame_->nb_samples = frame_size;
+        av_audio_fifo_read(fifo_, reinterpret_cast<void**>(audio_frame_->data), n);
+        if (n < frame_size) {
+            if (small_last) {
+                audio_frame_->nb_samples = n;
+            } else {
+                av_samples_set_silence(audio_frame_->data, n, frame_size - n, channels_,
+                                       audio_->sample_fmt);
+            }
+        }
+        audio_frame_->pts = audio_pts_;
+        audio_pts_ += audio_frame_->nb_samples;
+        if (!Encode(audio_, audio_stream_, audio_frame_.get(), error)) return false;
+    }
+    return true;
+}
+
+bool OutputFile::Finish(std::string* error) {
+    if (!started_) {
+        *error = "nothing was rendered";
+        Abandon();
+        return false;
+    }
+    bool ok = true;
+    if (audio_ != nullptr) {
+        ok = WriteAudio(nullptr, 0, error) && EncodeAudioFrames(true, error) &&
+             Encode(audio_, audio_stream_, nullptr, error);
+    }
+    if (ok && video_ != nullptr) ok = Encode(video_, video_stream_, nullptr, error);
+    if (ok) {
+        int rc = av_write_trailer(muxer_);
+        if (rc < 0) {
+            *error = "cannot finish the file (" + AvErrorText(rc) + ")";
+            ok = false;
+        }
+    }
+    if (ok && muxer_->pb != nullptr && !(muxer_->oformat->flags & AVFMT_NOFILE)) {
+        int rc = avio_closep(&muxer_->pb);
+        if (rc < 0) {
+            *error = "cannot finish the file (" + AvErrorText(rc) + ")";
+            ok = false;
+        }
+    }
+    if (ok && renames_ && std::rename(write_path_.c_str(), settings_.path.c_str()) != 0) {
+        *error = std::string("cannot rename the finished file (") + std::strerror(errno) + ")";
+        ok = false;
+    }
+    if (!ok) {
+        Abandon();
+        return false;
+    }
+    finished_ = true;
+    Release();
+    return true;
+}
+
+void OutputFile::Abandon() {
+    Release();
+    if (renames_ && !write_path_.empty()) std::remove(write_path_.c_str());
+    finished_ = true;
+}
+
+void OutputFile::Release() {
+    avcodec_free_context(&video_);
+    avcodec_free_context(&audio_);
+    swr_free(&resampler_);
+    if (fifo_ != nullptr) av_audio_fifo_free(fifo_);
+    fifo_ = nullptr;
+    if (muxer_ != nullptr) {
+        if (muxer_->pb != nullptr && !(muxer_->oformat->flags & AVFMT_NOFILE)) {
+            avio_closep(&muxer_->pb);
+        }
+        avformat_free_context(muxer_);
+        muxer_ = nullptr;
+    }
+}

@@ -1,0 +1,98 @@
+// The rendered result: a container (by the output name's extension, as
+// FFmpeg guesses it) with H.264 and AAC by default, FFV1 and PCM when
+// lossless, an image sequence for a name like out_%04d.png, or audio alone
+// for .wav. A single output file is written under a temporary name next to
+// it and renamed at the end, so a failed render leaves nothing behind.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "colour.h"
+#include "ffmpeg_util.h"
+
+struct SwrContext;
+struct AVAudioFifo;
+
+struct OutputSettings {
+    std::string path;  // the final name
+    bool lossless = false;
+    bool audio = true;  // write an audio stream where the container has one
+    int crf = 20;
+    std::string preset = "medium";
+    int gop_size = 0;   // frames between key frames; 0: the encoder's choice
+    int b_frames = -1;  // most B-frames in a row; -1: the encoder's choice
+};
+
+class OutputFile {
+  public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Chooses the container and codecs and opens the file for writing, so
+    // that a bad name or an unwritable place is found before any rendering.
+    bool Create(const OutputSettings& settings, std::string* error);
+
+    bool wants_video() const { return video_codec_ != nullptr; }
+    bool wants_audio() const { return audio_codec_ != nullptr; }
+
+    // Adds the streams and writes the header. Frames are `width` x `height`
+    // at `frame_rate`; `colour` is the YUV matrix and range to write with and
+    // `source_format` the source's pixel format (the lossless output keeps
+    // it where it can).
+    bool Start(int32_t width, int32_t height, AVRational frame_rate, ColourSpec colour,
+               AVPixelFormat source_format, int32_t audio_rate, int32_t channels,
+               std::string* error);
+
+    // Encodes one frame: width x height pixels of `pixels`, rows of `stride`.
+    bool WriteVideo(const PixelYC* pixels, int32_t stride, std::string* error);
+    // Encodes a frame made by the caller in the encoder's size and format.
+    bool WriteFrame(AVFrame* frame, std::string* error);
+    AVPixelFormat pixel_format() const {
+        return video_ != nullptr ? video_->pix_fmt : AV_PIX_FMT_NONE;
+    }
+    // Encodes `count` interleaved sample frames.
+    bool WriteAudio(const int16_t* samples, int32_t count, std::string* error);
+
+    // Flushes the encoders, finishes the container and gives it its name.
+    bool Finish(std::string* error);
+    // Closes and deletes whatever was written (single files only).
+    void Abandon();
+
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    int64_t frames_written() const { return video_pts_; }
+
+  private:
+    bool OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelFormat source_format,
+                   std::string* error);
+    bool OpenAudio(int32_t rate, int32_t channels, std::string* error);
+    bool Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame, std::string* error);
+    bool EncodeAudioFrames(bool final, std::string* error);
+    void Release();
+
+    OutputSettings settings_;
+    std::string write_path_;  // temporary name, or the final one for sequences
+    bool renames_ = false;
+    AVFormatContext* muxer_ = nullptr;
+    const AVCodec* video_codec_ = nullptr;
+    const AVCodec* audio_codec_ = nullptr;
+    AVCodecContext* video_ = nullptr;
+    AVCodecContext* audio_ = nullptr;
+    AVStream* video_stream_ = nullptr;
+    AVStream* audio_stream_ = nullptr;
+    FramePtr video_frame_;
+    FramePtr audio_frame_;
+    PacketPtr packet_;
+    FromYCConverter converter_;
+    SwrContext* resampler_ = nullptr;
+    AVAudioFifo* fifo_ = nullptr;
+    int32_t width_ = 0, height_ = 0;
+    int32_t channels_ = 0;
+    int64_t video_pts_ = 0;
+    int64_t audio_pts_ = 0;
+    bool started_ = false;
+    bool finished_ = false;
+};

@@ -1,0 +1,77 @@
+#include "plugin_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+std::string PluginPath(const std::string& explicit_path) {
+    if (!explicit_path.empty()) return explicit_path;
+    const char* from_environment = std::getenv("KINETRA_PLUGIN");
+    if (from_environment != nullptr && from_environment[0] != '\0') return from_environment;
+    std::vector<char> self(4096);
+    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    if (n <= 0) return "kinetra.auf";
+    std::string executable(self.data(), static_cast<size_t>(n));
+    size_t slash = executable.rfind('/');
+    return executable.substr(0, slash + 1) + "kinetra.auf";
+}
+
+bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error) {
+    if (access(path.c_str(), R_OK) != 0) {
+        *error = "not found or not readable";
+        return false;
+    }
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* why = dlerror();
+        *error = why != nullptr ? why : "cannot be loaded";
+        return false;
+    }
+    auto list_fn = reinterpret_cast<GetFilterTableListFn>(dlsym(library, "GetFilterTableList"));
+    FilterTable** list = list_fn != nullptr ? list_fn() : nullptr;
+    FilterTable* video = nullptr;
+    FilterTable* audio = nullptr;
+    for (int i = 0; list != nullptr && list[i] != nullptr && i < 16; ++i) {
+        FilterTable* f = list[i];
+        if (f->process == nullptr) continue;
+        if (f->flags & KINETRA_FLAG_AUDIO) {
+            if (audio == nullptr) audio = f;
+        } else if (video == nullptr) {
+            video = f;
+        }
+    }
+    if (video == nullptr || audio == nullptr) {
+        dlclose(library);
+        *error = "is not a Kinetra plug-in (no video and audio filter)";
+        return false;
+    }
+    plugin->library = library;
+    plugin->video = video;
+    plugin->audio = audio;
+    plugin->initialised = false;
+    return true;
+}
+
+void InitPlugin(LoadedPlugin* plugin, int32_t* track_values, HostServices* services) {
+    for (FilterTable* f : {plugin->video, plugin->audio}) {
+        f->track_values = track_values;
+        f->services = services;
+    }
+    for (FilterTable* f : {plugin->video, plugin->audio}) {
+        if (f->init != nullptr) f->init(f);
+    }
+    plugin->initialised = true;
+}
+
+void UnloadPlugin(LoadedPlugin* plugin) {
+    if (plugin->library == nullptr) return;
+    if (plugin->initialised) {
+        for (FilterTable* f : {plugin->video, plugin->audio}) {
+            if (f->exit != nullptr) f->exit(f);
+        }
+    }
+    dlclose(plugin->library);
+    *plugin = LoadedPlugin{};
+}

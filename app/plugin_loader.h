@@ -1,0 +1,27 @@
+// Loads kinetra.auf as an editor does: dlopen, GetFilterTableList, a check
+// of the two filter records, and init/exit around their use.
+#pragma once
+
+#include <string>
+
+#include "kinetra/plugin_abi.h"
+
+struct LoadedPlugin {
+    void* library = nullptr;
+    FilterTable* video = nullptr;
+    FilterTable* audio = nullptr;
+    bool initialised = false;
+};
+
+// The plug-in to load: `explicit_path` when given, else $KINETRA_PLUGIN, else
+// kinetra.auf next to the running executable.
+std::string PluginPath(const std::string& explicit_path);
+
+// Loads the plug-in and finds its video and audio filter; false with `error`.
+bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error);
+
+// Publishes the sliders and services to both filters and calls init on each.
+void InitPlugin(LoadedPlugin* plugin, int32_t* track_values, HostServices* services);
+
+// Calls exit on both filters (once) and unloads the library.
+void UnloadPlugin(LoadedPlugin* plugin);

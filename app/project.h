@@ -1,0 +1,74 @@
+// The edited project: the frames and audio of the source file, its length
+// (which a script may extend: frames past the source are black and silent)
+// and a small cache of decoded frames in the plug-in's pixel format.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio_track.h"
+#include "colour.h"
+#include "video_source.h"
+
+class Project {
+  public:
+    // Opens the source (an absolute path); false with `error` set.
+    bool Open(const std::string& source_path, std::string* error);
+
+    const std::string& source_path() const { return source_path_; }
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    AVRational frame_rate() const { return video_.frame_rate(); }
+    ColourSpec colour() const { return video_.colour(); }
+    AVPixelFormat pixel_format() const { return video_.pixel_format(); }
+    int32_t source_frames() const { return video_.frame_count(); }
+    int32_t frame_count() const { return frame_count_; }
+    bool has_audio() const { return audio_.is_open(); }
+    int32_t audio_rate() const { return audio_rate_; }
+    int32_t channels() const { return channels_; }
+
+    // Makes the project at least `frames` long.
+    void Lengthen(int32_t frames);
+
+    // Frame f as decoded from the source, width x height pixels: black past
+    // the source's end (and where a frame cannot be decoded); null outside
+    // the project. Valid until the cache drops it (after `cache_size` other
+    // frames were asked for).
+    const PixelYC* Frame(int32_t f);
+    // Keeps at least `count` decoded frames.
+    void ReserveFrames(int32_t count);
+
+    // Sample frames of project frame f: from round(f * rate / fps) up to
+    // round((f + 1) * rate / fps), so that consecutive frames tile the audio.
+    int64_t AudioStart(int32_t f) const;
+    int32_t AudioLength(int32_t f) const { return int32_t(AudioStart(f + 1) - AudioStart(f)); }
+    // Writes frame f's samples (AudioLength(f) x channels) and returns their
+    // count per channel; silence past the source's audio; 0 outside the project.
+    int32_t ReadAudio(int32_t f, int16_t* out);
+
+    // Frames decoded so far (for tests).
+    int64_t decoded_frames() const { return decoded_frames_; }
+    VideoSource& video() { return video_; }
+
+  private:
+    struct CachedFrame {
+        int32_t frame = -1;
+        int64_t last_use = 0;
+        std::vector<PixelYC> pixels;
+    };
+
+    std::string source_path_;
+    VideoSource video_;
+    AudioTrack audio_;
+    ToYCConverter converter_;
+    int32_t width_ = 0, height_ = 0;
+    int32_t frame_count_ = 0;
+    int32_t audio_rate_ = 48000;
+    int32_t channels_ = 2;
+    std::vector<CachedFrame> cache_;
+    int32_t cache_size_ = 2;
+    int64_t use_clock_ = 0;
+    int64_t decoded_frames_ = 0;
+    bool warned_decode_ = false;
+};

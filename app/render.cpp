@@ -1,0 +1,285 @@
+#include "render.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "ffmpeg_util.h"
+#include "host_threads.h"
+#include "media_services.h"
+#include "output_file.h"
+#include "plugin_loader.h"
+#include "progress.h"
+#include "project.h"
+#include "services.h"
+
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+// Ctrl-C asks the render to stop after the current frame; the handler is
+// restored when the render ends.
+class InterruptGuard {
+  public:
+    InterruptGuard() {
+        g_interrupted = 0;
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous_);
+    }
+    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+
+  private:
+    struct sigaction previous_;
+};
+
+void Fail(const std::string& file, const std::string& reason) {
+    std::fprintf(stderr, "kinetra: %s: %s\n", file.c_str(), reason.c_str());
+}
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+// The slider positions: the plug-in's defaults, then the options' values.
+void SetSliders(const LoadedPlugin& plugin, const RenderOptions& options, int32_t* tracks) {
+    for (int32_t i = 0; i < KINETRA_TRACK_COUNT; ++i) {
+        tracks[i] = plugin.video->track_defaults != nullptr && plugin.video->track_count > i
+                        ? plugin.video->track_defaults[i]
+                        : 0;
+    }
+    for (const auto& slider : options.sliders)
+        tracks[slider.first] = slider.second;
+}
+
+// Everything one render holds; released in the right order by the destructor.
+struct RenderSession {
+    Project project;
+    LoadedPlugin plugin;
+    HostServices services;
+    int32_t tracks[KINETRA_TRACK_COUNT] = {0};
+    std::vector<PixelYC> edit, temp, staging;
+    std::vector<int16_t> audio;
+    ~RenderSession() {
+        // exit closes the plug-in's files through the services, so they go last.
+        UnloadPlugin(&plugin);
+        CloseAllMedia();
+        BindProject(nullptr);
+    }
+};
+
+// Runs the video filter on frame f of the project; the output image is left
+// in info (edit_pixels, width, height).
+bool RunVideoFilter(RenderSession* s, int32_t f, FrameInfo* info) {
+    Project& p = s->project;
+    const PixelYC* source = p.Frame(f);
+    size_t count = s->edit.size();
+    std::copy(source, source + count, s->edit.begin());
+    std::copy(source, source + count, s->temp.begin());
+    std::memset(info, 0, sizeof *info);
+    info->edit_pixels = s->edit.data();
+    info->temp_pixels = s->temp.data();
+    info->width = p.width();
+    info->height = p.height();
+    info->max_w = p.width();
+    info->max_h = p.height();
+    info->frame = f;
+    info->frame_count = p.frame_count();
+    info->edit_handle = &p;
+    int32_t ok = s->plugin.video->process(s->plugin.video, info);
+    info->width = std::clamp(info->width, 1, p.width());
+    info->height = std::clamp(info->height, 1, p.height());
+    return ok != 0;
+}
+
+// Runs the audio filter on frame f's samples; returns the sample frames.
+int32_t RunAudioFilter(RenderSession* s, int32_t f, bool* ok) {
+    Project& p = s->project;
+    int32_t n = p.AudioLength(f);
+    s->audio.assign(static_cast<size_t>(n) * p.channels(), 0);
+    p.ReadAudio(f, s->audio.data());
+    FrameInfo info;
+    std::memset(&info, 0, sizeof info);
+    info.audio_samples = s->audio.data();
+    info.sample_count = n;
+    info.channel_count = p.channels();
+    info.width = p.width();
+    info.height = p.height();
+    info.max_w = p.width();
+    info.max_h = p.height();
+    info.frame = f;
+    info.frame_count = p.frame_count();
+    info.edit_handle = &p;
+    SetMediaAudioBlock(n);
+    *ok = s->plugin.audio->process(s->plugin.audio, &info) != 0;
+    return n;
+}
+
+// The output image in the output's size: a frame of another size is placed
+// top-left on black and cut.
+const PixelYC* FitToOutput(RenderSession* s, const FrameInfo& info, int32_t out_w, int32_t out_h,
+                           int32_t* stride) {
+    if (info.width == out_w && info.height == out_h) {
+        *stride = info.max_w;
+        return info.edit_pixels;
+    }
+    s->staging.assign(static_cast<size_t>(out_w) * out_h, PixelYC{0, 0, 0});
+    int32_t w = std::min(out_w, info.width);
+    int32_t h = std::min(out_h, info.height);
+    for (int32_t y = 0; y < h; ++y) {
+        std::copy(info.edit_pixels + static_cast<size_t>(y) * info.max_w,
+                  info.edit_pixels + static_cast<size_t>(y) * info.max_w + w,
+                  s->staging.begin() + static_cast<size_t>(y) * out_w);
+    }
+    *stride = out_w;
+    return s->staging.data();
+}
+
+}  // namespace
+
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    std::vector<char> cwd(4096);
+    if (getcwd(cwd.data(), cwd.size()) == nullptr) return path;
+    std::string base(cwd.data());
+    std::string rest = path;
+    while (rest.compare(0, 2, "./") == 0)
+        rest = rest.substr(2);
+    return base + (base.size() > 1 ? "/" : "") + rest;
+}
+
+int RunRender(const RenderOptions& options) {
+    QuietFfmpegLog();
+    SetHostThreadCount(options.threads > 0 ? options.threads : HostThreadCount());
+
+    std::string source = AbsolutePath(options.source);
+    struct stat info;
+    if (stat(source.c_str(), &info) != 0) {
+        Fail(options.source, std::strerror(errno));
+        return kExitFailure;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        Fail(options.source, "not a regular file");
+        return kExitFailure;
+    }
+    std::string output_path = AbsolutePath(options.output);
+    if (output_path == source) {
+        Fail(options.output, "the output would overwrite the source");
+        return kExitFailure;
+    }
+
+    RenderSession s;
+    std::string error;
+    std::string plugin_path = PluginPath(options.plugin);
+    if (!LoadPlugin(plugin_path, &s.plugin, &error)) {
+        Fail(plugin_path, "plug-in " + error);
+        return kExitFailure;
+    }
+    if (!s.project.Open(source, &error)) {
+        Fail(options.source, error);
+        return kExitFailure;
+    }
+    std::string script = DirectoryOf(source) + "kinetra.txt";
+    if (access(script.c_str(), F_OK) != 0) {
+        std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
+    }
+
+    OutputFile output;
+    OutputSettings settings;
+    settings.path = output_path;
+    settings.lossless = options.lossless;
+    settings.audio = options.audio;
+    settings.crf = options.crf;
+    settings.preset = options.preset;
+    if (!output.Create(settings, &error)) {
+        Fail(options.output, error);
+        return kExitFailure;
+    }
+
+    Project& p = s.project;
+    size_t pixels = static_cast<size_t>(p.width()) * p.height();
+    s.edit.resize(pixels);
+    s.temp.resize(pixels);
+    SetSliders(s.plugin, options, s.tracks);
+    FillHostServices(&s.services);
+    BindProject(&p);
+    SetMediaBufferSize(p.width(), p.height());
+    InitPlugin(&s.plugin, s.tracks, &s.services);
+
+    InterruptGuard interrupt;
+    ProgressBar progress(!options.quiet);
+    bool warned_size = false, warned_filter = false;
+    int64_t rendered = 0;
+    for (int32_t f = options.first_frame;; ++f) {
+        // The project may grow during the first frames (set_timeline_length).
+        int32_t last = p.frame_count() - 1;
+        if (options.last_frame >= 0) last = std::min(last, options.last_frame);
+        if (f > last || g_interrupted) break;
+
+        FrameInfo video;
+        bool video_ok = RunVideoFilter(&s, f, &video);
+        bool audio_ok = true;
+        int32_t samples = RunAudioFilter(&s, f, &audio_ok);
+        if ((!video_ok || !audio_ok) && !warned_filter) {
+            std::fprintf(stderr, "kinetra: warning: the plug-in failed on frame %d\n", f);
+            warned_filter = true;
+        }
+        if (rendered == 0 &&
+            !output.Start(video.width, video.height, p.frame_rate(), p.colour(), p.pixel_format(),
+                          p.audio_rate(), p.channels(), &error)) {
+            Fail(options.output, error);
+            return kExitFailure;
+        }
+        if ((video.width != output.width() || video.height != output.height()) && !warned_size &&
+            rendered > 0) {
+            std::fprintf(stderr,
+                         "kinetra: warning: frame %d is %dx%d, the output %dx%d; placed top-left\n",
+                         f, video.width, video.height, output.width(), output.height());
+            warned_size = true;
+        }
+        int32_t stride = 0;
+        const PixelYC* image = FitToOutput(&s, video, output.width(), output.height(), &stride);
+        if (!output.WriteVideo(image, stride, &error) ||
+            !output.WriteAudio(s.audio.data(), samples, &error)) {
+            progress.Finish();
+            Fail(options.output, error);
+            return kExitFailure;
+        }
+        ++rendered;
+        int64_t total = static_cast<int64_t>(last) - options.first_frame + 1;
+        progress.Update(rendered, total);
+        if (options.observer &&
+            !options.observer(f, image, output.width(), output.height(), stride)) {
+            g_interrupted = 1;
+        }
+    }
+    progress.Finish();
+    if (rendered == 0) {
+        output.Abandon();
+        Fail(options.source, "no frames in the range to render");
+        return kExitFailure;
+    }
+    if (!output.Finish(&error)) {
+        Fail(options.output, error);
+        return kExitFailure;
+    }
+    if (g_interrupted) {
+        std::fprintf(stderr, "kinetra: interrupted; %lld frames written to %s\n",
+                     static_cast<long long>(rendered), options.output.c_str());
+        return kExitInterrupted;
+    }
+    return kExitOk;
+}

@@ -1,0 +1,199 @@
+// The project: its frames, its audio blocks and the services over them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <random>
+
+#include "clips.h"
+#include "host_threads.h"
+#include "project.h"
+#include "services.h"
+
+namespace {
+
+using apptest::ClipSpec;
+using apptest::MakeClip;
+using apptest::SampleAt;
+using apptest::TempDir;
+
+TEST(ProjectAudio, BlocksTileTheStreamForAnyRateAndFrameRate) {
+    struct Case {
+        const char* name;
+        AVRational fps;
+        int32_t rate;
+    };
+    const Case cases[] = {{"48k_30", {30, 1}, 48000},
+                          {"44k1_ntsc", {30000, 1001}, 44100},
+                          {"48k_ntsc", {30000, 1001}, 48000},
+                          {"22k05_24", {24, 1}, 22050}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        ClipSpec spec;
+        spec.frames = 12;
+        spec.frame_rate = c.fps;
+        spec.audio_rate = c.rate;
+        ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+        Project p;
+        std::string error;
+        ASSERT_TRUE(p.Open(dir / "clip.mkv", &error)) << error;
+        EXPECT_EQ(p.audio_rate(), c.rate) << c.name;
+        EXPECT_EQ(p.channels(), 2) << c.name;
+        // round(f * rate / fps) for every frame, and the blocks add up to it.
+        int64_t total = 0;
+        for (int32_t f = 0; f < 12; ++f) {
+            double exact = double(f) * c.rate * c.fps.den / c.fps.num;
+            EXPECT_EQ(p.AudioStart(f), int64_t(exact + 0.5)) << c.name << " frame " << f;
+            EXPECT_EQ(p.AudioStart(f), total) << c.name;
+            total += p.AudioLength(f);
+        }
+        // Each block holds exactly the stream's samples at those positions,
+        // whatever the order of reading.
+        std::vector<int32_t> order = {11, 0, 5, 4, 6, 1, 10, 2, 3, 9, 7, 8};
+        for (int32_t f : order) {
+            std::vector<int16_t> block(size_t(p.AudioLength(f)) * 2, 7);
+            ASSERT_EQ(p.ReadAudio(f, block.data()), p.AudioLength(f));
+            int64_t start = p.AudioStart(f);
+            for (int32_t i = 0; i < p.AudioLength(f); ++i) {
+                ASSERT_EQ(block[2 * i], SampleAt(start + i, 0)) << c.name << " frame " << f;
+                ASSERT_EQ(block[2 * i + 1], SampleAt(start + i, 1)) << c.name << " frame " << f;
+            }
+        }
+    }
+}
+
+TEST(ProjectAudio, MonoSourcesGiveOneChannelAndSilentSourcesTheDefaultFormat) {
+    TempDir dir;
+    ClipSpec mono;
+    mono.frames = 4;
+    mono.channels = 1;
+    mono.audio_rate = 32000;
+    ASSERT_TRUE(MakeClip(dir / "mono.mkv", mono));
+    Project p;
+    std::string error;
+    ASSERT_TRUE(p.Open(dir / "mono.mkv", &error)) << error;
+    EXPECT_EQ(p.channels(), 1);
+    EXPECT_EQ(p.audio_rate(), 32000);
+    std::vector<int16_t> block(p.AudioLength(2));
+    p.ReadAudio(2, block.data());
+    EXPECT_EQ(block[0], SampleAt(p.AudioStart(2), 0));
+
+    ClipSpec silent;
+    silent.frames = 4;
+    silent.audio_rate = 0;
+    ASSERT_TRUE(MakeClip(dir / "silent.mkv", silent));
+    Project q;
+    ASSERT_TRUE(q.Open(dir / "silent.mkv", &error)) << error;
+    EXPECT_FALSE(q.has_audio());
+    EXPECT_EQ(q.audio_rate(), 48000);
+    EXPECT_EQ(q.channels(), 2);
+    std::vector<int16_t> quiet(size_t(q.AudioLength(1)) * 2, 99);
+    EXPECT_EQ(q.ReadAudio(1, quiet.data()), 1600);
+    EXPECT_TRUE(std::all_of(quiet.begin(), quiet.end(), [](int16_t s) { return s == 0; }));
+}
+
+class ProjectServices : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ClipSpec spec;
+        spec.frames = 10;
+        ASSERT_TRUE(MakeClip(dir_ / "clip.mkv", spec));
+        std::string error;
+        ASSERT_TRUE(project_.Open(dir_ / "clip.mkv", &error)) << error;
+        FillHostServices(&services_);
+        BindProject(&project_);
+    }
+    void TearDown() override { BindProject(nullptr); }
+
+    int32_t NumberAt(int32_t f) {
+        PixelYC* pixels = services_.get_rendered_frame(&filter_, &project_, f, nullptr, nullptr);
+        if (pixels == nullptr) return -2;
+        return apptest::ReadFrameNumber(pixels, project_.width(), project_.width());
+    }
+
+    TempDir dir_;
+    Project project_;
+    HostServices services_;
+    FilterTable filter_{};
+};
+
+TEST_F(ProjectServices, RenderedFramesAreExactInAnyOrderAndNullOutsideTheProject) {
+    for (int32_t f : {7, 2, 9, 0, 3, 3, 8}) {
+        EXPECT_EQ(NumberAt(f), f);
+    }
+    EXPECT_EQ(services_.get_rendered_frame(&filter_, &project_, -1, nullptr, nullptr), nullptr);
+    EXPECT_EQ(services_.get_rendered_frame(&filter_, &project_, 10, nullptr, nullptr), nullptr);
+    int32_t w = 0, h = 0;
+    services_.get_rendered_frame(&filter_, &project_, 1, &w, &h);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 48);
+}
+
+TEST_F(ProjectServices, ReservedFramesStayDecoded) {
+    services_.reserve_frame_cache(&filter_, 64, 48, 5, 0);
+    for (int32_t f = 0; f < 5; ++f)
+        NumberAt(f);
+    int64_t decoded = project_.decoded_frames();
+    for (int32_t f = 4; f >= 0; --f)
+        EXPECT_EQ(NumberAt(f), f);
+    EXPECT_EQ(project_.decoded_frames(), decoded);
+}
+
+TEST_F(ProjectServices, LengtheningAddsBlackSilentFrames) {
+    services_.set_timeline_length(&project_, 15);
+    EXPECT_EQ(project_.frame_count(), 15);
+    services_.set_timeline_length(&project_, 12);  // never shortens
+    EXPECT_EQ(project_.frame_count(), 15);
+    PixelYC* pixels = services_.get_rendered_frame(&filter_, &project_, 14, nullptr, nullptr);
+    ASSERT_NE(pixels, nullptr);
+    for (int32_t i = 0; i < 64 * 48; ++i) {
+        ASSERT_EQ(pixels[i].y, 0);
+        ASSERT_EQ(pixels[i].cb, 0);
+        ASSERT_EQ(pixels[i].cr, 0);
+    }
+    std::vector<int16_t> block(1600 * 2, 5);
+    EXPECT_EQ(services_.read_timeline_audio(&filter_, &project_, 12, block.data()), 1600);
+    EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](int16_t s) { return s == 0; }));
+    EXPECT_EQ(services_.read_timeline_audio(&filter_, &project_, 15, block.data()), 0);
+    EXPECT_EQ(services_.read_timeline_audio(&filter_, &project_, -1, block.data()), 0);
+}
+
+TEST_F(ProjectServices, TimelineAudioIsTheSourceAudioOfTheFrame) {
+    std::vector<int16_t> block(1600 * 2);
+    EXPECT_EQ(services_.read_timeline_audio(&filter_, &project_, 3, block.data()), 1600);
+    EXPECT_EQ(block[0], SampleAt(4800, 0));
+    EXPECT_EQ(block[3199], SampleAt(6399, 1));
+}
+
+TEST_F(ProjectServices, SourceQueryGivesTheAbsolutePathAndRate) {
+    SourceInfo info;
+    std::memset(&info, 0xff, sizeof info);
+    services_.query_source_file(&project_, &info);
+    EXPECT_STREQ(info.path, (dir_ / "clip.mkv").c_str());
+    EXPECT_EQ(info.audio_rate, 48000);
+}
+
+std::atomic<int32_t> g_calls;
+std::atomic<int32_t> g_seen_count;
+std::atomic<uint32_t> g_seen_ids;
+
+void CountCall(int32_t id, int32_t count, void* p1, void* p2) {
+    ++g_calls;
+    g_seen_count = count;
+    g_seen_ids |= 1u << id;
+    EXPECT_EQ(p1, &g_calls);
+    EXPECT_EQ(p2, nullptr);
+}
+
+TEST_F(ProjectServices, WorkerThreadsRunTheFunctionOncePerThread) {
+    SetHostThreadCount(3);
+    g_calls = 0;
+    g_seen_ids = 0;
+    EXPECT_EQ(services_.run_on_worker_threads(CountCall, &g_calls, nullptr), 1);
+    EXPECT_EQ(g_calls, 3);
+    EXPECT_EQ(g_seen_count, 3);
+    EXPECT_EQ(g_seen_ids, 0x7u);
+}
+
+}  // namespace
