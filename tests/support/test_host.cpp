@@ -275,6 +275,7 @@ std::vector<int16_t> TestHost::ProjectAudio(int32_t f) const {
 
 int32_t TestHost::RunVideo(int32_t f) {
     g_current = this;
+    exited_ = false;  // a call after Exit allocates again; the destructor must exit again
     output_ = ProjectFrame(f);
     second_ = output_;
     std::memset(&info_, 0, sizeof info_);
@@ -298,6 +299,7 @@ PixelYC TestHost::OutputAt(int32_t x, int32_t y) const {
 
 int32_t TestHost::RunAudio(int32_t f, int32_t sample_count) {
     g_current = this;
+    exited_ = false;
     if (sample_count < 0) sample_count = samples_per_frame;
     audio_block_.assign(size_t(sample_count) * channels, 0);
     std::vector<int16_t> project = ProjectAudio(f);
