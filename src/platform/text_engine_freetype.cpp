@@ -45,7 +45,8 @@ constexpr FT_Int32 kLoadFlags = FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP;
 
 struct CachedFace {
     bool used;
-    char name[kFaceNameCapacity];  // as requested (Shift-JIS)
+    char name[kFaceNameCapacity];  // as requested, in `code_page`
+    TextCodePage code_page;
     bool bold;
     bool italic;
     FT_Face face;  // null when no font could be made for the name
@@ -109,7 +110,8 @@ struct Engine {
     FT_Library library;
     FT_Stroker stroker;
     FcConfig* config;
-    iconv_t from_cp932;  // to UTF-32LE, one character at a time
+    iconv_t from_cp932;      // to UTF-32LE, one character at a time
+    TextCodePage code_page;  // of the texts and names given
     CachedFace faces[kFaceCacheSize];
     int32_t next_face;
     CurrentFont font;
@@ -176,6 +178,48 @@ int32_t DecodeShiftJis(const char* text, uint32_t* code_points, int32_t capacity
         i += length;
     }
     return count;
+}
+
+// Decodes up to `capacity` characters of UTF-8 `text` into code points,
+// skipping bytes that start no well-formed sequence and control characters.
+int32_t DecodeUtf8(const char* text, uint32_t* code_points, int32_t capacity) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    int32_t count = 0;
+    size_t i = 0;
+    while (p[i] != '\0' && count < capacity) {
+        unsigned char b = p[i];
+        size_t length = b < 0x80                 ? 1
+                        : b >= 0xC2 && b <= 0xDF ? 2
+                        : b >= 0xE0 && b <= 0xEF ? 3
+                        : b >= 0xF0 && b <= 0xF4 ? 4
+                                                 : 0;
+        uint32_t c = length == 1   ? b
+                     : length == 2 ? b & 0x1Fu
+                     : length == 3 ? b & 0x0Fu
+                                   : b & 0x07u;
+        for (size_t k = 1; k < length; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) {
+                length = 0;
+                break;
+            }
+            c = c << 6 | (p[i + k] & 0x3Fu);
+        }
+        bool minimal = length == 1 || (length == 2 && c >= 0x80) || (length == 3 && c >= 0x800) ||
+                       (length == 4 && c >= 0x10000);
+        if (length == 0 || !minimal || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            ++i;
+            continue;
+        }
+        if (c >= 0x20 && c != 0x7F) code_points[count++] = c;
+        i += length;
+    }
+    return count;
+}
+
+// Decodes `text` in the code page currently set.
+int32_t DecodeText(const char* text, uint32_t* code_points, int32_t capacity) {
+    return g_engine.code_page == TextCodePage::kUtf8 ? DecodeUtf8(text, code_points, capacity)
+                                                     : DecodeShiftJis(text, code_points, capacity);
 }
 
 // Encodes code points as NUL-terminated UTF-8, stopping before overflow.
@@ -320,11 +364,13 @@ bool FindFontFile(const char* family, bool bold, bool italic, char* file, int* i
     return found;
 }
 
-// Opens the face for a name (Shift-JIS) and style, through the cache.
+// Opens the face for a name (in the current code page) and style, through
+// the cache.
 CachedFace* FindFace(const char* name, bool bold, bool italic) {
     Engine& e = g_engine;
     for (CachedFace& cached : e.faces) {
         if (cached.used && cached.bold == bold && cached.italic == italic &&
+            cached.code_page == e.code_page &&
             std::strncmp(cached.name, name, kFaceNameCapacity) == 0) {
             return &cached;
         }
@@ -335,12 +381,13 @@ CachedFace* FindFace(const char* name, bool bold, bool italic) {
     slot = CachedFace{};
     slot.used = true;
     std::strncpy(slot.name, name, kFaceNameCapacity - 1);
+    slot.code_page = e.code_page;
     slot.bold = bold;
     slot.italic = italic;
 
     uint32_t code_points[kFaceNameCapacity];
     char family[kFaceNameCapacity * 4];
-    EncodeUtf8(code_points, DecodeShiftJis(slot.name, code_points, kFaceNameCapacity), family,
+    EncodeUtf8(code_points, DecodeText(slot.name, code_points, kFaceNameCapacity), family,
                sizeof family);
     int index = 0;
     if (e.config != nullptr && FindFontFile(family, bold, italic, slot.file, &index)) {
@@ -410,7 +457,7 @@ bool LoadGlyph(FT_UInt glyph) {
 // (0 for characters the font lacks, which are skipped). Returns the count.
 int32_t LayOutText(const char* text, int64_t* total_advance) {
     Engine& e = g_engine;
-    int32_t count = DecodeShiftJis(text, e.characters, kMaxCharacters);
+    int32_t count = DecodeText(text, e.characters, kMaxCharacters);
     *total_advance = 0;
     for (int32_t i = 0; i < count; ++i) {
         e.glyphs[i] = FT_Get_Char_Index(e.font.face, e.characters[i]);
@@ -719,6 +766,10 @@ void ResolveOutlineWeights(const TextBox& box, const TextCanvasView& canvas) {
 }
 
 }  // namespace
+
+void SetTextCodePage(TextCodePage code_page) {
+    g_engine.code_page = code_page;
+}
 
 bool SelectTextFont(const TextFontRequest& request) {
     Engine& e = g_engine;

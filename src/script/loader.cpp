@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "script/shiftjis.h"
+#include "script/encoding.h"
 
 ScriptTable g_script;
 char g_script_directory[kScriptPathCapacity];
@@ -62,7 +62,7 @@ template <typename Stop>
 const char* CopyUntil(const char* from, char* to, Stop stop) {
     size_t o = 0;
     while (*from != '\0') {
-        size_t n = CharLength(from);
+        size_t n = ScriptCharLength(from);
         if (n == 1 && stop(*from)) break;
         std::memcpy(to + o, from, n);
         o += n;
@@ -94,7 +94,7 @@ void RemoveSpaces(const char* line, char* out) {
     bool quoted = false;
     size_t o = 0;
     for (const char* p = line; *p != '\0';) {
-        size_t n = CharLength(p);
+        size_t n = ScriptCharLength(p);
         if (n == 1 && *p == '"') quoted = !quoted;
         if (n == 1 && *p == ' ' && !quoted) {
             ++p;
@@ -137,14 +137,14 @@ void ParseSection(const char* text, ParseContext* context) {
 // from the first ':' after the first " goto ".
 bool ParseIf(const char* text, const SectionState& section, ScriptLine* record) {
     const char* p = text + 2;  // " goto " may start at the space after "if"
-    while (*p != '\0' && !(CharLength(p) == 1 && StartsWithNoCase(p, " goto "))) {
-        p += CharLength(p);
+    while (*p != '\0' && !(ScriptCharLength(p) == 1 && StartsWithNoCase(p, " goto "))) {
+        p += ScriptCharLength(p);
     }
     if (*p == '\0') return false;
     const char* after_goto = p + 6;
     const char* colon = after_goto;
-    while (*colon != '\0' && !(CharLength(colon) == 1 && *colon == ':')) {
-        colon += CharLength(colon);
+    while (*colon != '\0' && !(ScriptCharLength(colon) == 1 && *colon == ':')) {
+        colon += ScriptCharLength(colon);
     }
     if (*colon == '\0') return false;
     std::strcpy(record->command, "if");
@@ -166,7 +166,7 @@ bool CutArguments(const char* p, ScriptLine* record) {
         int32_t depth = 0;
         bool closed = false;
         while (*p != '\0') {
-            size_t n = CharLength(p);
+            size_t n = ScriptCharLength(p);
             if (n == 2) {
                 std::memcpy(out + o, p, 2);
                 o += 2;
@@ -243,8 +243,8 @@ bool ParseWorkingText(const char* line, ParseContext* context, ScriptLine* recor
 // exactly, so their second bytes are never folded.
 bool SameLabel(const char* a, const char* b) {
     while (*a != '\0' && *b != '\0') {
-        size_t n = CharLength(a);
-        if (n != CharLength(b)) return false;
+        size_t n = ScriptCharLength(a);
+        if (n != ScriptCharLength(b)) return false;
         if (n == 2 ? std::memcmp(a, b, 2) != 0 : FoldCase(*a) != FoldCase(*b)) return false;
         a += n;
         b += n;
@@ -276,10 +276,36 @@ int64_t CountPieces(const char* path) {
     return count;
 }
 
+// The file's encoding, from all of its bytes; Shift-JIS when it cannot be read.
+ScriptEncoding DetectFileEncoding(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return ScriptEncoding::kShiftJis;
+    char* bytes = nullptr;
+    size_t size = 0;
+    char chunk[4096];
+    bool failed = false;
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        char* grown = static_cast<char*>(std::realloc(bytes, size + got));
+        if (grown == nullptr) {
+            failed = true;
+            break;
+        }
+        bytes = grown;
+        std::memcpy(bytes + size, chunk, got);
+        size += got;
+    }
+    std::fclose(file);
+    ScriptEncoding encoding =
+        failed ? ScriptEncoding::kShiftJis : DetectScriptEncoding(bytes, size);
+    std::free(bytes);
+    return encoding;
+}
+
 // Replaces the table with the file's lines.
 void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
     int64_t pieces = CountPieces(path);
     if (pieces < 0) return;
+    ScriptEncoding encoding = DetectFileEncoding(path);
     FreeLines();
     // One record more than lines: room the table always had.
     int64_t capacity = pieces + 1;
@@ -289,6 +315,7 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
         platform::ShowOutOfMemoryMessage();
         return;
     }
+    g_script_encoding = encoding;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return;
     ParseContext context;

@@ -8,6 +8,7 @@
 #include "host/buffers.h"
 #include "platform/text_engine.h"
 #include "script/arguments.h"
+#include "script/encoding.h"
 #include "video/pixel.h"
 #include "video/video_commands.h"
 
@@ -31,8 +32,9 @@ constexpr int32_t kDefaultFillY = 4096;
 // The text style, all zero at load and kept while the plug-in is loaded
 // (script reloads included). size 0: no style set yet.
 struct TextStyle {
-    char face[kFaceCapacity];  // Shift-JIS; empty: the engine chooses
-    int32_t size;              // character cell height in pixels, >= 1 once set
+    char face[kFaceCapacity];               // in face_code_page; empty: the engine chooses
+    platform::TextCodePage face_code_page;  // the script's, or Shift-JIS for the default
+    int32_t size;                           // character cell height in pixels, >= 1 once set
     int32_t bold;
     int32_t italic;
     int32_t underline;
@@ -55,11 +57,18 @@ TextCanvas g_text_canvas;
 
 // ---- Font commands -------------------------------------------------------------
 
+// The code page the loaded script's texts are in.
+platform::TextCodePage ScriptCodePage() {
+    return g_script_encoding == ScriptEncoding::kUtf8 ? platform::TextCodePage::kUtf8
+                                                      : platform::TextCodePage::kShiftJis;
+}
+
 // Face, size, bold, italic and underline from arguments 0..4.
 void StoreFaceAndShape(int32_t line) {
     TextStyle& style = g_text_style;
     std::memcpy(style.face, ArgText(line, 0), kFaceCapacity);
     style.face[kFaceCapacity - 1] = '\0';
+    style.face_code_page = ScriptCodePage();
     style.size = ArgInt(line, 1) < 1 ? 1 : ArgInt(line, 1);
     style.bold = ArgInt(line, 2);
     style.italic = ArgInt(line, 3);
@@ -89,8 +98,20 @@ bool IsLeadByte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
-// Ends the string before a two-byte character that lost its second byte.
+// Ends the string before a character that lost its last bytes to the length
+// limit.
 void CutAtCharacterBoundary(char* text) {
+    if (g_script_encoding == ScriptEncoding::kUtf8) {
+        for (size_t i = 0; text[i] != '\0';) {
+            size_t n = Utf8SequenceLength(text + i);
+            if (n == 1 && static_cast<unsigned char>(text[i]) >= 0xC0) {
+                text[i] = '\0';
+                return;
+            }
+            i += n;
+        }
+        return;
+    }
     for (size_t i = 0; text[i] != '\0'; ++i) {
         if (!IsLeadByte(static_cast<unsigned char>(text[i]))) continue;
         if (text[i + 1] == '\0') {
@@ -182,6 +203,7 @@ void SetDefaultStyle() {
     TextStyle& style = g_text_style;
     std::memset(style.face, 0, sizeof style.face);
     std::memcpy(style.face, kDefaultFace, sizeof kDefaultFace);
+    style.face_code_page = platform::TextCodePage::kShiftJis;
     style.size = kDefaultSize;
     style.fill_y = kDefaultFillY;
     style.outline_width = 0;
@@ -194,7 +216,9 @@ void SelectStyleFont(const TextStyle& style) {
     request.bold = style.bold != 0;
     request.italic = style.italic != 0;
     request.underline = style.underline != 0;
+    platform::SetTextCodePage(style.face_code_page);
     platform::SelectTextFont(request);
+    platform::SetTextCodePage(ScriptCodePage());
 }
 
 // One channel moved toward `color` by weight w of 255: (c * (255 - w) +

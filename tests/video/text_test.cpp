@@ -108,6 +108,38 @@ TEST_F(TextEngine, MeasuresWholePixelAdvancesAndSkipsWhatCannotBeDecoded) {
         EXPECT_EQ(platform::MeasureText(c.text.c_str()), c.width) << c.name;
 }
 
+// The same characters in either code page measure the same; UTF-8 bytes read
+// as Shift-JIS do not.
+TEST_F(TextEngine, Utf8TextDecodesToTheSameCharacters) {
+    struct Case {
+        const char* name;
+        const char* shift_jis;
+        const char* utf8;
+    };
+    const Case cases[] = {
+        {"katakana", "\x83\x41", "\xe3\x82\xa2"},
+        {"ascii", "Ab", "Ab"},
+        {"kanji and ascii",
+         "\x95\x5c"
+         "A",
+         "\xe8\xa1\xa8"
+         "A"},
+    };
+    ASSERT_TRUE(Select(kDefaultFace, 32));
+    for (const Case& c : cases) {
+        int64_t width = platform::MeasureText(c.shift_jis);
+        platform::SetTextCodePage(platform::TextCodePage::kUtf8);
+        EXPECT_EQ(platform::MeasureText(c.utf8), width) << c.name;
+        EXPECT_GT(width, 0) << c.name;
+        platform::SetTextCodePage(platform::TextCodePage::kShiftJis);
+    }
+    platform::SetTextCodePage(platform::TextCodePage::kUtf8);
+    int64_t e_acute = platform::MeasureText("Caf\xc3\xa9");
+    platform::SetTextCodePage(platform::TextCodePage::kShiftJis);
+    EXPECT_GT(e_acute, platform::MeasureText("Caf"));
+    EXPECT_NE(platform::MeasureText("Caf\xc3\xa9"), e_acute);
+}
+
 // Every weight lies in the returned box, and the box in the canvas.
 void ExpectWeightsInsideBox(const EngineCanvas& canvas, const platform::TextBox& box) {
     EXPECT_GE(box.left, 0);
