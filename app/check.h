@@ -19,7 +19,7 @@ struct ScriptFinding {
 };
 
 struct ScriptCheck {
-    std::string path;  // the script checked
+    std::string path;   // the script checked
     bool read = false;  // false: the file could not be read (one finding says why)
     bool utf8 = false;  // the script was read as UTF-8 (else Shift-JIS)
     std::vector<ScriptFinding> findings;  // in the order of the file
@@ -56,10 +56,11 @@ std::string FormatCheckSummary(const ScriptCheck& check);
 // The known command name nearest to `name`, or empty when none is close.
 std::string NearestCommandName(const std::string& name);
 
-struct CheckOptions {
-    std::string target;  // source video, script or directory; empty: ./kinetra.txt
-};
+// The check `kinetra render` runs first: prints the findings to stderr (at
+// most 20 lines, then the count) when there are any; true when no error.
+bool ReportScriptCheck(const std::string& script, int32_t frame_count);
 
-// `kinetra check`: prints the findings and the summary to stdout; exit 0 when
+// `kinetra check TARGET` (a source video, a script or a directory; empty:
+// ./kinetra.txt): prints the findings and the summary to stdout; exit 0 when
 // there are no errors, 1 otherwise.
-int RunCheck(const CheckOptions& options);
+int RunCheck(const std::string& target);

@@ -1,10 +1,12 @@
-// The kinetra program: `kinetra render` and `kinetra demo`.
+// The kinetra program: `kinetra render`, `check`, `help` and `demo`.
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "demo.h"
+#include "help.h"
 #include "options.h"
 #include "render.h"
 
@@ -25,6 +27,10 @@ int main(int argc, char** argv) {
                 return RunRender(command.render);
             case CommandKind::kDemo:
                 return RunDemo(command.demo);
+            case CommandKind::kCheck:
+                return RunCheck(command.check.target);
+            case CommandKind::kScriptHelp:
+                return RunScriptHelp(command.script_help.name, command.script_help.markdown);
         }
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "kinetra: out of memory\n");

@@ -77,6 +77,8 @@ bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::st
             r->lossless = true;
         } else if (arg == "--no-audio") {
             r->audio = false;
+        } else if (arg == "--strict") {
+            r->strict = true;
         } else if (option("-o") || option("--output")) {
             r->output = value;
         } else if (option("--frames")) {
@@ -146,6 +148,37 @@ bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::st
     return true;
 }
 
+bool ParseCheck(const std::vector<std::string>& args, CheckCommandOptions* c, std::string* error) {
+    if (args.size() > 2) {
+        *error = "check takes one SOURCE, SCRIPT or directory";
+        return false;
+    }
+    if (args.size() == 2 && args[1].size() > 1 && args[1][0] == '-') {
+        *error = "unknown option '" + args[1] + "'";
+        return false;
+    }
+    if (args.size() == 2) c->target = args[1];
+    return true;
+}
+
+bool ParseScriptHelp(const std::vector<std::string>& args, ScriptHelpOptions* h,
+                     std::string* error) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--markdown") {
+            h->markdown = true;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            *error = "unknown option '" + args[i] + "'";
+            return false;
+        } else if (h->name.empty()) {
+            h->name = args[i];
+        } else {
+            *error = "help takes one command NAME";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ParseDemo(const std::vector<std::string>& args, DemoOptions* d, std::string* error) {
     bool have_directory = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -190,9 +223,17 @@ int32_t SliderOfLetter(char letter) {
 bool ParseCommandLine(const std::vector<std::string>& args, Command* command, std::string* error) {
     error->clear();
     *command = Command{};
-    if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         command->kind = CommandKind::kHelp;
         return true;
+    }
+    if (args[0] == "help") {
+        command->kind = CommandKind::kScriptHelp;
+        return ParseScriptHelp(args, &command->script_help, error);
+    }
+    if (args[0] == "check") {
+        command->kind = CommandKind::kCheck;
+        return ParseCheck(args, &command->check, error);
     }
     if (args[0] == "render") {
         command->kind = CommandKind::kRender;
@@ -208,6 +249,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command* command, st
 
 std::string UsageText() {
     return "usage: kinetra render SOURCE -o OUTPUT [options]\n"
+           "       kinetra check [SOURCE|SCRIPT]\n"
+           "       kinetra help [COMMAND]\n"
            "       kinetra demo [DIR]\n"
            "\n"
            "render runs the script kinetra.txt that lies next to SOURCE on every frame.\n"
@@ -225,6 +268,12 @@ std::string UsageText() {
            "  --plugin PATH      the plug-in (default: kinetra.auf next to this program,\n"
            "                     or $KINETRA_PLUGIN)\n"
            "  --quiet            no progress bar or notes\n"
+           "  --strict           stop before writing anything when the script check\n"
+           "                     finds an error\n"
+           "\n"
+           "check reads the script (kinetra.txt next to SOURCE, or SCRIPT) and lists its\n"
+           "mistakes with their line numbers; exit status 1 when it finds errors.\n"
+           "help lists the script commands; help COMMAND shows one command's arguments.\n"
            "\n"
            "demo renders a built-in example into DIR (default ./kinetra-demo).\n";
 }

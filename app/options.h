@@ -26,7 +26,8 @@ struct RenderOptions {
     bool audio = true;
     int crf = 20;
     std::string preset = "medium";
-    std::string plugin;  // empty: next to the executable, or $KINETRA_PLUGIN
+    std::string plugin;   // empty: next to the executable, or $KINETRA_PLUGIN
+    bool strict = false;  // an error found by the script check stops the render
     FrameObserver observer;
 };
 
@@ -37,12 +38,23 @@ struct DemoOptions {
     std::string plugin;
 };
 
-enum class CommandKind { kHelp, kRender, kDemo };
+struct CheckCommandOptions {
+    std::string target;  // source video, script or directory; empty: ./kinetra.txt
+};
+
+struct ScriptHelpOptions {
+    std::string name;       // empty: list every command
+    bool markdown = false;  // the argument table as Markdown
+};
+
+enum class CommandKind { kHelp, kRender, kDemo, kCheck, kScriptHelp };
 
 struct Command {
     CommandKind kind = CommandKind::kHelp;
     RenderOptions render;
     DemoOptions demo;
+    CheckCommandOptions check;
+    ScriptHelpOptions script_help;
 };
 
 // Parses the arguments after the program name; false with a one-line

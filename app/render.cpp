@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "check.h"
 #include "ffmpeg_util.h"
 #include "host_threads.h"
 #include "media_services.h"
@@ -195,6 +196,9 @@ int RunRender(const RenderOptions& options) {
     std::string script = DirectoryOf(source) + "kinetra.txt";
     if (access(script.c_str(), F_OK) != 0) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
+    } else if (!ReportScriptCheck(script, s.project.frame_count()) && options.strict) {
+        std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
+        return kExitFailure;
     }
 
     OutputFile output;
