@@ -110,12 +110,34 @@ TEST(CommandLine, DemoAndHelp) {
     ASSERT_TRUE(ParseCommandLine({"demo", "out/dir", "--quiet"}, &c, &error));
     EXPECT_EQ(c.demo.directory, "out/dir");
     EXPECT_TRUE(c.demo.quiet);
-    for (const char* help : {"help", "--help", "-h"}) {
+    for (const char* help : {"--help", "-h"}) {
         ASSERT_TRUE(ParseCommandLine({help}, &c, &error));
         EXPECT_EQ(c.kind, CommandKind::kHelp);
     }
     ASSERT_TRUE(ParseCommandLine({}, &c, &error));
     EXPECT_EQ(c.kind, CommandKind::kHelp);
+}
+
+// "help" is about the script's commands; "check" takes one script, source or folder.
+TEST(CommandLine, ScriptHelpAndCheck) {
+    Command c;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine({"help"}, &c, &error));
+    EXPECT_EQ(c.kind, CommandKind::kScriptHelp);
+    EXPECT_EQ(c.script_help.name, "");
+    ASSERT_TRUE(ParseCommandLine({"help", "fill", "--markdown"}, &c, &error));
+    EXPECT_EQ(c.script_help.name, "fill");
+    EXPECT_TRUE(c.script_help.markdown);
+    EXPECT_FALSE(ParseCommandLine({"help", "fill", "copy"}, &c, &error));
+    ASSERT_TRUE(ParseCommandLine({"check"}, &c, &error));
+    EXPECT_EQ(c.kind, CommandKind::kCheck);
+    EXPECT_EQ(c.check.target, "");
+    ASSERT_TRUE(ParseCommandLine({"check", "clip.mp4"}, &c, &error));
+    EXPECT_EQ(c.check.target, "clip.mp4");
+    EXPECT_FALSE(ParseCommandLine({"check", "a", "b"}, &c, &error));
+    EXPECT_FALSE(ParseCommandLine({"check", "--bogus"}, &c, &error));
+    ASSERT_TRUE(ParseCommandLine({"render", "in.mp4", "-o", "o.mp4", "--strict"}, &c, &error));
+    EXPECT_TRUE(c.render.strict);
 }
 
 TEST(Progress, LineShowsFramesRateAndTimeLeft) {
