@@ -358,6 +358,7 @@ void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, cons
                 return;
             }
             std::string path = file[0] == '/' ? file : directory_ + file;
+            out_->files.push_back({path, line});
             if (!IsFile(path)) {
                 Error(line,
                       which + ": file '" + file + "' does not exist" +
@@ -551,11 +552,21 @@ std::string FormatCheckSummary(const ScriptCheck& check) {
     return summary;
 }
 
-bool ReportScriptCheck(const std::string& script, int32_t frame_count) {
+std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check) {
+    std::map<std::string, std::string> notes;
+    for (const auto& file : check.files) {
+        std::string& note = notes[file.first];
+        note += (note.empty() ? "script line " : ", ") + std::to_string(file.second);
+    }
+    return notes;
+}
+
+bool ReportScriptCheck(const std::string& script, int32_t frame_count, ScriptCheck* result) {
     constexpr size_t kMostLines = 20;
     CheckContext context;
     context.frame_count = frame_count;
     ScriptCheck check = CheckScriptFile(script, context);
+    if (result != nullptr) *result = check;
     if (check.findings.empty()) return true;
     for (size_t i = 0; i < check.findings.size() && i < kMostLines; ++i) {
         std::fprintf(stderr, "%s\n", FormatFinding(check.path, check.findings[i]).c_str());

@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class FindingSeverity { kError, kWarning };
@@ -26,6 +28,9 @@ struct ScriptCheck {
     // Line of the file for each record of the loaded table, in table order:
     // what a run-time report about record i refers to.
     std::vector<int32_t> record_lines;
+    // Every file a line names (as the host opens it: relative names joined
+    // to the script's directory) with the line.
+    std::vector<std::pair<std::string, int32_t>> files;
 
     int32_t errors() const;
     int32_t warnings() const;
@@ -58,7 +63,12 @@ std::string NearestCommandName(const std::string& name);
 
 // The check `kinetra render` runs first: prints the findings to stderr (at
 // most 20 lines, then the count) when there are any; true when no error.
-bool ReportScriptCheck(const std::string& script, int32_t frame_count);
+// Fills `check` when given.
+bool ReportScriptCheck(const std::string& script, int32_t frame_count,
+                       ScriptCheck* check = nullptr);
+
+// "script line 3, 7" for each file the check saw named.
+std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check);
 
 // `kinetra check TARGET` (a source video, a script or a directory; empty:
 // ./kinetra.txt): prints the findings and the summary to stdout; exit 0 when

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 
 #include "kinetra/plugin_abi.h"
 
@@ -18,6 +20,10 @@ void FillMediaServices(HostServices* services);
 
 // Closes every file still open (at the end of a render).
 void CloseAllMedia();
+
+// Where the script names each file (absolute path -> "script line 3, 7"),
+// added to the one warning a file that cannot be read gets.
+void SetMediaFileNotes(const std::map<std::string, std::string>& notes);
 
 // Frames decoded by the media services so far (for tests and benchmarks).
 int64_t MediaFramesDecoded();

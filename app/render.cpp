@@ -196,9 +196,13 @@ int RunRender(const RenderOptions& options) {
     std::string script = DirectoryOf(source) + "kinetra.txt";
     if (access(script.c_str(), F_OK) != 0) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
-    } else if (!ReportScriptCheck(script, s.project.frame_count()) && options.strict) {
-        std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
-        return kExitFailure;
+    } else {
+        ScriptCheck check;
+        if (!ReportScriptCheck(script, s.project.frame_count(), &check) && options.strict) {
+            std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
+            return kExitFailure;
+        }
+        SetMediaFileNotes(FileLineNotes(check));
     }
 
     OutputFile output;

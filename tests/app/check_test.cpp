@@ -161,6 +161,16 @@ TEST(CheckProgram, RenderChecksFirstAndStrictStopsBeforeWriting) {
     EXPECT_NE(text.find("1 error, 0 warnings"), std::string::npos) << text;
     EXPECT_TRUE(apptest::FileExists(dir / "o.mkv"));
 
+    // A file that exists but cannot be read is reported at run time once,
+    // with the lines that name it.
+    apptest::WriteFile(dir / "bad.png", "not a picture");
+    apptest::WriteFile(dir / "kinetra.txt", "# a picture\nreadimage(2,\"bad.png\")\n");
+    const std::string render2 = "render '" + dir / "clip.mkv" + "' -o '" + dir / "o2.mkv' -q" +
+                                " --plugin '" + KINETRA_PLUGIN_PATH + "'";
+    EXPECT_EQ(apptest::RunProgram(render2, &text), 0) << text;
+    EXPECT_NE(text.find(dir / "bad.png"), std::string::npos) << text;
+    EXPECT_NE(text.find("(script line 2)"), std::string::npos) << text;
+
     // At most twenty findings are listed, then how many more there are.
     std::string many;
     for (int i = 0; i < 25; ++i)
