@@ -39,4 +39,20 @@ TEST(ScriptReference, DocumentsEveryCommandWithItsArgumentTable) {
     }
 }
 
+// Every example script appears in the cookbook exactly as it is in examples/.
+TEST(Cookbook, ShowsEveryExampleAsItIs) {
+    const std::string cookbook = ReadDoc("cookbook.md");
+    ASSERT_FALSE(cookbook.empty());
+    const char* examples[] = {
+        "lower_third",     "picture_in_picture", "key_over_still", "blur_region", "moving_mosaic",
+        "rotate_in_title", "posterized_look",    "tone_fade",      "reverse",     "frame_counter"};
+    for (const char* name : examples) {
+        std::ifstream in(std::string(KINETRA_SOURCE_DIR) + "/examples/" + name + "/kinetra.txt");
+        std::ostringstream script;
+        script << in.rdbuf();
+        ASSERT_FALSE(script.str().empty()) << name;
+        EXPECT_NE(cookbook.find("```\n" + script.str() + "```\n"), std::string::npos) << name;
+    }
+}
+
 }  // namespace
