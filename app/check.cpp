@@ -120,12 +120,10 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 }
 
 // fontconfig's family for a face name (UTF-8), and whether it is that face.
-std::string FontFamilyUsed(const std::string& face, bool* same) {
+std::string FontFamilyUsed(FcConfig* config, const std::string& face, bool* same) {
     *same = false;
-    // Loaded once: reading the font configuration takes a while.
-    static FcConfig* config = FcInitLoadConfigAndFonts();
     if (config == nullptr) return "";
-    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(""));
+    FcPattern* pattern = FcPatternCreate();
     std::string used;
     if (pattern != nullptr) {
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(face.c_str()));
@@ -173,6 +171,11 @@ class Checker {
   public:
     Checker(const std::string& path, const CheckContext& context, ScriptCheck* out)
         : directory_(DirectoryOf(path)), context_(context), out_(out) {}
+    ~Checker() {
+        if (fonts_ != nullptr) FcConfigDestroy(fonts_);
+    }
+    Checker(const Checker&) = delete;
+    Checker& operator=(const Checker&) = delete;
 
     void Run(const std::string& text);
 
@@ -195,6 +198,7 @@ class Checker {
     CheckContext context_;
     ScriptCheck* out_;
     std::vector<ScriptLine> records_;
+    FcConfig* fonts_ = nullptr;  // loaded at the first font face checked
 };
 
 void Checker::Run(const std::string& text) {
@@ -373,7 +377,8 @@ void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, cons
             std::string face = FaceAsUtf8(text);
             if (face.empty() || IsStandInFace(face)) return;
             bool same = false;
-            std::string used = FontFamilyUsed(face, &same);
+            if (fonts_ == nullptr) fonts_ = FcInitLoadConfigAndFonts();
+            std::string used = FontFamilyUsed(fonts_, face, &same);
             if (!same) {
                 Warning(line, "font face '" + face + "' is not installed: '" +
                                   (used.empty() ? std::string("the default face") : used) +
