@@ -1,4 +1,5 @@
-// The kinetra program: `kinetra render`, `check`, `help` and `demo`.
+// The kinetra program: `kinetra COMMAND [arguments]`; see UsageText.
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -9,28 +10,56 @@
 #include "help.h"
 #include "options.h"
 #include "render.h"
+#include "version.h"
+
+namespace {
+
+// `kinetra help`: the program's commands and the script's; `help NAME`: a
+// program command's help, or a script command's arguments.
+int ShowHelp(const std::string& topic, bool markdown) {
+    if (topic.empty()) {
+        std::fputs((UsageText() + "\n" + CommandListText()).c_str(), stdout);
+        return kExitOk;
+    }
+    std::string text = markdown ? std::string() : CommandHelpText(topic);
+    if (text.empty()) return RunScriptHelp(topic, markdown) == 0 ? kExitOk : kExitUsage;
+    std::fputs(text.c_str(), stdout);
+    return kExitOk;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that closes its end of a pipe early is a write error, reported
+    // as such, rather than a silent death by signal.
+    signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     Command command;
     std::string error;
     if (!ParseCommandLine(args, &command, &error)) {
-        std::fprintf(stderr, "kinetra: %s\n%s", error.c_str(), UsageText().c_str());
+        std::string help =
+            command.name.empty() ? "kinetra help" : "kinetra " + command.name + " --help";
+        std::fprintf(stderr, "kinetra: %s\nsee '%s'\n", error.c_str(), help.c_str());
         return kExitUsage;
     }
     try {
         switch (command.kind) {
+            case CommandKind::kUsage:
+                // A bare `kinetra` is a wrong use like any other: the usage
+                // goes to standard error with status 2.
+                std::fputs(UsageText().c_str(), stderr);
+                return kExitUsage;
             case CommandKind::kHelp:
-                std::fputs(UsageText().c_str(), stdout);
+                return ShowHelp(command.topic, command.markdown);
+            case CommandKind::kVersion:
+                std::fputs(VersionText(command.plugin).c_str(), stdout);
                 return kExitOk;
             case CommandKind::kRender:
                 return RunRender(command.render);
+            case CommandKind::kCheck:
+                return RunCheck(command.check);
             case CommandKind::kDemo:
                 return RunDemo(command.demo);
-            case CommandKind::kCheck:
-                return RunCheck(command.check.target);
-            case CommandKind::kScriptHelp:
-                return RunScriptHelp(command.script_help.name, command.script_help.markdown);
         }
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "kinetra: out of memory\n");
