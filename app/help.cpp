@@ -113,9 +113,8 @@ int RunScriptHelp(const std::string& name, bool markdown) {
     const CommandRow* row = FindAnyCommand(name.c_str());
     if (row == nullptr) {
         std::string nearest = NearestCommandName(name);
-        std::fprintf(stderr, "kinetra: no script command '%s'%s\n", name.c_str(),
-                     nearest.empty() ? " (kinetra help lists them)"
-                                     : ("; did you mean '" + nearest + "'?").c_str());
+        std::fprintf(stderr, "kinetra: no help on '%s'%s; see 'kinetra help'\n", name.c_str(),
+                     nearest.empty() ? "" : (" (did you mean '" + nearest + "'?)").c_str());
         return 1;
     }
     std::fputs((markdown ? ArgumentTableMarkdown(*row) : CommandHelpText(*row)).c_str(), stdout);
