@@ -1,4 +1,4 @@
-// The kinetra program: `kinetra render` and `kinetra demo`.
+// The kinetra program: `kinetra render`, `kinetra demo` and `kinetra preview`.
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
                 return RunRender(command.render);
             case CommandKind::kDemo:
                 return RunDemo(command.demo);
+            case CommandKind::kPreview:
+                return RunPreview(command.preview);
         }
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "kinetra: out of memory\n");

@@ -202,6 +202,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command* command, st
         command->kind = CommandKind::kDemo;
         return ParseDemo(args, &command->demo, error);
     }
+    if (args[0] == "preview") {
+        command->kind = CommandKind::kPreview;
+        return ParsePreviewArguments(args, &command->preview, error);
+    }
     *error = "unknown command '" + args[0] + "'";
     return false;
 }
@@ -209,6 +213,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command* command, st
 std::string UsageText() {
     return "usage: kinetra render SOURCE -o OUTPUT [options]\n"
            "       kinetra demo [DIR]\n"
+           "       kinetra preview SOURCE [--port N] [--open]\n"
            "\n"
            "render runs the script kinetra.txt that lies next to SOURCE on every frame.\n"
            "  -o, --output FILE  the result; its extension picks the container\n"
@@ -226,5 +231,10 @@ std::string UsageText() {
            "                     or $KINETRA_PLUGIN)\n"
            "  --quiet            no progress bar or notes\n"
            "\n"
-           "demo renders a built-in example into DIR (default ./kinetra-demo).\n";
+           "demo renders a built-in example into DIR (default ./kinetra-demo).\n"
+           "\n"
+           "preview serves a page on 127.0.0.1 that shows SOURCE through the script as\n"
+           "it is saved, with the timeline, the sliders, the sound and an export button.\n"
+           "  --port N           the port (default: an unused one)\n"
+           "  --open             open the page in the desktop's browser\n";
 }

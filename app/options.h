@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kinetra/plugin_abi.h"
+#include "preview_options.h"
 
 // Called after each rendered frame with the output image (width x height
 // pixels, rows of `stride`); returning false stops the render as Ctrl-C does.
@@ -37,12 +38,13 @@ struct DemoOptions {
     std::string plugin;
 };
 
-enum class CommandKind { kHelp, kRender, kDemo };
+enum class CommandKind { kHelp, kRender, kDemo, kPreview };
 
 struct Command {
     CommandKind kind = CommandKind::kHelp;
     RenderOptions render;
     DemoOptions demo;
+    PreviewOptions preview;
 };
 
 // Parses the arguments after the program name; false with a one-line
