@@ -32,6 +32,11 @@ constexpr int kServerThreads = 16;
 constexpr int kMaxEventStreams = 8;
 constexpr int kKeptEvents = 64;
 constexpr auto kKeepAlive = std::chrono::seconds(15);
+// The page's icon: a frame with a play mark.
+constexpr char kFavicon[] =
+    "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
+    "<rect x='1' y='3' width='14' height='10' rx='2' fill='#5fb3f9'/>"
+    "<path d='M6 5.5v5l4.5-2.5z' fill='#15171c'/></svg>";
 // The longest sound one request may ask for.
 constexpr double kMaxAudioSeconds = 60.0;
 
@@ -221,6 +226,7 @@ void PreviewServer::Impl::Routes() {
                                   : res.status == 413 ? "request body too large"
                                   : res.status == 414 ? "request line too long"
                                   : res.status == 405 ? "method not allowed"
+                                  : res.status == 400 ? "malformed request"
                                                       : "request refused";
             SendError(res, res.status, message);
             return httplib::Server::HandlerResponse::Handled;
@@ -233,6 +239,9 @@ void PreviewServer::Impl::Routes() {
     });
     http.Get("/preview.css", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(kPreviewPageCss, "text/css; charset=utf-8");
+    });
+    http.Get("/favicon.svg", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kFavicon, "image/svg+xml");
     });
     http.Get("/preview.js", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(kPreviewPageJs, "text/javascript; charset=utf-8");

@@ -112,14 +112,12 @@ function startPlaying() {
   state.playFrom = state.frame;
   state.playStart = performance.now();
   $('play').classList.add('on');
-  $('play').innerHTML = '&#x23F8;&#xFE0E;';
   requestAnimationFrame(tick);
 }
 
 function stopPlaying() {
   state.playing = false;
   $('play').classList.remove('on');
-  $('play').innerHTML = '&#x25B6;&#xFE0E;';
 }
 
 // ---- sliders ----------------------------------------------------------------
