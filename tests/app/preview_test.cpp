@@ -13,6 +13,7 @@
 #include "clips.h"
 #include "preview_engine.h"
 #include "preview_export.h"
+#include "preview_options.h"
 #include "preview_server.h"
 
 namespace {
@@ -406,6 +407,48 @@ TEST(PreviewSliderNames, ShiftJisNamesBecomeUtf8) {
               "変数a");
     EXPECT_EQ(ShiftJisToUtf8("plain"), "plain");
     EXPECT_EQ(ShiftJisToUtf8(nullptr), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PreviewArguments, ParsedOrRefusedWithAReason) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool ok;
+        int32_t port;
+        bool open;
+        const char* error;  // a part of the message
+    };
+    const Case cases[] = {
+        {"source alone", {"preview", "a.mp4"}, true, 0, false, ""},
+        {"port and open", {"preview", "a.mp4", "--port", "8080", "--open"}, true, 8080, true, ""},
+        {"port with =", {"preview", "--port=9000", "a.mp4"}, true, 9000, false, ""},
+        {"no source", {"preview", "--open"}, false, 0, false, "needs a SOURCE"},
+        {"two sources", {"preview", "a.mp4", "b.mp4"}, false, 0, false, "one SOURCE"},
+        {"port 0", {"preview", "a.mp4", "--port", "0"}, false, 0, false, "1..65535"},
+        {"port too high", {"preview", "a.mp4", "--port", "65536"}, false, 0, false, "1..65535"},
+        {"port not a number", {"preview", "a.mp4", "--port", "80x"}, false, 0, false, "1..65535"},
+        {"port without value", {"preview", "a.mp4", "--port"}, false, 0, false, "needs a value"},
+        {"unknown option", {"preview", "a.mp4", "--bogus"}, false, 0, false, "--bogus"},
+        {"nine export sliders", {"preview", "a.mp4", "--sliders", "1,2,3,4,5,6,7,8,9"}, false, 0,
+         false, "ten"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PreviewOptions options;
+        std::string error;
+        EXPECT_EQ(ParsePreviewArguments(c.args, &options, &error), c.ok) << error;
+        if (c.ok) {
+            EXPECT_EQ(options.source, "a.mp4");
+            EXPECT_EQ(options.port, c.port);
+            EXPECT_EQ(options.open, c.open);
+        } else {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
 }
 
 }  // namespace
