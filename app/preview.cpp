@@ -177,6 +177,8 @@ int RunPreview(const PreviewOptions& options) {
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&stop_signals, s);
     pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+    // A browser that goes away mid-answer must not end the server.
+    signal(SIGPIPE, SIG_IGN);
 
     PreviewServerOptions server_options;
     server_options.source = source;
