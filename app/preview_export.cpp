@@ -249,6 +249,8 @@ int RunExportJob(const PreviewOptions& options) {
     render.plugin = options.plugin;
     render.threads = options.threads;
     render.quiet = true;
+    // The name was chosen free; a file that appeared since is never replaced.
+    render.overwrite = Overwrite::kNo;
     for (size_t i = 0; i < options.export_sliders.size(); ++i)
         render.sliders.push_back({static_cast<int32_t>(i), options.export_sliders[i]});
     render.observer = [](int32_t frame, const PixelYC*, int32_t, int32_t, int32_t) {
