@@ -4,6 +4,16 @@
 
 #include <math.h>
 
+#if defined(_WIN32) && defined(__STRICT_ANSI__)
+// The runtime's math.h declares them only outside strict standard mode.
+extern "C" {
+double __cdecl _j0(double x);
+double __cdecl _j1(double x);
+double __cdecl _y0(double x);
+double __cdecl _y1(double x);
+}
+#endif
+
 namespace bessel {
 
 #ifdef _WIN32
