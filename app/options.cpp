@@ -66,7 +66,7 @@ const char kRenderHelp[] =
     "  .avi .nut           H.264 and AAC or PCM\n"
     "  out_%04d.png        numbered pictures (also .jpg .tif .bmp); one name\n"
     "                      without a number: the last frame\n"
-    "  .wav .flac .mp3 .m4a  the audio alone\n"
+    "  .wav .flac .mp3 .m4a .ogg  the audio alone\n"
     "  -o - -f nut|matroska|yuv4mpegpipe|wav  to standard output, for a pipe\n"
     "\n"
     "Script and frames:\n"
