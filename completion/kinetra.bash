@@ -7,7 +7,7 @@ _kinetra() {
         cword=$COMP_CWORD
         words=("${COMP_WORDS[@]}")
     }
-    local commands="render demo check help"
+    local commands="render demo preview check help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version -h -V" -- "$cur"))
         return
@@ -60,6 +60,17 @@ _kinetra() {
         ;;
     check)
         [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -f -- "$cur"))
+        ;;
+    preview)
+        if [[ "$prev" == --plugin ]]; then
+            COMPREPLY=($(compgen -f -- "$cur"))
+        elif [[ "$prev" == --port || "$prev" == --threads ]]; then
+            return
+        elif [[ "$cur" == -* ]]; then
+            COMPREPLY=($(compgen -W "--port --open --threads --plugin -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
+        fi
         ;;
     help)
         [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -W "$commands" -- "$cur"))
