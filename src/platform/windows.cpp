@@ -74,3 +74,11 @@ size_t DirectoryPartLength(const char* path, size_t capacity) {
 }
 
 }  // namespace platform
+
+// The plug-in has nothing to do when threads start or end: loading it only
+// turns those notifications off. Its workers are joined by the host's exit
+// call (src/common/parallel.h).
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+    return TRUE;
+}
