@@ -2,6 +2,8 @@
 #   make demo   install what is missing, build, render the built-in demo
 #   make test   install what is missing, build, run every test (plain and sanitized builds)
 #   make bench  build and run the benchmarks
+#   make install   build the program and install it under PREFIX (/usr/local)
+#   make deb       build a Debian package (build/kinetra_VERSION_ARCH.deb)
 #   make windows       cross-compile build-win32/kinetra.auf (the editor's) and build-win64/kinetra.auf
 #   make test-windows  the 64-bit plug-in and its tests built for Windows and run under Wine;
 #                      the 32-bit plug-in checked without running it
@@ -9,6 +11,7 @@
 JOBS ?= 2
 BUILD ?= build
 BUILD_SAN ?= build-sanitize
+PREFIX ?= /usr/local
 BUILD_WIN32 ?= build-win32
 BUILD_WIN64 ?= build-win64
 
@@ -25,7 +28,7 @@ WINDOWS_PACKAGES := cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-pos
 # the locale sources for a Japanese locale.
 WINDOWS_TEST_PACKAGES := wine64 fonts-ipafont-gothic locales
 
-.PHONY: all deps build build-sanitize test test-plain test-sanitize demo bench clean \
+.PHONY: all deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb clean \
         windows-deps windows-test-deps windows test-windows
 
 all: build
@@ -57,6 +60,11 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The program and its plug-in alone, without the test suites.
+build-app: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS) --target kinetra_app
+
 build-sanitize: deps
 	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKINETRA_SANITIZE=ON
 	cmake --build $(BUILD_SAN) -j$(JOBS)
@@ -70,12 +78,14 @@ test-sanitize: build-sanitize
 
 test: test-plain test-sanitize
 
-demo: build
-	@if [ -x $(BUILD)/kinetra ]; then \
-	  $(BUILD)/kinetra demo kinetra-demo; \
-	else \
-	  echo "Built $(BUILD)/kinetra.auf; the host program is not part of this build yet."; \
-	fi
+demo: build-app
+	$(BUILD)/kinetra demo kinetra-demo
+
+install: build-app
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+deb: build-app
+	cd $(BUILD) && cpack -G DEB
 
 bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_BENCH=ON
