@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "encode_worker.h"
 #include "ffmpeg_util.h"
 #include "host_threads.h"
 #include "media_services.h"
@@ -20,6 +22,10 @@
 #include "services.h"
 
 namespace {
+
+// Frames decoded ahead of the plug-in, and frames waiting for the encoder.
+constexpr int32_t kReadAheadFrames = 2;
+constexpr int32_t kEncodeQueueFrames = 3;
 
 volatile sig_atomic_t g_interrupted = 0;
 
@@ -85,10 +91,16 @@ struct RenderSession {
 // in info (edit_pixels, width, height).
 bool RunVideoFilter(RenderSession* s, int32_t f, FrameInfo* info) {
     Project& p = s->project;
-    const PixelYC* source = p.Frame(f);
-    size_t count = s->edit.size();
-    std::copy(source, source + count, s->edit.begin());
-    std::copy(source, source + count, s->temp.begin());
+    size_t count = static_cast<size_t>(p.width()) * p.height();
+    // Buffers handed to the encoder come back as storage of earlier frames.
+    if (s->edit.size() != count) s->edit.resize(count);
+    if (s->temp.size() != count) s->temp.resize(count);
+    // Read-ahead frames come with their working copies made.
+    if (!p.TakeCopies(f, &s->edit, &s->temp)) {
+        const PixelYC* source = p.Frame(f);
+        std::copy(source, source + count, s->edit.begin());
+        std::copy(source, source + count, s->temp.begin());
+    }
     std::memset(info, 0, sizeof *info);
     info->edit_pixels = s->edit.data();
     info->temp_pixels = s->temp.data();
@@ -136,7 +148,8 @@ const PixelYC* FitToOutput(RenderSession* s, const FrameInfo& info, int32_t out_
         *stride = info.max_w;
         return info.edit_pixels;
     }
-    s->staging.assign(static_cast<size_t>(out_w) * out_h, PixelYC{0, 0, 0});
+    s->staging.resize(static_cast<size_t>(out_w) * out_h);
+    std::fill(s->staging.begin(), s->staging.end(), PixelYC{0, 0, 0});
     int32_t w = std::min(out_w, info.width);
     int32_t h = std::min(out_h, info.height);
     for (int32_t y = 0; y < h; ++y) {
@@ -218,6 +231,10 @@ int RunRender(const RenderOptions& options) {
     BindProject(&p);
     SetMediaBufferSize(p.width(), p.height());
     InitPlugin(&s.plugin, s.tracks, &s.services);
+    // Decoding runs ahead on its own thread, encoding behind on another; the
+    // plug-in is called from this thread only, frame after frame.
+    p.StartReadAhead(options.first_frame, kReadAheadFrames);
+    std::unique_ptr<EncodeWorker> encoder;
 
     InterruptGuard interrupt;
     ProgressBar progress(!options.quiet);
@@ -228,6 +245,7 @@ int RunRender(const RenderOptions& options) {
         int32_t last = p.frame_count() - 1;
         if (options.last_frame >= 0) last = std::min(last, options.last_frame);
         if (f > last || g_interrupted) break;
+        if (encoder && encoder->failed()) break;
 
         FrameInfo video;
         bool video_ok = RunVideoFilter(&s, f, &video);
@@ -243,6 +261,7 @@ int RunRender(const RenderOptions& options) {
             Fail(options.output, error);
             return kExitFailure;
         }
+        if (!encoder) encoder.reset(new EncodeWorker(&output, kEncodeQueueFrames));
         if ((video.width != output.width() || video.height != output.height()) && !warned_size &&
             rendered > 0) {
             std::fprintf(stderr,
@@ -252,12 +271,6 @@ int RunRender(const RenderOptions& options) {
         }
         int32_t stride = 0;
         const PixelYC* image = FitToOutput(&s, video, output.width(), output.height(), &stride);
-        if (!output.WriteVideo(image, stride, &error) ||
-            !output.WriteAudio(s.audio.data(), samples, &error)) {
-            progress.Finish();
-            Fail(options.output, error);
-            return kExitFailure;
-        }
         ++rendered;
         int64_t total = static_cast<int64_t>(last) - options.first_frame + 1;
         progress.Update(rendered, total);
@@ -265,6 +278,22 @@ int RunRender(const RenderOptions& options) {
             !options.observer(f, image, output.width(), output.height(), stride)) {
             g_interrupted = 1;
         }
+        // The picture goes to the encoder by swapping its buffer for a spare one.
+        std::vector<PixelYC>* picture = &s.staging;
+        if (image == s.edit.data()) {
+            picture = &s.edit;
+        } else if (image == s.temp.data()) {
+            picture = &s.temp;
+        } else if (image != s.staging.data()) {
+            s.staging.assign(image, image + static_cast<size_t>(stride) * output.height());
+        }
+        if (!encoder->Push(picture, stride, &s.audio, samples)) break;
+    }
+    p.StopReadAhead();
+    if (encoder && !encoder->Finish(&error)) {
+        progress.Finish();
+        Fail(options.output, error);
+        return kExitFailure;
     }
     progress.Finish();
     if (rendered == 0) {

@@ -31,19 +31,21 @@ void BlockOf(int32_t count, int32_t parts, int32_t index, int32_t* begin, int32_
 void WorkerPool::Work(int32_t index) {
     int64_t seen = 0;
     for (;;) {
-        const Body* body;
+        BlockFn fn;
+        const void* body;
         int32_t count;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
             if (stop_) return;
             seen = generation_;
+            fn = fn_;
             body = body_;
             count = count_;
         }
         int32_t begin, end;
         BlockOf(count, threads_, index, &begin, &end);
-        if (begin < end) (*body)(index, begin, end);
+        if (begin < end) fn(body, index, begin, end);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (--pending_ == 0) done_.notify_one();
@@ -51,17 +53,18 @@ void WorkerPool::Work(int32_t index) {
     }
 }
 
-void WorkerPool::Run(int32_t count, int32_t serial_below, const Body& body) {
+void WorkerPool::RunBlocks(int32_t count, int32_t serial_below, BlockFn fn, const void* body) {
     if (count <= 0) return;
     if (threads_ == 1 || count < serial_below || count < threads_) {
-        body(0, 0, count);
+        fn(body, 0, 0, count);
         return;
     }
     std::lock_guard<std::mutex> turn(run_mutex_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (workers_.empty()) Start();
-        body_ = &body;
+        fn_ = fn;
+        body_ = body;
         count_ = count;
         pending_ = threads_ - 1;
         ++generation_;
@@ -69,8 +72,9 @@ void WorkerPool::Run(int32_t count, int32_t serial_below, const Body& body) {
     wake_.notify_all();
     int32_t begin, end;
     BlockOf(count, threads_, 0, &begin, &end);
-    body(0, begin, end);
+    fn(body, 0, begin, end);
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [&] { return pending_ == 0; });
+    fn_ = nullptr;
     body_ = nullptr;
 }

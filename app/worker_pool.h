@@ -8,7 +8,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -28,10 +27,18 @@ class WorkerPool {
     // 0..threads()-1, and returns when all have run. Ranges shorter than
     // `serial_below` run on the calling thread as one block. Loops from
     // different threads take turns.
-    using Body = std::function<void(int32_t block, int32_t begin, int32_t end)>;
-    void Run(int32_t count, int32_t serial_below, const Body& body);
+    template <typename Body>
+    void Run(int32_t count, int32_t serial_below, const Body& body) {
+        RunBlocks(count, serial_below, &CallBody<Body>, &body);
+    }
 
   private:
+    using BlockFn = void (*)(const void* body, int32_t block, int32_t begin, int32_t end);
+    template <typename Body>
+    static void CallBody(const void* body, int32_t block, int32_t begin, int32_t end) {
+        (*static_cast<const Body*>(body))(block, begin, end);
+    }
+    void RunBlocks(int32_t count, int32_t serial_below, BlockFn fn, const void* body);
     void Work(int32_t index);
     void Start();
 
@@ -40,7 +47,8 @@ class WorkerPool {
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     std::vector<std::thread> workers_;
-    const Body* body_ = nullptr;
+    BlockFn fn_ = nullptr;
+    const void* body_ = nullptr;
     int32_t count_ = 0;
     int64_t generation_ = 0;
     int32_t pending_ = 0;
