@@ -23,10 +23,6 @@ bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* erro
         *error = "not found or not readable";
         return false;
     }
-    // A plug-in built with OpenMP reads the wait policy when its runtime
-    // loads: idle workers that sleep leave the cores to the codecs' threads
-    // (a policy the user set stays).
-    setenv("OMP_WAIT_POLICY", "PASSIVE", 0);
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         const char* why = dlerror();
