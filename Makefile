@@ -1,7 +1,7 @@
 # Kinetra: the two commands of the README, wrapped around CMake.
 #   make demo   install what is missing, build, render the built-in demo
 #   make test   install what is missing, build, run every test (plain and sanitized builds)
-#   make bench  build and run the benchmarks
+#   make bench  build and run the benchmarks, then bench/compare.sh (Kinetra against ffmpeg)
 
 JOBS ?= 2
 BUILD ?= build
@@ -56,6 +56,7 @@ bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j$(JOBS)
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+	bash bench/compare.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN)

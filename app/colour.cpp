@@ -249,30 +249,52 @@ inline float Clamp4096(float v) {
 
 // Samples of one component of a row, scaled: out[x] = sample * mul + add,
 // with the sample of pixel x >> log2_w (chroma repeated across its pixels).
-template <typename T, int Log2W>
-void ReadSamples(const T* __restrict row, int32_t step, int32_t shift, float mul, float add,
-                 float* __restrict out, int32_t width) {
+// The heaviest row loops get a second build for AVX2 where the processor has
+// it (chosen when the program loads); the arithmetic is the same IEEE single
+// precision either way, without fused multiply-adds, so results do not
+// depend on the build taken.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KINETRA_ROW_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KINETRA_ROW_CLONES
+#endif
+
+template <typename T>
+KINETRA_ROW_CLONES void ReadSamples(const T* __restrict row, int32_t step, int32_t shift, float mul,
+                                    float add, float* __restrict out, int32_t width) {
     for (int32_t x = 0; x < width; ++x) {
-        out[x] = float(row[(x >> Log2W) * step] >> shift) * mul + add;
+        out[x] = float(row[x * step] >> shift) * mul + add;
     }
+}
+
+// Chroma shared by pairs of pixels: each sample is written twice.
+template <typename T>
+KINETRA_ROW_CLONES void ReadPairedSamples(const T* __restrict row, int32_t step, int32_t shift,
+                                          float mul, float add, float* __restrict out,
+                                          int32_t width) {
+    int32_t pairs = width / 2;
+    for (int32_t i = 0; i < pairs; ++i) {
+        float v = float(row[i * step] >> shift) * mul + add;
+        out[2 * i] = v;
+        out[2 * i + 1] = v;
+    }
+    if (width % 2 != 0) out[width - 1] = float(row[pairs * step] >> shift) * mul + add;
 }
 
 template <typename T>
 void ReadComponent(const T* row, int32_t step, int32_t shift, int32_t log2_w, float mul, float add,
                    float* out, int32_t width) {
-    if (log2_w == 0 && step == 1) {
-        ReadSamples<T, 0>(row, 1, shift, mul, add, out, width);
-    } else if (log2_w == 0) {
-        ReadSamples<T, 0>(row, step, shift, mul, add, out, width);
+    if (log2_w == 0) {
+        ReadSamples<T>(row, step, shift, mul, add, out, width);
     } else {
-        ReadSamples<T, 1>(row, step, shift, mul, add, out, width);
+        ReadPairedSamples<T>(row, step, shift, mul, add, out, width);
     }
 }
 
 // Scaled Y, Cb, Cr rows to YC: RGB clamped to 0..4096, then RGBToYC.
-void ScaledRowToYC(const float* __restrict y, const float* __restrict cb,
-                   const float* __restrict cr, const DirectCoefficients& k, PixelYC* __restrict out,
-                   int32_t width) {
+KINETRA_ROW_CLONES void ScaledRowToYC(const float* __restrict y, const float* __restrict cb,
+                                      const float* __restrict cr, const DirectCoefficients& k,
+                                      PixelYC* __restrict out, int32_t width) {
     const float r_cr = k.r_cr, g_cb = k.g_cb, g_cr = k.g_cr, b_cb = k.b_cb;
     for (int32_t x = 0; x < width; ++x) {
         float r = Clamp4096(y[x] + r_cr * cr[x]);
@@ -298,8 +320,9 @@ void SplitYC(const PixelYC* __restrict in, float* __restrict y, float* __restric
 // YC rows (split) to luma samples (rounded, in `luma`) and chroma offsets from
 // the centre in sample units (not yet rounded; averaged by the caller). `cb`
 // and `cr` hold the pixels' Cb and Cr and are overwritten.
-void YCRowToScaled(const float* __restrict y, float* __restrict cb, float* __restrict cr,
-                   const DirectCoefficients& k, int32_t* __restrict luma, int32_t width) {
+KINETRA_ROW_CLONES void YCRowToScaled(const float* __restrict y, float* __restrict cb,
+                                      float* __restrict cr, const DirectCoefficients& k,
+                                      int32_t* __restrict luma, int32_t width) {
     const float kr = k.kr, kg = k.kg, kb = k.kb, y_scale = k.y_scale, y_offset = k.y_offset;
     const float cb_scale = k.cb_scale, cr_scale = k.cr_scale;
     const int32_t max_sample = k.max_sample;
@@ -378,14 +401,19 @@ void DirectRowsToYC(const AVFrame* f, const YuvLayout& l, const DirectCoefficien
                     int32_t stride) {
     int32_t w = f->width;
     float *ys = scratch, *cbs = scratch + w, *crs = scratch + 2 * w;
+    int32_t chroma_row = -1;  // the chroma row in cbs and crs
     for (int32_t y = begin; y < end; ++y) {
         int32_t cy = y >> l.log2_ch;
         ReadComponent(SampleRow<T>(f, l.plane[0], y, l.offset[0]), 1, l.shift[0], 0, k.y_mul,
                       k.y_add, ys, w);
-        ReadComponent(SampleRow<T>(f, l.plane[1], cy, l.offset[1]), l.step[1], l.shift[1],
-                      l.log2_cw, k.c_mul, k.c_add, cbs, w);
-        ReadComponent(SampleRow<T>(f, l.plane[2], cy, l.offset[2]), l.step[2], l.shift[2],
-                      l.log2_cw, k.c_mul, k.c_add, crs, w);
+        // In 4:2:0 the second row of a pair keeps the chroma of the first.
+        if (cy != chroma_row) {
+            chroma_row = cy;
+            ReadComponent(SampleRow<T>(f, l.plane[1], cy, l.offset[1]), l.step[1], l.shift[1],
+                          l.log2_cw, k.c_mul, k.c_add, cbs, w);
+            ReadComponent(SampleRow<T>(f, l.plane[2], cy, l.offset[2]), l.step[2], l.shift[2],
+                          l.log2_cw, k.c_mul, k.c_add, crs, w);
+        }
         PixelYC* first = outs[0] + ptrdiff_t(y) * stride;
         ScaledRowToYC(ys, cbs, crs, k, first, w);
         for (int32_t i = 1; i < count; ++i)
