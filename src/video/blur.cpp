@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/parallel.h"
 #include "formula/random.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
@@ -334,18 +335,14 @@ void cmd_mosaic(int32_t line, FilterTable*, FrameInfo* frame) {
     job.blocks = static_cast<BlockSum*>(std::calloc(block_count, sizeof(BlockSum)));
     if (job.blocks == nullptr) return;
 
-        // All sums are complete before the first pixel is written, so the source
-        // may be the destination.
-#pragma omp parallel for schedule(static)
-    for (int32_t block_row = 0; block_row < job.block_rows; ++block_row) {
-        AccumulateBlockRow(job, block_row);
-    }
+    // All sums are complete before the first pixel is written, so the source
+    // may be the destination.
+    // Each block row sums its own blocks: no two workers share a sum.
+    parallel::ParallelFor(0, job.block_rows, int64_t{job.block_h} * job.width,
+                          [&job](int32_t block_row) { AccumulateBlockRow(job, block_row); });
     int32_t j_begin = ClampTo(-job.dy, job.height);
     int32_t j_end = ClampTo(max_h - job.dy, job.height);
-#pragma omp parallel for schedule(static)
-    for (int32_t j = j_begin; j < j_end; ++j) {
-        WriteMosaicRow(job, j);
-    }
+    parallel::ParallelFor(j_begin, j_end, job.width, [&job](int32_t j) { WriteMosaicRow(job, j); });
     std::free(job.blocks);
 }
 
@@ -387,18 +384,20 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         BuildDefocusKernel(weights, job.radius);
         job.weights = weights;
         job.work = work;
+        const int64_t taps = 2 * job.radius + 1;
         const int32_t strips = (job.work_end - job.work_begin + kDefocusStrip - 1) / kDefocusStrip;
-#pragma omp parallel for schedule(static)
-        for (int32_t s = 0; s < strips; ++s) {
+        // A strip is kDefocusStrip columns of every rectangle row, a row every
+        // column of the rectangle, each pixel 2r + 1 taps.
+        const int64_t rows = job.row_end - job.row_begin;
+        parallel::ParallelFor(0, strips, int64_t{kDefocusStrip} * rows * taps, [&](int32_t s) {
             int32_t first = job.work_begin + s * kDefocusStrip;
             DefocusVertical(job, first, std::min(job.work_end, first + kDefocusStrip));
-        }
+        });
         // The second pass reads only the work image, so the source may be the
         // destination.
-#pragma omp parallel for schedule(static)
-        for (int32_t l = job.row_begin; l < job.row_end; ++l) {
-            DefocusHorizontalRow(job, l);
-        }
+        parallel::ParallelFor(job.row_begin, job.row_end,
+                              int64_t{job.col_end - job.col_begin} * taps,
+                              [&](int32_t l) { DefocusHorizontalRow(job, l); });
     }
     std::free(weights);
     std::free(work);
@@ -437,9 +436,8 @@ void cmd_diffuse(int32_t line, FilterTable*, FrameInfo* frame) {
                         max_h)) {
         return;
     }
-#pragma omp parallel for schedule(static)
-    for (int32_t y = row_begin; y < row_end; ++y) {
-        DiffuseRow(job, y);
-    }
+    // Every row draws from its own generator (see DiffuseRow).
+    parallel::ParallelFor(row_begin, row_end, 2 * (job.col_end - job.col_begin),
+                          [&job](int32_t y) { DiffuseRow(job, y); });
     CloseSourceRect(&job.source);
 }

@@ -146,9 +146,10 @@ TEST(Defocus, MatchesThePlainVersion) {
     // {buffer w, h, rectangle x, y, w, h, radius}: clipped rectangles, blocks
     // of eight pixels with leftovers, columns near both sides of the buffer.
     const int cases[][7] = {
-        {37, 21, 0, 0, 37, 21, 2},   {37, 21, 5, 3, 20, 10, 3},  {37, 21, -4, -2, 15, 30, 5},
-        {37, 21, 30, 15, 20, 20, 6}, {37, 21, 10, 0, 1, 21, 25}, {37, 21, 0, 10, 37, 1, 2},
-        {70, 9, 0, 0, 70, 9, 3},     {70, 9, 1, 2, 67, 5, 4},    {9, 40, -3, 5, 20, 30, 7},
+        {37, 21, 0, 0, 37, 21, 2},    {37, 21, 5, 3, 20, 10, 3},  {37, 21, -4, -2, 15, 30, 5},
+        {37, 21, 30, 15, 20, 20, 6},  {37, 21, 10, 0, 1, 21, 25}, {37, 21, 0, 10, 37, 1, 2},
+        {70, 9, 0, 0, 70, 9, 3},      {70, 9, 1, 2, 67, 5, 4},    {9, 40, -3, 5, 20, 30, 7},
+        {150, 40, -5, 3, 140, 30, 6},
     };
     for (const auto& c : cases) {
         char script[96];
@@ -261,22 +262,22 @@ TEST(Diffuse, SameBufferWorksFromACopyOfTheSource) {
 
 // ---- all effects: worker count -----------------------------------------------
 
-TEST(Effects, OneAndTwoWorkersGiveTheSamePicture) {
+// Rectangles large enough that every loop is split between the workers.
+TEST(Effects, OneTwoAndThreeWorkersGiveTheSamePicture) {
     const char* scripts[] = {
-        "resize(1, 0, 3, 2, 40, 30, -5, 4, 70, 50)\n",
-        "rotate(1, 0, 0.7, 5, 5, 50, 30, 10, 8)\n",
-        "mosaic(1, 0, 3, 1, 55, 41, 2, 2, 7, 5)\n",
-        "defocus(1, 0, 4, 3, 40, 30, 0, 0, 6)\n",
-        "diffuse(1, 0, 2, 2, 50, 40, 3, 1, 4, 3)\n",
-        "gamma(0, 1, 1, 60, 40, 1.7, 0.6, 2)\n",
-        "posterize_rgb(0, 0, 0, 64, 48, 3, 5, 7)\n",
-        "ellipse(0, 30, 20, 25, 17, 100, 200, 300)\n",
+        "resize(1, 0, 3, 2, 120, 90, -5, 4, 200, 130)\n",
+        "rotate(1, 0, 0.7, 5, 5, 150, 100, 10, 8)\n",
+        "mosaic(1, 0, 3, 1, 170, 120, 2, 2, 7, 5)\n",
+        "defocus(1, 0, 4, 3, 120, 90, 0, 0, 6)\n",
+        "diffuse(1, 0, 2, 2, 150, 120, 3, 1, 4, 3)\n",
+        "gamma(0, 1, 1, 180, 120, 1.7, 0.6, 2)\n",
+        "posterize_rgb(0, 0, 0, 192, 128, 3, 5, 7)\n",
+        "ellipse(0, 90, 60, 75, 50, 100, 200, 300)\n",
     };
     for (const char* script : scripts) {
-        EXPECT_EQ(FirstDifference(Render(64, 48, Noise, script, 0, 1),
-                                  Render(64, 48, Noise, script, 0, 2)),
-                  "")
-            << script;
+        Picture one = Render(192, 128, Noise, script, 0, 1);
+        EXPECT_EQ(FirstDifference(one, Render(192, 128, Noise, script, 0, 2)), "") << script;
+        EXPECT_EQ(FirstDifference(one, Render(192, 128, Noise, script, 0, 3)), "") << script;
     }
 }
 
