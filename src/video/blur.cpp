@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "common/parallel.h"
@@ -88,6 +89,15 @@ void WriteMosaicRow(const MosaicJob& job, int32_t j) {
     }
 }
 
+}  // namespace
+
+int64_t DefocusRadius(int32_t radius, int32_t max_w, int32_t max_h) {
+    const int64_t reach = std::max<int64_t>(std::max(max_w, max_h) - 1, kMinDefocusRadius);
+    return std::clamp<int64_t>(radius, kMinDefocusRadius, reach);
+}
+
+namespace {
+
 // ---- defocus ---------------------------------------------------------------
 
 constexpr double kDefocusPi = 3.14159265358979;
@@ -101,17 +111,10 @@ constexpr int64_t kChannels = 3;
 // pixels. Each tap is then one load, multiply and add per value for many
 // values at once, instead of one pixel's sum waiting on its previous tap.
 constexpr int32_t kBlockValues = 24;
-// Columns one vertical-pass task covers, top to bottom.
+// Columns one vertical-pass task covers, top to bottom, while its rows of
+// converted values stay small (kRingValues doubles at most).
 constexpr int32_t kDefocusStrip = 64;
-
-}  // namespace
-
-int64_t DefocusRadius(int32_t radius, int32_t max_w, int32_t max_h) {
-    const int64_t reach = std::max<int64_t>(std::max(max_w, max_h) - 1, kMinDefocusRadius);
-    return std::clamp<int64_t>(radius, kMinDefocusRadius, reach);
-}
-
-namespace {
+constexpr int64_t kRingValues = 8192;
 
 inline int16_t TruncateSum(double sum) {
     return Low16(static_cast<int32_t>(sum));
@@ -121,11 +124,19 @@ inline int16_t TruncateSum(double sum) {
 // machine has them; plain doubles otherwise).
 typedef double Double2 __attribute__((vector_size(16)));
 
+inline Double2 LoadPair(const double* p) {
+    Double2 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // out[b] = trunc(sum over k of w[k] * base[offsets[k] + j + b]) for b < N,
 // each sum taken in order of k from 0.0, exactly as one value at a time.
+// The values were converted to double once; the products and sums are the
+// same as those of the 16-bit values themselves.
 template <int32_t N>
-inline void SumTaps(const int16_t* base, const int64_t* offsets, const double* weights,
-                    int64_t taps, int64_t j, int16_t* out) {
+inline void SumTaps(const double* base, const int64_t* offsets, const double* weights, int64_t taps,
+                    int64_t j, int16_t* out) {
     static_assert(N % 2 == 0, "values go in pairs");
     constexpr int32_t kPairs = N / 2;
     Double2 sums[kPairs];
@@ -133,11 +144,11 @@ inline void SumTaps(const int16_t* base, const int64_t* offsets, const double* w
     for (int32_t v = 0; v < kPairs; ++v)
         sums[v] = Double2{0.0, 0.0};
     for (int64_t k = 0; k < taps; ++k) {
-        const int16_t* p = base + (offsets[k] + j);
+        const double* p = base + (offsets[k] + j);
         const Double2 w = Double2{weights[k], weights[k]};
 #pragma GCC unroll 16
         for (int32_t v = 0; v < kPairs; ++v)
-            sums[v] += w * Double2{double(p[2 * v]), double(p[2 * v + 1])};
+            sums[v] += w * LoadPair(p + 2 * v);
     }
 #pragma GCC unroll 16
     for (int32_t v = 0; v < kPairs; ++v) {
@@ -146,12 +157,12 @@ inline void SumTaps(const int16_t* base, const int64_t* offsets, const double* w
     }
 }
 
-// One pixel's three values, one at a time.
-inline void SumTapsPixel(const int16_t* base, const int64_t* offsets, const double* weights,
+// One pixel's three values.
+inline void SumTapsPixel(const double* base, const int64_t* offsets, const double* weights,
                          int64_t taps, int64_t j, int16_t* out) {
     double sums[3] = {0.0, 0.0, 0.0};
     for (int64_t k = 0; k < taps; ++k) {
-        const int16_t* p = base + (offsets[k] + j);
+        const double* p = base + (offsets[k] + j);
         for (int32_t b = 0; b < 3; ++b)
             sums[b] += weights[k] * p[b];
     }
@@ -159,8 +170,8 @@ inline void SumTapsPixel(const int16_t* base, const int64_t* offsets, const doub
         out[b] = TruncateSum(sums[b]);
 }
 
-// The same for values j .. j + n - 1: whole blocks, then single pixels.
-inline void SumTapsRun(const int16_t* base, const int64_t* offsets, const double* weights,
+// The same for values j .. j + n - 1 (whole pixels): blocks, then pixels.
+inline void SumTapsRun(const double* base, const int64_t* offsets, const double* weights,
                        int64_t taps, int64_t j, int64_t n, int16_t* out) {
     int64_t b = 0;
     for (; b + kBlockValues <= n; b += kBlockValues)
@@ -171,7 +182,7 @@ inline void SumTapsRun(const int16_t* base, const int64_t* offsets, const double
 
 struct DefocusJob {
     const PixelYC* source;
-    PixelYC* work;  // the vertical pass's result: work_rows x work_cols pixels
+    PixelYC* work;  // the vertical pass's result: rectangle rows x work columns
     PixelYC* dest;
     const double* weights;  // 2r + 1 taps
     int64_t radius;
@@ -179,6 +190,7 @@ struct DefocusJob {
     int32_t row_begin, row_end;    // rectangle rows inside the buffer
     int32_t col_begin, col_end;    // rectangle columns inside the buffer
     int32_t work_begin, work_end;  // columns the vertical pass fills
+    int32_t strip;                 // columns of one vertical-pass task
 };
 
 const int16_t* Values(const PixelYC* p) {
@@ -188,51 +200,73 @@ int16_t* Values(PixelYC* p) {
     return reinterpret_cast<int16_t*>(p);
 }
 
+void ConvertValues(const int16_t* from, int64_t n, double* to) {
+    for (int64_t i = 0; i < n; ++i)
+        to[i] = from[i];
+}
+
 // Vertical pass over work columns [c_begin, c_end): work(c, l) = trunc(sum
-// over k of w[k] * source(c, l - r + k)), rows clamped to the buffer.
-void DefocusVertical(const DefocusJob& job, int32_t c_begin, int32_t c_end) {
+// over k of w[k] * source(c, l - r + k)), rows clamped to the buffer. The
+// strip's rows l - r .. l + r are kept converted in a ring of 2r + 1 rows.
+void DefocusVertical(const DefocusJob& job, int32_t c_begin, int32_t c_end,
+                     std::vector<double>* ring, std::vector<int64_t>* offsets) {
     const int64_t taps = 2 * job.radius + 1;
-    std::vector<int64_t> offsets(static_cast<size_t>(taps));
-    const int64_t pitch = kChannels * job.max_w;
-    const int32_t work_cols = job.work_end - job.work_begin;
     const int64_t n = kChannels * (c_end - c_begin);
+    ring->resize(static_cast<size_t>(taps * n));
+    offsets->resize(static_cast<size_t>(taps));
+    const int16_t* source = Values(job.source) + kChannels * c_begin;
+    const int64_t pitch = kChannels * job.max_w;
+    // Row index i (l - r + k, unclamped) lives in slot i mod (2r + 1).
+    const int64_t first = job.row_begin - job.radius;
+    auto slot = [&](int64_t i) { return (i - first) % taps; };
+    auto load = [&](int64_t i) {
+        const int64_t row = std::clamp<int64_t>(i, 0, job.max_h - 1);
+        ConvertValues(source + row * pitch, n, ring->data() + slot(i) * n);
+    };
+    for (int64_t i = first; i < first + taps - 1; ++i)
+        load(i);
+    const int32_t work_cols = job.work_end - job.work_begin;
     for (int32_t l = job.row_begin; l < job.row_end; ++l) {
+        load(l + job.radius);
         for (int64_t k = 0; k < taps; ++k)
-            offsets[size_t(k)] = std::clamp<int64_t>(l - job.radius + k, 0, job.max_h - 1) * pitch;
+            (*offsets)[size_t(k)] = slot(l - job.radius + k) * n;
         int16_t* out = Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols +
                               (c_begin - job.work_begin));
-        SumTapsRun(Values(job.source), offsets.data(), job.weights, taps, kChannels * c_begin, n,
-                   out);
+        SumTapsRun(ring->data(), offsets->data(), job.weights, taps, 0, n, out);
     }
 }
 
 // Horizontal pass over rectangle row l: dest(c, l) = trunc(sum over k of
-// w[k] * work(c - r + k, l)), columns clamped to the buffer. Pixels whose taps
-// all lie inside the buffer run as blocks; the others one by one.
-void DefocusHorizontalRow(const DefocusJob& job, int32_t l) {
+// w[k] * work(c - r + k, l)), columns clamped to the buffer. The work row is
+// converted once; pixels whose taps all lie inside the buffer run as blocks,
+// the others one by one.
+void DefocusHorizontalRow(const DefocusJob& job, int32_t l, std::vector<double>* row,
+                          std::vector<int64_t>* offsets) {
     const int64_t taps = 2 * job.radius + 1;
     const int32_t work_cols = job.work_end - job.work_begin;
+    row->resize(static_cast<size_t>(kChannels * work_cols));
+    offsets->resize(static_cast<size_t>(taps));
     // Starts at work column job.work_begin.
-    const int16_t* row = Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols);
+    ConvertValues(Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols),
+                  kChannels * work_cols, row->data());
     int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
     // Columns whose every tap is inside the buffer.
     const int32_t inner_begin =
         static_cast<int32_t>(std::clamp<int64_t>(job.radius, job.col_begin, job.col_end));
     const int32_t inner_end =
         static_cast<int32_t>(std::clamp<int64_t>(job.max_w - job.radius, inner_begin, job.col_end));
-    std::vector<int64_t> offsets(static_cast<size_t>(taps));
+    int64_t* offset = offsets->data();
     for (int64_t k = 0; k < taps; ++k)
-        offsets[size_t(k)] = kChannels * (k - job.radius - job.work_begin);
-    SumTapsRun(row, offsets.data(), job.weights, taps, kChannels * inner_begin,
+        offset[k] = kChannels * (k - job.radius - job.work_begin);
+    SumTapsRun(row->data(), offset, job.weights, taps, kChannels * inner_begin,
                kChannels * (inner_end - inner_begin), out + kChannels * inner_begin);
     // The columns within r of the buffer's left or right side.
     auto edge = [&](int32_t c) {
         for (int64_t k = 0; k < taps; ++k) {
-            offsets[size_t(k)] =
-                kChannels *
-                (std::clamp<int64_t>(c - job.radius + k, 0, job.max_w - 1) - job.work_begin);
+            offset[k] = kChannels * (std::clamp<int64_t>(c - job.radius + k, 0, job.max_w - 1) -
+                                     job.work_begin);
         }
-        SumTapsPixel(row, offsets.data(), job.weights, taps, 0, out + kChannels * c);
+        SumTapsPixel(row->data(), offset, job.weights, taps, 0, out + kChannels * c);
     };
     for (int32_t c = job.col_begin; c < inner_begin; ++c)
         edge(c);
@@ -385,19 +419,32 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         job.weights = weights;
         job.work = work;
         const int64_t taps = 2 * job.radius + 1;
-        const int32_t strips = (job.work_end - job.work_begin + kDefocusStrip - 1) / kDefocusStrip;
-        // A strip is kDefocusStrip columns of every rectangle row, a row every
+        // Narrower strips for wide kernels keep a strip's ring of rows small.
+        job.strip = static_cast<int32_t>(
+            std::clamp<int64_t>(kRingValues / (kChannels * taps), 8, kDefocusStrip));
+        const int32_t strips = (job.work_end - job.work_begin + job.strip - 1) / job.strip;
+        // A strip is job.strip columns of every rectangle row, a row every
         // column of the rectangle, each pixel 2r + 1 taps.
         const int64_t rows = job.row_end - job.row_begin;
-        parallel::ParallelFor(0, strips, int64_t{kDefocusStrip} * rows * taps, [&](int32_t s) {
-            int32_t first = job.work_begin + s * kDefocusStrip;
-            DefocusVertical(job, first, std::min(job.work_end, first + kDefocusStrip));
-        });
+        parallel::ParallelForRanges(
+            0, strips, int64_t{job.strip} * rows * taps, [&](int64_t first, int64_t last) {
+                std::vector<double> ring;
+                std::vector<int64_t> offsets;
+                for (int64_t s = first; s < last; ++s) {
+                    int32_t c = job.work_begin + int32_t(s) * job.strip;
+                    DefocusVertical(job, c, std::min(job.work_end, c + job.strip), &ring, &offsets);
+                }
+            });
         // The second pass reads only the work image, so the source may be the
         // destination.
-        parallel::ParallelFor(job.row_begin, job.row_end,
-                              int64_t{job.col_end - job.col_begin} * taps,
-                              [&](int32_t l) { DefocusHorizontalRow(job, l); });
+        parallel::ParallelForRanges(job.row_begin, job.row_end,
+                                    int64_t{job.col_end - job.col_begin} * taps,
+                                    [&](int64_t first, int64_t last) {
+                                        std::vector<double> row;
+                                        std::vector<int64_t> offsets;
+                                        for (int64_t l = first; l < last; ++l)
+                                            DefocusHorizontalRow(job, int32_t(l), &row, &offsets);
+                                    });
     }
     std::free(weights);
     std::free(work);
