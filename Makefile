@@ -2,17 +2,20 @@
 #   make demo   install what is missing, build, render the built-in demo
 #   make test   install what is missing, build, run every test (plain and sanitized builds)
 #   make bench  build and run the benchmarks
+#   make install   build the program and install it under PREFIX (/usr/local)
+#   make deb       build a Debian package (build/kinetra_VERSION_ARCH.deb)
 
 JOBS ?= 2
 BUILD ?= build
 BUILD_SAN ?= build-sanitize
+PREFIX ?= /usr/local
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev \
             libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg
 
-.PHONY: all deps build build-sanitize test test-plain test-sanitize demo bench clean
+.PHONY: all deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb clean
 
 all: build
 
@@ -32,6 +35,11 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The program and its plug-in alone, without the test suites.
+build-app: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS) --target kinetra_app
+
 build-sanitize: deps
 	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKINETRA_SANITIZE=ON
 	cmake --build $(BUILD_SAN) -j$(JOBS)
@@ -45,12 +53,14 @@ test-sanitize: build-sanitize
 
 test: test-plain test-sanitize
 
-demo: build
-	@if [ -x $(BUILD)/kinetra ]; then \
-	  $(BUILD)/kinetra demo kinetra-demo; \
-	else \
-	  echo "Built $(BUILD)/kinetra.auf; the host program is not part of this build yet."; \
-	fi
+demo: build-app
+	$(BUILD)/kinetra demo kinetra-demo
+
+install: build-app
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+deb: build-app
+	cd $(BUILD) && cpack -G DEB
 
 bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_BENCH=ON
