@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -188,8 +189,8 @@ class Checker {
     }
 
     void CheckSection(int32_t line, const std::string& text, const SectionState& section);
-    void CheckStored(int32_t line, const std::string& text, const ScriptLine& record);
-    void CheckCommand(int32_t line, const std::string& text, const ScriptLine& record);
+    void CheckStored(int32_t line, const std::string& text, const ParsedLine& record);
+    void CheckCommand(int32_t line, const std::string& text, const ParsedLine& record);
     void CheckArgument(int32_t line, const CommandRow& row, int32_t k, const char* text);
     void CheckNotStored(int32_t line, const std::string& text);
     void CheckJumps();
@@ -197,7 +198,8 @@ class Checker {
     std::string directory_;
     CheckContext context_;
     ScriptCheck* out_;
-    std::vector<ScriptLine> records_;
+    // Each record's command and argument text 1 (the label a jump names).
+    std::vector<std::pair<std::string, std::string>> records_;
     FcConfig* fonts_ = nullptr;  // loaded at the first font face checked
 };
 
@@ -210,7 +212,7 @@ void Checker::Run(const std::string& text) {
     int32_t line = 1;
     bool continued = false;  // this piece is the tail of a long line
     char piece[kScriptTextSize];
-    std::unique_ptr<ScriptLine> record(new ScriptLine());
+    std::unique_ptr<ParsedLine> record(new ParsedLine());
     while (file != nullptr && ReadScriptPiece(file, piece)) {
         std::string text_piece(piece);
         bool ends_line = !text_piece.empty() && text_piece.back() == '\n';
@@ -224,7 +226,7 @@ void Checker::Run(const std::string& text) {
         bool stored = ParseScriptLine(piece, &context, record.get());
         char first = text_piece.empty() ? '\0' : text_piece[0];
         if (stored) {
-            records_.push_back(*record);
+            records_.emplace_back(record->command, record->args[1]);
             out_->record_lines.push_back(line);
             CheckStored(line, text_piece, *record);
         } else if (first == '[') {
@@ -283,7 +285,7 @@ void Checker::CheckSection(int32_t line, const std::string& text, const SectionS
     }
 }
 
-void Checker::CheckStored(int32_t line, const std::string& text, const ScriptLine& record) {
+void Checker::CheckStored(int32_t line, const std::string& text, const ParsedLine& record) {
     const std::string command = record.command;
     if (command[0] == ':') return;  // labels: duplicates are found with the jumps
     if (command == "if") {
@@ -305,7 +307,7 @@ void Checker::CheckStored(int32_t line, const std::string& text, const ScriptLin
     CheckCommand(line, text, record);
 }
 
-void Checker::CheckCommand(int32_t line, const std::string& text, const ScriptLine& record) {
+void Checker::CheckCommand(int32_t line, const std::string& text, const ParsedLine& record) {
     const std::string name = record.command;
     if (!QuotesClosed(WithoutSpaces(text))) {
         Error(line, "unterminated string: a '\"' is never closed");
@@ -424,36 +426,54 @@ void Checker::CheckNotStored(int32_t line, const std::string& text) {
 }
 
 void Checker::CheckJumps() {
-    ResolveJumps(records_.data(), int32_t(records_.size()));
+    // The loader's own jump resolution on a table of the records' commands
+    // and labels, followed by one probe "goto LABEL" per label line: a probe
+    // lands on the first label of that name, which for a label defined again
+    // is an earlier line.
+    std::vector<size_t> labels;
     for (size_t i = 0; i < records_.size(); ++i) {
-        const ScriptLine& record = records_[i];
-        int32_t line = out_->record_lines[i];
-        if (record.command[0] == ':') {
-            for (size_t j = 0; j < i; ++j) {
-                if (records_[j].command[0] != ':') continue;
-                // The loader's own label comparison: a jump to this label lands on j.
-                ScriptLine probe[2] = {};
-                std::memcpy(probe[0].command, records_[j].command, sizeof probe[0].command);
-                std::strcpy(probe[1].command, "goto");
-                std::memcpy(probe[1].args[1], record.command, sizeof probe[1].args[1]);
-                ResolveJumps(probe, 2);
-                if (probe[1].jump == 0) {
-                    Error(line, "label '" + std::string(record.command) +
-                                    "' is defined again (first on line " +
-                                    std::to_string(out_->record_lines[j]) +
-                                    "): jumps go to the first");
-                    break;
-                }
-            }
-            continue;
-        }
-        bool jump =
-            std::strcmp(record.command, "if") == 0 || std::strcmp(record.command, "goto") == 0;
-        if (jump && record.jump < 0) {
-            Error(line, "no label '" + std::string(record.args[1]) +
-                            "' in the script: the jump is never taken");
+        if (records_[i].first[0] == ':') labels.push_back(i);
+    }
+    size_t capacity = records_.size() + labels.size();
+    ScriptTable table{};
+    table.lines = static_cast<ScriptLine*>(std::calloc(capacity + 1, sizeof(ScriptLine)));
+    std::unique_ptr<ParsedLine> parsed(new ParsedLine());
+    bool stored = table.lines != nullptr;
+    auto store = [&](const std::string& command, const std::string& label) {
+        std::memset(parsed.get(), 0, sizeof *parsed);
+        std::snprintf(parsed->command, sizeof parsed->command, "%s", command.c_str());
+        std::snprintf(parsed->args[1], sizeof parsed->args[1], "%s", label.c_str());
+        stored = stored && StoreScriptLine(&table, *parsed);
+    };
+    for (const auto& record : records_)
+        store(record.first, record.second);
+    for (size_t i : labels)
+        store("goto", records_[i].first);
+    if (!stored) {
+        FreeScriptTable(&table);
+        Error(0, "out of memory: jumps and labels were not checked");
+        return;
+    }
+    ResolveJumps(&table);
+    for (size_t n = 0; n < labels.size(); ++n) {
+        size_t i = labels[n];
+        int32_t first = table.lines[records_.size() + n].jump;
+        if (first >= 0 && size_t(first) < i) {
+            Error(out_->record_lines[i], "label '" + records_[i].first +
+                                             "' is defined again (first on line " +
+                                             std::to_string(out_->record_lines[size_t(first)]) +
+                                             "): jumps go to the first");
         }
     }
+    for (size_t i = 0; i < records_.size(); ++i) {
+        const std::string& command = records_[i].first;
+        bool jump = command == "if" || command == "goto";
+        if (jump && table.lines[i].jump < 0) {
+            Error(out_->record_lines[i],
+                  "no label '" + records_[i].second + "' in the script: the jump is never taken");
+        }
+    }
+    FreeScriptTable(&table);
 }
 
 std::string FaceAsUtf8(const std::string& face) {
