@@ -316,13 +316,13 @@ bool TakesNoHandler(const char* command) {
 
 // ---- jumps --------------------------------------------------------------
 
-// Labels compare without regard to ASCII case; two-byte characters compare
-// exactly, so their second bytes are never folded.
+// Labels compare without regard to ASCII case; multi-byte characters compare
+// exactly, so their later bytes are never folded.
 bool SameLabel(const char* a, const char* b) {
     while (*a != '\0' && *b != '\0') {
         size_t n = ScriptCharLength(a);
         if (n != ScriptCharLength(b)) return false;
-        if (n == 2 ? std::memcmp(a, b, 2) != 0 : FoldCase(*a) != FoldCase(*b)) return false;
+        if (n > 1 ? std::memcmp(a, b, n) != 0 : FoldCase(*a) != FoldCase(*b)) return false;
         a += n;
         b += n;
     }
@@ -330,14 +330,14 @@ bool SameLabel(const char* a, const char* b) {
 }
 
 // A label as its lookup key: single-byte characters folded to lower case,
-// two-byte characters kept as they are, so two labels have the same key
+// multi-byte characters kept as they are, so two labels have the same key
 // exactly when they match without regard to ASCII case.
 std::string LabelKey(const char* label) {
     std::string key;
     while (*label != '\0') {
-        size_t n = CharLength(label);
-        if (n == 2) {
-            key.append(label, 2);
+        size_t n = ScriptCharLength(label);
+        if (n > 1) {
+            key.append(label, n);
         } else {
             key += FoldCase(*label);
         }
