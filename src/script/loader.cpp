@@ -360,7 +360,7 @@ void ClearParsedLine(ParsedLine* parsed) {
     clear(parsed->command);
     for (char* text : parsed->args)
         clear(text);
-    parsed->start = parsed->end = parsed->jump = 0;
+    parsed->start = parsed->end = parsed->jump = parsed->source_line = 0;
 }
 
 // Pieces (lines as read) in the file; capped where a table could not hold them.
@@ -428,12 +428,18 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
     ParsedLine* parsed = static_cast<ParsedLine*>(std::malloc(sizeof(ParsedLine)));
     bool stored = parsed != nullptr;
     if (parsed != nullptr) std::memset(parsed, 0, sizeof *parsed);
+    // Lines of the file, for run-time reports: the tail of a line longer
+    // than a piece is read as a line of its own but keeps the file's number.
+    int32_t source_line = 1;
     // The file may have grown since it was counted: the table never overflows.
     while (stored && g_script.count < capacity && ReadScriptPiece(file, piece)) {
         if (ParseScriptLine(piece, &context, parsed)) {
+            parsed->source_line = source_line;
             stored = StoreScriptLine(&g_script, *parsed);
             ClearParsedLine(parsed);
         }
+        size_t length = std::strlen(piece);
+        if (length > 0 && piece[length - 1] == '\n' && source_line < INT32_MAX) ++source_line;
     }
     std::free(parsed);
     std::fclose(file);
@@ -494,6 +500,7 @@ bool StoreScriptLine(ScriptTable* table, const ParsedLine& parsed) {
     std::memset(&line, 0, sizeof line);
     line.start = parsed.start;
     line.end = parsed.end;
+    line.source_line = parsed.source_line;
     line.command = StoreText(storage, parsed.command);
     if (line.command == nullptr) return false;
 
