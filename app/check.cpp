@@ -19,6 +19,7 @@
 #include "script/encoding.h"
 #include "script/loader.h"
 #include "script/script.h"
+#include "video/video_commands.h"
 #include "video_source.h"
 
 namespace {
@@ -191,7 +192,8 @@ class Checker {
     void CheckSection(int32_t line, const std::string& text, const SectionState& section);
     void CheckStored(int32_t line, const std::string& text, const ParsedLine& record);
     void CheckCommand(int32_t line, const std::string& text, const ParsedLine& record);
-    void CheckArgument(int32_t line, const CommandRow& row, int32_t k, const char* text);
+    void CheckArgument(int32_t line, const CommandRow& row, int32_t k, const char* text,
+                       int32_t given);
     void CheckNotStored(int32_t line, const std::string& text);
     void CheckJumps();
 
@@ -336,11 +338,12 @@ void Checker::CheckCommand(int32_t line, const std::string& text, const ParsedLi
                           ": the missing ones count as 0");
     }
     for (int32_t k = 0; k < std::min(given, row->argument_count); ++k) {
-        CheckArgument(line, *row, k, record.args[k]);
+        CheckArgument(line, *row, k, record.args[k], given);
     }
 }
 
-void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, const char* text) {
+void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, const char* text,
+                            int32_t given) {
     const CommandArgument* argument = ArgumentAt(row, k);
     std::string which = "argument " + std::to_string(k + 1) + " (" + argument->name + ")";
     switch (argument->kind) {
@@ -385,6 +388,23 @@ void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, cons
                 Warning(line, "font face '" + face + "' is not installed: '" +
                                   (used.empty() ? std::string("the default face") : used) +
                                   "' is used instead");
+            }
+            return;
+        }
+        case ArgumentKind::kFormat: {
+            // The plug-in's own test of the format; the values are the
+            // arguments after it.
+            int32_t conversions = Text2FormatConversions(text);
+            int32_t values = given - (k + 1);
+            if (conversions < 0) {
+                Error(line, which + " '" + text +
+                                "' is not a format the line can draw (only %f %e %g %a "
+                                "conversions, widths and precisions of up to 3 digits, at most "
+                                "15 conversions, and %%): the line draws nothing");
+            } else if (conversions > values) {
+                Warning(line, which + " has " + std::to_string(conversions) +
+                                  " conversions but the line gives " + std::to_string(values) +
+                                  (values == 1 ? " value" : " values") + ": the rest show 0");
             }
             return;
         }
@@ -575,6 +595,12 @@ std::string FormatCheckSummary(const ScriptCheck& check) {
                           count(check.warnings(), "warning");
     if (check.read) summary += check.utf8 ? " (read as UTF-8)" : " (read as Shift-JIS)";
     return summary;
+}
+
+std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& failure) {
+    std::string message(failure.message, strnlen(failure.message, sizeof failure.message));
+    return path + ":" + std::to_string(failure.line) + ": error at frame " +
+           std::to_string(failure.frame) + ": " + message;
 }
 
 std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check) {

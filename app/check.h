@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "kinetra/plugin_abi.h"
+
 enum class FindingSeverity { kError, kWarning };
 
 struct ScriptFinding {
@@ -66,6 +68,10 @@ std::string NearestCommandName(const std::string& name);
 // Fills `check` when given.
 bool ReportScriptCheck(const std::string& script, int32_t frame_count,
                        ScriptCheck* check = nullptr);
+
+// A run-time failure report of the plug-in, as render prints it:
+// "PATH:LINE: error at frame F: message".
+std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& failure);
 
 // "script line 3, 7" for each file the check saw named.
 std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check);

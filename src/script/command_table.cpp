@@ -25,5 +25,5 @@ bool IsTextArgument(const CommandRow& row, int32_t k) {
     const CommandArgument* argument = ArgumentAt(row, k);
     return argument != nullptr &&
            (argument->kind == ArgumentKind::kText || argument->kind == ArgumentKind::kFile ||
-            argument->kind == ArgumentKind::kFace);
+            argument->kind == ArgumentKind::kFace || argument->kind == ArgumentKind::kFormat);
 }

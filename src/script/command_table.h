@@ -23,6 +23,7 @@ enum class ArgumentKind : uint8_t {
     kText,    // the argument's text itself, as written (quotes removed)
     kFile,    // a text naming a file; relative names start in the script's directory
     kFace,    // a text naming a font face
+    kFormat,  // a printf-style format for the values after it
 };
 
 struct CommandArgument {

@@ -356,7 +356,7 @@ const CommandArgument kTextArgs[] = {
 };
 const CommandArgument kText2Args[] = {
     KINETRA_TEXT_HEAD_ARGS,
-    {"format", K::kText, "printf-style format", "text",
+    {"format", K::kFormat, "printf-style format", "text",
      "only %f %e %g %a conversions (each takes the next value); other: nothing drawn"},
     {"value", K::kNumber, "numbers for the format, in order", "any", "up to 15 values"},
 };

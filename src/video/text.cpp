@@ -132,12 +132,14 @@ size_t SkipDigits(const char* format, size_t i, int32_t* digits) {
     return i;
 }
 
-// True when every conversion of a text2 format takes a double: %f %F %e %E
+}  // namespace
+
+// A text2 format is drawn when every conversion takes a double: %f %F %e %E
 // %g %G %a %A with flags "-+ #0", a width and a precision written as digits
 // (never '*'), an optional 'l', and no more conversions than there are
 // values; "%%" is a literal. Every '%' byte counts, as the C formatter reads
 // the format byte by byte.
-bool IsDoublesOnlyFormat(const char* format) {
+int32_t Text2FormatConversions(const char* format) {
     int32_t conversions = 0;
     size_t i = 0;
     while (format[i] != '\0') {
@@ -150,18 +152,20 @@ bool IsDoublesOnlyFormat(const char* format) {
             ++i;
         int32_t digits = 0;
         i = SkipDigits(format, i, &digits);
-        if (digits > kMaxFieldDigits) return false;
+        if (digits > kMaxFieldDigits) return -1;
         if (format[i] == '.') {
             i = SkipDigits(format, i + 1, &digits);
-            if (digits > kMaxFieldDigits) return false;
+            if (digits > kMaxFieldDigits) return -1;
         }
         if (format[i] == 'l') ++i;
-        if (format[i] == '\0' || std::strchr("fFeEgGaA", format[i]) == nullptr) return false;
+        if (format[i] == '\0' || std::strchr("fFeEgGaA", format[i]) == nullptr) return -1;
         ++i;
-        if (++conversions > kFormatValueCount) return false;
+        if (++conversions > kFormatValueCount) return -1;
     }
-    return true;
+    return conversions;
 }
+
+namespace {
 
 // The string a text or text2 line draws; false when a text2 format is refused.
 bool BuildText(int32_t line, char* text) {
@@ -169,7 +173,7 @@ bool BuildText(int32_t line, char* text) {
     if (std::strcmp(LineCommand(line), "text2") != 0) {
         std::snprintf(text, kTextCapacity, "%s", source);
     } else {
-        if (!IsDoublesOnlyFormat(source)) return false;
+        if (Text2FormatConversions(source) < 0) return false;
         double v[kFormatValueCount];
         for (int32_t k = 0; k < kFormatValueCount; ++k)
             v[k] = ArgValue(line, kFirstFormatValue + k);

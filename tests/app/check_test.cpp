@@ -58,6 +58,10 @@ TEST(ScriptCheck, EachMistakeIsFoundOnItsLine) {
         {"assignment", "C=C+\n", 1, FindingSeverity::kError, "'C+' does not compile"},
         {"if without goto", "if f>2 :a\n:a\n", 1, FindingSeverity::kError, "if EXPRESSION goto"},
         {"stray words", "hello world\n", 1, FindingSeverity::kError, "not a command"},
+        {"format text2 refuses", "text2(0,0,0,2,\"%d of %g\",f,m)\n", 1, FindingSeverity::kError,
+         "argument 5 (format) '%d of %g' is not a format the line can draw"},
+        {"format wider than its values", "text2(0,0,0,2,\"%g of %g\",f)\n", 1,
+         FindingSeverity::kWarning, "has 2 conversions but the line gives 1 value: the rest"},
     };
     for (const FindingCase& c : cases) {
         ScriptCheck check = CheckScriptText(c.script, "/nonexistent/kinetra.txt", CheckContext());
