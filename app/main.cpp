@@ -7,8 +7,11 @@
 #include "demo.h"
 #include "options.h"
 #include "render.h"
+#include "stop_signals.h"
 
 int main(int argc, char** argv) {
+    // Before any work, so that a stop asked for at once is handled cleanly.
+    InstallStopSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
     Command command;
     std::string error;

@@ -42,6 +42,7 @@ int32_t g_max_h = 0;
 int32_t g_audio_block = 0;
 std::set<MediaFile*> g_open;
 std::set<std::string> g_warned;
+std::set<std::string> g_asked;  // every name asked for, absolute
 int64_t g_frames_decoded = 0;
 
 // One warning per file name for the whole run.
@@ -140,6 +141,7 @@ void* OpenMediaFile(const char* name, SourceInfo* info, int32_t) {
     if (name == nullptr || name[0] == '\0') return nullptr;
     auto file = std::make_unique<MediaFile>();
     file->path = AbsolutePath(name);
+    g_asked.insert(file->path);
     std::string error;
     if (!file->video.Open(file->path, HostThreadCount(), &error)) {
         WarnOnce(file->path, error);
@@ -212,6 +214,7 @@ int32_t ReadMediaAudio(void* handle, int16_t* buffer, int32_t f) {
 int32_t LoadImageFile(PixelYC* buffer, const char* name, int32_t* w, int32_t* h, int32_t) {
     if (buffer == nullptr || name == nullptr || name[0] == '\0') return 0;
     std::string path = AbsolutePath(name);
+    g_asked.insert(path);
     PictureYC picture;
     std::string error;
     if (!DecodePicture(path, &picture, &error)) {
@@ -244,6 +247,10 @@ void FillMediaServices(HostServices* services) {
     services->set_media_audio_format = SetMediaAudioFormat;
 }
 
+std::vector<std::string> MediaFilesOpened() {
+    return std::vector<std::string>(g_asked.begin(), g_asked.end());
+}
+
 int64_t MediaFramesDecoded() {
     return g_frames_decoded;
 }
@@ -253,4 +260,5 @@ void CloseAllMedia() {
         delete file;
     g_open.clear();
     g_warned.clear();
+    g_asked.clear();
 }

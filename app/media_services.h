@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kinetra/plugin_abi.h"
 
@@ -18,6 +20,10 @@ void FillMediaServices(HostServices* services);
 
 // Closes every file still open (at the end of a render).
 void CloseAllMedia();
+
+// Every file the media services were asked to open since the last
+// CloseAllMedia (absolute paths, whether the open succeeded or not).
+std::vector<std::string> MediaFilesOpened();
 
 // Frames decoded by the media services so far (for tests and benchmarks).
 int64_t MediaFramesDecoded();

@@ -1,8 +1,10 @@
 #include "output_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +18,8 @@ extern "C" {
 }
 
 #include "host_threads.h"
+#include "output_safety.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -37,9 +41,11 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string BaseName(const std::string& path) {
+std::string ExtensionOf(const std::string& path) {
     size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return path.substr(dot + 1);
 }
 
 const AVCodec* VideoEncoderFor(const AVOutputFormat* format, const std::string& path, bool lossless,
@@ -120,6 +126,11 @@ void TagColour(AVCodecContext* c, ColourSpec colour) {
 
 }  // namespace
 
+bool NamesPictureSequence(const std::string& path) {
+    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
+    return format != nullptr && IsImageMuxer(format) && av_filename_number_test(path.c_str());
+}
+
 OutputFile::~OutputFile() {
     if (!finished_) Abandon();
     Release();
@@ -129,6 +140,11 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
     settings_ = settings;
     error->clear();
     const std::string& path = settings.path;
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+        *error = "is a directory; name a file to write";
+        return false;
+    }
     const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
     if (format == nullptr) {
         *error = "cannot tell the output format from its name (use .mp4, .mkv, .png or .wav)";
@@ -138,20 +154,26 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
     if (video_codec_ == nullptr && !error->empty()) return false;
     audio_codec_ = settings.audio ? AudioEncoderFor(format, settings.lossless) : nullptr;
     if (video_codec_ == nullptr && audio_codec_ == nullptr) {
-        *error = std::string("no encoder for the format ") + format->name;
+        if (!settings.audio && format->audio_codec != AV_CODEC_ID_NONE) {
+            *error = std::string("a .") + ExtensionOf(path) +
+                     " file holds only audio, and --no-audio leaves nothing to write";
+        } else {
+            *error = std::string("no encoder for the format ") + format->name;
+        }
         return false;
     }
 
-    bool sequence = IsImageMuxer(format) && av_filename_number_test(path.c_str());
-    renames_ = !sequence;
-    write_path_ = renames_ ? DirectoryOf(path) + "/." + BaseName(path) + ".part" +
-                                 std::to_string(static_cast<long>(getpid()))
-                           : path;
+    sequence_ = IsImageMuxer(format) && av_filename_number_test(path.c_str());
+    single_picture_ = IsImageMuxer(format) && !sequence_;
+    renames_ = !sequence_;
+    if (renames_) RemoveStaleTemporaries(path);
+    write_path_ = renames_ ? TemporaryName(path, static_cast<long>(getpid())) : path;
+    if (renames_) SetEmergencyRemoval(write_path_);
     if (avformat_alloc_output_context2(&muxer_, format, nullptr, write_path_.c_str()) < 0) {
         *error = "out of memory";
         return false;
     }
-    if (IsImageMuxer(format) && !sequence) av_opt_set_int(muxer_->priv_data, "update", 1, 0);
+    if (IsImageMuxer(format) && !sequence_) av_opt_set_int(muxer_->priv_data, "update", 1, 0);
     if (!(format->flags & AVFMT_NOFILE)) {
         int rc = avio_open(&muxer_->pb, write_path_.c_str(), AVIO_FLAG_WRITE);
         if (rc < 0) {
@@ -321,6 +343,8 @@ bool OutputFile::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* 
         av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
         packet_->stream_index = stream->index;
         rc = av_interleaved_write_frame(muxer_, packet_.get());
+        // Buffered writes report a failure (a full disk, a size limit) later.
+        if (rc >= 0 && muxer_->pb != nullptr && muxer_->pb->error < 0) rc = muxer_->pb->error;
         if (rc < 0) {
             *error = "cannot write (" + AvErrorText(rc) + ")";
             return false;
@@ -394,10 +418,11 @@ bool OutputFile::EncodeAudioFrames(bool final, std::string* error) {
     return true;
 }
 
-bool OutputFile::Finish(std::string* error) {
+// Flushes the encoders and finishes the container under the name it is
+// written to.
+bool OutputFile::Complete(std::string* error) {
     if (!started_) {
         *error = "nothing was rendered";
-        Abandon();
         return false;
     }
     bool ok = true;
@@ -409,17 +434,22 @@ bool OutputFile::Finish(std::string* error) {
     if (ok) {
         int rc = av_write_trailer(muxer_);
         if (rc < 0) {
-            *error = "cannot finish the file (" + AvErrorText(rc) + ")";
+            *error = "cannot write the file (" + AvErrorText(rc) + ")";
             ok = false;
         }
     }
     if (ok && muxer_->pb != nullptr && !(muxer_->oformat->flags & AVFMT_NOFILE)) {
         int rc = avio_closep(&muxer_->pb);
         if (rc < 0) {
-            *error = "cannot finish the file (" + AvErrorText(rc) + ")";
+            *error = "cannot write the file (" + AvErrorText(rc) + ")";
             ok = false;
         }
     }
+    return ok;
+}
+
+bool OutputFile::Finish(std::string* error) {
+    bool ok = Complete(error);
     if (ok && renames_ && std::rename(write_path_.c_str(), settings_.path.c_str()) != 0) {
         *error = std::string("cannot rename the finished file (") + std::strerror(errno) + ")";
         ok = false;
@@ -429,6 +459,27 @@ bool OutputFile::Finish(std::string* error) {
         return false;
     }
     finished_ = true;
+    SetEmergencyRemoval("");
+    Release();
+    return true;
+}
+
+bool OutputFile::FinishPartial(std::string* kept, std::string* error) {
+    kept->clear();
+    bool ok = Complete(error);
+    if (ok && renames_) {
+        *kept = KeepAsPartial(write_path_, settings_.path);
+        if (kept->empty()) {
+            *error = std::string("cannot keep the frames done (") + std::strerror(errno) + ")";
+            ok = false;
+        }
+    }
+    if (!ok) {
+        Abandon();
+        return false;
+    }
+    finished_ = true;
+    SetEmergencyRemoval("");
     Release();
     return true;
 }
@@ -436,6 +487,7 @@ bool OutputFile::Finish(std::string* error) {
 void OutputFile::Abandon() {
     Release();
     if (renames_ && !write_path_.empty()) std::remove(write_path_.c_str());
+    if (renames_) SetEmergencyRemoval("");
     finished_ = true;
 }
 

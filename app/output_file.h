@@ -14,6 +14,9 @@
 struct SwrContext;
 struct AVAudioFifo;
 
+// Whether an output name is a numbered picture sequence (out_%04d.png).
+bool NamesPictureSequence(const std::string& path);
+
 struct OutputSettings {
     std::string path;  // the final name
     bool lossless = false;
@@ -58,8 +61,18 @@ class OutputFile {
 
     // Flushes the encoders, finishes the container and gives it its name.
     bool Finish(std::string* error);
+    // The same for a render that stopped early: a single file is finished
+    // under the first free "NAME.partial.EXT" (named in `kept`) and the name
+    // asked for is neither created nor replaced; a numbered sequence keeps
+    // the pictures written (`kept` empty).
+    bool FinishPartial(std::string* kept, std::string* error);
     // Closes and deletes whatever was written (single files only).
     void Abandon();
+
+    // A numbered picture sequence (written under its own names as it goes),
+    // or one picture whose file each frame would replace.
+    bool sequence() const { return sequence_; }
+    bool single_picture() const { return single_picture_; }
 
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
@@ -69,6 +82,7 @@ class OutputFile {
     bool OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelFormat source_format,
                    std::string* error);
     bool OpenAudio(int32_t rate, int32_t channels, std::string* error);
+    bool Complete(std::string* error);
     bool Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame, std::string* error);
     bool EncodeAudioFrames(bool final, std::string* error);
     void Release();
@@ -76,6 +90,8 @@ class OutputFile {
     OutputSettings settings_;
     std::string write_path_;  // temporary name, or the final one for sequences
     bool renames_ = false;
+    bool sequence_ = false;
+    bool single_picture_ = false;
     AVFormatContext* muxer_ = nullptr;
     const AVCodec* video_codec_ = nullptr;
     const AVCodec* audio_codec_ = nullptr;

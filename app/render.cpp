@@ -14,36 +14,14 @@
 #include "host_threads.h"
 #include "media_services.h"
 #include "output_file.h"
+#include "output_safety.h"
 #include "plugin_loader.h"
 #include "progress.h"
 #include "project.h"
 #include "services.h"
+#include "stop_signals.h"
 
 namespace {
-
-volatile sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) {
-    g_interrupted = 1;
-}
-
-// Ctrl-C asks the render to stop after the current frame; the handler is
-// restored when the render ends.
-class InterruptGuard {
-  public:
-    InterruptGuard() {
-        g_interrupted = 0;
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous_);
-    }
-    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
-
-  private:
-    struct sigaction previous_;
-};
 
 void Fail(const std::string& file, const std::string& reason) {
     std::fprintf(stderr, "kinetra: %s: %s\n", file.c_str(), reason.c_str());
@@ -52,6 +30,24 @@ void Fail(const std::string& file, const std::string& reason) {
 std::string DirectoryOf(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+// A stop asked for by a signal before anything was written.
+int StoppedBeforeWriting(int signal) {
+    std::fprintf(stderr, "kinetra: stopped by %s before any frame was rendered; nothing written\n",
+                 SignalName(signal).c_str());
+    return 128 + signal;
+}
+
+// Refuses an output that is one of the files the render reads, however the
+// name reaches it.
+bool OutputIsAnInput(const std::string& shown, const std::string& output,
+                     const std::vector<std::string>& inputs) {
+    std::string clash;
+    if (!OutputHitsInput(output, NamesPictureSequence(output), inputs, &clash)) return false;
+    Fail(shown,
+         "is the same file as " + clash + ", which this render reads; choose another output name");
+    return true;
 }
 
 // The slider positions: the plug-in's defaults, then the options' values.
@@ -148,6 +144,29 @@ const PixelYC* FitToOutput(RenderSession* s, const FrameInfo& info, int32_t out_
     return s->staging.data();
 }
 
+// Ends a render stopped by a signal: the frames done are kept under a name
+// that says so, never under the name asked for.
+int KeepInterrupted(OutputFile* output, const std::string& shown, int signal, int64_t rendered) {
+    std::string kept, error;
+    if (!output->FinishPartial(&kept, &error)) {
+        std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done are lost: %s\n",
+                     SignalName(signal).c_str(), static_cast<long long>(rendered), error.c_str());
+    } else if (kept.empty()) {
+        std::fprintf(stderr, "kinetra: stopped by %s; %lld pictures written as %s\n",
+                     SignalName(signal).c_str(), static_cast<long long>(rendered), shown.c_str());
+    } else {
+        // The kept name as the user wrote the output's.
+        std::string kept_shown =
+            shown.substr(0, shown.rfind('/') + 1) + kept.substr(kept.rfind('/') + 1);
+        std::fprintf(stderr,
+                     "kinetra: stopped by %s; the %lld frames done are kept in %s; %s was not "
+                     "written\n",
+                     SignalName(signal).c_str(), static_cast<long long>(rendered),
+                     kept_shown.c_str(), shown.c_str());
+    }
+    return 128 + signal;
+}
+
 }  // namespace
 
 std::string AbsolutePath(const std::string& path) {
@@ -162,6 +181,7 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 int RunRender(const RenderOptions& options) {
+    InstallStopSignals();
     QuietFfmpegLog();
     SetHostThreadCount(options.threads > 0 ? options.threads : HostThreadCount());
 
@@ -176,10 +196,12 @@ int RunRender(const RenderOptions& options) {
         return kExitFailure;
     }
     std::string output_path = AbsolutePath(options.output);
-    if (output_path == source) {
-        Fail(options.output, "the output would overwrite the source");
+    std::string script = DirectoryOf(source) + "kinetra.txt";
+    if (output_path == source || OutputIsAnInput(options.output, output_path, {source, script})) {
+        if (output_path == source) Fail(options.output, "the output would overwrite the source");
         return kExitFailure;
     }
+    if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
 
     RenderSession s;
     std::string error;
@@ -192,7 +214,6 @@ int RunRender(const RenderOptions& options) {
         Fail(options.source, error);
         return kExitFailure;
     }
-    std::string script = DirectoryOf(source) + "kinetra.txt";
     if (access(script.c_str(), F_OK) != 0) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
     }
@@ -219,7 +240,8 @@ int RunRender(const RenderOptions& options) {
     SetMediaBufferSize(p.width(), p.height());
     InitPlugin(&s.plugin, s.tracks, &s.services);
 
-    InterruptGuard interrupt;
+    if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
+    bool observer_stopped = false;
     ProgressBar progress(!options.quiet);
     bool warned_size = false, warned_filter = false;
     int64_t rendered = 0;
@@ -227,7 +249,7 @@ int RunRender(const RenderOptions& options) {
         // The project may grow during the first frames (set_timeline_length).
         int32_t last = p.frame_count() - 1;
         if (options.last_frame >= 0) last = std::min(last, options.last_frame);
-        if (f > last || g_interrupted) break;
+        if (f > last || StopSignal() != 0 || observer_stopped) break;
 
         FrameInfo video;
         bool video_ok = RunVideoFilter(&s, f, &video);
@@ -263,23 +285,26 @@ int RunRender(const RenderOptions& options) {
         progress.Update(rendered, total);
         if (options.observer &&
             !options.observer(f, image, output.width(), output.height(), stride)) {
-            g_interrupted = 1;
+            observer_stopped = true;
         }
     }
     progress.Finish();
+    int signal = StopSignal() != 0 ? StopSignal() : observer_stopped ? SIGINT : 0;
     if (rendered == 0) {
         output.Abandon();
+        if (signal != 0) return StoppedBeforeWriting(signal);
         Fail(options.source, "no frames in the range to render");
         return kExitFailure;
     }
+    // The script may have opened files that are the output under another name.
+    if (OutputIsAnInput(options.output, output_path, MediaFilesOpened())) {
+        output.Abandon();
+        return kExitFailure;
+    }
+    if (signal != 0) return KeepInterrupted(&output, options.output, signal, rendered);
     if (!output.Finish(&error)) {
         Fail(options.output, error);
         return kExitFailure;
-    }
-    if (g_interrupted) {
-        std::fprintf(stderr, "kinetra: interrupted; %lld frames written to %s\n",
-                     static_cast<long long>(rendered), options.output.c_str());
-        return kExitInterrupted;
     }
     return kExitOk;
 }
