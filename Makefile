@@ -2,6 +2,7 @@
 #   make demo   install what is missing, build, render the built-in demo
 #   make test   install what is missing, build, run every test (plain and sanitized builds)
 #   make bench  build and run the benchmarks
+#   make fuzz   build the fuzz targets with clang and run each for FUZZ_SECONDS
 
 JOBS ?= 2
 BUILD ?= build
@@ -12,7 +13,14 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev \
             libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg
 
-.PHONY: all deps build build-sanitize test test-plain test-sanitize demo bench clean
+# What `make fuzz` needs besides: clang with its libFuzzer and OpenMP runtimes.
+FUZZ_PACKAGES := clang libclang-rt-dev libomp-dev
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= formula loader executor media
+FUZZ_FLAGS ?= -timeout=25 -rss_limit_mb=2560
+
+.PHONY: all deps build build-sanitize test test-plain test-sanitize demo bench fuzz fuzz-build clean
 
 all: build
 
@@ -52,10 +60,28 @@ demo: build
 	  echo "Built $(BUILD)/kinetra.auf; the host program is not part of this build yet."; \
 	fi
 
+# Each target runs FUZZ_SECONDS on its seeds (fuzz/seeds) and the corpus it
+# grew before; a failing input lands in $(BUILD_FUZZ)/failures/TARGET/ and the
+# run stops with an error. Copy such inputs to fuzz/regressions/TARGET/.
+fuzz-build: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKINETRA_FUZZ=ON -DKINETRA_BUILD_TESTS=OFF
+	cmake --build $(BUILD_FUZZ) -j$(JOBS)
+
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD_FUZZ)/corpus/$$t $(BUILD_FUZZ)/failures/$$t; \
+	  echo "== $$t: $(FUZZ_SECONDS) s"; \
+	  $(BUILD_FUZZ)/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) $(FUZZ_FLAGS) \
+	    -dict=fuzz/kinetra.dict -artifact_prefix=$(BUILD_FUZZ)/failures/$$t/ \
+	    $(BUILD_FUZZ)/corpus/$$t fuzz/seeds/$$t || exit 1; \
+	done
+
 bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j$(JOBS)
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ)
