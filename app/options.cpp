@@ -105,6 +105,11 @@ bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::st
                 *error = "--threads takes a number 1..256, not '" + value + "'";
                 return false;
             }
+        } else if (option("--max-frames")) {
+            if (!ParseInt(value, 1, INT32_MAX, &r->max_frames)) {
+                *error = "--max-frames takes a frame count 1..2147483647, not '" + value + "'";
+                return false;
+            }
         } else if (option("--crf")) {
             int32_t crf = 0;
             if (!ParseInt(value, 0, 51, &crf)) {
@@ -221,6 +226,8 @@ std::string UsageText() {
            "  --crf N            H.264 quality, 0..51 (default 20)\n"
            "  --preset NAME      H.264 speed preset (default medium)\n"
            "  --no-audio         write no audio stream\n"
+           "  --max-frames N     the longest project a script may ask for (default: the\n"
+           "                     source's length and 10 minutes)\n"
            "  --threads N        worker threads (default: the machine's cores)\n"
            "  --plugin PATH      the plug-in (default: kinetra.auf next to this program,\n"
            "                     or $KINETRA_PLUGIN)\n"

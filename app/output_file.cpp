@@ -25,6 +25,7 @@ namespace {
 
 constexpr int kAudioBitsPerChannel = 96000;  // AAC bit rate per channel
 constexpr int kVariableFrameChunk = 1024;    // samples per packet where the codec takes any
+constexpr int32_t kMinSlicedSide = 16;       // FFV1: the smallest side cut into slices
 
 bool IsImageMuxer(const AVOutputFormat* format) {
     return std::strcmp(format->name, "image2") == 0;
@@ -221,7 +222,10 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
         av_opt_set_int(video_->priv_data, "crf", settings_.crf, 0);
     }
     if (video_codec_->id == AV_CODEC_ID_FFV1) {
-        av_opt_set_int(video_->priv_data, "slices", 4, 0);
+        // Four slices code faster; pictures under 16 pixels a side cannot be cut
+        // into four, and take one.
+        bool sliced = width_ >= kMinSlicedSide && height_ >= kMinSlicedSide;
+        video_->slices = sliced ? 4 : 1;
         video_->level = 3;
     }
     int rc = avcodec_open2(video_, video_codec_, nullptr);
@@ -305,8 +309,8 @@ bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
 bool OutputFile::Start(int32_t width, int32_t height, AVRational frame_rate, ColourSpec colour,
                        AVPixelFormat source_format, int32_t audio_rate, int32_t channels,
                        std::string* error) {
-    width_ = width;
-    height_ = height;
+    width_ = asked_width_ = width;
+    height_ = asked_height_ = height;
     if (video_codec_ != nullptr && !OpenVideo(frame_rate, colour, source_format, error)) {
         return false;
     }

@@ -76,6 +76,10 @@ class OutputFile {
 
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
+    // The size given to Start; width() and height() may be less (an odd last
+    // column or row cut for the encoder's chroma subsampling).
+    int32_t asked_width() const { return asked_width_; }
+    int32_t asked_height() const { return asked_height_; }
     int64_t frames_written() const { return video_pts_; }
 
   private:
@@ -106,6 +110,7 @@ class OutputFile {
     SwrContext* resampler_ = nullptr;
     AVAudioFifo* fifo_ = nullptr;
     int32_t width_ = 0, height_ = 0;
+    int32_t asked_width_ = 0, asked_height_ = 0;
     int32_t channels_ = 0;
     int64_t video_pts_ = 0;
     int64_t audio_pts_ = 0;

@@ -31,6 +31,10 @@ bool Project::Open(const std::string& source_path, std::string* error) {
 }
 
 void Project::Lengthen(int32_t frames) {
+    if (frames > length_bound_) {
+        refused_length_ = std::max<int64_t>(refused_length_, frames);
+        return;
+    }
     frame_count_ = std::max(frame_count_, frames);
 }
 

@@ -18,10 +18,14 @@
 #include "plugin_loader.h"
 #include "progress.h"
 #include "project.h"
+#include "script_check.h"
 #include "services.h"
 #include "stop_signals.h"
 
 namespace {
+
+// How much longer than its source a script may make the project by default.
+constexpr int64_t kDefaultLengthening = 600;  // seconds
 
 void Fail(const std::string& file, const std::string& reason) {
     std::fprintf(stderr, "kinetra: %s: %s\n", file.c_str(), reason.c_str());
@@ -144,6 +148,59 @@ const PixelYC* FitToOutput(RenderSession* s, const FrameInfo& info, int32_t out_
     return s->staging.data();
 }
 
+// The longest project a script may ask for: as the options say, or the
+// source's length and ten minutes.
+int64_t LengthBound(const Project& p, const RenderOptions& options) {
+    if (options.max_frames > 0) return options.max_frames;
+    AVRational fps = p.frame_rate();
+    int64_t ten_minutes = av_rescale(kDefaultLengthening, fps.num, fps.den);
+    return std::min<int64_t>(INT32_MAX, p.source_frames() + ten_minutes);
+}
+
+std::string Duration(int64_t frames, AVRational fps) {
+    double seconds = fps.num > 0 ? double(frames) * fps.den / fps.num : 0.0;
+    char text[64];
+    if (seconds < 120) {
+        std::snprintf(text, sizeof text, "%.1f s", seconds);
+    } else if (seconds < 2 * 86400) {
+        std::snprintf(text, sizeof text, "%.1f hours", seconds / 3600);
+    } else {
+        std::snprintf(text, sizeof text, "%.0f days", seconds / 86400);
+    }
+    return text;
+}
+
+// Where the script asks for `frames`: "DIR/kinetra.txt:3: the section [0-900]"
+// when the header is known.
+std::string WhereAsked(const std::string& script, int64_t frames, const ScriptFacts& facts) {
+    if (facts.longest_end == frames && facts.longest_end_line > 0) {
+        return script + ":" + std::to_string(facts.longest_end_line) + ": the section " +
+               facts.longest_end_header;
+    }
+    return script + ": a section";
+}
+
+void RefuseLength(const Project& p, const std::string& script, int64_t frames,
+                  const ScriptFacts& facts) {
+    std::fprintf(stderr,
+                 "kinetra: %s lengthens the project to %lld frames (%s), more than the %lld "
+                 "allowed (the source's %d frames and 10 minutes); --max-frames N allows "
+                 "more\n",
+                 WhereAsked(script, frames, facts).c_str(), static_cast<long long>(frames),
+                 Duration(frames, p.frame_rate()).c_str(), static_cast<long long>(p.length_bound()),
+                 p.source_frames());
+}
+
+void ReportLengthening(const Project& p, int32_t from, const std::string& script,
+                       const ScriptFacts& facts) {
+    int64_t added = int64_t(p.frame_count()) - from;
+    std::fprintf(stderr,
+                 "kinetra: %s lengthens the project from %d to %d frames (+%lld frames, %s of "
+                 "black and silence)\n",
+                 WhereAsked(script, p.frame_count(), facts).c_str(), from, p.frame_count(),
+                 static_cast<long long>(added), Duration(added, p.frame_rate()).c_str());
+}
+
 // Ends a render stopped by a signal: the frames done are kept under a name
 // that says so, never under the name asked for.
 int KeepInterrupted(OutputFile* output, const std::string& shown, int signal, int64_t rendered) {
@@ -197,7 +254,16 @@ int RunRender(const RenderOptions& options) {
     }
     std::string output_path = AbsolutePath(options.output);
     std::string script = DirectoryOf(source) + "kinetra.txt";
-    if (output_path == source || OutputIsAnInput(options.output, output_path, {source, script})) {
+    ScriptFacts facts;
+    std::string script_error;
+    if (!CheckScript(script, &facts, &script_error)) {
+        Fail(script, script_error);
+        return kExitFailure;
+    }
+    std::vector<std::string> inputs = facts.media_files;
+    inputs.push_back(source);
+    inputs.push_back(script);
+    if (output_path == source || OutputIsAnInput(options.output, output_path, inputs)) {
         if (output_path == source) Fail(options.output, "the output would overwrite the source");
         return kExitFailure;
     }
@@ -214,8 +280,13 @@ int RunRender(const RenderOptions& options) {
         Fail(options.source, error);
         return kExitFailure;
     }
-    if (access(script.c_str(), F_OK) != 0) {
+    if (!facts.exists) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
+    }
+    s.project.SetLengthBound(LengthBound(s.project, options));
+    if (facts.longest_end > s.project.length_bound()) {
+        RefuseLength(s.project, script, facts.longest_end, facts);
+        return kExitFailure;
     }
 
     OutputFile output;
@@ -227,6 +298,13 @@ int RunRender(const RenderOptions& options) {
     settings.preset = options.preset;
     if (!output.Create(settings, &error)) {
         Fail(options.output, error);
+        return kExitFailure;
+    }
+    int64_t last_asked = options.last_frame >= 0 ? options.last_frame : s.project.frame_count() - 1;
+    if (output.single_picture() && last_asked != options.first_frame) {
+        Fail(options.output,
+             "holds one picture; name a numbered sequence (out_%04d.png) or ask for one frame "
+             "(--frames N)");
         return kExitFailure;
     }
 
@@ -245,6 +323,7 @@ int RunRender(const RenderOptions& options) {
     ProgressBar progress(!options.quiet);
     bool warned_size = false, warned_filter = false;
     int64_t rendered = 0;
+    int32_t reported_length = p.source_frames();
     for (int32_t f = options.first_frame;; ++f) {
         // The project may grow during the first frames (set_timeline_length).
         int32_t last = p.frame_count() - 1;
@@ -255,6 +334,15 @@ int RunRender(const RenderOptions& options) {
         bool video_ok = RunVideoFilter(&s, f, &video);
         bool audio_ok = true;
         int32_t samples = RunAudioFilter(&s, f, &audio_ok);
+        if (p.refused_length() > 0) {
+            progress.Finish();
+            RefuseLength(p, script, p.refused_length(), facts);
+            return kExitFailure;
+        }
+        if (p.frame_count() > reported_length) {
+            ReportLengthening(p, reported_length, script, facts);
+            reported_length = p.frame_count();
+        }
         if ((!video_ok || !audio_ok) && !warned_filter) {
             std::fprintf(stderr, "kinetra: warning: the plug-in failed on frame %d\n", f);
             warned_filter = true;
@@ -265,8 +353,19 @@ int RunRender(const RenderOptions& options) {
             Fail(options.output, error);
             return kExitFailure;
         }
-        if ((video.width != output.width() || video.height != output.height()) && !warned_size &&
-            rendered > 0) {
+        if (rendered == 0 && (output.width() != video.width || output.height() != video.height)) {
+            std::fprintf(stderr,
+                         "kinetra: the output is %dx%d: the encoder needs even sizes, so the last "
+                         "%s of the %dx%d frames is left out\n",
+                         output.width(), output.height(),
+                         output.width() != video.width && output.height() != video.height
+                             ? "column and row"
+                         : output.width() != video.width ? "column"
+                                                         : "row",
+                         video.width, video.height);
+        }
+        if ((video.width != output.asked_width() || video.height != output.asked_height()) &&
+            !warned_size && rendered > 0) {
             std::fprintf(stderr,
                          "kinetra: warning: frame %d is %dx%d, the output %dx%d; placed top-left\n",
                          f, video.width, video.height, output.width(), output.height());
