@@ -238,6 +238,8 @@ void* OpenMediaFile(const char* name, SourceInfo* info, int32_t) {
         RememberFailure(file->path, stamp);
         return nullptr;
     }
+    std::string note = file->video.MappingNote();
+    if (!note.empty()) WarnOnce(file->path, note);
     std::string audio_error;
     file->audio.Open(file->path, file->video.start_seconds(), &audio_error);
     if (info != nullptr) {

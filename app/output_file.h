@@ -51,6 +51,9 @@ class OutputFile {
 
     // Encodes one frame: width x height pixels of `pixels`, rows of `stride`.
     bool WriteVideo(const PixelYC* pixels, int32_t stride, std::string* error);
+    // Stamps the next frame at `periods` frame periods from the start (for
+    // variable frame rates; frames are otherwise stamped one period apart).
+    void SetNextVideoStamp(int64_t periods) { video_pts_ = periods; }
     // Encodes a frame made by the caller in the encoder's size and format.
     bool WriteFrame(AVFrame* frame, std::string* error);
     AVPixelFormat pixel_format() const {

@@ -13,10 +13,12 @@ namespace {
 constexpr size_t kMaxScript = 16384;
 
 // Never unloaded: worker threads of the plug-in may still be winding down
-// when the program ends. Only the host's directory is removed.
+// when the program ends. At the end the plug-in's exit runs and the host's
+// directory is removed.
 testhost::TestHost* g_host = nullptr;
 
 void RemoveDirectory() {
+    g_host->Exit();
     std::string command = "rm -rf '" + g_host->directory() + "'";
     if (std::system(command.c_str()) != 0) {
         // A leftover temporary directory harms nothing.

@@ -138,7 +138,9 @@ TEST(EarlyErrors, EdgesThatRenderAndSaySo) {
                                   &text),
               0)
         << text;
-    EXPECT_EQ(apptest::DecodeAllFrames(dir / "tiny-out.mkv").size(), 5u);
+    std::vector<AVFrame*> frames = apptest::DecodeAllFrames(dir / "tiny-out.mkv");
+    EXPECT_EQ(frames.size(), 5u);
+    apptest::FreeFrames(&frames);
     EXPECT_NE(text.find("kinetra.txt:1: the section [0-5] lengthens the project from 3 to 5 "
                         "frames (+2 frames"),
               std::string::npos)
