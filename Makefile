@@ -3,10 +3,13 @@
 #   make test   install what is missing, build, run every test (plain and sanitized builds)
 #   make bench  build and run the benchmarks
 #   make fuzz   build the fuzz targets with clang and run each for FUZZ_SECONDS
+#   make install   build the program and install it under PREFIX (/usr/local)
+#   make deb       build a Debian package (build/kinetra_VERSION_ARCH.deb)
 
 JOBS ?= 2
 BUILD ?= build
 BUILD_SAN ?= build-sanitize
+PREFIX ?= /usr/local
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
@@ -20,7 +23,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= formula loader executor media
 FUZZ_FLAGS ?= -timeout=25 -rss_limit_mb=2560
 
-.PHONY: all deps build build-sanitize test test-plain test-sanitize demo bench fuzz fuzz-build clean
+.PHONY: all deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb fuzz fuzz-build clean
 
 all: build
 
@@ -40,6 +43,11 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The program and its plug-in alone, without the test suites.
+build-app: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS) --target kinetra_app
+
 build-sanitize: deps
 	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKINETRA_SANITIZE=ON
 	cmake --build $(BUILD_SAN) -j$(JOBS)
@@ -53,12 +61,14 @@ test-sanitize: build-sanitize
 
 test: test-plain test-sanitize
 
-demo: build
-	@if [ -x $(BUILD)/kinetra ]; then \
-	  $(BUILD)/kinetra demo kinetra-demo; \
-	else \
-	  echo "Built $(BUILD)/kinetra.auf; the host program is not part of this build yet."; \
-	fi
+demo: build-app
+	$(BUILD)/kinetra demo kinetra-demo
+
+install: build-app
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+deb: build-app
+	cd $(BUILD) && cpack -G DEB
 
 # Each target runs FUZZ_SECONDS on its seeds (fuzz/seeds) and the corpus it
 # grew before; a failing input lands in $(BUILD_FUZZ)/failures/TARGET/ and the

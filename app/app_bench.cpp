@@ -77,7 +77,7 @@ void RunCommand(benchmark::State& state, const std::string& command) {
 
 std::string RenderCommand(const std::string& source) {
     return std::string("'") + KINETRA_APP_PATH + "' render '" + source + "' -o '" +
-           BenchClip().root + "/out.mp4' --quiet --preset " + kPreset + " --crf " +
+           BenchClip().root + "/out.mp4' -y --quiet --preset " + kPreset + " --crf " +
            std::to_string(kCrf) + " --plugin '" + KINETRA_PLUGIN_PATH + "'";
 }
 

@@ -12,6 +12,7 @@
 #include "ffmpeg_util.h"
 #include "host_threads.h"
 #include "output_file.h"
+#include "plugin_loader.h"
 #include "render.h"
 #include "video/pixel.h"
 
@@ -206,6 +207,7 @@ int RunDemo(const DemoOptions& options) {
     render.threads = options.threads;
     render.plugin = options.plugin;
     render.preset = "veryfast";
+    render.overwrite = Overwrite::kYes;  // the demo folder's own files
     render.observer = [&](int32_t frame, const PixelYC* pixels, int32_t w, int32_t h,
                           int32_t stride) {
         for (int32_t i = 0; i < sheet_count; ++i) {
@@ -231,5 +233,12 @@ int RunDemo(const DemoOptions& options) {
     std::printf("  contact-sheet.png  frames %d %d %d %d %d %d of the result\n", kSheetFrames[0],
                 kSheetFrames[1], kSheetFrames[2], kSheetFrames[3], kSheetFrames[4],
                 kSheetFrames[5]);
+    std::string program = ProgramPath();
+    std::printf(
+        "\nTo render your own clip: put a script named kinetra.txt next to it (start from\n"
+        "%s/kinetra.txt) and run\n"
+        "  %s render CLIP -o out.mp4\n"
+        "'%s render --help' lists the options.\n",
+        dir.c_str(), program.c_str(), program.c_str());
     return kExitOk;
 }

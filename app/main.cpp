@@ -1,4 +1,5 @@
-// The kinetra program: `kinetra render` and `kinetra demo`.
+// The kinetra program: `kinetra COMMAND [arguments]`; see UsageText.
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -8,21 +9,52 @@
 #include "options.h"
 #include "render.h"
 #include "stop_signals.h"
+#include "version.h"
+
+namespace {
+
+int ShowHelp(const std::string& topic) {
+    if (topic.empty()) {
+        std::fputs(UsageText().c_str(), stdout);
+        return kExitOk;
+    }
+    std::string text = CommandHelpText(topic);
+    if (text.empty()) {
+        std::fprintf(stderr, "kinetra: no help on '%s'; see 'kinetra help'\n", topic.c_str());
+        return kExitUsage;
+    }
+    std::fputs(text.c_str(), stdout);
+    return kExitOk;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Before any work, so that a stop asked for at once is handled cleanly.
     InstallStopSignals();
+    // A reader that closes its end of a pipe early is a write error, reported
+    // as such, rather than a silent death by signal.
+    signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
     Command command;
     std::string error;
     if (!ParseCommandLine(args, &command, &error)) {
-        std::fprintf(stderr, "kinetra: %s\n%s", error.c_str(), UsageText().c_str());
+        std::string help =
+            command.name.empty() ? "kinetra help" : "kinetra " + command.name + " --help";
+        std::fprintf(stderr, "kinetra: %s\nsee '%s'\n", error.c_str(), help.c_str());
         return kExitUsage;
     }
     try {
         switch (command.kind) {
+            case CommandKind::kUsage:
+                // A bare `kinetra` is a wrong use like any other: the usage
+                // goes to standard error with status 2.
+                std::fputs(UsageText().c_str(), stderr);
+                return kExitUsage;
             case CommandKind::kHelp:
-                std::fputs(UsageText().c_str(), stdout);
+                return ShowHelp(command.topic);
+            case CommandKind::kVersion:
+                std::fputs(VersionText(command.plugin).c_str(), stdout);
                 return kExitOk;
             case CommandKind::kRender:
                 return RunRender(command.render);

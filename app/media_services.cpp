@@ -69,6 +69,7 @@ struct MediaFile {
 int32_t g_max_w = 0;
 int32_t g_max_h = 0;
 int32_t g_audio_block = 0;
+bool g_said_larger = false;
 std::set<MediaFile*> g_open;
 std::set<std::string> g_warned;
 std::set<std::string> g_asked;              // every name asked for, absolute
@@ -131,6 +132,18 @@ void RememberFailure(const std::string& path, const FileStamp& stamp) {
 MediaFile* Lookup(void* handle) {
     auto* file = static_cast<MediaFile*>(handle);
     return g_open.count(file) != 0 ? file : nullptr;
+}
+
+// Says once per render that a clip or picture is cut at the buffers' edges,
+// with the --canvas that would hold it.
+void NoteIfLarger(const std::string& path, int32_t width, int32_t height) {
+    if (g_said_larger || (width <= g_max_w && height <= g_max_h)) return;
+    g_said_larger = true;
+    std::fprintf(stderr,
+                 "kinetra: note: %s is %dx%d, larger than the %dx%d buffers, and is cut at their "
+                 "edges; --canvas %dx%d holds it\n",
+                 path.c_str(), width, height, g_max_w, g_max_h, std::max(width, g_max_w),
+                 std::max(height, g_max_h));
 }
 
 // Draws a picture top-left into a max_w x max_h buffer, cut at its edges;
@@ -276,6 +289,7 @@ int32_t ReadMediaFrame(void* handle, PixelYC* buffer, int32_t f) {
         WarnOnce(file->path, "frame " + std::to_string(f) + " cannot be decoded");
         return 0;
     }
+    NoteIfLarger(file->path, picture->width, picture->height);
     DrawTopLeft(*picture, buffer);
     return 1;
 }
@@ -364,6 +378,7 @@ int32_t LoadImageFile(PixelYC* buffer, const char* name, int32_t* w, int32_t* h,
         picture = CachePicture(path, stamp, decoded);
     }
     picture->last_use = ++g_picture_clock;
+    NoteIfLarger(path, picture->width, picture->height);
     DrawTopLeft(picture->visible, buffer);
     if (w != nullptr) *w = picture->width;
     if (h != nullptr) *h = picture->height;
@@ -375,6 +390,7 @@ int32_t LoadImageFile(PixelYC* buffer, const char* name, int32_t* w, int32_t* h,
 void SetMediaBufferSize(int32_t max_w, int32_t max_h) {
     g_max_w = max_w;
     g_max_h = max_h;
+    g_said_larger = false;
 }
 
 void SetMediaAudioBlock(int32_t sample_count) {

@@ -31,8 +31,25 @@ bool IsImageMuxer(const AVOutputFormat* format) {
     return std::strcmp(format->name, "image2") == 0;
 }
 
-bool Supports(const AVOutputFormat* format, AVCodecID codec) {
-    return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 1;
+EncoderRequest RequestOf(const OutputSettings& s) {
+    EncoderRequest r;
+    r.format = s.format;
+    r.video_codec = s.video_codec;
+    r.audio_codec = s.audio_codec;
+    r.pixel_format = s.pixel_format;
+    r.video_bitrate = s.video_bitrate;
+    r.audio_bitrate = s.audio_bitrate;
+    // Lossless coding has no quality or speed trade-off to choose.
+    r.crf = s.lossless ? -1 : s.crf;
+    r.preset = s.lossless ? std::string() : s.preset;
+    r.lossless = s.lossless;
+    r.audio = s.audio;
+    return r;
+}
+
+// Outputs that cannot seek (pipes) take MP4 and MOV only as fragments.
+bool IsSeekable(AVIOContext* pb) {
+    return pb != nullptr && (pb->seekable & AVIO_SEEKABLE_NORMAL);
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -47,52 +64,6 @@ std::string ExtensionOf(const std::string& path) {
     size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
     return path.substr(dot + 1);
-}
-
-const AVCodec* VideoEncoderFor(const AVOutputFormat* format, const std::string& path, bool lossless,
-                               std::string* error) {
-    if (format->video_codec == AV_CODEC_ID_NONE) return nullptr;
-    if (IsImageMuxer(format)) {
-        AVCodecID id = av_guess_codec(format, nullptr, path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
-        return avcodec_find_encoder(id);
-    }
-    if (lossless) {
-        if (!Supports(format, AV_CODEC_ID_FFV1)) {
-            *error = "lossless output needs a container that holds FFV1, such as .mkv or .avi";
-            return nullptr;
-        }
-        return avcodec_find_encoder(AV_CODEC_ID_FFV1);
-    }
-    if (Supports(format, AV_CODEC_ID_H264)) {
-        const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
-        if (x264 != nullptr) return x264;
-    }
-    return avcodec_find_encoder(format->video_codec);
-}
-
-const AVCodec* AudioEncoderFor(const AVOutputFormat* format, bool lossless) {
-    if (format->audio_codec == AV_CODEC_ID_NONE) return nullptr;
-    if (lossless && Supports(format, AV_CODEC_ID_PCM_S16LE)) {
-        return avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
-    }
-    if (std::strcmp(format->name, "wav") == 0) return avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
-    if (Supports(format, AV_CODEC_ID_AAC)) return avcodec_find_encoder(AV_CODEC_ID_AAC);
-    return avcodec_find_encoder(format->audio_codec);
-}
-
-// The encoder's pixel format: H.264 in 4:2:0 for every player; a lossless
-// encoder keeps the source's format where it has it; others take their best
-// match for 8-bit RGB.
-AVPixelFormat ChoosePixelFormat(const AVCodec* codec, AVPixelFormat source) {
-    if (codec->pix_fmts == nullptr) return AV_PIX_FMT_YUV420P;
-    if (codec->id == AV_CODEC_ID_H264) {
-        for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
-            if (*f == AV_PIX_FMT_YUV420P) return *f;
-        }
-    }
-    AVPixelFormat wanted =
-        codec->id == AV_CODEC_ID_FFV1 && source != AV_PIX_FMT_NONE ? source : AV_PIX_FMT_RGB24;
-    return avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, wanted, 0, nullptr);
 }
 
 int ChooseSampleRate(const AVCodec* codec, int rate) {
@@ -132,6 +103,11 @@ bool NamesPictureSequence(const std::string& path) {
     return format != nullptr && IsImageMuxer(format) && av_filename_number_test(path.c_str());
 }
 
+bool IsStreamPath(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
+}
+
 OutputFile::~OutputFile() {
     if (!finished_) Abandon();
     Release();
@@ -146,14 +122,15 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
         *error = "is a directory; name a file to write";
         return false;
     }
-    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
-    if (format == nullptr) {
-        *error = "cannot tell the output format from its name (use .mp4, .mkv, .png or .wav)";
-        return false;
-    }
-    video_codec_ = VideoEncoderFor(format, path, settings.lossless, error);
+    EncoderRequest request = RequestOf(settings);
+    bool to_stdout = path == "-";
+    const AVOutputFormat* format = ChooseContainer(path, request, error);
+    if (format == nullptr) return false;
+    video_codec_ = ChooseVideoEncoder(format, path, request, error);
     if (video_codec_ == nullptr && !error->empty()) return false;
-    audio_codec_ = settings.audio ? AudioEncoderFor(format, settings.lossless) : nullptr;
+    audio_codec_ = ChooseAudioEncoder(format, request, error);
+    if (audio_codec_ == nullptr && !error->empty()) return false;
+    if (!CheckVideoRequest(video_codec_, request, error)) return false;
     if (video_codec_ == nullptr && audio_codec_ == nullptr) {
         if (!settings.audio && format->audio_codec != AV_CODEC_ID_NONE) {
             *error = std::string("a .") + ExtensionOf(path) +
@@ -166,15 +143,26 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
 
     sequence_ = IsImageMuxer(format) && av_filename_number_test(path.c_str());
     single_picture_ = IsImageMuxer(format) && !sequence_;
-    renames_ = !sequence_;
-    if (renames_) RemoveStaleTemporaries(path);
-    write_path_ = renames_ ? TemporaryName(path, static_cast<long>(getpid())) : path;
-    if (renames_) SetEmergencyRemoval(write_path_);
+    renames_ = !sequence_ && !to_stdout && !IsStreamPath(path);
+    if (to_stdout) {
+        write_path_ = "pipe:1";
+    } else if (renames_) {
+        RemoveStaleTemporaries(path);
+        write_path_ = TemporaryName(path, static_cast<long>(getpid()));
+        SetEmergencyRemoval(write_path_);
+    } else {
+        write_path_ = path;
+    }
     if (avformat_alloc_output_context2(&muxer_, format, nullptr, write_path_.c_str()) < 0) {
         *error = "out of memory";
         return false;
     }
     if (IsImageMuxer(format) && !sequence_) av_opt_set_int(muxer_->priv_data, "update", 1, 0);
+    // YUV4MPEG readers take the deeper formats (10-bit and up) that its
+    // muxer calls unofficial; the source's depth is kept.
+    if (std::strcmp(format->name, "yuv4mpegpipe") == 0) {
+        muxer_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+    }
     if (!(format->flags & AVFMT_NOFILE)) {
         int rc = avio_open(&muxer_->pb, write_path_.c_str(), AVIO_FLAG_WRITE);
         if (rc < 0) {
@@ -191,7 +179,8 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
 
 bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelFormat source_format,
                            std::string* error) {
-    AVPixelFormat format = ChoosePixelFormat(video_codec_, source_format);
+    AVPixelFormat format = ChooseEncoderPixelFormat(video_codec_, muxer_->oformat, source_format,
+                                                    RequestOf(settings_), &pixel_note_);
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     // Subsampled chroma needs even sizes: an odd last column or row is cut.
     if (d != nullptr) {
@@ -217,10 +206,7 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
     if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (std::strcmp(video_codec_->name, "libx264") == 0) {
-        av_opt_set(video_->priv_data, "preset", settings_.preset.c_str(), 0);
-        av_opt_set_int(video_->priv_data, "crf", settings_.crf, 0);
-    }
+    ApplyVideoRequest(video_, RequestOf(settings_));
     if (video_codec_->id == AV_CODEC_ID_FFV1) {
         // Four slices code faster; pictures under 16 pixels a side cannot be cut
         // into four, and take one.
@@ -267,7 +253,12 @@ bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
     audio_->sample_rate = ChooseSampleRate(audio_codec_, rate);
     av_channel_layout_default(&audio_->ch_layout, channels);
     audio_->time_base = AVRational{1, audio_->sample_rate};
-    if (audio_codec_->id == AV_CODEC_ID_AAC) audio_->bit_rate = kAudioBitsPerChannel * channels;
+    if (settings_.audio_bitrate > 0) {
+        audio_->bit_rate = settings_.audio_bitrate;
+    } else if (audio_codec_->id == AV_CODEC_ID_AAC || audio_codec_->id == AV_CODEC_ID_OPUS ||
+               audio_codec_->id == AV_CODEC_ID_MP3) {
+        audio_->bit_rate = kAudioBitsPerChannel * channels;
+    }
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int rc = avcodec_open2(audio_, audio_codec_, nullptr);
     if (rc < 0) {
@@ -317,8 +308,11 @@ bool OutputFile::Start(int32_t width, int32_t height, AVRational frame_rate, Col
     if (audio_codec_ != nullptr && !OpenAudio(audio_rate, channels, error)) return false;
     AVDictionary* options = nullptr;
     if (std::strcmp(muxer_->oformat->name, "mp4") == 0 ||
-        std::strcmp(muxer_->oformat->name, "mov") == 0) {
-        av_dict_set(&options, "movflags", "+faststart", 0);
+        std::strcmp(muxer_->oformat->name, "mov") == 0 ||
+        std::strcmp(muxer_->oformat->name, "ipod") == 0) {
+        // A pipe cannot be rewound to write the index: fragments instead.
+        av_dict_set(&options, "movflags",
+                    IsSeekable(muxer_->pb) ? "+faststart" : "+frag_keyframe+empty_moov", 0);
     }
     int rc = avformat_write_header(muxer_, &options);
     av_dict_free(&options);
@@ -486,6 +480,23 @@ bool OutputFile::FinishPartial(std::string* kept, std::string* error) {
     SetEmergencyRemoval("");
     Release();
     return true;
+}
+
+std::string OutputFile::container_name() const {
+    return muxer_ != nullptr ? muxer_->oformat->name : "";
+}
+
+std::string OutputFile::EncoderSummary() const {
+    std::string text;
+    if (video_ != nullptr) {
+        text = std::string(video_codec_->name) + " " + av_get_pix_fmt_name(video_->pix_fmt) + " (" +
+               DescribePixelFormat(video_->pix_fmt) + ")";
+    }
+    if (audio_ != nullptr) {
+        text += (text.empty() ? "" : ", ") + std::string(audio_codec_->name) + " " +
+                std::to_string(audio_->sample_rate) + " Hz " + std::to_string(channels_) + " ch";
+    }
+    return text + " in " + container_name();
 }
 
 void OutputFile::Abandon() {

@@ -1,14 +1,17 @@
 // The rendered result: a container (by the output name's extension, as
-// FFmpeg guesses it) with H.264 and AAC by default, FFV1 and PCM when
-// lossless, an image sequence for a name like out_%04d.png, or audio alone
-// for .wav. A single output file is written under a temporary name next to
-// it and renamed at the end, so a failed render leaves nothing behind.
+// FFmpeg guesses it, or by name) with H.264 and AAC by default, FFV1 and PCM
+// when lossless, the encoders asked for (encoders.h), an image sequence for
+// a name like out_%04d.png, or audio alone for .wav .flac .mp3 .m4a. A
+// single output file is written under a temporary name next to it and
+// renamed at the end, so a failed render leaves nothing behind; standard
+// output ("-"), FIFOs and character devices are written directly.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "colour.h"
+#include "encoders.h"
 #include "ffmpeg_util.h"
 
 struct SwrContext;
@@ -17,12 +20,20 @@ struct AVAudioFifo;
 // Whether an output name is a numbered picture sequence (out_%04d.png).
 bool NamesPictureSequence(const std::string& path);
 
+// True for a path that names a FIFO or a character device (/dev/stdout, a
+// terminal, /dev/null): such outputs are written where they are, never
+// through a temporary file and a rename.
+bool IsStreamPath(const std::string& path);
+
 struct OutputSettings {
-    std::string path;  // the final name
+    std::string path;    // the final name; "-": standard output
+    std::string format;  // the container by name; empty: by the name's extension
     bool lossless = false;
     bool audio = true;  // write an audio stream where the container has one
-    int crf = 20;
-    std::string preset = "medium";
+    std::string video_codec, audio_codec, pixel_format;  // empty: chosen (encoders.h)
+    int64_t video_bitrate = 0, audio_bitrate = 0;        // 0: quality-driven, usual
+    int crf = -1;                                        // -1: the encoder's default
+    std::string preset;                                  // empty: the encoder's default
     int gop_size = 0;   // frames between key frames; 0: the encoder's choice
     int b_frames = -1;  // most B-frames in a row; -1: the encoder's choice
 };
@@ -40,6 +51,14 @@ class OutputFile {
 
     bool wants_video() const { return video_codec_ != nullptr; }
     bool wants_audio() const { return audio_codec_ != nullptr; }
+    // Written in place (standard output, a FIFO, a device), not renamed.
+    bool writes_directly() const { return !renames_; }
+    // The container's name ("mp4").
+    std::string container_name() const;
+    // After Start: "libx264 yuv420p (4:2:0 8-bit), aac 48000 Hz 2 ch".
+    std::string EncoderSummary() const;
+    // After Start: what the encoding loses of the source, for the user.
+    const std::string& pixel_note() const { return pixel_note_; }
 
     // Adds the streams and writes the header. Frames are `width` x `height`
     // at `frame_rate`; `colour` is the YUV matrix and range to write with and
@@ -95,6 +114,7 @@ class OutputFile {
     void Release();
 
     OutputSettings settings_;
+    std::string pixel_note_;
     std::string write_path_;  // temporary name, or the final one for sequences
     bool renames_ = false;
     bool sequence_ = false;

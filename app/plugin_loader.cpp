@@ -6,16 +6,56 @@
 #include <cstdlib>
 #include <vector>
 
+namespace {
+
+// The directory of the running executable, with its trailing '/'; empty
+// when it cannot be told.
+std::string ExecutableDirectory() {
+    std::vector<char> self(4096);
+    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    if (n <= 0) return std::string();
+    std::string executable(self.data(), static_cast<size_t>(n));
+    return executable.substr(0, executable.rfind('/') + 1);
+}
+
+}  // namespace
+
+std::string ProgramPath() {
+    std::vector<char> self(4096);
+    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    return n > 0 ? std::string(self.data(), static_cast<size_t>(n)) : std::string("kinetra");
+}
+
+std::vector<std::string> PluginSearchPaths() {
+    std::string dir = ExecutableDirectory();
+    if (dir.empty()) return {"kinetra.auf"};
+    // Next to the program in a build folder; under PREFIX/lib/kinetra when
+    // installed as PREFIX/bin/kinetra.
+    std::string parent = dir.substr(0, dir.rfind('/', dir.size() - 2) + 1);
+    return {dir + "kinetra.auf", parent + "lib/kinetra/kinetra.auf"};
+}
+
 std::string PluginPath(const std::string& explicit_path) {
     if (!explicit_path.empty()) return explicit_path;
     const char* from_environment = std::getenv("KINETRA_PLUGIN");
     if (from_environment != nullptr && from_environment[0] != '\0') return from_environment;
-    std::vector<char> self(4096);
-    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    if (n <= 0) return "kinetra.auf";
-    std::string executable(self.data(), static_cast<size_t>(n));
-    size_t slash = executable.rfind('/');
-    return executable.substr(0, slash + 1) + "kinetra.auf";
+    std::vector<std::string> candidates = PluginSearchPaths();
+    for (const std::string& path : candidates) {
+        if (access(path.c_str(), F_OK) == 0) return path;
+    }
+    return candidates.front();
+}
+
+std::string PluginNotFoundHint(const std::string& explicit_path) {
+    if (!explicit_path.empty()) return "check the path given with --plugin";
+    const char* from_environment = std::getenv("KINETRA_PLUGIN");
+    if (from_environment != nullptr && from_environment[0] != '\0') {
+        return "check the path in KINETRA_PLUGIN, or give one with --plugin PATH";
+    }
+    std::string looked;
+    for (const std::string& path : PluginSearchPaths())
+        looked += (looked.empty() ? "" : " and ") + path;
+    return "looked in " + looked + "; give its place with --plugin PATH or KINETRA_PLUGIN=PATH";
 }
 
 bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error) {

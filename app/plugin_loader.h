@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "kinetra/plugin_abi.h"
 
@@ -14,8 +15,16 @@ struct LoadedPlugin {
 };
 
 // The plug-in to load: `explicit_path` when given, else $KINETRA_PLUGIN, else
-// kinetra.auf next to the running executable.
+// the first of PluginSearchPaths that exists (or the first of them).
 std::string PluginPath(const std::string& explicit_path);
+// The running program's absolute path ("kinetra" when it cannot be told).
+std::string ProgramPath();
+// Where the program looks for kinetra.auf by itself: next to the executable,
+// then ../lib/kinetra/ from it (an installed program).
+std::vector<std::string> PluginSearchPaths();
+// What to tell the user when the plug-in is missing: where it was looked for
+// and how to name it (--plugin, KINETRA_PLUGIN).
+std::string PluginNotFoundHint(const std::string& explicit_path);
 
 // Loads the plug-in and finds its video and audio filter; false with `error`.
 bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error);

@@ -10,15 +10,22 @@
 #include <cstring>
 #include <vector>
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "encoders.h"
 #include "ffmpeg_util.h"
 #include "host_threads.h"
 #include "media_services.h"
 #include "output_file.h"
 #include "output_safety.h"
+#include "overwrite.h"
 #include "plugin_loader.h"
 #include "progress.h"
 #include "project.h"
 #include "script_check.h"
+#include "script_scan.h"
 #include "services.h"
 #include "stop_signals.h"
 
@@ -71,6 +78,7 @@ struct RenderSession {
     LoadedPlugin plugin;
     HostServices services;
     int32_t tracks[KINETRA_TRACK_COUNT] = {0};
+    int32_t max_w = 0, max_h = 0;  // the buffers' size: the frame's, or --canvas
     std::vector<PixelYC> edit, temp, staging;
     std::vector<int16_t> audio;
     ~RenderSession() {
@@ -86,22 +94,31 @@ struct RenderSession {
 bool RunVideoFilter(RenderSession* s, int32_t f, FrameInfo* info) {
     Project& p = s->project;
     const PixelYC* source = p.Frame(f);
-    size_t count = s->edit.size();
-    std::copy(source, source + count, s->edit.begin());
-    std::copy(source, source + count, s->temp.begin());
+    // The frame's rows into buffers of max_w x max_h pixels; with a larger
+    // canvas the rest is black, whatever the last frame left there.
+    if (s->max_w != p.width() || s->max_h != p.height()) {
+        std::fill(s->edit.begin(), s->edit.end(), PixelYC{0, 0, 0});
+        std::fill(s->temp.begin(), s->temp.end(), PixelYC{0, 0, 0});
+    }
+    for (int32_t y = 0; y < p.height(); ++y) {
+        const PixelYC* row = source + static_cast<size_t>(y) * p.width();
+        size_t at = static_cast<size_t>(y) * s->max_w;
+        std::copy(row, row + p.width(), s->edit.begin() + at);
+        std::copy(row, row + p.width(), s->temp.begin() + at);
+    }
     std::memset(info, 0, sizeof *info);
     info->edit_pixels = s->edit.data();
     info->temp_pixels = s->temp.data();
     info->width = p.width();
     info->height = p.height();
-    info->max_w = p.width();
-    info->max_h = p.height();
+    info->max_w = s->max_w;
+    info->max_h = s->max_h;
     info->frame = f;
     info->frame_count = p.frame_count();
     info->edit_handle = &p;
     int32_t ok = s->plugin.video->process(s->plugin.video, info);
-    info->width = std::clamp(info->width, 1, p.width());
-    info->height = std::clamp(info->height, 1, p.height());
+    info->width = std::clamp(info->width, 1, s->max_w);
+    info->height = std::clamp(info->height, 1, s->max_h);
     return ok != 0;
 }
 
@@ -118,8 +135,8 @@ int32_t RunAudioFilter(RenderSession* s, int32_t f, bool* ok) {
     info.channel_count = p.channels();
     info.width = p.width();
     info.height = p.height();
-    info.max_w = p.width();
-    info.max_h = p.height();
+    info.max_w = s->max_w;
+    info.max_h = s->max_h;
     info.frame = f;
     info.frame_count = p.frame_count();
     info.edit_handle = &p;
@@ -209,7 +226,8 @@ int KeepInterrupted(OutputFile* output, const std::string& shown, int signal, in
         std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done are lost: %s\n",
                      SignalName(signal).c_str(), static_cast<long long>(rendered), error.c_str());
     } else if (kept.empty()) {
-        std::fprintf(stderr, "kinetra: stopped by %s; %lld pictures written as %s\n",
+        // Sequences and streams are written as they go.
+        std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done were written to %s\n",
                      SignalName(signal).c_str(), static_cast<long long>(rendered), shown.c_str());
     } else {
         // The kept name as the user wrote the output's.
@@ -237,6 +255,38 @@ std::string AbsolutePath(const std::string& path) {
     return base + (base.size() > 1 ? "/" : "") + rest;
 }
 
+namespace {
+
+// The output's name in messages: as the user gave it.
+std::string ShownName(const std::string& output) {
+    return output == "-" ? "standard output" : output;
+}
+
+// The size of a finished output; -1 for streams and sequences.
+int64_t OutputBytes(const std::string& path) {
+    struct stat info;
+    if (path == "-" || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+OutputSettings SettingsFor(const RenderOptions& options, const std::string& path) {
+    OutputSettings settings;
+    settings.path = path;
+    settings.format = options.format;
+    settings.lossless = options.lossless;
+    settings.audio = options.audio;
+    settings.video_codec = options.video_codec;
+    settings.audio_codec = options.audio_codec;
+    settings.pixel_format = options.pixel_format;
+    settings.video_bitrate = options.video_bitrate;
+    settings.audio_bitrate = options.audio_bitrate;
+    settings.crf = options.crf;
+    settings.preset = options.preset;
+    return settings;
+}
+
+}  // namespace
+
 int RunRender(const RenderOptions& options) {
     InstallStopSignals();
     QuietFfmpegLog();
@@ -252,7 +302,8 @@ int RunRender(const RenderOptions& options) {
         Fail(options.source, "not a regular file");
         return kExitFailure;
     }
-    std::string output_path = AbsolutePath(options.output);
+    std::string output_path = options.output == "-" ? "-" : AbsolutePath(options.output);
+    const std::string shown = ShownName(options.output);
     std::string script = DirectoryOf(source) + "kinetra.txt";
     ScriptFacts facts;
     std::string script_error;
@@ -263,8 +314,14 @@ int RunRender(const RenderOptions& options) {
     std::vector<std::string> inputs = facts.media_files;
     inputs.push_back(source);
     inputs.push_back(script);
-    if (output_path == source || OutputIsAnInput(options.output, output_path, inputs)) {
+    if (output_path == source || OutputIsAnInput(shown, output_path, inputs)) {
         if (output_path == source) Fail(options.output, "the output would overwrite the source");
+        return kExitFailure;
+    }
+    struct stat existing;
+    if (output_path != "-" && stat(output_path.c_str(), &existing) == 0 &&
+        S_ISDIR(existing.st_mode)) {
+        Fail(shown, "is a directory; name a file to write");
         return kExitFailure;
     }
     if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
@@ -273,14 +330,18 @@ int RunRender(const RenderOptions& options) {
     std::string error;
     std::string plugin_path = PluginPath(options.plugin);
     if (!LoadPlugin(plugin_path, &s.plugin, &error)) {
-        Fail(plugin_path, "plug-in " + error);
+        bool missing = access(plugin_path.c_str(), F_OK) != 0;
+        Fail(plugin_path,
+             "plug-in " + error + (missing ? "; " + PluginNotFoundHint(options.plugin) : ""));
         return kExitFailure;
     }
     if (!s.project.Open(source, &error)) {
         Fail(options.source, error);
         return kExitFailure;
     }
-    if (!facts.exists) {
+    Project& p = s.project;
+    bool have_script = facts.exists;
+    if (!have_script) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
     }
     s.project.SetLengthBound(LengthBound(s.project, options));
@@ -289,33 +350,63 @@ int RunRender(const RenderOptions& options) {
         return kExitFailure;
     }
 
+    // An output that would replace files asks first (or is refused).
+    int64_t planned = static_cast<int64_t>(p.frame_count()) - options.first_frame;
+    if (options.last_frame >= 0) {
+        planned = std::min<int64_t>(planned, options.last_frame - options.first_frame + 1);
+    }
+    if (!MayReplace(FilesReplacedBy(output_path, std::max<int64_t>(planned, 1)), options.overwrite,
+                    isatty(STDIN_FILENO) != 0, stdin, stderr, &error)) {
+        std::fprintf(stderr, "kinetra: %s\n", error.c_str());
+        return kExitFailure;
+    }
+
+    // Audio is written when the source has some or the script makes some.
+    OutputSettings settings = SettingsFor(options, output_path);
+    bool makes_audio = p.has_audio() || (have_script && ScriptHasAudioCommands(script));
+    if (!makes_audio && options.audio) {
+        EncoderRequest request;
+        request.format = options.format;
+        const AVOutputFormat* container = ChooseContainer(output_path, request, &error);
+        if (container != nullptr && IsAudioOnlyContainer(container)) {
+            Fail(options.output, "the source has no audio and the script makes none: the " +
+                                     std::string(container->name) + " output would be empty");
+            return kExitFailure;
+        }
+        settings.audio = false;
+        settings.audio_codec.clear();
+    }
     OutputFile output;
-    OutputSettings settings;
-    settings.path = output_path;
-    settings.lossless = options.lossless;
-    settings.audio = options.audio;
-    settings.crf = options.crf;
-    settings.preset = options.preset;
     if (!output.Create(settings, &error)) {
-        Fail(options.output, error);
+        Fail(shown, error);
         return kExitFailure;
     }
     int64_t last_asked = options.last_frame >= 0 ? options.last_frame : s.project.frame_count() - 1;
     if (output.single_picture() && last_asked != options.first_frame) {
-        Fail(options.output,
+        Fail(shown,
              "holds one picture; name a numbered sequence (out_%04d.png) or ask for one frame "
              "(--frames N)");
         return kExitFailure;
     }
 
-    Project& p = s.project;
-    size_t pixels = static_cast<size_t>(p.width()) * p.height();
+    // The buffers: the frame's size, or a larger canvas for the script.
+    s.max_w = std::max(p.width(), options.canvas_width);
+    s.max_h = std::max(p.height(), options.canvas_height);
+    if ((options.canvas_width > 0 && options.canvas_width < p.width()) ||
+        (options.canvas_height > 0 && options.canvas_height < p.height())) {
+        std::fprintf(stderr,
+                     "kinetra: note: --canvas %dx%d is smaller than the %dx%d frame; the "
+                     "buffers are %dx%d\n",
+                     options.canvas_width, options.canvas_height, p.width(), p.height(), s.max_w,
+                     s.max_h);
+    }
+    size_t pixels = static_cast<size_t>(s.max_w) * s.max_h;
     s.edit.resize(pixels);
     s.temp.resize(pixels);
     SetSliders(s.plugin, options, s.tracks);
     FillHostServices(&s.services);
     BindProject(&p);
-    SetMediaBufferSize(p.width(), p.height());
+    SetMediaBufferSize(s.max_w, s.max_h);
     InitPlugin(&s.plugin, s.tracks, &s.services);
 
     if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
@@ -347,11 +438,20 @@ int RunRender(const RenderOptions& options) {
             std::fprintf(stderr, "kinetra: warning: the plug-in failed on frame %d\n", f);
             warned_filter = true;
         }
-        if (rendered == 0 &&
-            !output.Start(video.width, video.height, p.frame_rate(), p.colour(), p.pixel_format(),
-                          p.audio_rate(), p.channels(), &error)) {
-            Fail(options.output, error);
-            return kExitFailure;
+        if (rendered == 0) {
+            if (!output.Start(video.width, video.height, p.frame_rate(), p.colour(),
+                              p.pixel_format(), p.audio_rate(), p.channels(), &error)) {
+                Fail(shown, error);
+                return kExitFailure;
+            }
+            if (!options.quiet && !output.pixel_note().empty()) {
+                std::fprintf(stderr, "kinetra: note: %s\n", output.pixel_note().c_str());
+            }
+            if (options.verbose) {
+                std::fprintf(stderr, "kinetra: decoder: %s %s %dx%d\n", p.video().decoder_name(),
+                             av_get_pix_fmt_name(p.pixel_format()), p.width(), p.height());
+                std::fprintf(stderr, "kinetra: encoder: %s\n", output.EncoderSummary().c_str());
+            }
         }
         if (rendered == 0 && (output.width() != video.width || output.height() != video.height)) {
             std::fprintf(stderr,
@@ -376,7 +476,7 @@ int RunRender(const RenderOptions& options) {
         if (!output.WriteVideo(image, stride, &error) ||
             !output.WriteAudio(s.audio.data(), samples, &error)) {
             progress.Finish();
-            Fail(options.output, error);
+            Fail(shown, error);
             return kExitFailure;
         }
         ++rendered;
@@ -400,10 +500,15 @@ int RunRender(const RenderOptions& options) {
         output.Abandon();
         return kExitFailure;
     }
-    if (signal != 0) return KeepInterrupted(&output, options.output, signal, rendered);
+    if (signal != 0) return KeepInterrupted(&output, shown, signal, rendered);
     if (!output.Finish(&error)) {
-        Fail(options.output, error);
+        Fail(shown, error);
         return kExitFailure;
+    }
+    if (!options.quiet) {
+        std::fprintf(
+            stderr, "kinetra: %s\n",
+            FormatSummary(rendered, progress.Elapsed(), shown, OutputBytes(output_path)).c_str());
     }
     return kExitOk;
 }

@@ -41,6 +41,8 @@ class VideoSource {
     AVRational frame_rate() const { return frame_rate_; }
     AVPixelFormat pixel_format() const { return pixel_format_; }
     ColourSpec colour() const { return colour_; }
+    // The decoder's name ("h264"); empty before Open.
+    const char* decoder_name() const { return decoder_ ? decoder_->codec->name : ""; }
     // Presentation time of frame 0 in seconds (audio is placed against it).
     double start_seconds() const { return start_seconds_; }
 

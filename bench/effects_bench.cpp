@@ -1,5 +1,5 @@
 // The image effects on a 1920 x 1080 frame: one command line per iteration,
-// called as the executor calls it, with the OpenMP default worker count.
+// called as the executor calls it, with one worker per core.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>

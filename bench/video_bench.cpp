@@ -3,7 +3,6 @@
 // and write, divided by the copy bandwidth measured here with memcpy over the
 // same worker threads.
 #include <benchmark/benchmark.h>
-#include <omp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "common/parallel.h"
 #include "host/buffers.h"
 #include "script/script.h"
 #include "video/video_commands.h"
@@ -65,10 +65,9 @@ struct BenchCall {
 // Copies `rows` rows of kWidth pixels with memcpy, rows split over the worker
 // threads as the commands split theirs.
 void CopyRows(const PixelYC* from, PixelYC* to, int32_t rows) {
-#pragma omp parallel for schedule(static)
-    for (int32_t y = 0; y < rows; ++y) {
+    parallel::ParallelFor(0, rows, kWidth, [&](int32_t y) {
         std::memcpy(to + size_t(y) * kWidth, from + size_t(y) * kWidth, kWidth * sizeof(PixelYC));
-    }
+    });
 }
 
 // The machine's copy bandwidth, bytes read plus bytes written per second:

@@ -6,6 +6,7 @@
 
 #include "audio/audio_commands.h"
 #include "audio/samples.h"
+#include "common/parallel.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
 
@@ -25,8 +26,7 @@ void ApplyGainRamp(int16_t* samples, AudioBlock block, double start_gain, double
     const int32_t c = block.channels;
     const bool scale_left = c != 2 || channels_scaled != kRightChannel;
     const bool scale_right = c != 2 || channels_scaled != kLeftChannel;
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < n; ++i) {
+    parallel::ParallelFor(0, n, c, [=](int32_t i) {
         double gain =
             (static_cast<double>(n - i) * start_gain + static_cast<double>(i) * end_gain) /
             static_cast<double>(n);
@@ -35,30 +35,26 @@ void ApplyGainRamp(int16_t* samples, AudioBlock block, double start_gain, double
             bool scaled = ch == 0 ? scale_left : scale_right;
             if (scaled) sample_frame[ch] = StoreSample(gain * sample_frame[ch]);
         }
-    }
+    });
 }
 
 void AddBlock(const int16_t* source, int16_t* target, AudioBlock block) {
     const int32_t n = block.frames;
     const int32_t c = block.channels;
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < n; ++i) {
+    parallel::ParallelFor(0, n, c, [=](int32_t i) {
         for (int32_t j = i * c; j < (i + 1) * c; ++j) {
             target[j] = WrapSample(int32_t{target[j]} + int32_t{source[j]});
         }
-    }
+    });
 }
 
 void SwapStereoChannels(int16_t* samples, int32_t frames) {
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < frames; ++i) {
-        std::swap(samples[2 * i], samples[2 * i + 1]);
-    }
+    parallel::ParallelFor(0, frames, 2,
+                          [=](int32_t i) { std::swap(samples[2 * i], samples[2 * i + 1]); });
 }
 
 void MixStereoToMono(int16_t* samples, int32_t frames, int32_t mode) {
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < frames; ++i) {
+    parallel::ParallelFor(0, frames, 2, [=](int32_t i) {
         int32_t left = samples[2 * i];
         int32_t right = samples[2 * i + 1];
         // The sum of two 16-bit samples fits in 32 bits; / truncates toward 0.
@@ -67,19 +63,18 @@ void MixStereoToMono(int16_t* samples, int32_t frames, int32_t mode) {
                                              : right;
         samples[2 * i] = static_cast<int16_t>(value);
         samples[2 * i + 1] = static_cast<int16_t>(value);
-    }
+    });
 }
 
 void ReverseInto(const int16_t* source, int16_t* target, AudioBlock block) {
     const int32_t n = block.frames;
     const int32_t c = block.channels;
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < n; ++i) {
+    parallel::ParallelFor(0, n, c, [=](int32_t i) {
         const int16_t* from = source + static_cast<size_t>(n - 1 - i) * c;
         int16_t* to = target + static_cast<size_t>(i) * c;
         for (int32_t ch = 0; ch < c; ++ch)
             to[ch] = from[ch];
-    }
+    });
 }
 
 // Exchanges sample frames i and n - 1 - i for the first half: a reversal that
@@ -88,13 +83,12 @@ void ReverseInPlace(int16_t* samples, AudioBlock block) {
     const int32_t n = block.frames;
     const int32_t c = block.channels;
     const int32_t half = n / 2;
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < half; ++i) {
+    parallel::ParallelFor(0, half, 2 * c, [=](int32_t i) {
         int16_t* front = samples + static_cast<size_t>(i) * c;
         int16_t* back = samples + static_cast<size_t>(n - 1 - i) * c;
         for (int32_t ch = 0; ch < c; ++ch)
             std::swap(front[ch], back[ch]);
-    }
+    });
 }
 
 }  // namespace

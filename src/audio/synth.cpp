@@ -7,6 +7,7 @@
 
 #include "audio/audio_commands.h"
 #include "audio/samples.h"
+#include "common/parallel.h"
 #include "formula/random.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
@@ -20,6 +21,8 @@ constexpr double kFullScale = 32767.0;
 constexpr int32_t kSquareWave = 1;
 // Draws at or above this give a positive noise sample.
 constexpr int32_t kPositiveDraw = 16384;
+// The work of one sine, in the units of the parallel loops.
+constexpr int64_t kSineCost = 16;
 
 bool IsLevel(double level) {
     return level >= 0.0 && level <= 1.0;
@@ -56,14 +59,13 @@ void FillNoise(int16_t* samples, AudioBlock block, double level) {
 void FillSine(int16_t* samples, AudioBlock block, int32_t counter, double step, double level) {
     const int32_t n = block.frames;
     const int32_t c = block.channels;
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < n; ++i) {
+    parallel::ParallelFor(0, n, kSineCost + c, [=](int32_t i) {
         double t = static_cast<double>(counter) + i;
         int16_t value = StoreSample(std::sin(t * step) * kFullScale * level);
         int16_t* sample_frame = samples + static_cast<size_t>(i) * c;
         for (int32_t ch = 0; ch < c; ++ch)
             sample_frame[ch] = value;
-    }
+    });
 }
 
 // +peak where the sine sample of the same level is above 0, -peak elsewhere
@@ -72,29 +74,27 @@ void FillSquare(int16_t* samples, AudioBlock block, int32_t counter, double step
     const int32_t n = block.frames;
     const int32_t c = block.channels;
     const int16_t peak = static_cast<int16_t>(std::trunc(level * kFullScale));
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < n; ++i) {
+    parallel::ParallelFor(0, n, kSineCost + c, [=](int32_t i) {
         double t = static_cast<double>(counter) + i;
         int16_t sine = StoreSample(std::sin(t * step) * kFullScale * level);
         int16_t value = sine > 0 ? peak : static_cast<int16_t>(-peak);
         int16_t* sample_frame = samples + static_cast<size_t>(i) * c;
         for (int32_t ch = 0; ch < c; ++ch)
             sample_frame[ch] = value;
-    }
+    });
 }
 
 void ModulateBySine(int16_t* samples, AudioBlock block, int32_t counter, double step) {
     const int32_t n = block.frames;
     const int32_t c = block.channels;
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < n; ++i) {
+    parallel::ParallelFor(0, n, kSineCost + c, [=](int32_t i) {
         double t = static_cast<double>(counter) + i;
         double carrier = std::sin(step * t);
         int16_t* sample_frame = samples + static_cast<size_t>(i) * c;
         for (int32_t ch = 0; ch < c; ++ch) {
             sample_frame[ch] = StoreSample(carrier * sample_frame[ch]);
         }
-    }
+    });
 }
 
 }  // namespace

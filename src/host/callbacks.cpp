@@ -1,6 +1,7 @@
 // The per-call entry and the set-up and clean-up around it.
-#include <omp.h>
+#include <atomic>
 
+#include "common/parallel.h"
 #include "host/buffers.h"
 #include "host/plugin.h"
 #include "host/video_file_cache.h"
@@ -12,24 +13,28 @@ namespace {
 
 bool g_init_done;
 
-// Runs on each of the host's worker threads; stores the thread count.
+// Runs on each of the host's worker threads, possibly all at once; each
+// stores the same thread count. The store is atomic, so the concurrent
+// writes are no data race; the host returns from run_on_worker_threads only
+// after every call ended, which orders the stores before the load below.
 void StoreThreadCount(int32_t, int32_t thread_count, void* count, void*) {
-    *static_cast<int32_t*>(count) = thread_count;
+    static_cast<std::atomic<int32_t>*>(count)->store(thread_count, std::memory_order_relaxed);
 }
 
 int32_t HostThreadCount(const FilterTable* filter) {
     const HostServices* services = filter->services;
     if (services == nullptr || services->run_on_worker_threads == nullptr) return 1;
-    int32_t count = 1;
+    std::atomic<int32_t> count{1};
     services->run_on_worker_threads(StoreThreadCount, &count, nullptr);
-    return count > 0 ? count : 1;
+    int32_t value = count.load(std::memory_order_relaxed);
+    return value > 0 ? value : 1;
 }
 
 }  // namespace
 
 int32_t FilterInit(FilterTable* filter) {
     if (g_init_done) return 1;
-    omp_set_num_threads(HostThreadCount(filter));
+    parallel::SetThreadCount(HostThreadCount(filter));
     g_init_done = true;
     return 1;
 }
@@ -65,5 +70,7 @@ int32_t FilterExit(FilterTable* filter) {
     ReleaseTextCanvas();
     ReleaseBuffers();
     FreeScript();
+    // No worker of ours outlives the filter; the next loop starts them again.
+    parallel::StopWorkers();
     return 1;
 }

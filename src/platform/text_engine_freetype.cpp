@@ -20,6 +20,8 @@
 #include FT_STROKER_H
 #include FT_TRUETYPE_TABLES_H
 
+#include "common/parallel.h"
+
 namespace platform {
 namespace {
 
@@ -712,10 +714,9 @@ void ResolveOutlineRow(TextWeights* line, int32_t left, int32_t right) {
 }
 
 void ResolveOutlineWeights(const TextBox& box, const TextCanvasView& canvas) {
-#pragma omp parallel for schedule(static)
-    for (int32_t row = box.top; row < box.bottom; ++row) {
+    parallel::ParallelFor(box.top, box.bottom, box.right - box.left, [&](int32_t row) {
         ResolveOutlineRow(canvas.pixels + size_t(row) * size_t(canvas.width), box.left, box.right);
-    }
+    });
 }
 
 }  // namespace

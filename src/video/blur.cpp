@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "common/parallel.h"
 #include "formula/random.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
@@ -184,11 +185,13 @@ void DefocusHorizontal(const DefocusJob& job, int32_t c_begin, int32_t c_end) {
 void RunDefocusPass(const DefocusJob& job, int32_t c_begin, int32_t c_end,
                     void (*pass)(const DefocusJob&, int32_t, int32_t)) {
     const int32_t strips = (c_end - c_begin + kDefocusStrip - 1) / kDefocusStrip;
-#pragma omp parallel for schedule(static)
-    for (int32_t s = 0; s < strips; ++s) {
+    // Each strip is kDefocusStrip columns of every row, 2r + 1 taps each.
+    const int64_t strip_cost =
+        int64_t{kDefocusStrip} * (job.row_end - job.row_begin) * (2 * job.radius + 1);
+    parallel::ParallelFor(0, strips, strip_cost, [&](int32_t s) {
         int32_t first = c_begin + s * kDefocusStrip;
         pass(job, first, std::min(c_end, first + kDefocusStrip));
-    }
+    });
 }
 
 // The blur's taps: w[k] = exp(-i^2 / (2 sigma^2)) / sqrt(2 sigma^2 pi) for
@@ -286,18 +289,14 @@ void cmd_mosaic(int32_t line, FilterTable*, FrameInfo* frame) {
     job.blocks = static_cast<BlockSum*>(std::calloc(block_count, sizeof(BlockSum)));
     if (job.blocks == nullptr) return;
 
-        // All sums are complete before the first pixel is written, so the source
-        // may be the destination.
-#pragma omp parallel for schedule(static)
-    for (int32_t block_row = 0; block_row < job.block_rows; ++block_row) {
-        AccumulateBlockRow(job, block_row);
-    }
+    // All sums are complete before the first pixel is written, so the source
+    // may be the destination.
+    // Each block row sums its own blocks: no two workers share a sum.
+    parallel::ParallelFor(0, job.block_rows, int64_t{job.block_h} * job.width,
+                          [&job](int32_t block_row) { AccumulateBlockRow(job, block_row); });
     int32_t j_begin = ClampTo(-job.dy, job.height);
     int32_t j_end = ClampTo(max_h - job.dy, job.height);
-#pragma omp parallel for schedule(static)
-    for (int32_t j = j_begin; j < j_end; ++j) {
-        WriteMosaicRow(job, j);
-    }
+    parallel::ParallelFor(j_begin, j_end, job.width, [&job](int32_t j) { WriteMosaicRow(job, j); });
     std::free(job.blocks);
 }
 
@@ -376,9 +375,8 @@ void cmd_diffuse(int32_t line, FilterTable*, FrameInfo* frame) {
                         max_h)) {
         return;
     }
-#pragma omp parallel for schedule(static)
-    for (int32_t y = row_begin; y < row_end; ++y) {
-        DiffuseRow(job, y);
-    }
+    // Every row draws from its own generator (see DiffuseRow).
+    parallel::ParallelFor(row_begin, row_end, 2 * (job.col_end - job.col_begin),
+                          [&job](int32_t y) { DiffuseRow(job, y); });
     CloseSourceRect(&job.source);
 }

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "common/parallel.h"
 #include "host/buffers.h"
 #include "kinetra/plugin_abi.h"
 #include "script/arguments.h"
@@ -75,10 +76,9 @@ inline void AdjustRow(PixelYC* row, int32_t x0, int32_t x1, const PixelOp& op) {
 template <class PixelOp>
 void AdjustRect(PixelYC* buffer, int32_t max_w, ClippedRect rect, const PixelOp& op) {
     if (rect.x0 >= rect.x1) return;
-#pragma omp parallel for schedule(static)
-    for (int32_t y = rect.y0; y < rect.y1; ++y) {
+    parallel::ParallelFor(rect.y0, rect.y1, rect.x1 - rect.x0, [&](int32_t y) {
         AdjustRow(buffer + static_cast<size_t>(y) * max_w, rect.x0, rect.x1, op);
-    }
+    });
 }
 
 // ---- the rectangle walk -------------------------------------------------
@@ -178,12 +178,11 @@ inline bool SpansOverlap(WalkSpan a, WalkSpan b) {
 inline void CopyViewRows(const WalkView& from, int64_t k0, int64_t k1, int64_t j0, int64_t j1,
                          PixelYC* scratch) {
     int64_t columns = j1 - j0;
-#pragma omp parallel for schedule(static)
-    for (int64_t k = k0; k < k1; ++k) {
+    parallel::ParallelFor(k0, k1, columns / 4, [&](int64_t k) {
         const PixelYC* row = from.pixels + (from.y0 + k) * from.stride;
         std::memcpy(scratch + (k - k0) * columns, row + (from.x0 + j0),
                     static_cast<size_t>(columns) * sizeof(PixelYC));
-    }
+    });
 }
 
 // Makes `view` (origin ox, oy in the destination buffer) read a copy when it
@@ -293,10 +292,8 @@ inline void WalkRow(const RectWalk& walk, int64_t k, const PixelOp& op) {
 
 template <bool kMasked, bool kMirrorColumns, class PixelOp>
 void WalkRows(const RectWalk& walk, const PixelOp& op) {
-#pragma omp parallel for schedule(static)
-    for (int64_t k = walk.k0; k < walk.k1; ++k) {
-        WalkRow<kMasked, kMirrorColumns>(walk, k, op);
-    }
+    parallel::ParallelFor(walk.k0, walk.k1, walk.j1 - walk.j0,
+                          [&](int64_t k) { WalkRow<kMasked, kMirrorColumns>(walk, k, op); });
 }
 
 // Runs a planned walk: op(PixelYC source, PixelYC& destination) without a

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/parallel.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
 #include "video/pixel.h"
@@ -141,10 +142,8 @@ void cmd_resize(int32_t line, FilterTable*, FrameInfo* frame) {
                         max_h)) {
         return;
     }
-#pragma omp parallel for schedule(static)
-    for (int32_t y = row_begin; y < row_end; ++y) {
-        ResizeRow(job, y);
-    }
+    parallel::ParallelFor(row_begin, row_end, job.col_end - job.col_begin,
+                          [&job](int32_t y) { ResizeRow(job, y); });
     CloseSourceRect(&job.source);
 }
 
@@ -187,9 +186,7 @@ void cmd_rotate(int32_t line, FilterTable*, FrameInfo* frame) {
     if (!OpenSourceRect(&job.source, src, src == dst, sx, sy, clamped_w, clamped_h, max_w, max_h)) {
         return;
     }
-#pragma omp parallel for schedule(static)
-    for (int32_t y = row_begin; y < row_end; ++y) {
-        RotateRow(job, y);
-    }
+    parallel::ParallelFor(row_begin, row_end, 2 * (job.col_end - job.col_begin),
+                          [&job](int32_t y) { RotateRow(job, y); });
     CloseSourceRect(&job.source);
 }

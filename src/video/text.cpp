@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/parallel.h"
 #include "host/buffers.h"
 #include "platform/text_engine.h"
 #include "script/arguments.h"
@@ -235,11 +236,10 @@ void CompositeTextRow(PixelYC* row, platform::TextWeights* weights, int32_t left
 void CompositeText(PixelYC* target, const platform::TextBox& box, const TextColors& colors) {
     const TextCanvas& canvas = g_text_canvas;
     size_t width = size_t(canvas.width);
-#pragma omp parallel for schedule(static)
-    for (int32_t y = box.top; y < box.bottom; ++y) {
+    parallel::ParallelFor(box.top, box.bottom, box.right - box.left, [&](int32_t y) {
         CompositeTextRow(target + size_t(y) * width, canvas.pixels + size_t(y) * width, box.left,
                          box.right, colors);
-    }
+    });
 }
 
 }  // namespace

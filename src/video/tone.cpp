@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/parallel.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
 #include "video/pixel.h"
@@ -152,10 +153,9 @@ void RunPosterize(int32_t line, const FrameInfo* frame,
     for (int k = 0; k < 3; ++k) {
         job.steps[k] = LevelStep(ArgInt(line, 5 + k));
     }
-#pragma omp parallel for schedule(static)
-    for (int32_t y = job.area.row_begin; y < job.area.row_end; ++y) {
-        row_pass(job, y);
-    }
+    parallel::ParallelFor(job.area.row_begin, job.area.row_end,
+                          job.area.col_end - job.area.col_begin,
+                          [&](int32_t y) { row_pass(job, y); });
 }
 
 }  // namespace
@@ -169,10 +169,9 @@ void cmd_gamma(int32_t line, FilterTable*, FrameInfo* frame) {
     job.exponent_y = 1.0 / gammas[0];
     job.exponent_cb = 1.0 / gammas[1];
     job.exponent_cr = 1.0 / gammas[2];
-#pragma omp parallel for schedule(static)
-    for (int32_t y = job.area.row_begin; y < job.area.row_end; ++y) {
-        GammaRow(job, y);
-    }
+    parallel::ParallelFor(job.area.row_begin, job.area.row_end,
+                          job.area.col_end - job.area.col_begin,
+                          [&job](int32_t y) { GammaRow(job, y); });
 }
 
 // posterize(buf, x, y, W, H, levels Y, levels Cb, levels Cr)

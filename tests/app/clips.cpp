@@ -210,8 +210,8 @@ int RunProgram(const std::string& arguments, std::string* stderr_text) {
     char pattern[] = "/tmp/kinetra-app-stderr-XXXXXX";
     int fd = mkstemp(pattern);
     if (fd >= 0) close(fd);
-    std::string command =
-        std::string("'") + KINETRA_APP_PATH + "' " + arguments + " 2>'" + pattern + "' >/dev/null";
+    std::string command = std::string("'") + KINETRA_APP_PATH + "' " + arguments + " 2>'" +
+                          pattern + "' >/dev/null </dev/null";
     int status = std::system(command.c_str());
     std::ifstream in(pattern);
     std::stringstream text;

@@ -67,8 +67,8 @@ std::vector<int16_t> DecodeAllAudio(const std::string& path, int32_t* rate, int3
 void WriteFile(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
 
-// Runs the built kinetra program with these arguments; returns its exit
-// status and its standard error.
+// Runs the built kinetra program with these arguments (standard input not a
+// terminal); returns its exit status and its standard error.
 int RunProgram(const std::string& arguments, std::string* stderr_text);
 
 }  // namespace apptest

@@ -83,7 +83,7 @@ TEST(EarlyErrors, EachIsOneClearLineAndNothingIsWritten) {
          "kinetra: DIR/out.png: holds one picture; name a numbered sequence"},
         {"audio alone without audio",
          [](const std::string&) { return std::string("SOURCE -o DIR/out.wav --no-audio"); }, 1,
-         "kinetra: DIR/out.wav: a .wav file holds only audio, and --no-audio leaves nothing"},
+         "kinetra: DIR/out.wav: --no-audio: the wav container holds audio alone"},
         {"endless section", script("A=1\n[0-2147483647]\n"), 1,
          "kinetra: DIR/kinetra.txt:2: the section [0-2147483647] lengthens the project to "
          "2147483647 frames"},

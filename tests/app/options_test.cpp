@@ -92,6 +92,19 @@ TEST(CommandLine, UsageErrorsAreRefusedWithAReason) {
         {"demo a b", "one directory"},
         {"demo --threads x", "--threads takes"},
         {"paint", "unknown command"},
+        {"--paint", "unknown option '--paint'"},
+        {"render a -o -", "needs a container: -f"},
+        {"render a -o b --canvas 100", "--canvas takes WxH"},
+        {"render a -o b --canvas 0x10", "--canvas takes WxH"},
+        {"render a -o b --canvas 20000x10", "--canvas takes WxH"},
+        {"render a -o b -b:v fast", "-b:v takes"},
+        {"render a -o b -b:v 0", "-b:v takes"},
+        {"render a -o b -c:v", "-c:v needs a value"},
+        {"render a -o b -c:v lib/x264", "-c:v takes an encoder name"},
+        {"render a -o b --crf 64", "--crf takes"},
+        {"render a -o b -c:v libvpx-vp9 --preset a;b", "--preset takes"},
+        {"help render demo", "help takes one"},
+        {"--version extra", "--version takes no arguments"},
     };
     for (const Case& c : cases) {
         Command command;
@@ -114,8 +127,118 @@ TEST(CommandLine, DemoAndHelp) {
         ASSERT_TRUE(ParseCommandLine({help}, &c, &error));
         EXPECT_EQ(c.kind, CommandKind::kHelp);
     }
+    // A bare `kinetra` is a wrong use: the usage, with status 2.
     ASSERT_TRUE(ParseCommandLine({}, &c, &error));
-    EXPECT_EQ(c.kind, CommandKind::kHelp);
+    EXPECT_EQ(c.kind, CommandKind::kUsage);
+}
+
+TEST(CommandLine, EncoderPipeAndOverwriteOptions) {
+    Command c;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine(Split("render in.mkv -o - -f nut -c:v libx265 --acodec libopus "
+                                       "--pix-fmt yuv422p10le -b:v 2.5M -b:a 192k --preset slow "
+                                       "--canvas 1920x1080 -v -y"),
+                                 &c, &error))
+        << error;
+    const RenderOptions& r = c.render;
+    EXPECT_EQ(r.output, "-");
+    EXPECT_EQ(r.format, "nut");
+    EXPECT_EQ(r.video_codec, "libx265");
+    EXPECT_EQ(r.audio_codec, "libopus");
+    EXPECT_EQ(r.pixel_format, "yuv422p10le");
+    EXPECT_EQ(r.video_bitrate, 2500000);
+    EXPECT_EQ(r.audio_bitrate, 192000);
+    EXPECT_EQ(r.preset, "slow");
+    EXPECT_EQ(r.canvas_width, 1920);
+    EXPECT_EQ(r.canvas_height, 1080);
+    EXPECT_TRUE(r.verbose);
+    EXPECT_EQ(r.overwrite, Overwrite::kYes);
+    EXPECT_EQ(r.crf, -1);  // the encoder's own default unless given
+
+    // The long spellings, "=" forms, -n, and a preset that only the chosen
+    // encoder can judge (VP9's speed).
+    ASSERT_TRUE(ParseCommandLine(Split("render in.mkv --output=o.webm --vcodec=libvpx-vp9 "
+                                       "--format=webm --preset 5 -n"),
+                                 &c, &error))
+        << error;
+    EXPECT_EQ(c.render.output, "o.webm");
+    EXPECT_EQ(c.render.video_codec, "libvpx-vp9");
+    EXPECT_EQ(c.render.format, "webm");
+    EXPECT_EQ(c.render.preset, "5");
+    EXPECT_EQ(c.render.overwrite, Overwrite::kNo);
+    ASSERT_TRUE(ParseCommandLine({"render", "in.mkv", "-o", "o.mp4"}, &c, &error));
+    EXPECT_EQ(c.render.overwrite, Overwrite::kAsk);
+    // After "--" a name that looks like an option is the source.
+    ASSERT_TRUE(ParseCommandLine({"render", "-o", "o.mp4", "--", "-clip.mp4"}, &c, &error));
+    EXPECT_EQ(c.render.source, "-clip.mp4");
+}
+
+TEST(CommandLine, HelpAndVersionForms) {
+    struct Case {
+        std::vector<std::string> args;
+        CommandKind kind;
+        const char* topic;
+    };
+    const Case cases[] = {
+        {{"help"}, CommandKind::kHelp, ""},
+        {{"-h"}, CommandKind::kHelp, ""},
+        {{"--help"}, CommandKind::kHelp, ""},
+        {{"help", "render"}, CommandKind::kHelp, "render"},
+        {{"render", "--help"}, CommandKind::kHelp, "render"},
+        {{"render", "a", "-o", "b", "-h"}, CommandKind::kHelp, "render"},
+        {{"demo", "-h"}, CommandKind::kHelp, "demo"},
+        {{"help", "a_tone"}, CommandKind::kHelp, "a_tone"},
+        {{"--version"}, CommandKind::kVersion, ""},
+        {{"-V", "--plugin", "/p.auf"}, CommandKind::kVersion, ""},
+        {{}, CommandKind::kUsage, ""},
+    };
+    for (const Case& c : cases) {
+        Command command;
+        std::string error;
+        ASSERT_TRUE(ParseCommandLine(c.args, &command, &error)) << c.args.size() << error;
+        EXPECT_EQ(command.kind, c.kind) << (c.args.empty() ? "" : c.args[0]);
+        EXPECT_EQ(command.topic, c.topic);
+    }
+    // Every command listed has its own help, and the usage names each.
+    for (const std::string& name : CommandNames()) {
+        EXPECT_NE(CommandHelpText(name).find("usage: kinetra " + name), std::string::npos) << name;
+        EXPECT_NE(UsageText().find("kinetra " + name), std::string::npos) << name;
+    }
+    EXPECT_TRUE(CommandHelpText("paint").empty());
+    // The render help lists the containers that work.
+    for (const char* container : {".mp4", ".webm", ".mkv", ".wav", ".flac", ".mp3", ".m4a", "-o -"})
+        EXPECT_NE(CommandHelpText("render").find(container), std::string::npos) << container;
+}
+
+TEST(CommandLine, BitRates) {
+    struct Case {
+        const char* text;
+        int64_t bits;  // 0: refused
+    };
+    const Case cases[] = {
+        {"800000", 800000}, {"800k", 800000}, {"2.5M", 2500000}, {"1G", 1000000000},
+        {"192K", 192000},   {"0", 0},         {"-5M", 0},        {"5m", 0},
+        {"k", 0},           {"", 0},          {"1e3", 0},        {"2000G", 0}};
+    for (const Case& c : cases) {
+        int64_t bits = 0;
+        EXPECT_EQ(ParseBitRate(c.text, &bits), c.bits > 0) << c.text;
+        if (c.bits > 0) {
+            EXPECT_EQ(bits, c.bits) << c.text;
+        }
+    }
+}
+
+TEST(Progress, LogLinesAndClosingSummary) {
+    EXPECT_EQ(FormatProgressLine(120, 300, 5.0), "frame 120/300 (40%), 24.0 fps, 0:05 elapsed");
+    EXPECT_EQ(FormatProgressLine(1, 3, 3725.0), "frame 1/3 (33%), 0.0 fps, 1:02:05 elapsed");
+    EXPECT_EQ(FormatSummary(300, 12.5, "out.mp4", 12345678),
+              "300 frames in 12.5 s (24.0 fps), out.mp4, 12.3 MB");
+    EXPECT_EQ(FormatSummary(1, 0.0, "standard output", -1),
+              "1 frame in 0.0 s (0.0 fps), standard output");
+    EXPECT_EQ(FormatSummary(9000, 125.0, "a.mkv", 999),
+              "9000 frames in 2:05 (72.0 fps), a.mkv, 999 bytes");
+    EXPECT_EQ(FormatSize(1500), "1.5 kB");
+    EXPECT_EQ(FormatSize(2500000000LL), "2.5 GB");
 }
 
 TEST(Progress, LineShowsFramesRateAndTimeLeft) {

@@ -330,7 +330,7 @@ TEST(RenderProgram, SaysOnceWhenThereIsNoScript) {
     ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
     std::string text;
     std::string args = "render '" + dir / "clip.mkv" + "' -o '" +
-                       dir / "out.mkv' --lossless --plugin '" + KINETRA_PLUGIN_PATH + "'";
+                       dir / "out.mkv' -q --lossless --plugin '" + KINETRA_PLUGIN_PATH + "'";
     ASSERT_EQ(apptest::RunProgram(args, &text), 0) << text;
     EXPECT_EQ(text, "kinetra: no " + dir / "kinetra.txt" + "; frames pass through unchanged\n");
     std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");

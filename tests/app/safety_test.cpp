@@ -48,6 +48,7 @@ RenderOptions Options(const std::string& source, const std::string& output) {
     o.quiet = true;
     o.lossless = true;
     o.threads = 1;
+    o.overwrite = Overwrite::kYes;
     o.plugin = KINETRA_PLUGIN_PATH;
     return o;
 }

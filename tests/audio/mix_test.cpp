@@ -1,7 +1,6 @@
 // Gain ramps, mixing, channel swaps, mono mixes and reversal through the test
 // host, with exact samples.
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <string>
 #include <vector>
@@ -180,19 +179,20 @@ TEST_P(AudioMix, ReverseOntoItselfReversesInPlace) {
 }
 
 // Every parallel command in one script gives the same samples on one thread
-// as on two.
-TEST_P(AudioMix, OneAndTwoThreadsGiveTheSameBlock) {
-    UseScript(&host, channels(),
-              "a_copy(0, 1)\na_volume(1, 0.3, 1.7, 0)\na_reverse(1, 1)\na_reverse(1, 3)\n"
-              "a_blend(3, 0)\na_swap(0)\na_tone(2, 440, 0, 0.7)\na_voicechg(2, 30.5)\n"
-              "a_blend(2, 0)\na_tone(4, 300, 1, 0.2)\na_blend(4, 0)\na_mono(0, 0)\n");
-    Samples results[2];
-    for (int32_t threads : {1, 2}) {
-        omp_set_num_threads(threads);
-        host.RunAudio(0, 1601);
+// as on two or three (a block long enough that every loop is split).
+TEST_P(AudioMix, OneTwoAndThreeThreadsGiveTheSameBlock) {
+    Samples results[3];
+    for (int32_t threads : {1, 2, 3}) {
+        TestHost host(32, 24, 100, threads);
+        UseScript(&host, channels(),
+                  "a_copy(0, 1)\na_volume(1, 0.3, 1.7, 0)\na_reverse(1, 1)\na_reverse(1, 3)\n"
+                  "a_blend(3, 0)\na_swap(0)\na_tone(2, 440, 0, 0.7)\na_voicechg(2, 30.5)\n"
+                  "a_blend(2, 0)\na_tone(4, 300, 1, 0.2)\na_blend(4, 0)\na_mono(0, 0)\n");
+        host.RunAudio(0, 20001);
         results[threads - 1] = host.audio_output();
     }
     EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0], results[2]);
 }
 
 }  // namespace

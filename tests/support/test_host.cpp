@@ -92,10 +92,16 @@ struct Services {
         h->rendered_ = h->ProjectFrame(frame);
         return h->rendered_.pixels.data();
     }
+    // Calls fn on thread_count threads at once (the calling thread is one of
+    // them), as the editor does, and returns when every call has ended.
     static int32_t run_on_worker_threads(WorkerThreadFn fn, void* p1, void* p2) {
-        TestHost* h = g_current;
-        for (int32_t i = 0; i < h->thread_count; ++i)
-            fn(i, h->thread_count, p1, p2);
+        const int32_t count = g_current->thread_count;
+        std::vector<std::thread> others;
+        for (int32_t i = 1; i < count; ++i)
+            others.emplace_back(fn, i, count, p1, p2);
+        fn(0, count, p1, p2);
+        for (std::thread& t : others)
+            t.join();
         return 1;
     }
     static int32_t load_image_file(PixelYC* buf, const char* file, int32_t* w, int32_t* hh,
@@ -172,7 +178,8 @@ struct Services {
     }
 };
 
-TestHost::TestHost(int32_t w, int32_t h, int32_t frames) : max_w(w), max_h(h), frame_count(frames) {
+TestHost::TestHost(int32_t w, int32_t h, int32_t frames, int32_t threads)
+    : max_w(w), max_h(h), frame_count(frames), thread_count(threads) {
     for (int32_t i = 0; i < KINETRA_TRACK_COUNT; ++i)
         tracks[i] = 0;
     tracks[7] = tracks[8] = tracks[9] = 2048;
@@ -217,7 +224,7 @@ TestHost::TestHost(int32_t w, int32_t h, int32_t frames) : max_w(w), max_h(h), f
 }
 
 TestHost::~TestHost() {
-    Exit();
+    if (library_ != nullptr) Exit();
     if (library_ != nullptr) dlclose(library_);
     std::remove(library_copy_.c_str());
     std::string command = "rm -rf '" + directory_ + "'";
@@ -233,6 +240,11 @@ void TestHost::Exit() {
     g_current = this;
     video_->exit(video_);
     audio_->exit(audio_);
+}
+
+void TestHost::UnloadWithoutExit() {
+    if (library_ != nullptr) dlclose(library_);
+    library_ = nullptr;
 }
 
 void TestHost::WriteScript(const std::string& text) {

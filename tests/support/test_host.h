@@ -47,8 +47,10 @@ class TestHost {
   public:
     // A project of frame_count frames of max_w x max_h pixels. The plug-in is
     // loaded from a private copy of kinetra.auf, so each host starts with the
-    // plug-in's process-wide state fresh.
-    TestHost(int32_t max_w = 32, int32_t max_h = 24, int32_t frame_count = 100);
+    // plug-in's process-wide state fresh. `threads` is the host's worker
+    // count, which the plug-in asks for at init and uses for its loops.
+    TestHost(int32_t max_w = 32, int32_t max_h = 24, int32_t frame_count = 100,
+             int32_t threads = 2);
     ~TestHost();
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
@@ -76,7 +78,7 @@ class TestHost {
     int32_t audio_rate = 48000;
     int32_t channels = 2;
     int32_t samples_per_frame = 1600;
-    int32_t thread_count = 2;  // what run_on_worker_threads reports (read at init)
+    int32_t thread_count;  // what run_on_worker_threads reports (read at init)
 
     // The project's frames before filtering: pixel (x, y) of frame f. Default:
     // Y = f * 16 + x, Cb = y - 8, Cr = x - y.
@@ -106,6 +108,9 @@ class TestHost {
 
     // Calls exit on both filters (the destructor does it too).
     void Exit();
+    // Unloads the plug-in now without calling exit, as a host that skips it
+    // would; the host is of no further use.
+    void UnloadWithoutExit();
 
     std::vector<ServiceCall> calls;
     int32_t CountCalls(const std::string& service) const;

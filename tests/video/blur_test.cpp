@@ -230,22 +230,22 @@ TEST(Diffuse, SameBufferWorksFromACopyOfTheSource) {
 
 // ---- all effects: worker count -----------------------------------------------
 
-TEST(Effects, OneAndTwoWorkersGiveTheSamePicture) {
+// Rectangles large enough that every loop is split between the workers.
+TEST(Effects, OneTwoAndThreeWorkersGiveTheSamePicture) {
     const char* scripts[] = {
-        "resize(1, 0, 3, 2, 40, 30, -5, 4, 70, 50)\n",
-        "rotate(1, 0, 0.7, 5, 5, 50, 30, 10, 8)\n",
-        "mosaic(1, 0, 3, 1, 55, 41, 2, 2, 7, 5)\n",
-        "defocus(1, 0, 4, 3, 40, 30, 0, 0, 6)\n",
-        "diffuse(1, 0, 2, 2, 50, 40, 3, 1, 4, 3)\n",
-        "gamma(0, 1, 1, 60, 40, 1.7, 0.6, 2)\n",
-        "posterize_rgb(0, 0, 0, 64, 48, 3, 5, 7)\n",
-        "ellipse(0, 30, 20, 25, 17, 100, 200, 300)\n",
+        "resize(1, 0, 3, 2, 120, 90, -5, 4, 200, 130)\n",
+        "rotate(1, 0, 0.7, 5, 5, 150, 100, 10, 8)\n",
+        "mosaic(1, 0, 3, 1, 170, 120, 2, 2, 7, 5)\n",
+        "defocus(1, 0, 4, 3, 120, 90, 0, 0, 6)\n",
+        "diffuse(1, 0, 2, 2, 150, 120, 3, 1, 4, 3)\n",
+        "gamma(0, 1, 1, 180, 120, 1.7, 0.6, 2)\n",
+        "posterize_rgb(0, 0, 0, 192, 128, 3, 5, 7)\n",
+        "ellipse(0, 90, 60, 75, 50, 100, 200, 300)\n",
     };
     for (const char* script : scripts) {
-        EXPECT_EQ(FirstDifference(Render(64, 48, Noise, script, 0, 1),
-                                  Render(64, 48, Noise, script, 0, 2)),
-                  "")
-            << script;
+        Picture one = Render(192, 128, Noise, script, 0, 1);
+        EXPECT_EQ(FirstDifference(one, Render(192, 128, Noise, script, 0, 2)), "") << script;
+        EXPECT_EQ(FirstDifference(one, Render(192, 128, Noise, script, 0, 3)), "") << script;
     }
 }
 

@@ -2,8 +2,6 @@
 // back, for the tests of the image effects.
 #pragma once
 
-#include <omp.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -42,13 +40,11 @@ inline PixelYC Noise(int32_t x, int32_t y) {
 // `shown` (0: buffer 0 as the script left it).
 inline Picture Render(int32_t max_w, int32_t max_h, PixelFn frame, const std::string& script,
                       int32_t shown = 0, int threads = 2) {
-    TestHost host(max_w, max_h, 1);
+    TestHost host(max_w, max_h, 1, threads);
     host.project_pixel = [frame](int32_t, int32_t x, int32_t y) { return frame(x, y); };
     host.WriteScript(script);
     host.tracks[0] = shown;
-    omp_set_num_threads(threads);
     host.RunVideo(0);
-    omp_set_num_threads(2);
     return host.output();
 }
 

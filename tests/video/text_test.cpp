@@ -2,7 +2,6 @@
 // through the test host. The tests pin the IPA Gothic face, which the default
 // style ("ＭＳ ゴシック") resolves to on the machines the Makefile sets up.
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <climits>
 #include <cstdlib>
@@ -588,20 +587,22 @@ TEST(TextCommand, CanvasFollowsAChangeOfFrameSize) {
     EXPECT_EQ(CountDifferences(host.output(), RunOnce(script, 40, 30)), 0);
 }
 
-TEST(TextCommand, OneAndTwoThreadsDrawTheSame) {
+// Large enough that the outline and composite passes run on every thread.
+TEST(TextCommand, OneTwoAndThreeThreadsDrawTheSame) {
     const std::string script =
         std::string("font2(\"") + kDefaultFace +
-        "\", 48, 1, 1, 1, 4, 3000, 100, 100, 0, -50, 50)\ntext(0, 60, 3, 1, \"Kg" + kBlock +
+        "\", 144, 1, 1, 1, 6, 3000, 100, 100, 0, -50, 50)\ntext(0, 180, 3, 1, \"Kg" + kBlock +
         "\")\n";
-    Picture results[2];
-    for (int threads = 1; threads <= 2; ++threads) {
-        TestHost host(120, 64);
+    Picture results[3];
+    for (int threads = 1; threads <= 3; ++threads) {
+        TestHost host(360, 160, 100, threads);
         host.WriteScript(script);
-        omp_set_num_threads(threads);
         host.RunVideo(0);
         results[threads - 1] = host.output();
     }
+    EXPECT_GT(CountDifferences(results[0], TestHost(360, 160).ProjectFrame(0)), 10000);
     EXPECT_EQ(CountDifferences(results[0], results[1]), 0);
+    EXPECT_EQ(CountDifferences(results[0], results[2]), 0);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -44,11 +43,10 @@ struct ScriptRun {
 // Runs the lines, under a section of every frame, once and returns the image
 // the host shows.
 inline Picture RunLines(const std::string& lines, const ScriptRun& run = ScriptRun()) {
-    testhost::TestHost host(run.width, run.height, 100);
+    testhost::TestHost host(run.width, run.height, 100, run.threads);
     if (run.project) host.project_pixel = run.project;
     host.tracks[0] = run.shown;
     host.WriteScript("[0-99]\n" + lines);
-    omp_set_num_threads(run.threads);
     host.RunVideo(run.frame);
     return host.output();
 }
