@@ -40,14 +40,19 @@ double VariableValue(int slot) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size < kMaxText ? size : kMaxText);
     CFormula formula;
-    for (int slot = 0; slot < CFormula::kVariableCount; ++slot)
-        formula.SetVariable(slot, VariableValue(slot));
+    // An expression may assign to its variables: each run starts from the same values.
+    auto set_variables = [&formula] {
+        for (int slot = 0; slot < CFormula::kVariableCount; ++slot)
+            formula.SetVariable(slot, VariableValue(slot));
+    };
+    set_variables();
     double first = formula.Calculate(text.c_str());
     // A compiled program evaluates the same way twice (unless it draws random
     // numbers), and a failed one gives 0.
     bool random = text.find("rand(") != std::string::npos;
     if (formula.Compile(text.c_str()) == 0) {
         if (random) return 0;
+        set_variables();
         double again = formula.Evaluate();
         if (!(again == first || (std::isnan(again) && std::isnan(first)))) std::abort();
     } else if (first != 0.0) {
