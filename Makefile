@@ -5,16 +5,24 @@
 #   make fuzz   build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make install   build the program and install it under PREFIX (/usr/local)
 #   make deb       build a Debian package (build/kinetra_VERSION_ARCH.deb)
+#   make windows       cross-compile build-win32/kinetra.auf (the editor's) and build-win64/kinetra.auf
+#   make test-windows  the 64-bit plug-in and its tests built for Windows and run under Wine;
+#                      the 32-bit plug-in checked without running it
 
 JOBS ?= 2
 BUILD ?= build
 BUILD_SAN ?= build-sanitize
 PREFIX ?= /usr/local
+BUILD_WIN32 ?= build-win32
+BUILD_WIN64 ?= build-win64
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev \
-            libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg
+            libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg \
+            libcpp-httplib-dev nlohmann-json3-dev chromium
+# The preview's browser test runs playwright-core (tests/preview) on node.
+NODE_DIR := tests/preview
 
 # What `make fuzz` needs besides: clang with its libFuzzer and OpenMP runtimes.
 FUZZ_PACKAGES := clang libclang-rt-dev libomp-dev
@@ -23,13 +31,23 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= formula loader executor media
 FUZZ_FLAGS ?= -timeout=25 -rss_limit_mb=2560
 
-.PHONY: all deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb fuzz fuzz-build clean
+# The Windows builds: MinGW-w64 with the -posix thread model (std::thread),
+# and GoogleTest's sources, which the Windows test build compiles.
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
+# Running the 64-bit tests: Wine's 64-bit loader (never wine32, which breaks
+# the wine command for 64-bit programs), the font the text tests expect, and
+# the locale sources for a Japanese locale.
+WINDOWS_TEST_PACKAGES := wine64 fonts-ipafont-gothic locales
+
+.PHONY: all deps node-deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb fuzz fuzz-build clean \
+        windows-deps windows-test-deps windows test-windows
 
 all: build
 
-deps:
+# Installs the Debian packages in $(1) that are missing.
+define install_missing
 	@missing=""; \
-	for p in $(PACKAGES); do \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -37,6 +55,27 @@ deps:
 	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
 	  $$SUDO apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+windows-deps:
+	$(call install_missing,$(WINDOWS_PACKAGES))
+
+windows-test-deps: windows-deps
+	$(call install_missing,$(WINDOWS_TEST_PACKAGES))
+
+# node from Debian where the machine has none; playwright-core as locked.
+node-deps: deps
+	@if ! command -v node >/dev/null || ! command -v npm >/dev/null; then \
+	  echo "Installing: nodejs npm"; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends nodejs npm; \
+	fi
+	@if [ ! -d $(NODE_DIR)/node_modules/playwright-core ]; then \
+	  cd $(NODE_DIR) && npm ci --no-audit --no-fund; \
 	fi
 
 build: deps
@@ -52,10 +91,10 @@ build-sanitize: deps
 	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKINETRA_SANITIZE=ON
 	cmake --build $(BUILD_SAN) -j$(JOBS)
 
-test-plain: build
+test-plain: build node-deps
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
-test-sanitize: build-sanitize
+test-sanitize: build-sanitize node-deps
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j$(JOBS)
 
@@ -93,5 +132,23 @@ bench: deps
 	cmake --build $(BUILD) -j$(JOBS)
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
 
+# Both plug-ins as self-contained DLLs (see README, "Windows").
+windows: windows-deps
+	cmake -S . -B $(BUILD_WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_APP=OFF -DKINETRA_BUILD_TESTS=OFF
+	cmake --build $(BUILD_WIN32) -j$(JOBS) --target kinetra
+	cmake -S . -B $(BUILD_WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_APP=OFF
+	cmake --build $(BUILD_WIN64) -j$(JOBS) --target kinetra
+
+# The 64-bit tests run under Wine in a private prefix inside $(BUILD_WIN64),
+# with one wine server kept up for the whole run and stopped whatever happens.
+test-windows: windows-test-deps windows
+	cmake -S . -B $(BUILD_WIN64) -DKINETRA_WIN32_PLUGIN=$(CURDIR)/$(BUILD_WIN32)/kinetra.auf
+	cmake --build $(BUILD_WIN64) -j$(JOBS)
+	$(BUILD_WIN64)/wine-run.sh start && \
+	  ctest --test-dir $(BUILD_WIN64) --output-on-failure -j$(JOBS); \
+	  status=$$?; $(BUILD_WIN64)/wine-run.sh stop; exit $$status
+
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_WIN32) $(BUILD_WIN64) $(BUILD_FUZZ)

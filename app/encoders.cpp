@@ -15,7 +15,8 @@ constexpr int kVp9Speed = 4;        // cpu-used: the encoder's default (0) is fa
 constexpr int kAomSpeed = 6;
 
 // Containers that hold sound alone, by FFmpeg's muxer name.
-const char* const kAudioOnlyMuxers[] = {"wav", "w64",  "flac", "mp3", "ipod", "adts", "opus",
+// (.ogg is taken as sound: video in Ogg is .ogv, a muxer of its own.)
+const char* const kAudioOnlyMuxers[] = {"wav", "w64",  "flac", "mp3", "ipod", "adts", "opus", "ogg",
                                         "oga", "aiff", "au",   "mp2", "ac3",  "eac3", "spx"};
 
 bool NameIs(const AVOutputFormat* format, const char* name) {

@@ -11,7 +11,7 @@ if(TARGET kinetra_app)
 endif()
 # Always lib/kinetra (not lib64 or a multiarch folder): the program finds
 # the plug-in at ../lib/kinetra/kinetra.auf from its own place.
-install(TARGETS kinetra LIBRARY DESTINATION lib/kinetra)
+install(TARGETS kinetra LIBRARY DESTINATION lib/kinetra RUNTIME DESTINATION lib/kinetra)
 install(FILES ${CMAKE_SOURCE_DIR}/man/kinetra.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/completion/kinetra.bash
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kinetra)
