@@ -103,7 +103,7 @@ TEST(ScriptReload, MissingOrUnreadableFileKeepsTheLastScript) {
     TestHost::WaitForNextSecond();
     plugin.Load();
     ASSERT_EQ(g_script.count, 2);
-    EXPECT_STREQ(g_script.lines[1].args[0], "2");
+    EXPECT_STREQ(g_script.lines[1].args[0].text, "2");
 
     // Something that cannot be read as a file stands in its place.
     ASSERT_TRUE(MakeDirectory(ScriptPath(host)));
@@ -116,7 +116,48 @@ TEST(ScriptReload, MissingOrUnreadableFileKeepsTheLastScript) {
     TestHost::WaitForNextSecond();
     plugin.Load();
     ASSERT_EQ(g_script.count, 1);
-    EXPECT_STREQ(g_script.lines[0].args[0], "3");
+    EXPECT_STREQ(g_script.lines[0].args[0].text, "3");
+}
+
+// The loaded table keeps what the parser cut, text for text, at every length
+// up to the 511-byte limit, with each section's condition shared by its lines.
+TEST(ScriptStorage, LoadedLinesKeepWhatTheParserCut) {
+    const std::string longest = "copy(" + std::string(504, '7') + ")\n";  // 511 bytes
+    const std::string script =
+        "[10-20]\ncopy(1, 2, , \"a, b\")\nA = f*2\n[\"f > 3\"]\n"
+        "if f > 3 goto :End\nfill(" +
+        std::string(19, ',') +
+        "9)\n"
+        ":end\ngoto:END\nif(1, copy)\n" +
+        longest + ":x\nk=1/0\n";
+    TestHost host;
+    InProcessPlugin plugin(&host);
+    host.WriteScript(script);
+    plugin.Load();
+    std::vector<ParsedLine> parsed = scripttest::ParseText(script);
+    ASSERT_EQ(g_script.count, int32_t(parsed.size()));
+    for (int32_t i = 0; i < g_script.count; ++i) {
+        const ScriptLine& line = g_script.lines[i];
+        const ParsedLine& expected = parsed[size_t(i)];
+        EXPECT_EQ(line.start, expected.start) << i;
+        EXPECT_EQ(line.end, expected.end) << i;
+        EXPECT_EQ(line.jump, expected.jump) << i;
+        EXPECT_STREQ(line.command, expected.command) << i;
+        EXPECT_STREQ(line.condition != nullptr ? line.condition->text : "", expected.condition)
+            << i;
+        for (int k = 0; k < kScriptArgCount; ++k) {
+            EXPECT_STREQ(k < line.arg_count ? line.args[k].text : "", expected.args[k])
+                << i << " argument " << k;
+        }
+    }
+    EXPECT_EQ(std::string(g_script.lines[7].args[0].text), std::string(504, '7'));
+    EXPECT_EQ(g_script.lines[2].condition, g_script.lines[3].condition);
+    EXPECT_EQ(g_script.lines[5].jump, 4);  // goto:END finds :end
+    EXPECT_EQ(g_script.lines[6].jump, 0);  // if(1, copy) names the first copy line
+    // Only lines a handler may take keep argument values.
+    const bool keeps_values[] = {true, false, false, true, false, false, false, true, false, false};
+    for (int32_t i = 0; i < g_script.count; ++i)
+        EXPECT_EQ(g_script.lines[i].values != nullptr, keeps_values[i]) << i;
 }
 
 // Directory names whose bytes a careless scan misreads: UTF-8 "が" ends in
@@ -149,7 +190,7 @@ TEST(ScriptLocation, DirectoryNamesWithTrickyBytes) {
         EXPECT_EQ(g_project_audio_rate, 48000);
         ASSERT_EQ(g_script.count, 1) << name;
         EXPECT_STREQ(g_script.lines[0].command, "copy") << name;
-        EXPECT_STREQ(g_script.lines[0].args[1], "2") << name;
+        EXPECT_STREQ(g_script.lines[0].args[1].text, "2") << name;
         EXPECT_EQ(g_script.lines[0].end, 300) << name;
     }
 }
