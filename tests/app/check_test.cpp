@@ -166,14 +166,27 @@ TEST(CheckProgram, RenderChecksFirstAndStrictStopsBeforeWriting) {
     EXPECT_TRUE(apptest::FileExists(dir / "o.mkv"));
 
     // A file that exists but cannot be read is reported at run time once,
-    // with the lines that name it.
+    // with the lines that name it, and so is an argument that fails to
+    // evaluate on both frames.
     apptest::WriteFile(dir / "bad.png", "not a picture");
-    apptest::WriteFile(dir / "kinetra.txt", "# a picture\nreadimage(2,\"bad.png\")\n");
+    apptest::WriteFile(dir / "kinetra.txt",
+                       "# a picture\nreadimage(2,\"bad.png\")\nfill(0,0,0,4,4,log(f-1),0,0)\n");
     const std::string render2 = "render '" + dir / "clip.mkv" + "' -o '" + dir / "o2.mkv' -q" +
                                 " --plugin '" + KINETRA_PLUGIN_PATH + "'";
     EXPECT_EQ(apptest::RunProgram(render2, &text), 0) << text;
     EXPECT_NE(text.find(dir / "bad.png"), std::string::npos) << text;
     EXPECT_NE(text.find("(script line 2)"), std::string::npos) << text;
+    const std::string runtime[] = {
+        dir / "kinetra.txt" +
+            ":2: error at frame 0: readimage: cannot open or read 'bad.png': nothing is read\n",
+        dir / "kinetra.txt" +
+            ":3: error at frame 0: fill: argument 6 (Y) 'log(f-1)' fails to evaluate and counts "
+            "as 0\n"};
+    for (const std::string& line : runtime) {
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+        const std::string where = line.substr(0, line.find(" at frame"));
+        EXPECT_EQ(text.find(where, text.find(where) + 1), std::string::npos) << text;
+    }
 
     // At most twenty findings are listed, then how many more there are.
     std::string many;
