@@ -27,8 +27,9 @@ struct ScriptCheck {
     bool read = false;  // false: the file could not be read (one finding says why)
     bool utf8 = false;  // the script was read as UTF-8 (else Shift-JIS)
     std::vector<ScriptFinding> findings;  // in the order of the file
-    // Line of the file for each record of the loaded table, in table order:
-    // what a run-time report about record i refers to.
+    // Line of the file for each record of the loaded table, in table order
+    // (the plug-in keeps the same number in each record, for its run-time
+    // reports).
     std::vector<int32_t> record_lines;
     // Every file a line names (as the host opens it: relative names joined
     // to the script's directory) with the line.
