@@ -6,8 +6,9 @@ namespace {
 
 // Length of the well-formed UTF-8 sequence at bytes[i] (1 for ASCII), or 0
 // when the bytes there are not UTF-8: overlong forms, surrogates and code
-// points above U+10FFFF are refused as the standard says.
-size_t WellFormedLength(const unsigned char* p, size_t left) {
+// points above U+10FFFF are refused as the standard says. (The Windows
+// build reads Shift-JIS only and has no use for it.)
+[[maybe_unused]] size_t WellFormedLength(const unsigned char* p, size_t left) {
     unsigned char b = p[0];
     if (b < 0x80) return 1;
     size_t n;
