@@ -160,6 +160,24 @@ class DirectCall {
     double values_[kScriptArgCount];
 };
 
+// A picture of pseudo-random pixels over the whole 16-bit range of each
+// channel, so that sums and products wrap.
+inline Picture FullRangePicture(int32_t w, int32_t h, uint32_t seed = 1) {
+    Picture p{w, h, {}};
+    uint32_t state = seed * 2654435761u + 1;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return int16_t(state & 0xFFFF);
+    };
+    for (int64_t i = 0; i < int64_t(w) * h; ++i) {
+        int16_t y = next(), cb = next(), cr = next();
+        p.pixels.push_back(PixelYC{y, cb, cr});
+    }
+    return p;
+}
+
 // Runs a command line on the plug-in's own parts with every build of its
 // kernels (the portable one, and AVX2 where the processor has it), on one and
 // on two threads, buffers 0 and 1 both starting as `frame`; expects buffer
