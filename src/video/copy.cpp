@@ -1,7 +1,5 @@
 // Rectangle copies: every pixel (copy), pixels whose own Y is above a
 // threshold (copy2), pixels whose mask Y is above a threshold (copy3).
-#include <cstring>
-
 #include "script/arguments.h"
 #include "video/rect_walk.h"
 #include "video/video_commands.h"
@@ -10,13 +8,7 @@
 void cmd_copy(int32_t line, FilterTable*, FrameInfo* frame) {
     WalkRequest request;
     if (!PrepareWalkCommand(line, frame, false, &request)) return;
-    RectWalk walk;
-    if (!PlanRectWalk(request, Mirror::kNone, frame->max_w, frame->max_h, &walk)) return;
-    RunRectWalkRows(walk, [](const PixelYC* source, PixelYC* destination, int64_t count) {
-        if (source != destination) {
-            std::memcpy(destination, source, static_cast<size_t>(count) * sizeof(PixelYC));
-        }
-    });
+    CopyRect(request, frame);
 }
 
 // copy2(source, destination, sx, sy, w, h, dx, dy, threshold)

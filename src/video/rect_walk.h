@@ -319,6 +319,18 @@ void RunRectWalkRows(const RectWalk& walk, const RowOp& row_op) {
     });
 }
 
+// Copies the request's rectangle (no mirror, no mask) as a walk would, whole
+// rows at a time.
+inline void CopyRect(const WalkRequest& request, const FrameInfo* frame) {
+    RectWalk walk;
+    if (!PlanRectWalk(request, Mirror::kNone, frame->max_w, frame->max_h, &walk)) return;
+    RunRectWalkRows(walk, [](const PixelYC* source, PixelYC* destination, int64_t count) {
+        if (source != destination) {
+            std::memcpy(destination, source, static_cast<size_t>(count) * sizeof(PixelYC));
+        }
+    });
+}
+
 // Plans, runs and releases a walk in one go; the operation takes a mask pixel
 // exactly when the request has a mask. Nothing is drawn when a needed scratch
 // copy cannot be allocated.
