@@ -137,23 +137,55 @@ struct RotateJob {
     int32_t col_begin, col_end;    // destination columns of the area inside the buffer
 };
 
+// a floor-divided by b > 0.
+inline int64_t FloorDiv(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+// Steps t in [0, count) where L <= a + t * d < R, as [first, last).
+void StepsWithin(int64_t a, int64_t d, int64_t L, int64_t R, int64_t count, int64_t* first,
+                 int64_t* last) {
+    int64_t lo = 0, hi = count;
+    if (d > 0) {
+        lo = std::max<int64_t>(lo, -FloorDiv(a - L, d));  // ceil((L - a) / d)
+        hi = std::min<int64_t>(hi, -FloorDiv(a - R, d));  // ceil((R - a) / d)
+    } else if (d < 0) {
+        lo = std::max<int64_t>(lo, FloorDiv(a - R, -d) + 1);  // a + t d < R
+        hi = std::min<int64_t>(hi, FloorDiv(a - L, -d) + 1);  // a + t d >= L
+    } else if (a < L || a >= R) {
+        hi = 0;
+    }
+    *first = lo;
+    *last = std::max(lo, hi);
+}
+
 // Destination row y: the offset (ex, ey) from the destination centre turns
 // into the source offset (u, v) / 4096 = (ex*C - ey*S, ex*S + ey*C) / 4096;
-// along the row u and v grow by C and S per column.
+// along the row u and v grow by C and S per column. The columns whose source
+// lies inside the source form one run, found once per row: a source column
+// sx + (u >> 12) lies in left..right-1 exactly when 4096 (left - sx) <= u <
+// 4096 (right - sx), and likewise for rows.
 void RotateRow(const RotateJob& job, int32_t y) {
     int64_t ey = y - job.dest_cy;
     int64_t ex = job.col_begin - job.dest_cx;
     int64_t u = ex * job.cos4096 - ey * job.sin4096;
     int64_t v = ex * job.sin4096 + ey * job.cos4096;
-    PixelYC* out = job.dest + static_cast<int64_t>(y) * job.max_w;
-    for (int32_t x = job.col_begin; x < job.col_end; ++x) {
+    const int64_t count = job.col_end - job.col_begin;
+    int64_t u_first, u_last, v_first, v_last;
+    StepsWithin(u, job.cos4096, 4096 * (job.source.left - job.source_cx),
+                4096 * (job.source.right - job.source_cx), count, &u_first, &u_last);
+    StepsWithin(v, job.sin4096, 4096 * (job.source.top - job.source_cy),
+                4096 * (job.source.bottom - job.source_cy), count, &v_first, &v_last);
+    const int64_t first = std::max(u_first, v_first), last = std::min(u_last, v_last);
+    if (first >= last) return;
+    u += first * job.cos4096;
+    v += first * job.sin4096;
+    PixelYC* out = job.dest + static_cast<int64_t>(y) * job.max_w + job.col_begin;
+    for (int64_t t = first; t < last; ++t) {
         int64_t src_x = job.source_cx + (u >> 12);
         int64_t src_y = job.source_cy + (v >> 12);
-        if (src_x >= job.source.left && src_x < job.source.right && src_y >= job.source.top &&
-            src_y < job.source.bottom) {
-            out[x] = SampleSource(job.source, src_x, src_y, static_cast<int32_t>((u >> 4) & 255),
-                                  static_cast<int32_t>((v >> 4) & 255));
-        }
+        out[t] = SampleSource(job.source, src_x, src_y, static_cast<int32_t>((u >> 4) & 255),
+                              static_cast<int32_t>((v >> 4) & 255));
         u += job.cos4096;
         v += job.sin4096;
     }

@@ -208,31 +208,38 @@ TEST(Rotate, QuarterTurnOfA100By50RectangleStandsUpright) {
 }
 
 TEST(Rotate, MatchesThePlainVersionAtAnyAngle) {
-    const int w = 31, h = 23;
     struct Case {
         const char* angle;
         double value;
         int sx, sy, w, h, dx, dy;
+        int buffer_w, buffer_h;  // the large ones are split between workers
     } cases[] = {
-        {"0.3", 0.3, 2, 3, 20, 12, 5, 6},
-        {"-0.3", -0.3, 2, 3, 20, 12, 5, 6},
-        {"2.5", 2.5, 0, 0, 31, 23, 0, 0},
-        {"-1", -1.0, -5, -4, 16, 14, 20, 15},
-        {"p", 3.14159265358979, 4, 4, 9, 7, -2, 10},
-        {"0.8", 0.8, 10, 5, 50, 40, 3, -8},
-        {"4", 4.0, 29, 20, 6, 6, 26, 1},
+        {"0.3", 0.3, 2, 3, 20, 12, 5, 6, 31, 23},
+        {"-0.3", -0.3, 2, 3, 20, 12, 5, 6, 31, 23},
+        {"2.5", 2.5, 0, 0, 31, 23, 0, 0, 31, 23},
+        {"-1", -1.0, -5, -4, 16, 14, 20, 15, 31, 23},
+        {"p", 3.14159265358979, 4, 4, 9, 7, -2, 10, 31, 23},
+        {"0.8", 0.8, 10, 5, 50, 40, 3, -8, 31, 23},
+        {"4", 4.0, 29, 20, 6, 6, 26, 1, 31, 23},
+        {"0.3", 0.3, -10, 4, 230, 110, 3, -6, 211, 120},
+        {"-2", -2.0, 20, 10, 150, 90, 40, 20, 211, 120},
     };
     for (const Case& c : cases) {
         char script[128];
         std::snprintf(script, sizeof script, "rotate(1, 0, %s, %d, %d, %d, %d, %d, %d)\n", c.angle,
                       c.sx, c.sy, c.w, c.h, c.dx, c.dy);
+        const int w = c.buffer_w, h = c.buffer_h;
         Picture expected = Frame(w, h, Noise);
         PlainRotate(Frame(w, h, Noise), &expected, c.value, c.sx, c.sy, c.w, c.h, c.dx, c.dy);
-        EXPECT_EQ(FirstDifference(Render(w, h, Noise, script), expected), "") << script;
         // Reading and writing buffer 0 gives the same picture.
         std::string same = script;
         same[7] = '0';
-        EXPECT_EQ(FirstDifference(Render(w, h, Noise, same), expected), "") << same;
+        for (int threads : {1, 2}) {
+            EXPECT_EQ(FirstDifference(Render(w, h, Noise, script, 0, threads), expected), "")
+                << script << threads;
+            EXPECT_EQ(FirstDifference(Render(w, h, Noise, same, 0, threads), expected), "")
+                << same << threads;
+        }
     }
 }
 
