@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/buffers.h"
+
 bool OpenSourceRect(SourceRect* source, const PixelYC* buffer, bool private_copy, int64_t x,
                     int64_t y, int64_t w, int64_t h, int32_t max_w, int32_t max_h) {
     source->left = static_cast<int32_t>(std::clamp<int64_t>(x, 0, max_w));
@@ -18,7 +20,8 @@ bool OpenSourceRect(SourceRect* source, const PixelYC* buffer, bool private_copy
     }
     int64_t width = source->right - source->left;
     int64_t height = source->bottom - source->top;
-    PixelYC* copy = static_cast<PixelYC*>(std::malloc(width * height * sizeof(PixelYC)));
+    PixelYC* copy =
+        static_cast<PixelYC*>(AcquireScratch(kScratchSourceRect, width * height * sizeof(PixelYC)));
     if (copy == nullptr) return false;
     for (int64_t row = 0; row < height; ++row) {
         std::memcpy(copy + row * width, source->pixels + row * max_w, width * sizeof(PixelYC));
@@ -30,6 +33,6 @@ bool OpenSourceRect(SourceRect* source, const PixelYC* buffer, bool private_copy
 }
 
 void CloseSourceRect(SourceRect* source) {
-    std::free(source->copy);
+    // The copy is the buffers' scratch block, kept for the next command.
     source->copy = nullptr;
 }
