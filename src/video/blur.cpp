@@ -114,6 +114,8 @@ constexpr int64_t kRingValues = 4096;
 // Rows read ahead of the one being converted (their columns are one page
 // apart or more, which the processor does not fetch ahead by itself).
 constexpr int64_t kPrefetchRows = 16;
+// Rows a worker takes through both passes at a time, where it may.
+constexpr int64_t kFusedRows = 128;
 
 KINETRA_INLINE int16_t TruncateSum(double sum) {
     return Low16(static_cast<int32_t>(sum));
@@ -475,6 +477,34 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         // A worker without its scratch memory says so; the destination is
         // then left alone if the first pass is incomplete.
         std::atomic<bool> failed{false};
+        const int64_t row_values = kChannels * (job.col_end - job.col_begin + 2 * job.radius);
+        if (src != dst) {
+            // Each worker takes a band of rows through both passes, in chunks
+            // of kFusedRows rows whose work rows stay in the cache between
+            // the passes: the second pass of a row reads only that row of the
+            // work image, and no worker writes what another reads.
+            parallel::ParallelForRanges(
+                job.row_begin, job.row_end, int64_t{work_cols + job.col_end - job.col_begin} * taps,
+                [&](int64_t first, int64_t last) {
+                    double* ring = static_cast<double*>(std::malloc(ring_values * sizeof(double)));
+                    double* row = static_cast<double*>(std::malloc(row_values * sizeof(double)));
+                    if (ring != nullptr && row != nullptr) {
+                        for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
+                            const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
+                            for (int32_t c = job.work_begin; c < job.work_end; c += job.strip) {
+                                passes.vertical(job, c, std::min(job.work_end, c + job.strip),
+                                                int32_t(chunk), chunk_end, ring);
+                            }
+                            for (int32_t l = int32_t(chunk); l < chunk_end; ++l)
+                                passes.horizontal_row(job, l, row);
+                        }
+                    }
+                    std::free(ring);
+                    std::free(row);
+                });
+            std::free(weights);
+            return;
+        }
         // Every worker takes a band of rows of every strip: equal shares of
         // the work whatever the rectangle's shape. A row of the band is
         // work_cols columns of 2r + 1 taps.
@@ -501,8 +531,6 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         parallel::ParallelForRanges(
             job.row_begin, job.row_end, int64_t{job.col_end - job.col_begin} * taps,
             [&](int64_t first, int64_t last) {
-                const int64_t row_values =
-                    kChannels * (job.col_end - job.col_begin + 2 * job.radius);
                 double* row = static_cast<double*>(std::malloc(row_values * sizeof(double)));
                 if (row == nullptr) return;
                 for (int64_t l = first; l < last; ++l)

@@ -98,7 +98,7 @@ void PlanResizeColumns(ResizeJob* job, ResizeColumn* columns) {
 // (sx, sy) + ((x - dx) * sw * 256 / dw, (y - dy) * sh * 256 / dh) / 256,
 // blended with its right, lower and lower-right neighbours; the source's last
 // row and column blend with themselves only, so nothing outside is read.
-void ResizeRow(const ResizeJob& job, int32_t y) {
+void ResizeRow(const ResizeJob& job, int32_t y, int32_t* mixed) {
     int64_t fy = (Int128(y - job.dy) * job.sh * 256 / job.dh).ToInt64();
     int64_t src_y = job.sy + (fy >> 8);
     if (src_y < job.source.top || src_y >= job.source.bottom) return;
@@ -112,11 +112,31 @@ void ResizeRow(const ResizeJob& job, int32_t y) {
     const int16_t* top = reinterpret_cast<const int16_t*>(row);
     const int16_t* below = reinterpret_cast<const int16_t*>(row + job.source.stride);
     int16_t* values = reinterpret_cast<int16_t*>(out);
-    for (int32_t i = 0; i < blended; ++i) {
-        const int32_t at = 3 * columns[i].index, wx = columns[i].wx;
-        for (int32_t c = 0; c < 3; ++c) {
-            values[3 * i + c] = BlendChannel(wx, wy, top[at + c], top[at + 3 + c], below[at + c],
-                                             below[at + 3 + c]);
+    if (mixed != nullptr && blended > 0) {
+        // The blend is exact integer arithmetic well inside 32 bits, so it
+        // may mix the two rows first: mixed = top * (255 - wy) + below * wy
+        // over the columns read, one pass of vectors, then each pixel mixes
+        // two of those.
+        const int64_t first = 3 * static_cast<int64_t>(columns[0].index);
+        const int64_t n = 3 * static_cast<int64_t>(columns[blended - 1].index + 2) - first;
+        const int32_t wy_rest = 255 - wy;
+        for (int64_t k = 0; k < n; ++k)
+            mixed[k] = top[first + k] * wy_rest + below[first + k] * wy;
+        for (int32_t i = 0; i < blended; ++i) {
+            const int64_t at = 3 * static_cast<int64_t>(columns[i].index) - first;
+            const int32_t wx = columns[i].wx, wx_rest = 255 - wx;
+            for (int32_t c = 0; c < 3; ++c) {
+                values[3 * i + c] =
+                    static_cast<int16_t>((mixed[at + c] * wx_rest + mixed[at + 3 + c] * wx) >> 16);
+            }
+        }
+    } else {
+        for (int32_t i = 0; i < blended; ++i) {
+            const int32_t at = 3 * columns[i].index, wx = columns[i].wx;
+            for (int32_t c = 0; c < 3; ++c) {
+                values[3 * i + c] = BlendChannel(wx, wy, top[at + c], top[at + 3 + c],
+                                                 below[at + c], below[at + 3 + c]);
+            }
         }
     }
     for (int32_t i = blended; i < count; ++i) {
@@ -228,8 +248,15 @@ void cmd_resize(int32_t line, FilterTable*, FrameInfo* frame) {
         std::malloc(static_cast<size_t>(job.col_end - job.col_begin) * sizeof(ResizeColumn)));
     if (columns != nullptr) {
         PlanResizeColumns(&job, columns);
-        parallel::ParallelFor(row_begin, row_end, job.draw_end - job.draw_begin,
-                              [&job](int32_t y) { ResizeRow(job, y); });
+        // Room for the mixed rows: every column of the source, and one.
+        const size_t mixed_values = 3 * static_cast<size_t>(job.source.right - job.source.left + 1);
+        parallel::ParallelForRanges(
+            row_begin, row_end, job.draw_end - job.draw_begin, [&](int64_t first, int64_t last) {
+                int32_t* mixed = static_cast<int32_t*>(std::malloc(mixed_values * sizeof(int32_t)));
+                for (int64_t y = first; y < last; ++y)
+                    ResizeRow(job, int32_t(y), mixed);  // without room, pixel by pixel
+                std::free(mixed);
+            });
     }
     std::free(columns);
     CloseSourceRect(&job.source);

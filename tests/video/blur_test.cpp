@@ -177,11 +177,13 @@ PixelYC FullRange(int32_t x, int32_t y) {
 TEST(Defocus, EveryKernelBuildMatchesThePlainVersion) {
     // {buffer w, h, rectangle x, y, w, h, radius, source buffer}: widths that
     // leave partial strips, blocks and vectors, rectangles clipped on every
-    // side, and the source as the destination (buffer 0).
+    // side, the source as the destination (buffer 0), and bands of rows
+    // that go through both passes in several chunks.
     const int cases[][8] = {
         {101, 37, 0, 0, 101, 37, 10, 1}, {101, 37, -7, 5, 90, 40, 3, 0},
         {67, 23, 20, 2, 60, 15, 2, 0},   {45, 50, 3, -4, 30, 70, 12, 1},
         {33, 9, 0, 0, 33, 9, 30, 0},     {130, 12, 1, 1, 127, 10, 2, 1},
+        {40, 300, 0, 0, 40, 300, 5, 1},  {40, 300, -3, 7, 41, 280, 9, 1},
     };
     for (const auto& c : cases) {
         for (PixelFn pixel : {PixelFn(Noise), PixelFn(FullRange)}) {
