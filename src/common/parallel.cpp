@@ -254,12 +254,17 @@ std::atomic<int32_t> g_thread_count{DefaultThreadCount()};
 
 // One loop at a time uses the workers; a second thread's loop runs serially.
 std::mutex g_dispatch;
-// Set on threads that are inside a loop body: a nested loop runs serially.
-thread_local bool t_inside_loop = false;
+// The thread whose loop the workers run now. A loop nested in a body runs
+// serially: on this thread it is seen here, on a worker g_dispatch is taken.
+// An atomic rather than thread-local storage: the plug-in's module is loaded
+// and unloaded by the host, and the thread-local storage of an unloaded
+// module is left behind for whatever walks the threads later (the leak
+// checker at exit reads it and fails).
+std::atomic<std::thread::id> g_loop_owner{};
 
-struct InsideLoop {
-    InsideLoop() { t_inside_loop = true; }
-    ~InsideLoop() { t_inside_loop = false; }
+struct LoopOwner {
+    LoopOwner() { g_loop_owner.store(std::this_thread::get_id()); }
+    ~LoopOwner() { g_loop_owner.store(std::thread::id()); }
 };
 
 }  // namespace
@@ -299,7 +304,8 @@ void RunRange(int64_t begin, int64_t end, int64_t cost_per_item, RangeBody body,
     if (end <= begin) return;
     const int64_t count = end - begin;
     const int32_t threads = ThreadCount();
-    if (threads <= 1 || t_inside_loop || RunsSerially(count, cost_per_item)) {
+    if (threads <= 1 || g_loop_owner.load() == std::this_thread::get_id() ||
+        RunsSerially(count, cost_per_item)) {
         body(context, begin, end);
         return;
     }
@@ -308,7 +314,7 @@ void RunRange(int64_t begin, int64_t end, int64_t cost_per_item, RangeBody body,
         body(context, begin, end);
         return;
     }
-    InsideLoop inside;
+    LoopOwner owner;
     Job job;
     job.body = body;
     job.context = context;
