@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "script/shiftjis.h"
+#include "common/shiftjis.h"
 
 ScriptTable g_script;
 char g_script_directory[kScriptPathCapacity];

@@ -68,8 +68,8 @@ class TestHost {
     void set_source_path(const std::string& path) { source_override_ = path; }
     // Writes kinetra.txt (bytes as given; use "\r\n" for CRLF scripts).
     void WriteScript(const std::string& text);
-    // Sleeps until the calendar clock's next second, so that the plug-in
-    // looks at the script file again.
+    // Moves the plug-in's clock to its next second, so that it looks at the
+    // script file again.
     static void WaitForNextSecond();
 
     // Project properties.
