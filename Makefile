@@ -13,9 +13,12 @@ PREFIX ?= /usr/local
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev \
-            libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg
+            libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg \
+            libcpp-httplib-dev nlohmann-json3-dev chromium
+# The preview's browser test runs playwright-core (tests/preview) on node.
+NODE_DIR := tests/preview
 
-.PHONY: all deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb clean
+.PHONY: all deps node-deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb clean
 
 all: build
 
@@ -31,6 +34,17 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
+# node from Debian where the machine has none; playwright-core as locked.
+node-deps: deps
+	@if ! command -v node >/dev/null || ! command -v npm >/dev/null; then \
+	  echo "Installing: nodejs npm"; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends nodejs npm; \
+	fi
+	@if [ ! -d $(NODE_DIR)/node_modules/playwright-core ]; then \
+	  cd $(NODE_DIR) && npm ci --no-audit --no-fund; \
+	fi
+
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j$(JOBS)
@@ -44,10 +58,10 @@ build-sanitize: deps
 	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKINETRA_SANITIZE=ON
 	cmake --build $(BUILD_SAN) -j$(JOBS)
 
-test-plain: build
+test-plain: build node-deps
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
-test-sanitize: build-sanitize
+test-sanitize: build-sanitize node-deps
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j$(JOBS)
 

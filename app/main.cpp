@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
                 return RunRender(command.render);
             case CommandKind::kDemo:
                 return RunDemo(command.demo);
+            case CommandKind::kPreview:
+                return RunPreview(command.preview);
         }
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "kinetra: out of memory\n");

@@ -103,6 +103,22 @@ const char kDemoHelp[] =
     "  -q, --quiet     no progress or notes\n"
     "  -h, --help      this help\n";
 
+const char kPreviewHelp[] =
+    "usage: kinetra preview SOURCE [--port N] [--open]\n"
+    "\n"
+    "Serves a page on 127.0.0.1 that shows SOURCE through the script kinetra.txt\n"
+    "next to it and follows the script as it is saved: the frame, the timeline\n"
+    "with step and play, the ten sliders, when the plug-in loaded the script and\n"
+    "the checker's findings, the sound of the next seconds, and an export to\n"
+    "SOURCE-kinetra.mp4 next to the source with the render command's defaults.\n"
+    "Ctrl-C stops it.\n"
+    "\n"
+    "  --port N        the port (default: an unused one); the address is printed\n"
+    "  --open          open the page with xdg-open\n"
+    "  --threads N     worker threads (default: the machine's cores)\n"
+    "  --plugin PATH   the plug-in\n"
+    "  -h, --help      this help\n";
+
 const char kHelpHelp[] =
     "usage: kinetra help [COMMAND]\n"
     "\n"
@@ -113,6 +129,8 @@ const CommandDoc kCommands[] = {
     {"render", "render SOURCE -o OUTPUT [options]", "run the script over a clip and encode it",
      kRenderHelp},
     {"demo", "demo [DIR]", "render the built-in demo into DIR (./kinetra-demo)", kDemoHelp},
+    {"preview", "preview SOURCE [--port N] [--open]",
+     "a local page that follows the script as it is saved", kPreviewHelp},
     {"help", "help [COMMAND]", "this list, or a command's help", kHelpHelp},
 };
 
@@ -441,6 +459,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command* command, st
     if (first == "render") {
         command->kind = CommandKind::kRender;
         return ParseRender(args, &command->render, error);
+    }
+    if (first == "preview") {
+        command->kind = CommandKind::kPreview;
+        return ParsePreviewArguments(args, &command->preview, error);
     }
     command->kind = CommandKind::kDemo;
     return ParseDemo(args, &command->demo, error);

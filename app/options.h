@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kinetra/plugin_abi.h"
+#include "preview_options.h"
 
 // Called after each rendered frame with the output image (width x height
 // pixels, rows of `stride`); returning false stops the render as Ctrl-C does.
@@ -54,7 +55,7 @@ struct DemoOptions {
 };
 
 // kUsage: `kinetra` alone, a wrong use that prints the usage and exits 2.
-enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo };
+enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo, kPreview };
 
 struct Command {
     CommandKind kind = CommandKind::kUsage;
@@ -63,6 +64,7 @@ struct Command {
     std::string plugin;  // kVersion: --plugin given before it
     RenderOptions render;
     DemoOptions demo;
+    PreviewOptions preview;
 };
 
 // Parses the arguments after the program name; false with a one-line

@@ -7,7 +7,7 @@ _kinetra() {
         cword=$COMP_CWORD
         words=("${COMP_WORDS[@]}")
     }
-    local commands="render demo help"
+    local commands="render demo preview help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version -h -V" -- "$cur"))
         return
@@ -56,6 +56,17 @@ _kinetra() {
             COMPREPLY=($(compgen -W "--threads --plugin -q --quiet -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -d -- "$cur"))
+        fi
+        ;;
+    preview)
+        if [[ "$prev" == --plugin ]]; then
+            COMPREPLY=($(compgen -f -- "$cur"))
+        elif [[ "$prev" == --port || "$prev" == --threads ]]; then
+            return
+        elif [[ "$cur" == -* ]]; then
+            COMPREPLY=($(compgen -W "--port --open --threads --plugin -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
         fi
         ;;
     help)

@@ -3,13 +3,11 @@
 // fixed program array; nothing is allocated.
 #include "formula/formula.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include <math.h>  // j0, j1, y0, y1
-
+#include "common/bessel.h"
 #include "formula/random.h"
 
 namespace {
@@ -85,16 +83,68 @@ uint32_t StackedPrecedence(uint32_t code) {
 
 // ---- Function table ---------------------------------------------------------
 // Names include their "(" and are matched case-sensitively in table order.
-// The functions are called through this table only: the compiler treats some
-// maths functions as never setting errno (sin, cos and tan of an infinity do),
-// and an indirect call keeps it from dropping the errno test after them.
+//
+// Each function comes with the rule that tells a failed call from its
+// argument and result: a domain error (the argument is outside the
+// function's domain), a pole (an infinite result at a finite argument that
+// has one, like log(0)), an overflow (a finite argument whose result is too
+// large, so infinite) or an underflow to zero. The rules are written out
+// rather than read from errno, because maths libraries differ in what they
+// report there; these are the errors of the common POSIX library, and every
+// platform now fails alike. A NaN argument is never an error: it flows on.
 using MathFunction = double (*)(double);
+using FailureRule = bool (*)(double x, double result);
 
 struct FunctionEntry {
     const char* name;
     size_t length;  // of the name, "(" included
     MathFunction function;
+    FailureRule fails;
 };
+
+bool NeverFails(double, double) {
+    return false;
+}
+// sqrt: a negative argument (not -0).
+bool FailsBelowZero(double x, double) {
+    return x < 0;
+}
+// log, log10: a negative argument, or the pole at 0.
+bool FailsAtOrBelowZero(double x, double) {
+    return x <= 0;
+}
+// exp: overflow to infinity, or underflow to zero.
+bool FailsOnOverflowOrUnderflow(double x, double result) {
+    return std::isfinite(x) && (std::isinf(result) || result == 0);
+}
+// sinh, cosh: overflow.
+bool FailsOnOverflow(double x, double result) {
+    return std::isfinite(x) && std::isinf(result);
+}
+// sin, cos, tan: an infinite argument.
+bool FailsOnInfinity(double x, double) {
+    return std::isinf(x);
+}
+// asin, acos: an argument outside -1..1.
+bool FailsOutsideUnit(double x, double) {
+    return x < -1 || x > 1;
+}
+// j1: a tiny argument whose result underflows to zero.
+bool FailsOnUnderflowNearZero(double x, double result) {
+    return x != 0 && std::fabs(x) < 1 && result == 0;
+}
+// y0, y1: a negative argument, the pole at 0, or overflow near it.
+bool FailsAtOrBelowZeroOrOnOverflow(double x, double result) {
+    return x <= 0 || (std::isfinite(x) && std::isinf(result));
+}
+// acosh: below 1.
+bool FailsBelowOne(double x, double) {
+    return x < 1;
+}
+// atanh: outside the open interval -1..1.
+bool FailsOutsideOpenUnit(double x, double) {
+    return x <= -1 || x >= 1;
+}
 
 constexpr double kLn2 = 0.693147180559945309417232121458;
 
@@ -109,24 +159,18 @@ double InverseHyperbolicSine(double x) {
     return std::log(x + std::sqrt(square + 1));
 }
 
-// log(x + sqrt(x*x - 1)) for x >= 1, a domain error below 1. As for asinh,
+// log(x + sqrt(x*x - 1)) for x >= 1 (below 1 the call fails). As for asinh,
 // arguments whose square overflows take log(x) + log(2).
 double InverseHyperbolicCosine(double x) {
-    if (x < 1) {
-        errno = EDOM;
-        return 0;
-    }
+    if (x < 1) return 0;
     const double square = x * x;
     if (std::isinf(square)) return std::log(x) + kLn2;
     return std::log(x + std::sqrt(square - 1));
 }
 
-// 0.5 * log((1 + x) / (1 - x)) for -1 < x < 1, a domain error outside.
+// 0.5 * log((1 + x) / (1 - x)) for -1 < x < 1 (outside, the call fails).
 double InverseHyperbolicTangent(double x) {
-    if (x <= -1 || x >= 1) {
-        errno = EDOM;
-        return 0;
-    }
+    if (x <= -1 || x >= 1) return 0;
     return 0.5 * std::log((1 + x) / (1 - x));
 }
 
@@ -137,30 +181,30 @@ double RandomScaled(double x) {
 }
 
 constexpr FunctionEntry kFunctions[] = {
-    {"ceil(", 5, ::ceil},                     // 0
-    {"floor(", 6, ::floor},                   // 1
-    {"abs(", 4, ::fabs},                      // 2
-    {"sqrt(", 5, ::sqrt},                     // 3
-    {"exp(", 4, ::exp},                       // 4
-    {"log(", 4, ::log},                       // 5  natural logarithm
-    {"log10(", 6, ::log10},                   // 6
-    {"sin(", 4, ::sin},                       // 7  radians
-    {"cos(", 4, ::cos},                       // 8
-    {"tan(", 4, ::tan},                       // 9
-    {"asin(", 5, ::asin},                     // 10
-    {"acos(", 5, ::acos},                     // 11
-    {"atan(", 5, ::atan},                     // 12
-    {"sinh(", 5, ::sinh},                     // 13
-    {"cosh(", 5, ::cosh},                     // 14
-    {"tanh(", 5, ::tanh},                     // 15
-    {"asinh(", 6, InverseHyperbolicSine},     // 16
-    {"acosh(", 6, InverseHyperbolicCosine},   // 17
-    {"atanh(", 6, InverseHyperbolicTangent},  // 18
-    {"j0(", 3, ::j0},                         // 19 Bessel, first kind, order 0
-    {"j1(", 3, ::j1},                         // 20 Bessel, first kind, order 1
-    {"y0(", 3, ::y0},                         // 21 Bessel, second kind, order 0
-    {"y1(", 3, ::y1},                         // 22 Bessel, second kind, order 1
-    {"rand(", 5, RandomScaled},               // 23 0..x
+    {"ceil(", 5, ::ceil, NeverFails},                               // 0
+    {"floor(", 6, ::floor, NeverFails},                             // 1
+    {"abs(", 4, ::fabs, NeverFails},                                // 2
+    {"sqrt(", 5, ::sqrt, FailsBelowZero},                           // 3
+    {"exp(", 4, ::exp, FailsOnOverflowOrUnderflow},                 // 4
+    {"log(", 4, ::log, FailsAtOrBelowZero},                         // 5  natural logarithm
+    {"log10(", 6, ::log10, FailsAtOrBelowZero},                     // 6
+    {"sin(", 4, ::sin, FailsOnInfinity},                            // 7  radians
+    {"cos(", 4, ::cos, FailsOnInfinity},                            // 8
+    {"tan(", 4, ::tan, FailsOnInfinity},                            // 9
+    {"asin(", 5, ::asin, FailsOutsideUnit},                         // 10
+    {"acos(", 5, ::acos, FailsOutsideUnit},                         // 11
+    {"atan(", 5, ::atan, NeverFails},                               // 12
+    {"sinh(", 5, ::sinh, FailsOnOverflow},                          // 13
+    {"cosh(", 5, ::cosh, FailsOnOverflow},                          // 14
+    {"tanh(", 5, ::tanh, NeverFails},                               // 15
+    {"asinh(", 6, InverseHyperbolicSine, NeverFails},               // 16
+    {"acosh(", 6, InverseHyperbolicCosine, FailsBelowOne},          // 17
+    {"atanh(", 6, InverseHyperbolicTangent, FailsOutsideOpenUnit},  // 18
+    {"j0(", 3, bessel::J0, NeverFails},                             // 19 first kind, order 0
+    {"j1(", 3, bessel::J1, FailsOnUnderflowNearZero},               // 20 first kind, order 1
+    {"y0(", 3, bessel::Y0, FailsAtOrBelowZeroOrOnOverflow},         // 21 second kind, order 0
+    {"y1(", 3, bessel::Y1, FailsAtOrBelowZeroOrOnOverflow},         // 22 second kind, order 1
+    {"rand(", 5, RandomScaled, NeverFails},                         // 23 0..x
 };
 constexpr uint32_t kFunctionCount = sizeof kFunctions / sizeof kFunctions[0];
 
@@ -188,16 +232,27 @@ double ShiftRight(double a, double b) {
     return static_cast<double>(value >> count);
 }
 
-double Divide(double a, double b) {
-    if (b == 0) {
-        errno = EDOM;
-        return 0;
+// Whether operator `index` failed on (a, b) with `result`; the same rules as
+// the functions' (see the function table). Division fails on a zero divisor
+// of either sign; fmod on a zero divisor or an infinite dividend; pow where
+// a negative base meets a fractional exponent (NaN), at the pole of a zero
+// base with a negative exponent, and on overflow or underflow to zero.
+bool OperatorFails(uint32_t index, double a, double b, double result) {
+    switch (index) {
+        case kOpDivide:
+            return b == 0;
+        case kOpRemainder:
+            return !std::isnan(a) && !std::isnan(b) && (std::isinf(a) || b == 0);
+        case kOpPower:
+            return std::isfinite(a) && std::isfinite(b) &&
+                   (std::isnan(result) || std::isinf(result) || (result == 0 && a != 0));
+        default:
+            return index > kOpPower;
     }
-    return a / b;
 }
 
 // Operator `index` of (a, b), a below the top of the stack and b the top.
-// Errors are reported through errno only. A NaN counts as non-zero in || and &&.
+// Failures are told by OperatorFails. A NaN counts as non-zero in || and &&.
 double ApplyOperator(uint32_t index, double a, double b) {
     switch (index) {
         case kOpLogicalOr:
@@ -231,13 +286,12 @@ double ApplyOperator(uint32_t index, double a, double b) {
         case kOpMultiply:
             return a * b;
         case kOpDivide:
-            return Divide(a, b);
+            return b == 0 ? 0 : a / b;
         case kOpRemainder:
             return std::fmod(a, b);
         case kOpPower:
             return std::pow(a, b);
         default:
-            errno = EDOM;
             return 0;
     }
 }
@@ -575,14 +629,16 @@ double CFormula::Evaluate() {
             case kOperandGroup:
                 stack[depth++] = index == 0 ? token->value : variables[index - 1];
                 break;
-            case kFunctionGroup:
-                errno = 0;
-                stack[depth - 1] = kFunctions[index].function(stack[depth - 1]);
-                if (errno != 0) {
+            case kFunctionGroup: {
+                const FunctionEntry& function = kFunctions[index];
+                const double x = stack[depth - 1];
+                stack[depth - 1] = function.function(x);
+                if (function.fails(x, stack[depth - 1])) {
                     status = 2;
                     return 0;
                 }
                 break;
+            }
             case kAssignGroup:
                 variables[index] = stack[depth - 1];
                 break;
@@ -595,10 +651,10 @@ double CFormula::Evaluate() {
                     stack[depth - 1] = -stack[depth - 1];
                     break;
                 }
-                errno = 0;
-                stack[depth - 2] = ApplyOperator(index, stack[depth - 2], stack[depth - 1]);
+                const double a = stack[depth - 2], b = stack[depth - 1];
+                stack[depth - 2] = ApplyOperator(index, a, b);
                 --depth;
-                if (errno != 0) {
+                if (OperatorFails(index, a, b, stack[depth - 1])) {
                     status = 2;
                     return 0;
                 }

@@ -31,6 +31,7 @@
 // 128 bits, exactly.
 #include <algorithm>
 
+#include "common/int128.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
 #include "video/pixel.h"
@@ -38,7 +39,7 @@
 
 namespace {
 
-using Wide = __int128;
+using Wide = Int128;
 
 struct EllipseShape {
     int64_t a, b;  // semi-axes, >= 1

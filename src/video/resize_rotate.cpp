@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/int128.h"
 #include "common/parallel.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
@@ -46,7 +47,7 @@ struct ResizeJob {
 // Destination row y: pixel (x, y) samples source position
 // (sx, sy) + ((x - dx) * sw * 256 / dw, (y - dy) * sh * 256 / dh) / 256.
 void ResizeRow(const ResizeJob& job, int32_t y) {
-    int64_t fy = static_cast<int64_t>(static_cast<__int128>(y - job.dy) * job.sh * 256 / job.dh);
+    int64_t fy = (Int128(y - job.dy) * job.sh * 256 / job.dh).ToInt64();
     int64_t src_y = job.sy + (fy >> 8);
     if (src_y < job.source.top || src_y >= job.source.bottom) return;
     int32_t wy = static_cast<int32_t>(fy & 255);
@@ -54,9 +55,9 @@ void ResizeRow(const ResizeJob& job, int32_t y) {
     // fx = i * span / dw for column i = x - dx, stepped exactly: quotient and
     // remainder advance by those of span / dw, so no division per pixel.
     int64_t span = job.sw * 256;
-    __int128 start = static_cast<__int128>(job.col_begin - job.dx) * span;
-    int64_t fx = static_cast<int64_t>(start / job.dw);
-    int64_t rest = static_cast<int64_t>(start % job.dw);
+    Int128 start = Int128(job.col_begin - job.dx) * span;
+    int64_t fx = (start / job.dw).ToInt64();
+    int64_t rest = (start % job.dw).ToInt64();
     int64_t step = span / job.dw;
     int64_t step_rest = span % job.dw;
 

@@ -7,8 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include <math.h>  // j0, j1, y0, y1
-
+#include "common/bessel.h"
 #include "formula/formula.h"
 #include "formula/random.h"
 
@@ -208,10 +207,10 @@ TEST(FormulaEvaluate, LibraryFunctions) {
         {"sinh(0.7)", std::sinh(x)},
         {"cosh(0.7)", std::cosh(x)},
         {"tanh(0.7)", std::tanh(x)},
-        {"j0(0.7)", ::j0(x)},
-        {"j1(0.7)", ::j1(x)},
-        {"y0(0.7)", ::y0(x)},
-        {"y1(0.7)", ::y1(x)},
+        {"j0(0.7)", bessel::J0(x)},
+        {"j1(0.7)", bessel::J1(x)},
+        {"y0(0.7)", bessel::Y0(x)},
+        {"y1(0.7)", bessel::Y1(x)},
         {"sin(0)", 0},
         {"-sin(0)", -0.0},
         {"floor(1.5)^2", 1},  // not floor(2.25)
