@@ -15,6 +15,8 @@ set(rank_app 5)
 
 # Upward includes still waiting to be moved down: "file|included layer".
 set(known_exceptions
+    "src/script/dispatch.cpp|video"
+    "src/script/dispatch.cpp|audio"
     "src/host/callbacks.cpp|video"
     "app/colour.cpp|video"
     "app/demo.cpp|video")
