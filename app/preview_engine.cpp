@@ -15,6 +15,12 @@
 #include "project.h"
 #include "services.h"
 
+// The script checker, where the program has it.
+#if __has_include("check.h")
+#include "check.h"
+#define KINETRA_PREVIEW_CHECKS_SCRIPTS 1
+#endif
+
 namespace {
 
 constexpr char kScriptName[] = "kinetra.txt";
@@ -32,6 +38,28 @@ std::string DirectoryOf(const std::string& path) {
 bool IsRegularFile(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The checker's findings for the script at `path`; false where the program
+// has no checker.
+bool CheckScript(const std::string& path, int32_t frame_count,
+                 std::vector<PreviewFinding>* findings) {
+#ifdef KINETRA_PREVIEW_CHECKS_SCRIPTS
+    CheckContext context;
+    context.frame_count = frame_count;
+    ScriptCheck check = CheckScriptFile(path, context);
+    findings->clear();
+    for (const ScriptFinding& f : check.findings) {
+        findings->push_back(
+            PreviewFinding{f.line, f.severity == FindingSeverity::kError, f.message});
+    }
+    return true;
+#else
+    (void)path;
+    (void)frame_count;
+    findings->clear();
+    return false;
+#endif
 }
 
 }  // namespace
@@ -388,11 +416,17 @@ void PreviewEngine::NoteCall() {
     Session& s = *session_;
     bool loaded = s.probe.Loaded();
     bool changed = false;
+    // The loaded script is checked here, between two calls, so that the
+    // checker's own reading of the file is not taken for a load.
+    std::vector<PreviewFinding> findings;
+    bool checked = loaded && CheckScript(Facts().script_path, s.project.frame_count(), &findings);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (loaded) {
             facts_.loaded_at_ms = NowMilliseconds();
             ++facts_.load_count;
+            facts_.findings_checked = checked;
+            facts_.findings = std::move(findings);
             changed = true;
         }
         bool exists = IsRegularFile(facts_.script_path);

@@ -31,6 +31,13 @@ struct SliderTable {
     SliderValues defaults{}, minimums{}, maximums{};
 };
 
+// A finding of the script checker about the loaded script.
+struct PreviewFinding {
+    int32_t line = 0;  // 1-based; 0: the file as a whole
+    bool error = false;
+    std::string message;
+};
+
 // What the page shows about the project and its script.
 struct ProjectFacts {
     std::string source_path;
@@ -45,6 +52,10 @@ struct ProjectFacts {
     // 1970), 0 before that.
     int64_t loaded_at_ms = 0;
     int64_t load_count = 0;
+    // The checker's findings for the script as last loaded (where the
+    // program has the checker).
+    bool findings_checked = false;
+    std::vector<PreviewFinding> findings;
 };
 
 enum class RenderStatus { kOk, kOutside, kSuperseded, kFailed, kStopped };

@@ -127,7 +127,6 @@ struct PreviewServer::Impl {
     int port = 0;
     std::string host, host_by_name, origin, origin_by_name;
     std::atomic<int> streams{0};
-    std::atomic<int64_t> last_change_ms{0};
     bool started = false;
 
     bool OwnHost(const std::string& h) const { return h == host || h == host_by_name; }
@@ -152,6 +151,12 @@ json PreviewServer::Impl::ProjectJson() {
                            {"max", table.maximums[i]},
                            {"value", values[i]}});
     }
+    json findings = json::array();
+    for (const PreviewFinding& finding : f.findings) {
+        findings.push_back({{"line", finding.line},
+                            {"severity", finding.error ? "error" : "warning"},
+                            {"message", finding.message}});
+    }
     json j{{"source", f.source_path},
            {"script", f.script_path},
            {"script_exists", f.script_exists},
@@ -164,7 +169,8 @@ json PreviewServer::Impl::ProjectJson() {
            {"sliders", sliders},
            {"loaded_at", f.loaded_at_ms > 0 ? json(f.loaded_at_ms) : json(nullptr)},
            {"load_count", f.load_count},
-           {"findings", json::array()},
+           {"findings", findings},
+           {"findings_checked", f.findings_checked},
            {"export", ExportJson(exporter->Status())}};
     return j;
 }
@@ -191,15 +197,10 @@ httplib::Server::HandlerResponse PreviewServer::Impl::Guard(const httplib::Reque
     return R::Unhandled;
 }
 
+// Every change is announced at once, and again once the clock has moved on
+// to a later second: the plug-in looks at the file at most once a second, and
+// a load in the second of the save may have read it half written.
 void PreviewServer::Impl::OnScriptChange(bool settled) {
-    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::system_clock::now().time_since_epoch())
-                      .count();
-    if (!settled) {
-        last_change_ms = now;
-    } else if (engine.Facts().loaded_at_ms >= last_change_ms) {
-        return;  // the plug-in already loaded the saved script
-    }
     events.Publish("script", json{{"settled", settled}});
 }
 

@@ -11,6 +11,7 @@
 #include "audio/audio_commands.h"
 #include "host/buffers.h"
 #include "script/script.h"
+#include "support/hand_line.h"
 
 namespace {
 
@@ -20,12 +21,9 @@ constexpr int32_t kChannels = 2;
 // One command line and one audio call set up for the command handlers.
 struct AudioBench {
     AudioBench(const char* command, std::initializer_list<double> values) {
-        g_script.lines = static_cast<ScriptLine*>(std::calloc(1, sizeof(ScriptLine)));
+        hand.Set(command, {}, values);
+        g_script.lines = &hand.line;
         g_script.count = 1;
-        std::strcpy(g_script.lines[0].command, command);
-        int k = 0;
-        for (double v : values)
-            g_script.lines[0].values[k++] = v;
         g_project_audio_rate = 48000;
         block.assign(size_t(kBlockFrames) * kChannels, 1234);
         std::memset(&frame, 0, sizeof frame);
@@ -37,8 +35,10 @@ struct AudioBench {
     }
     ~AudioBench() {
         ReleaseBuffers();
-        FreeScript();
+        g_script.lines = nullptr;
+        g_script.count = 0;
     }
+    HandLine hand;
     std::vector<int16_t> block;
     FrameInfo frame;
     FilterTable filter{};

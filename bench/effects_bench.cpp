@@ -22,6 +22,7 @@ using Handler = void (*)(int32_t, FilterTable*, FrameInfo*);
 struct Bench {
     std::vector<PixelYC> edit, temp;
     FrameInfo frame{};
+    double values[kScriptArgCount] = {};
 
     Bench() : edit(size_t(kWidth) * kHeight), temp(edit.size()) {
         for (int32_t y = 0; y < kHeight; ++y) {
@@ -38,6 +39,7 @@ struct Bench {
         frame.frame_count = 1;
         SetUpImageBuffers(&frame);
         g_script.lines = static_cast<ScriptLine*>(std::calloc(1, sizeof(ScriptLine)));
+        g_script.lines[0].values = values;
         g_script.count = 1;
     }
     ~Bench() {

@@ -9,6 +9,7 @@
 
 #include "host/buffers.h"
 #include "script/script.h"
+#include "support/hand_line.h"
 #include "video/video_commands.h"
 
 namespace {
@@ -17,16 +18,6 @@ constexpr int32_t kWidth = 1920;
 constexpr int32_t kHeight = 1080;
 const char kFace[] = "\x82\x6c\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4e";  // ＭＳ ゴシック
 const char kFortyCharacters[] = "Kinetra 0123456789 ABCDEFGHIJ abcdefghij";
-
-void SetLine(ScriptLine* line, const char* command, std::vector<const char*> texts,
-             std::vector<double> values) {
-    std::memset(line, 0, sizeof *line);
-    std::strcpy(line->command, command);
-    for (size_t k = 0; k < texts.size(); ++k)
-        std::strcpy(line->args[k], texts[k]);
-    for (size_t k = 0; k < values.size(); ++k)
-        line->values[k] = values[k];
-}
 
 void DrawLine(benchmark::State& state, int32_t outline_width) {
     std::vector<PixelYC> image(size_t(kWidth) * kHeight, PixelYC{2048, 0, 0});
@@ -37,10 +28,10 @@ void DrawLine(benchmark::State& state, int32_t outline_width) {
     frame.height = frame.max_h = kHeight;
     SetUpImageBuffers(&frame);
 
-    ScriptLine lines[2];
-    SetLine(&lines[0], "font2", {kFace},
-            {0, 64, 0, 0, 0, double(outline_width), 4096, 0, 0, 0, 0, 0});
-    SetLine(&lines[1], "text", {"", "", "", "", kFortyCharacters}, {0, 960, 500, 1});
+    HandLine font, text;
+    font.Set("font2", {kFace}, {0, 64, 0, 0, 0, double(outline_width), 4096, 0, 0, 0, 0, 0});
+    text.Set("text", {"", "", "", "", kFortyCharacters}, {0, 960, 500, 1});
+    ScriptLine lines[2] = {font.line, text.line};
     g_script.lines = lines;
     g_script.count = 2;
     cmd_font2(0, nullptr, &frame);

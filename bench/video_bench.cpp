@@ -30,6 +30,7 @@ struct BenchCall {
     std::vector<PixelYC> edit, temp;
     FrameInfo info;
     ScriptLine* line;
+    double values[kScriptArgCount] = {};
 
     BenchCall() : edit(size_t(kWidth) * kHeight), temp(edit.size()) {
         std::memset(&info, 0, sizeof info);
@@ -39,6 +40,7 @@ struct BenchCall {
         info.height = info.max_h = kHeight;
         SetUpImageBuffers(&info);
         line = static_cast<ScriptLine*>(std::calloc(1, sizeof(ScriptLine)));
+        line->values = values;
         g_script.lines = line;
         g_script.count = 1;
         for (int32_t b = 0; b < 4; ++b) {

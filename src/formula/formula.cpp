@@ -619,10 +619,30 @@ int CFormula::Compile(const char* text) {
 
 double CFormula::Evaluate() {
     if (status != 0) return 0;
-    if (program[0].code == kEndCode) return 0;  // the empty program
+    return Execute(program);
+}
+
+double CFormula::Run(const FormulaToken* compiled) {
+    if (compiled == nullptr) {
+        status = 1;
+        return 0;
+    }
+    status = 0;
+    return Execute(compiled);
+}
+
+int CFormula::ProgramLength() const {
+    int length = 1;
+    while (program[length - 1].code != kEndCode)
+        ++length;
+    return length;
+}
+
+double CFormula::Execute(const FormulaToken* tokens) {
+    if (tokens[0].code == kEndCode) return 0;  // the empty program
     double stack[kStackSize];
     int depth = 0;
-    for (const FormulaToken* token = program; token->code != kEndCode; ++token) {
+    for (const FormulaToken* token = tokens; token->code != kEndCode; ++token) {
         const uint32_t code = token->code;
         const uint32_t index = code & 0xFF;
         switch (code >> 8) {

@@ -11,7 +11,7 @@ struct FormulaToken {
 };
 
 class CFormula {
-public:
+  public:
     static constexpr int kVariableCount = 58;
     static constexpr int kMaxTextTokens = 126;
     static constexpr int kProgramSize = kMaxTextTokens + 3;  // ( tokens ) end
@@ -26,10 +26,21 @@ public:
     double Evaluate();
     // Compile, then Evaluate; 0 when the compile fails.
     double Calculate(const char* text);
+    // Entries of the program the last successful Compile left, end marker
+    // included: what a caller copies to keep the program and Run it later.
+    int ProgramLength() const;
+    // Runs a program kept from an earlier Compile exactly as Calculate of its
+    // text would: a null program stands for a text that did not compile
+    // (status 1, result 0). Compiling reads nothing but the text, so a kept
+    // program is the one Calculate would build at any later time.
+    double Run(const FormulaToken* compiled);
     // Slots 0..57; clears an evaluation error. Larger indices are ignored.
     void SetVariable(uint32_t index, double value);
 
     int32_t status;  // 0 ok, 1 compile failed, 2 evaluation failed
     double variables[kVariableCount];
     FormulaToken program[kProgramSize];
+
+  private:
+    double Execute(const FormulaToken* tokens);
 };

@@ -32,6 +32,13 @@ inline int32_t ArgInt(int32_t line, int k) {
 inline int32_t ArgFrame(int32_t line, int k) {
     return FloorToInt32(ArgValue(line, k));
 }
+// Argument text k; "" for the arguments the line does not have.
 inline const char* ArgText(int32_t line, int k) {
-    return g_script.lines[line].args[k];
+    const ScriptLine& record = g_script.lines[line];
+    return k < record.arg_count ? record.args[k].text : "";
+}
+// The line's command; "" when it has none.
+inline const char* LineCommand(int32_t line) {
+    const char* command = g_script.lines[line].command;
+    return command != nullptr ? command : "";
 }

@@ -69,6 +69,7 @@ void DispatchCommand(int32_t line, FilterTable* filter, FrameInfo* frame) {
     const CommandEntry* table = audio ? kAudioCommands : kVideoCommands;
     int32_t count = audio ? kAudioCommandCount : kVideoCommandCount;
     const char* command = g_script.lines[line].command;
+    if (command == nullptr) return;
     for (int32_t i = 0; i < count; ++i) {
         if (std::strcmp(command, table[i].name) == 0) {
             table[i].handler(line, filter, frame);

@@ -52,11 +52,18 @@ void SetSystemVariables(const ScriptLine& line, const FilterTable* filter, const
     SystemVariable('z') = slider(9);
 }
 
+// SetVariable of every letter's slot, written straight into the slots.
 void LoadVariables(CFormula* formula) {
     for (uint32_t k = 0; k < kVariableLetters; ++k) {
-        formula->SetVariable(k, g_user_variables[k]);
-        formula->SetVariable(kSystemSlotBase + k, g_system_variables[k]);
+        formula->variables[k] = g_user_variables[k];
+        formula->variables[kSystemSlotBase + k] = g_system_variables[k];
     }
+    if (formula->status == 2) formula->status = 0;
+}
+
+// Calculate of the text, from the program compiled at load.
+double Evaluate(CFormula* formula, const ScriptText& text) {
+    return formula->Run(text.program);
 }
 
 void Assign(char letter, double value) {
@@ -70,37 +77,44 @@ void RunScript(FilterTable* filter, FrameInfo* frame) {
     CFormula formula;
     int64_t executed = 0;
     int32_t i = 0;
+    // Arguments of lines no handler takes are still evaluated (they may draw
+    // random numbers or assign), into here.
+    double unused_values[kScriptArgCount];
     while (i < g_script.count && executed < kMaxLinesPerRun) {
         ++executed;
         ScriptLine& line = g_script.lines[i];
-        bool has_condition = line.condition[0] != '\0';
+        bool has_condition = line.condition != nullptr;
         if (!has_condition && (frame->frame < line.start || frame->frame > line.end)) {
             ++i;
             continue;
         }
         SetSystemVariables(line, filter, frame);
         LoadVariables(&formula);
-        if (has_condition && formula.Calculate(line.condition) == 0.0) {
+        if (has_condition && Evaluate(&formula, *line.condition) == 0.0) {
             ++i;
             continue;
         }
-        if (std::strcmp(line.command, "if") == 0) {
-            if (formula.Calculate(line.args[0]) != 0.0 && line.jump >= 0) {
+        const char* command = line.command != nullptr ? line.command : "";
+        if (std::strcmp(command, "if") == 0) {
+            if (line.arg_count > 0 && Evaluate(&formula, line.args[0]) != 0.0 && line.jump >= 0) {
                 i = line.jump;
                 continue;
             }
-        } else if (std::strcmp(line.command, "goto") == 0 && line.jump >= 0) {
+        } else if (std::strcmp(command, "goto") == 0 && line.jump >= 0) {
             i = line.jump;
             continue;
-        } else if (line.command[0] != '\0' && line.command[1] == '=') {
-            Assign(line.command[0], formula.Calculate(line.args[0]));
+        } else if (command[0] != '\0' && command[1] == '=') {
+            Assign(command[0], line.arg_count > 0 ? Evaluate(&formula, line.args[0]) : 0.0);
             ++i;
             continue;
         }
+        double* values = line.values != nullptr ? line.values : unused_values;
         for (int k = 0; k < kScriptArgCount; ++k) {
-            line.values[k] = formula.Calculate(line.args[k]);
+            // An empty text evaluates to 0 with nothing else happening.
+            values[k] = k < line.arg_count ? Evaluate(&formula, line.args[k]) : 0.0;
         }
-        DispatchCommand(i, filter, frame);
+        // A line without values has a command no handler is named after.
+        if (line.values != nullptr) DispatchCommand(i, filter, frame);
         ++i;
     }
 }

@@ -2,9 +2,14 @@
 // it again, and parses it into the table of ScriptLine records.
 #include "script/loader.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
+#include "formula/formula.h"
 #include "platform/platform.h"
 #include "common/shiftjis.h"
 
@@ -107,7 +112,7 @@ void RemoveSpaces(const char* line, char* out) {
     out[o] = '\0';
 }
 
-void StoreWithSection(const SectionState& section, ScriptLine* record) {
+void StoreWithSection(const SectionState& section, ParsedLine* record) {
     record->start = section.start;
     record->end = section.end;
     std::memcpy(record->condition, section.condition, sizeof record->condition);
@@ -135,7 +140,7 @@ void ParseSection(const char* text, ParseContext* context) {
 
 // "if expression goto :label": the expression (spaces kept) and the label
 // from the first ':' after the first " goto ".
-bool ParseIf(const char* text, const SectionState& section, ScriptLine* record) {
+bool ParseIf(const char* text, const SectionState& section, ParsedLine* record) {
     const char* p = text + 2;  // " goto " may start at the space after "if"
     while (*p != '\0' && !(CharLength(p) == 1 && StartsWithNoCase(p, " goto "))) {
         p += CharLength(p);
@@ -158,7 +163,7 @@ bool ParseIf(const char* text, const SectionState& section, ScriptLine* record) 
 // dropped (\" gives one quote), commas outside quotes end an argument, and the
 // ')' that closes the list ends the last one, inside quotes too. False when
 // no ')' closed the list within twenty arguments.
-bool CutArguments(const char* p, ScriptLine* record) {
+bool CutArguments(const char* p, ParsedLine* record) {
     for (int k = 0; k < kScriptArgCount; ++k) {
         char* out = record->args[k];
         size_t o = 0;
@@ -197,7 +202,7 @@ bool CutArguments(const char* p, ScriptLine* record) {
     return false;
 }
 
-bool ParseCommand(const char* text, const SectionState& section, ScriptLine* record) {
+bool ParseCommand(const char* text, const SectionState& section, ParsedLine* record) {
     size_t n = 0;
     for (; IsCommandNameChar(text[n]); ++n) {
         record->command[n] = FoldCase(text[n]);
@@ -207,7 +212,7 @@ bool ParseCommand(const char* text, const SectionState& section, ScriptLine* rec
     return true;
 }
 
-bool ParseWorkingText(const char* line, ParseContext* context, ScriptLine* record) {
+bool ParseWorkingText(const char* line, ParseContext* context, ParsedLine* record) {
     if (StartsWithNoCase(line, "if ")) return ParseIf(line, context->section, record);
 
     char text[kScriptTextSize];
@@ -237,6 +242,78 @@ bool ParseWorkingText(const char* line, ParseContext* context, ScriptLine* recor
     return ParseCommand(text, context->section, record);
 }
 
+// ---- storage ------------------------------------------------------------
+
+}  // namespace
+
+// A table's texts, programs and values, carved from large blocks that are
+// freed together with the table: a line costs its real length, not the
+// largest size a line could have.
+struct ScriptStorage {
+    struct Block {
+        Block* next;
+        size_t used;
+        size_t size;
+    };
+    Block* blocks;
+};
+
+namespace {
+
+constexpr size_t kStorageBlockSize = 64 * 1024;
+
+size_t AlignUp(size_t n, size_t alignment) {
+    return (n + alignment - 1) / alignment * alignment;
+}
+
+// `bytes` of storage aligned for any of the records kept in it; null when
+// memory ran out.
+void* Allocate(ScriptStorage* storage, size_t bytes) {
+    constexpr size_t kAlign = alignof(std::max_align_t);
+    const size_t header = AlignUp(sizeof(ScriptStorage::Block), kAlign);
+    bytes = AlignUp(bytes, alignof(double));
+    ScriptStorage::Block* block = storage->blocks;
+    if (block == nullptr || block->size - block->used < bytes) {
+        size_t size = std::max(kStorageBlockSize, header + bytes);
+        block = static_cast<ScriptStorage::Block*>(std::malloc(size));
+        if (block == nullptr) return nullptr;
+        block->next = storage->blocks;
+        block->used = header;
+        block->size = size;
+        storage->blocks = block;
+    }
+    void* p = reinterpret_cast<char*>(block) + block->used;
+    block->used += bytes;
+    return p;
+}
+
+const char* StoreText(ScriptStorage* storage, const char* text) {
+    size_t length = std::strlen(text) + 1;
+    char* copy = static_cast<char*>(Allocate(storage, length));
+    if (copy != nullptr) std::memcpy(copy, text, length);
+    return copy;
+}
+
+// The text and its compiled program; false when memory ran out.
+bool StoreExpression(ScriptStorage* storage, CFormula* formula, const char* text, ScriptText* out) {
+    out->text = StoreText(storage, text);
+    if (out->text == nullptr) return false;
+    out->program = nullptr;
+    if (formula->Compile(text) != 0) return true;
+    size_t bytes = sizeof(FormulaToken) * size_t(formula->ProgramLength());
+    FormulaToken* program = static_cast<FormulaToken*>(Allocate(storage, bytes));
+    if (program == nullptr) return false;
+    std::memcpy(program, formula->program, bytes);
+    out->program = program;
+    return true;
+}
+
+// Lines that no handler takes: jumps, labels and assignments.
+bool TakesNoHandler(const char* command) {
+    return command[0] == ':' || command[1] == '=' || std::strcmp(command, "if") == 0 ||
+           std::strcmp(command, "goto") == 0;
+}
+
 // ---- jumps --------------------------------------------------------------
 
 // Labels compare without regard to ASCII case; two-byte characters compare
@@ -252,15 +329,38 @@ bool SameLabel(const char* a, const char* b) {
     return *a == *b;
 }
 
+// A label as its lookup key: single-byte characters folded to lower case,
+// two-byte characters kept as they are, so two labels have the same key
+// exactly when they match without regard to ASCII case.
+std::string LabelKey(const char* label) {
+    std::string key;
+    while (*label != '\0') {
+        size_t n = CharLength(label);
+        if (n == 2) {
+            key.append(label, 2);
+        } else {
+            key += FoldCase(*label);
+        }
+        label += n;
+    }
+    return key;
+}
+
 // ---- the file -----------------------------------------------------------
 
 void FreeLines() {
-    for (int32_t i = 0; g_script.lines != nullptr && i < g_script.count; ++i) {
-        std::free(g_script.lines[i].reserved);
-    }
-    std::free(g_script.lines);
-    g_script.lines = nullptr;
-    g_script.count = 0;
+    FreeScriptTable(&g_script);
+}
+
+// Makes a parsed line all zero again, touching only the bytes its texts use
+// (every text ends in a NUL with only zero bytes after it).
+void ClearParsedLine(ParsedLine* parsed) {
+    auto clear = [](char* text) { std::memset(text, 0, std::strlen(text)); };
+    clear(parsed->condition);
+    clear(parsed->command);
+    for (char* text : parsed->args)
+        clear(text);
+    parsed->start = parsed->end = parsed->jump = 0;
 }
 
 // Pieces (lines as read) in the file; capped where a table could not hold them.
@@ -285,7 +385,9 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
     int64_t capacity = pieces + 1;
     g_script.lines = static_cast<ScriptLine*>(
         capacity < INT32_MAX ? std::calloc(size_t(capacity), sizeof(ScriptLine)) : nullptr);
-    if (g_script.lines == nullptr) {
+    g_script.storage = static_cast<ScriptStorage*>(std::calloc(1, sizeof(ScriptStorage)));
+    if (g_script.lines == nullptr || g_script.storage == nullptr) {
+        FreeLines();
         platform::ShowOutOfMemoryMessage();
         return;
     }
@@ -294,12 +396,27 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
     ParseContext context;
     BeginParse(&context, frame->frame_count, filter->services, frame->edit_handle);
     char piece[kScriptTextSize];
+    // One parsed line at a time, on the heap: it holds every text at its
+    // largest size.
+    ParsedLine* parsed = static_cast<ParsedLine*>(std::malloc(sizeof(ParsedLine)));
+    bool stored = parsed != nullptr;
+    if (parsed != nullptr) std::memset(parsed, 0, sizeof *parsed);
     // The file may have grown since it was counted: the table never overflows.
-    while (g_script.count < capacity && ReadScriptPiece(file, piece)) {
-        if (ParseScriptLine(piece, &context, &g_script.lines[g_script.count])) ++g_script.count;
+    while (stored && g_script.count < capacity && ReadScriptPiece(file, piece)) {
+        if (ParseScriptLine(piece, &context, parsed)) {
+            stored = StoreScriptLine(&g_script, *parsed);
+            ClearParsedLine(parsed);
+        }
     }
+    std::free(parsed);
     std::fclose(file);
-    ResolveJumps(g_script.lines, g_script.count);
+    if (!stored) {
+        // Out of memory part way: no half script runs.
+        FreeLines();
+        platform::ShowOutOfMemoryMessage();
+        return;
+    }
+    ResolveJumps(&g_script);
 }
 
 // Sets the script directory from the source path; false when the directory
@@ -328,7 +445,7 @@ void BeginParse(ParseContext* context, int32_t frame_count, HostServices* servic
     context->edit_handle = edit_handle;
 }
 
-bool ParseScriptLine(const char* text, ParseContext* context, ScriptLine* record) {
+bool ParseScriptLine(const char* text, ParseContext* context, ParsedLine* record) {
     char line[kScriptTextSize];
     size_t length = strnlen(text, kScriptTextSize - 1);
     std::memcpy(line, text, length);
@@ -340,20 +457,110 @@ bool ParseScriptLine(const char* text, ParseContext* context, ScriptLine* record
     return false;
 }
 
-void ResolveJumps(ScriptLine* lines, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        ScriptLine& line = lines[i];
-        if (std::strcmp(line.command, "if") != 0 && std::strcmp(line.command, "goto") != 0) {
-            continue;
-        }
-        line.jump = -1;
-        for (int32_t j = 0; j < count; ++j) {
-            if (SameLabel(lines[j].command, line.args[1])) {
-                line.jump = j;
-                break;
+bool StoreScriptLine(ScriptTable* table, const ParsedLine& parsed) {
+    if (table->storage == nullptr) {
+        table->storage = static_cast<ScriptStorage*>(std::calloc(1, sizeof(ScriptStorage)));
+        if (table->storage == nullptr) return false;
+    }
+    ScriptStorage* storage = table->storage;
+    ScriptLine& line = table->lines[table->count];
+    std::memset(&line, 0, sizeof line);
+    line.start = parsed.start;
+    line.end = parsed.end;
+    line.command = StoreText(storage, parsed.command);
+    if (line.command == nullptr) return false;
+
+    CFormula formula;
+    if (parsed.condition[0] != '\0') {
+        // The lines of a section share its condition.
+        const ScriptLine* previous = table->count > 0 ? &table->lines[table->count - 1] : nullptr;
+        if (previous != nullptr && previous->condition != nullptr &&
+            std::strcmp(previous->condition->text, parsed.condition) == 0) {
+            line.condition = previous->condition;
+        } else {
+            ScriptText* condition = static_cast<ScriptText*>(Allocate(storage, sizeof(ScriptText)));
+            if (condition == nullptr ||
+                !StoreExpression(storage, &formula, parsed.condition, condition)) {
+                return false;
             }
+            line.condition = condition;
         }
     }
+
+    int32_t arg_count = kScriptArgCount;
+    while (arg_count > 0 && parsed.args[arg_count - 1][0] == '\0')
+        --arg_count;
+    if (arg_count > 0) {
+        ScriptText* args =
+            static_cast<ScriptText*>(Allocate(storage, sizeof(ScriptText) * size_t(arg_count)));
+        if (args == nullptr) return false;
+        for (int32_t k = 0; k < arg_count; ++k) {
+            if (!StoreExpression(storage, &formula, parsed.args[k], &args[k])) return false;
+        }
+        line.args = args;
+        line.arg_count = arg_count;
+    }
+    if (!TakesNoHandler(line.command)) {
+        line.values = static_cast<double*>(Allocate(storage, sizeof(double) * kScriptArgCount));
+        if (line.values == nullptr) return false;
+        std::fill(line.values, line.values + kScriptArgCount, 0.0);
+    }
+    ++table->count;
+    return true;
+}
+
+// The first line whose command is `label`, or -1, by walking the table: for
+// the rare jump whose label does not begin with ':' (a command line written
+// as if(...)), which may name any line's command.
+int32_t FindCommandLine(const ScriptTable& table, const char* label) {
+    for (int32_t j = 0; j < table.count; ++j) {
+        const char* command = table.lines[j].command;
+        if (SameLabel(command != nullptr ? command : "", label)) return j;
+    }
+    return -1;
+}
+
+void ResolveJumps(ScriptTable* table) {
+    // Only label lines have commands that begin with ':', so a label that
+    // does is looked up among them: the first line of each key.
+    std::unordered_map<std::string, int32_t> labels;
+    for (int32_t i = 0; i < table->count; ++i) {
+        const char* command = table->lines[i].command;
+        if (command != nullptr && command[0] == ':') labels.emplace(LabelKey(command), i);
+    }
+    for (int32_t i = 0; i < table->count; ++i) {
+        ScriptLine& line = table->lines[i];
+        if (line.command == nullptr ||
+            (std::strcmp(line.command, "if") != 0 && std::strcmp(line.command, "goto") != 0)) {
+            continue;
+        }
+        const char* label = line.arg_count > 1 ? line.args[1].text : "";
+        if (label[0] != ':') {
+            line.jump = FindCommandLine(*table, label);
+            continue;
+        }
+        auto found = labels.find(LabelKey(label));
+        line.jump = found != labels.end() ? found->second : -1;
+    }
+}
+
+void FreeScriptTable(ScriptTable* table) {
+    for (int32_t i = 0; table->lines != nullptr && i < table->count; ++i) {
+        std::free(table->lines[i].reserved);
+    }
+    std::free(table->lines);
+    if (table->storage != nullptr) {
+        ScriptStorage::Block* block = table->storage->blocks;
+        while (block != nullptr) {
+            ScriptStorage::Block* next = block->next;
+            std::free(block);
+            block = next;
+        }
+        std::free(table->storage);
+    }
+    table->lines = nullptr;
+    table->count = 0;
+    table->storage = nullptr;
 }
 
 bool ReadScriptPiece(std::FILE* file, char piece[kScriptTextSize]) {

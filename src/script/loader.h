@@ -17,6 +17,17 @@ struct SectionState {
     char condition[kScriptTextSize];
 };
 
+// One line as the parser takes it apart, in fixed texts of the largest size a
+// line can have; StoreScriptLine keeps it at its real length.
+struct ParsedLine {
+    int32_t start;
+    int32_t end;
+    char condition[kScriptTextSize];
+    char command[kScriptTextSize];
+    char args[kScriptArgCount][kScriptTextSize];
+    int32_t jump;  // 0: jumps are resolved on the stored table
+};
+
 // What parsing a line needs besides its text.
 struct ParseContext {
     SectionState section;
@@ -33,12 +44,20 @@ void BeginParse(ParseContext* context, int32_t frame_count, HostServices* servic
 // Returns true when the line makes a record, written into `record`, which
 // must start all zero; otherwise `record` is left all zero. Section lines
 // change context->section and make no record.
-bool ParseScriptLine(const char* text, ParseContext* context, ScriptLine* record);
+bool ParseScriptLine(const char* text, ParseContext* context, ParsedLine* record);
+
+// Appends a parsed line to a table whose `lines` has room for it: its texts
+// at their real length, every expression text compiled. False when memory
+// ran out (the table keeps the lines stored before).
+bool StoreScriptLine(ScriptTable* table, const ParsedLine& parsed);
 
 // Sets `jump` of every "if" and "goto" record: the index of the first record
 // whose command is its label (argument text 1) without regard to ASCII case,
-// or -1.
-void ResolveJumps(ScriptLine* lines, int32_t count);
+// or -1. Labels are looked up in a table built once.
+void ResolveJumps(ScriptTable* table);
+
+// Frees a table's lines and everything they point to; the table becomes empty.
+void FreeScriptTable(ScriptTable* table);
 
 // Reads the next line the way a text-mode read with a 512-byte buffer does:
 // at most 511 bytes, up to and including a line feed, with a carriage return

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "formula/formula.h"
 #include "kinetra/plugin_abi.h"
 
 constexpr int32_t kScriptTextSize = 512;
@@ -11,21 +12,35 @@ constexpr int32_t kScriptArgCount = 20;
 constexpr int32_t kScriptPathCapacity = 260;
 constexpr int32_t kVariableLetters = 26;
 
-// One stored line of the script. Every record starts all zero.
+// One expression text of a line with its program, compiled once when the
+// script is loaded.
+struct ScriptText {
+    const char* text;             // NUL-terminated, never null
+    const FormulaToken* program;  // end marker included; null: does not compile
+};
+
+// One stored line of the script. Texts are kept at their real length (each
+// at most 511 bytes, as read); a record built by hand starts all zero, which
+// reads as a line without section condition, command or arguments.
 struct ScriptLine {
-    int32_t start;                                // first frame of the line's section
-    int32_t end;                                  // last frame (inclusive)
-    char condition[kScriptTextSize];              // section condition; empty: none
-    char command[kScriptTextSize];                // command name, "if", "goto", "X=" or ":label"
-    char args[kScriptArgCount][kScriptTextSize];  // argument texts
-    double values[kScriptArgCount];               // evaluated arguments, set before dispatch
-    int32_t jump;                                 // jump target, or a command's running counter
+    int32_t start;                // first frame of the line's section
+    int32_t end;                  // last frame (inclusive)
+    int32_t jump;                 // jump target, or a command's running counter
+    int32_t arg_count;            // texts in `args`; the later ones are empty
+    const ScriptText* condition;  // section condition, shared by the section's lines; null: none
+    const char* command;          // command name, "if", "goto", "X=" or ":label"; null: empty
+    const ScriptText* args;       // argument texts 0 .. arg_count - 1
+    double* values;               // kScriptArgCount evaluated arguments, set before dispatch;
+                                  // null on lines no handler takes (jumps, labels, assignments)
     void* reserved;
 };
+
+struct ScriptStorage;  // where a table's texts, programs and values live
 
 struct ScriptTable {
     ScriptLine* lines;
     int32_t count;
+    ScriptStorage* storage;
 };
 
 extern ScriptTable g_script;

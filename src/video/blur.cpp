@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "common/parallel.h"
 #include "formula/random.h"
@@ -87,111 +89,189 @@ void WriteMosaicRow(const MosaicJob& job, int32_t j) {
     }
 }
 
+}  // namespace
+
+int64_t DefocusRadius(int32_t radius, int32_t max_w, int32_t max_h) {
+    const int64_t reach = std::max<int64_t>(std::max(max_w, max_h) - 1, kMinDefocusRadius);
+    return std::clamp<int64_t>(radius, kMinDefocusRadius, reach);
+}
+
+namespace {
+
 // ---- defocus ---------------------------------------------------------------
 
 constexpr double kDefocusPi = 3.14159265358979;
-// Columns a worker handles together: each tap row is read once for all of
-// them, instead of walking the buffer column by column.
-constexpr int32_t kDefocusStrip = 16;
 
-struct DefocusJob {
-    const PixelYC* source;
-    PixelYC* work;
-    PixelYC* dest;
-    const double* weights;  // 2r + 1 taps
-    int64_t radius;
-    int32_t max_w, max_h;
-    int32_t row_begin, row_end;  // rectangle rows inside the buffer
-};
+// A pixel's three channels as three consecutive values: both passes treat a
+// row as one run of values, since every channel gets the same weights.
+static_assert(sizeof(PixelYC) == 3 * sizeof(int16_t), "PixelYC is three packed channels");
+constexpr int64_t kChannels = 3;
+
+// Values summed together, their running sums held in registers: eight
+// pixels. Each tap is then one load, multiply and add per value for many
+// values at once, instead of one pixel's sum waiting on its previous tap.
+constexpr int32_t kBlockValues = 24;
+// Columns one vertical-pass task covers, top to bottom, while its rows of
+// converted values stay small (kRingValues doubles at most).
+constexpr int32_t kDefocusStrip = 64;
+constexpr int64_t kRingValues = 8192;
 
 inline int16_t TruncateSum(double sum) {
     return Low16(static_cast<int32_t>(sum));
 }
 
-// Adds one tap, weight w times pixels[c], to the running sums of n columns.
-inline void AddTap(double (*sums)[3], double w, const PixelYC* pixels, int32_t n) {
-    for (int32_t c = 0; c < n; ++c) {
-        sums[c][0] += w * pixels[c].y;
-        sums[c][1] += w * pixels[c].cb;
-        sums[c][2] += w * pixels[c].cr;
+// Two doubles handled as one (two lanes of a vector register where the
+// machine has them; plain doubles otherwise).
+typedef double Double2 __attribute__((vector_size(16)));
+
+inline Double2 LoadPair(const double* p) {
+    Double2 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// out[b] = trunc(sum over k of w[k] * base[offsets[k] + j + b]) for b < N,
+// each sum taken in order of k from 0.0, exactly as one value at a time.
+// The values were converted to double once; the products and sums are the
+// same as those of the 16-bit values themselves.
+template <int32_t N>
+inline void SumTaps(const double* base, const int64_t* offsets, const double* weights, int64_t taps,
+                    int64_t j, int16_t* out) {
+    static_assert(N % 2 == 0, "values go in pairs");
+    constexpr int32_t kPairs = N / 2;
+    Double2 sums[kPairs];
+#pragma GCC unroll 16
+    for (int32_t v = 0; v < kPairs; ++v)
+        sums[v] = Double2{0.0, 0.0};
+    for (int64_t k = 0; k < taps; ++k) {
+        const double* p = base + (offsets[k] + j);
+        const Double2 w = Double2{weights[k], weights[k]};
+#pragma GCC unroll 16
+        for (int32_t v = 0; v < kPairs; ++v)
+            sums[v] += w * LoadPair(p + 2 * v);
+    }
+#pragma GCC unroll 16
+    for (int32_t v = 0; v < kPairs; ++v) {
+        out[2 * v] = TruncateSum(sums[v][0]);
+        out[2 * v + 1] = TruncateSum(sums[v][1]);
     }
 }
 
-// Vertical pass over columns [c_begin, c_end) of the rectangle's rows:
-// work(c, l) = trunc(sum over k of w[k] * source(c, l - r + k)), rows clamped
-// to the buffer, each sum taken in order of k.
-void DefocusVertical(const DefocusJob& job, int32_t c_begin, int32_t c_end) {
+// One pixel's three values.
+inline void SumTapsPixel(const double* base, const int64_t* offsets, const double* weights,
+                         int64_t taps, int64_t j, int16_t* out) {
+    double sums[3] = {0.0, 0.0, 0.0};
+    for (int64_t k = 0; k < taps; ++k) {
+        const double* p = base + (offsets[k] + j);
+        for (int32_t b = 0; b < 3; ++b)
+            sums[b] += weights[k] * p[b];
+    }
+    for (int32_t b = 0; b < 3; ++b)
+        out[b] = TruncateSum(sums[b]);
+}
+
+// The same for values j .. j + n - 1 (whole pixels): blocks, then pixels.
+inline void SumTapsRun(const double* base, const int64_t* offsets, const double* weights,
+                       int64_t taps, int64_t j, int64_t n, int16_t* out) {
+    int64_t b = 0;
+    for (; b + kBlockValues <= n; b += kBlockValues)
+        SumTaps<kBlockValues>(base, offsets, weights, taps, j + b, out + b);
+    for (; b < n; b += kChannels)
+        SumTapsPixel(base, offsets, weights, taps, j + b, out + b);
+}
+
+struct DefocusJob {
+    const PixelYC* source;
+    PixelYC* work;  // the vertical pass's result: rectangle rows x work columns
+    PixelYC* dest;
+    const double* weights;  // 2r + 1 taps
+    int64_t radius;
+    int32_t max_w, max_h;
+    int32_t row_begin, row_end;    // rectangle rows inside the buffer
+    int32_t col_begin, col_end;    // rectangle columns inside the buffer
+    int32_t work_begin, work_end;  // columns the vertical pass fills
+    int32_t strip;                 // columns of one vertical-pass task
+};
+
+const int16_t* Values(const PixelYC* p) {
+    return reinterpret_cast<const int16_t*>(p);
+}
+int16_t* Values(PixelYC* p) {
+    return reinterpret_cast<int16_t*>(p);
+}
+
+void ConvertValues(const int16_t* from, int64_t n, double* to) {
+    for (int64_t i = 0; i < n; ++i)
+        to[i] = from[i];
+}
+
+// Vertical pass over work columns [c_begin, c_end): work(c, l) = trunc(sum
+// over k of w[k] * source(c, l - r + k)), rows clamped to the buffer. The
+// strip's rows l - r .. l + r are kept converted in a ring of 2r + 1 rows.
+void DefocusVertical(const DefocusJob& job, int32_t c_begin, int32_t c_end,
+                     std::vector<double>* ring, std::vector<int64_t>* offsets) {
     const int64_t taps = 2 * job.radius + 1;
-    double sums[kDefocusStrip][3];
-    const int32_t n = c_end - c_begin;
+    const int64_t n = kChannels * (c_end - c_begin);
+    ring->resize(static_cast<size_t>(taps * n));
+    offsets->resize(static_cast<size_t>(taps));
+    const int16_t* source = Values(job.source) + kChannels * c_begin;
+    const int64_t pitch = kChannels * job.max_w;
+    // Row index i (l - r + k, unclamped) lives in slot i mod (2r + 1).
+    const int64_t first = job.row_begin - job.radius;
+    auto slot = [&](int64_t i) { return (i - first) % taps; };
+    auto load = [&](int64_t i) {
+        const int64_t row = std::clamp<int64_t>(i, 0, job.max_h - 1);
+        ConvertValues(source + row * pitch, n, ring->data() + slot(i) * n);
+    };
+    for (int64_t i = first; i < first + taps - 1; ++i)
+        load(i);
+    const int32_t work_cols = job.work_end - job.work_begin;
     for (int32_t l = job.row_begin; l < job.row_end; ++l) {
-        for (int32_t c = 0; c < n; ++c) {
-            sums[c][0] = sums[c][1] = sums[c][2] = 0.0;
-        }
-        for (int64_t k = 0; k < taps; ++k) {
-            int64_t r = std::clamp<int64_t>(l - job.radius + k, 0, job.max_h - 1);
-            AddTap(sums, job.weights[k], job.source + r * job.max_w + c_begin, n);
-        }
-        PixelYC* out = job.work + static_cast<int64_t>(l) * job.max_w + c_begin;
-        for (int32_t c = 0; c < n; ++c) {
-            out[c].y = TruncateSum(sums[c][0]);
-            out[c].cb = TruncateSum(sums[c][1]);
-            out[c].cr = TruncateSum(sums[c][2]);
-        }
+        load(l + job.radius);
+        for (int64_t k = 0; k < taps; ++k)
+            (*offsets)[size_t(k)] = slot(l - job.radius + k) * n;
+        int16_t* out = Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols +
+                              (c_begin - job.work_begin));
+        SumTapsRun(ring->data(), offsets->data(), job.weights, taps, 0, n, out);
     }
 }
 
-// Horizontal pass over columns [c_begin, c_end): dest(c, l) = trunc(sum over
-// k of w[k] * work(c - r + k, l)), columns clamped to the buffer, each sum
-// taken in order of k. The strip's sums advance together, tap by tap, so the
-// additions of different pixels overlap instead of each pixel's waiting on
-// its previous one (whole blur at r = 10, 1920 x 1080, one worker: 97 ms
-// with one pixel at a time, 73 ms so).
-void DefocusHorizontal(const DefocusJob& job, int32_t c_begin, int32_t c_end) {
+// Horizontal pass over rectangle row l: dest(c, l) = trunc(sum over k of
+// w[k] * work(c - r + k, l)), columns clamped to the buffer. The work row is
+// converted once; pixels whose taps all lie inside the buffer run as blocks,
+// the others one by one.
+void DefocusHorizontalRow(const DefocusJob& job, int32_t l, std::vector<double>* row,
+                          std::vector<int64_t>* offsets) {
     const int64_t taps = 2 * job.radius + 1;
-    const int32_t n = c_end - c_begin;
-    const bool interior = c_begin - job.radius >= 0 && c_end - 1 + job.radius < job.max_w;
-    double sums[kDefocusStrip][3];
-    for (int32_t l = job.row_begin; l < job.row_end; ++l) {
-        const PixelYC* row = job.work + static_cast<int64_t>(l) * job.max_w;
-        for (int32_t c = 0; c < n; ++c) {
-            sums[c][0] = sums[c][1] = sums[c][2] = 0.0;
-        }
+    const int32_t work_cols = job.work_end - job.work_begin;
+    row->resize(static_cast<size_t>(kChannels * work_cols));
+    offsets->resize(static_cast<size_t>(taps));
+    // Starts at work column job.work_begin.
+    ConvertValues(Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols),
+                  kChannels * work_cols, row->data());
+    int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
+    // Columns whose every tap is inside the buffer.
+    const int32_t inner_begin =
+        static_cast<int32_t>(std::clamp<int64_t>(job.radius, job.col_begin, job.col_end));
+    const int32_t inner_end =
+        static_cast<int32_t>(std::clamp<int64_t>(job.max_w - job.radius, inner_begin, job.col_end));
+    int64_t* offset = offsets->data();
+    for (int64_t k = 0; k < taps; ++k)
+        offset[k] = kChannels * (k - job.radius - job.work_begin);
+    SumTapsRun(row->data(), offset, job.weights, taps, kChannels * inner_begin,
+               kChannels * (inner_end - inner_begin), out + kChannels * inner_begin);
+    // The columns within r of the buffer's left or right side.
+    auto edge = [&](int32_t c) {
         for (int64_t k = 0; k < taps; ++k) {
-            const double w = job.weights[k];
-            const int64_t first = c_begin - job.radius + k;
-            if (interior) {
-                AddTap(sums, w, row + first, n);
-                continue;
-            }
-            for (int32_t c = 0; c < n; ++c) {
-                const PixelYC& p = row[std::clamp<int64_t>(first + c, 0, job.max_w - 1)];
-                sums[c][0] += w * p.y;
-                sums[c][1] += w * p.cb;
-                sums[c][2] += w * p.cr;
-            }
+            offset[k] = kChannels * (std::clamp<int64_t>(c - job.radius + k, 0, job.max_w - 1) -
+                                     job.work_begin);
         }
-        PixelYC* out = job.dest + static_cast<int64_t>(l) * job.max_w + c_begin;
-        for (int32_t c = 0; c < n; ++c) {
-            out[c].y = TruncateSum(sums[c][0]);
-            out[c].cb = TruncateSum(sums[c][1]);
-            out[c].cr = TruncateSum(sums[c][2]);
-        }
-    }
-}
-
-// Runs one pass over columns [c_begin, c_end), split into strips between the
-// workers (each strip is whole columns, top to bottom).
-void RunDefocusPass(const DefocusJob& job, int32_t c_begin, int32_t c_end,
-                    void (*pass)(const DefocusJob&, int32_t, int32_t)) {
-    const int32_t strips = (c_end - c_begin + kDefocusStrip - 1) / kDefocusStrip;
-    // Each strip is kDefocusStrip columns of every row, 2r + 1 taps each.
-    const int64_t strip_cost =
-        int64_t{kDefocusStrip} * (job.row_end - job.row_begin) * (2 * job.radius + 1);
-    parallel::ParallelFor(0, strips, strip_cost, [&](int32_t s) {
-        int32_t first = c_begin + s * kDefocusStrip;
-        pass(job, first, std::min(c_end, first + kDefocusStrip));
-    });
+        SumTapsPixel(row->data(), offset, job.weights, taps, 0, out + kChannels * c);
+    };
+    for (int32_t c = job.col_begin; c < inner_begin; ++c)
+        edge(c);
+    for (int32_t c = inner_end; c < job.col_end; ++c)
+        edge(c);
 }
 
 // The blur's taps: w[k] = exp(-i^2 / (2 sigma^2)) / sqrt(2 sigma^2 pi) for
@@ -310,33 +390,61 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
     if (w < 1 || h < 1) return;
     const int32_t max_w = frame->max_w, max_h = frame->max_h;
     int64_t x = ArgInt(line, 2), y = ArgInt(line, 3);
-    int64_t radius = std::max(ArgInt(line, 8), 2);
 
     DefocusJob job;
     job.source = src;
     job.dest = dst;
-    job.radius = radius;
+    job.radius = DefocusRadius(ArgInt(line, 8), max_w, max_h);
     job.max_w = max_w;
     job.max_h = max_h;
     job.row_begin = ClampTo(y, max_h);
     job.row_end = ClampTo(y + ClampCount(h, max_h), max_h);
-    int32_t col_begin = ClampTo(x, max_w);
-    int32_t col_end = ClampTo(x + ClampCount(w, max_w), max_w);
-    if (col_begin >= col_end || job.row_begin >= job.row_end) return;
+    job.col_begin = ClampTo(x, max_w);
+    job.col_end = ClampTo(x + ClampCount(w, max_w), max_w);
+    if (job.col_begin >= job.col_end || job.row_begin >= job.row_end) return;
+    // The vertical pass also fills the r columns either side of the
+    // rectangle, so the horizontal taps there read blurred source pixels (not
+    // black) and the left and right edges blur like the top and bottom. Every
+    // column a horizontal tap reads lies in this range, so the work image
+    // needs no clearing.
+    job.work_begin = ClampTo(job.col_begin - job.radius, max_w);
+    job.work_end = ClampTo(job.col_end + job.radius, max_w);
 
-    size_t pixels = static_cast<size_t>(max_w) * static_cast<size_t>(max_h);
-    double* weights = static_cast<double*>(std::malloc((2 * radius + 1) * sizeof(double)));
-    PixelYC* work = static_cast<PixelYC*>(std::calloc(pixels, sizeof(PixelYC)));
+    const size_t work_pixels = static_cast<size_t>(job.work_end - job.work_begin) *
+                               static_cast<size_t>(job.row_end - job.row_begin);
+    double* weights = static_cast<double*>(std::malloc((2 * job.radius + 1) * sizeof(double)));
+    PixelYC* work = static_cast<PixelYC*>(std::malloc(work_pixels * sizeof(PixelYC)));
     if (weights != nullptr && work != nullptr) {
-        BuildDefocusKernel(weights, radius);
+        BuildDefocusKernel(weights, job.radius);
         job.weights = weights;
         job.work = work;
-        // The vertical pass also fills the r columns either side of the
-        // rectangle, so the horizontal taps there read blurred source pixels
-        // (not black) and the left and right edges blur like the top and bottom.
-        RunDefocusPass(job, ClampTo(col_begin - radius, max_w), ClampTo(col_end + radius, max_w),
-                       DefocusVertical);
-        RunDefocusPass(job, col_begin, col_end, DefocusHorizontal);
+        const int64_t taps = 2 * job.radius + 1;
+        // Narrower strips for wide kernels keep a strip's ring of rows small.
+        job.strip = static_cast<int32_t>(
+            std::clamp<int64_t>(kRingValues / (kChannels * taps), 8, kDefocusStrip));
+        const int32_t strips = (job.work_end - job.work_begin + job.strip - 1) / job.strip;
+        // A strip is job.strip columns of every rectangle row, a row every
+        // column of the rectangle, each pixel 2r + 1 taps.
+        const int64_t rows = job.row_end - job.row_begin;
+        parallel::ParallelForRanges(
+            0, strips, int64_t{job.strip} * rows * taps, [&](int64_t first, int64_t last) {
+                std::vector<double> ring;
+                std::vector<int64_t> offsets;
+                for (int64_t s = first; s < last; ++s) {
+                    int32_t c = job.work_begin + int32_t(s) * job.strip;
+                    DefocusVertical(job, c, std::min(job.work_end, c + job.strip), &ring, &offsets);
+                }
+            });
+        // The second pass reads only the work image, so the source may be the
+        // destination.
+        parallel::ParallelForRanges(job.row_begin, job.row_end,
+                                    int64_t{job.col_end - job.col_begin} * taps,
+                                    [&](int64_t first, int64_t last) {
+                                        std::vector<double> row;
+                                        std::vector<int64_t> offsets;
+                                        for (int64_t l = first; l < last; ++l)
+                                            DefocusHorizontalRow(job, int32_t(l), &row, &offsets);
+                                    });
     }
     std::free(weights);
     std::free(work);

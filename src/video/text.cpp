@@ -145,7 +145,7 @@ bool IsDoublesOnlyFormat(const char* format) {
 // The string a text or text2 line draws; false when a text2 format is refused.
 bool BuildText(int32_t line, char* text) {
     const char* source = ArgText(line, 4);
-    if (std::strcmp(Line(line).command, "text2") != 0) {
+    if (std::strcmp(LineCommand(line), "text2") != 0) {
         std::snprintf(text, kTextCapacity, "%s", source);
     } else {
         if (!IsDoublesOnlyFormat(source)) return false;

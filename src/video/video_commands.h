@@ -62,3 +62,10 @@ KINETRA_VIDEO_COMMAND(cmd_ellipse_rgb);
 
 // Releases the text canvas (at exit).
 void ReleaseTextCanvas();
+
+// The radius defocus blurs with: below 2 acts as 2; above the buffer's larger
+// side less one it acts as that, since a tap farther out than any pixel of
+// the buffer could be only repeats an edge pixel. Every radius up to that
+// bound blurs exactly as asked.
+constexpr int32_t kMinDefocusRadius = 2;
+int64_t DefocusRadius(int32_t radius, int32_t max_w, int32_t max_h);

@@ -263,7 +263,8 @@ TEST(PluginWorkers, UseTheHostsThreadCountAndLeaveAtExit) {
 
 TEST(PluginWorkers, ManyLoadsAndUnloadsLeaveNoThread) {
     const int32_t start = ThreadsInProcess();
-    for (int cycle = 0; cycle < 60; ++cycle) {
+    // An editor may load, run and unload its plug-ins a hundred times.
+    for (int cycle = 0; cycle < 100; ++cycle) {
         TestHost host(256, 128, 100, 3);
 #ifdef _WIN32
         // There the unload runs under the loader lock, where no thread can be

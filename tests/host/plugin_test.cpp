@@ -1,8 +1,6 @@
 // The plug-in as the host sees it: registration, callbacks, display copy and
 // the file cache.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -11,6 +9,7 @@
 #include "host/video_file_cache.h"
 #include "script/script.h"
 #include "support/test_host.h"
+#include "support/test_platform.h"
 
 using testhost::TestHost;
 
@@ -57,13 +56,13 @@ TEST(Registration, SlidersAreSharedShiftJisNamesWithTheirRanges) {
 }
 
 TEST(Registration, OnlyTheListIsExported) {
-    void* library = dlopen(KINETRA_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    void* library = testhost::LoadLibraryFile(KINETRA_PLUGIN_PATH);
     ASSERT_NE(library, nullptr);
-    EXPECT_NE(dlsym(library, "GetFilterTableList"), nullptr);
-    EXPECT_EQ(dlsym(library, "FilterProcess"), nullptr);
-    EXPECT_EQ(dlsym(library, "_Z13FilterProcessP11FilterTableP9FrameInfo"), nullptr);
-    EXPECT_EQ(dlsym(library, "g_script"), nullptr);
-    dlclose(library);
+    EXPECT_NE(testhost::FindExport(library, "GetFilterTableList"), nullptr);
+    EXPECT_EQ(testhost::FindExport(library, "FilterProcess"), nullptr);
+    EXPECT_EQ(testhost::FindExport(library, "_Z13FilterProcessP11FilterTableP9FrameInfo"), nullptr);
+    EXPECT_EQ(testhost::FindExport(library, "g_script"), nullptr);
+    testhost::UnloadLibrary(library);
 }
 
 TEST(Callbacks, ProcessWithoutScriptLeavesTheFrame) {
@@ -112,8 +111,8 @@ class VideoFileCacheTest : public ::testing::Test {
     void SetUp() override {
         CloseVideoFiles(host.video());
         std::memset(&g_video_files, 0, sizeof g_video_files);
-        std::snprintf(g_script_directory, sizeof g_script_directory, "%s/",
-                      host.directory().c_str());
+        std::snprintf(g_script_directory, sizeof g_script_directory, "%s%c",
+                      host.directory().c_str(), testhost::kSeparator);
         testhost::MediaFile clip;
         clip.frame_count = 10;
         clip.width = 4;
@@ -164,17 +163,13 @@ TEST_F(VideoFileCacheTest, EmptyAndOverlongNamesNeverOpen) {
 }
 
 TEST_F(VideoFileCacheTest, OpensInTheScriptDirectoryAndRestoresTheCurrentOne) {
-    char before[4096];
-    ASSERT_NE(getcwd(before, sizeof before), nullptr);
+    std::string before = testhost::CurrentDirectory();
+    ASSERT_NE(before, "");
     std::vector<PixelYC> frame(size_t(host.max_w) * host.max_h);
     ReadVideoFrame(host.video(), "clip2.avi", 7, frame.data());
     ASSERT_EQ(host.CountCalls("open_media_file"), 1);
-    char real[4096];
-    ASSERT_NE(realpath(host.directory().c_str(), real), nullptr);
-    EXPECT_EQ(host.calls[0].cwd, std::string(real));
-    char after[4096];
-    ASSERT_NE(getcwd(after, sizeof after), nullptr);
-    EXPECT_STREQ(before, after);
+    EXPECT_EQ(host.calls[0].cwd, testhost::RealPath(host.directory()));
+    EXPECT_EQ(testhost::CurrentDirectory(), before);
     EXPECT_EQ(frame[0].y, 7);
 }
 

@@ -43,6 +43,18 @@ TEST(ShiftJisPaths, CapacityBoundsTheScan) {
     EXPECT_EQ(platform::ShiftJisDirectoryPartLength(lead.c_str(), 4, '\\'), 3u);
 }
 
+#ifdef _WIN32
+TEST(WindowsPaths, TheSystemRuleIsTheShiftJisBackslashRule) {
+    const PathCase cases[] = {
+        {"Plain", "C:\\video\\a.avi", 9},
+        {"SoInTheName", "C:\\\x83\x5C\\a.avi", 6},
+        {"EqualsSignEndsInALeadByte", "C:\\\x81\x81\\a.avi", 6},
+    };
+    for (const PathCase& c : cases) {
+        EXPECT_EQ(platform::DirectoryPartLength(c.path.c_str(), 260), c.directory) << c.name;
+    }
+}
+#else
 TEST(PosixPaths, CutAfterTheLastSlashWhateverTheBytesBefore) {
     // UTF-8 "が" is E3 81 8C: read as Shift-JIS, 8C would take the '/' after it.
     const PathCase cases[] = {
@@ -55,5 +67,6 @@ TEST(PosixPaths, CutAfterTheLastSlashWhateverTheBytesBefore) {
         EXPECT_EQ(platform::DirectoryPartLength(c.path.c_str(), 260), c.directory) << c.name;
     }
 }
+#endif
 
 }  // namespace

@@ -118,13 +118,13 @@ TEST(ScriptLineGrammar, EachKindOfLine) {
         {"Blank", "\n", nullptr, {}},
     };
     for (const LineCase& c : cases) {
-        std::vector<ScriptLine> lines = ParseText(c.line);
+        std::vector<ParsedLine> lines = ParseText(c.line);
         if (c.command == nullptr) {
             EXPECT_TRUE(lines.empty()) << c.name;
             continue;
         }
         ASSERT_EQ(lines.size(), 1u) << c.name;
-        const ScriptLine& line = lines[0];
+        const ParsedLine& line = lines[0];
         EXPECT_STREQ(line.command, c.command) << c.name;
         for (int k = 0; k < kScriptArgCount; ++k) {
             std::string expected = k < int(c.args.size()) ? c.args[k] : "";
@@ -136,7 +136,7 @@ TEST(ScriptLineGrammar, EachKindOfLine) {
 TEST(ScriptLineGrammar, ADroppedLineLeavesItsRecordZero) {
     ParseContext context;
     BeginParse(&context, 100, nullptr, nullptr);
-    ScriptLine record;
+    ParsedLine record;
     std::memset(&record, 0, sizeof record);
     std::string line = "copy(" + Arguments(21) + ")\n";
     EXPECT_FALSE(ParseScriptLine(line.c_str(), &context, &record));
@@ -146,7 +146,7 @@ TEST(ScriptLineGrammar, ADroppedLineLeavesItsRecordZero) {
 
 TEST(ScriptLineGrammar, LongLineIsReadAsSeveralLines) {
     // The first 511 bytes are a comment; the rest is a line of its own.
-    std::vector<ScriptLine> lines = ParseText("#" + std::string(510, '-') + "copy(7)\n");
+    std::vector<ParsedLine> lines = ParseText("#" + std::string(510, '-') + "copy(7)\n");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_STREQ(lines[0].command, "copy");
     EXPECT_STREQ(lines[0].args[0], "7");
@@ -165,12 +165,12 @@ TEST(ScriptLineGrammar, CrLfScriptMakesTheSameRecordsAsLf) {
     std::string crlf;
     for (char c : lf)
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    std::vector<ScriptLine> a = ParseText(lf);
-    std::vector<ScriptLine> b = ParseText(crlf);
+    std::vector<ParsedLine> a = ParseText(lf);
+    std::vector<ParsedLine> b = ParseText(crlf);
     ASSERT_EQ(a.size(), 6u);
     ASSERT_EQ(b.size(), a.size());
     for (size_t i = 0; i < a.size(); ++i) {
-        EXPECT_EQ(std::memcmp(&a[i], &b[i], sizeof(ScriptLine)), 0) << "record " << i;
+        EXPECT_EQ(std::memcmp(&a[i], &b[i], sizeof(ParsedLine)), 0) << "record " << i;
     }
     EXPECT_STREQ(b[5].args[1], "a b");
     EXPECT_STREQ(b[3].args[1], ":end");
@@ -201,7 +201,7 @@ TEST(ScriptSections, RangesAndConditions) {
         {"UnclosedConditionKeepsTheLineFeed", "[\"f>3]", 0, 100, "f>3]\n"},
     };
     for (const SectionCase& c : cases) {
-        std::vector<ScriptLine> lines = ParseText(std::string(c.header) + "\ncopy(1)\n");
+        std::vector<ParsedLine> lines = ParseText(std::string(c.header) + "\ncopy(1)\n");
         ASSERT_EQ(lines.size(), 1u) << c.name;
         EXPECT_EQ(lines[0].start, c.start) << c.name;
         EXPECT_EQ(lines[0].end, c.end) << c.name;
@@ -210,7 +210,7 @@ TEST(ScriptSections, RangesAndConditions) {
 }
 
 TEST(ScriptSections, ConditionKeepsTheRangeAndARangeClearsTheCondition) {
-    std::vector<ScriptLine> lines =
+    std::vector<ParsedLine> lines =
         ParseText("copy(0)\n[5-6]\n[\"f\"]\ncopy(1)\n[7-8]\ncopy(2)\n:label\nA=1\n");
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].start, 0);
@@ -245,7 +245,7 @@ TEST(ScriptSections, EndBeyondTheProjectLengthensIt) {
 // ---- jumps ----------------------------------------------------------------
 
 TEST(ScriptJumps, LabelsResolveWithoutRegardToCase) {
-    std::vector<ScriptLine> lines = ParseText(
+    std::vector<ParsedLine> lines = ParseText(
         ":Top\n"            // 0
         "goto:END\n"        // 1
         "if 1 goto :top\n"  // 2

@@ -2,9 +2,6 @@
 // the project makes the loader ask the host for a longer project, so the
 // host's set_timeline_length requests show when the file was read.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -15,8 +12,11 @@
 #include "script/script.h"
 #include "script_support.h"
 #include "support/test_host.h"
+#include "support/test_platform.h"
 
 using scripttest::InProcessPlugin;
+using testhost::JoinPath;
+using testhost::MakeDirectory;
 using testhost::TestHost;
 
 namespace {
@@ -27,7 +27,7 @@ void WriteFile(const std::string& path, const std::string& text) {
 }
 
 std::string ScriptPath(const TestHost& host) {
-    return host.directory() + "/kinetra.txt";
+    return JoinPath(host.directory(), "kinetra.txt");
 }
 
 TEST(ScriptReload, ChangeTakesEffectInALaterClockSecond) {
@@ -67,11 +67,10 @@ TEST(ScriptReload, OnlyANewWriteTimeOrProjectLengthRereadsTheFile) {
     EXPECT_EQ(host.timeline_lengths, (std::vector<int32_t>{150, 150}));
 
     // A new version saved with the old last-write time goes unnoticed...
-    struct stat before;
-    ASSERT_EQ(stat(ScriptPath(host).c_str(), &before), 0);
+    int64_t before = 0;
+    ASSERT_TRUE(testhost::GetWriteTime(ScriptPath(host), &before));
     host.WriteScript("[0-170]\n");
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(utimensat(AT_FDCWD, ScriptPath(host).c_str(), times, 0), 0);
+    ASSERT_TRUE(testhost::SetWriteTime(ScriptPath(host), before));
     run(120);
     EXPECT_EQ(host.timeline_lengths, (std::vector<int32_t>{150, 150}));
     // ...until the project length changes.
@@ -104,50 +103,107 @@ TEST(ScriptReload, MissingOrUnreadableFileKeepsTheLastScript) {
     TestHost::WaitForNextSecond();
     plugin.Load();
     ASSERT_EQ(g_script.count, 2);
-    EXPECT_STREQ(g_script.lines[1].args[0], "2");
+    EXPECT_STREQ(g_script.lines[1].args[0].text, "2");
 
     // Something that cannot be read as a file stands in its place.
-    ASSERT_EQ(mkdir(ScriptPath(host).c_str(), 0755), 0);
+    ASSERT_TRUE(MakeDirectory(ScriptPath(host)));
     TestHost::WaitForNextSecond();
     plugin.Load();
     EXPECT_EQ(g_script.count, 2);
 
-    ASSERT_EQ(rmdir(ScriptPath(host).c_str()), 0);
+    ASSERT_TRUE(testhost::RemoveEmptyDirectory(ScriptPath(host)));
     host.WriteScript("copy(3)\n");
     TestHost::WaitForNextSecond();
     plugin.Load();
     ASSERT_EQ(g_script.count, 1);
-    EXPECT_STREQ(g_script.lines[0].args[0], "3");
+    EXPECT_STREQ(g_script.lines[0].args[0].text, "3");
 }
 
-TEST(ScriptLocation, DirectoryWhoseNameEndsInGa) {
-    // UTF-8 "が" ends in 0x8C, a Shift-JIS lead byte: the '/' after it must
-    // still end the directory.
+// The loaded table keeps what the parser cut, text for text, at every length
+// up to the 511-byte limit, with each section's condition shared by its lines.
+TEST(ScriptStorage, LoadedLinesKeepWhatTheParserCut) {
+    const std::string longest = "copy(" + std::string(504, '7') + ")\n";  // 511 bytes
+    const std::string script =
+        "[10-20]\ncopy(1, 2, , \"a, b\")\nA = f*2\n[\"f > 3\"]\n"
+        "if f > 3 goto :End\nfill(" +
+        std::string(19, ',') +
+        "9)\n"
+        ":end\ngoto:END\nif(1, copy)\n" +
+        longest + ":x\nk=1/0\n";
     TestHost host;
-    const std::string directory = host.directory() + "/clips\xE3\x81\x8C";
-    ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
-    WriteFile(directory + "/kinetra.txt", "[0-300]\n");
-    host.WriteScript("[0-200]\n");  // the parent's script must not be read
-    host.set_source_path(directory + "/source.avi");
-    host.RunVideo(0);
-    EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{300});
-
-    TestHost other;
-    other.set_source_path(directory + "/source.avi");
-    InProcessPlugin plugin(&other);
+    InProcessPlugin plugin(&host);
+    host.WriteScript(script);
     plugin.Load();
-    EXPECT_EQ(std::string(g_script_directory), directory + "/");
-    EXPECT_EQ(g_project_audio_rate, 48000);
+    std::vector<ParsedLine> parsed = scripttest::ParseText(script);
+    ASSERT_EQ(g_script.count, int32_t(parsed.size()));
+    for (int32_t i = 0; i < g_script.count; ++i) {
+        const ScriptLine& line = g_script.lines[i];
+        const ParsedLine& expected = parsed[size_t(i)];
+        EXPECT_EQ(line.start, expected.start) << i;
+        EXPECT_EQ(line.end, expected.end) << i;
+        EXPECT_EQ(line.jump, expected.jump) << i;
+        EXPECT_STREQ(line.command, expected.command) << i;
+        EXPECT_STREQ(line.condition != nullptr ? line.condition->text : "", expected.condition)
+            << i;
+        for (int k = 0; k < kScriptArgCount; ++k) {
+            EXPECT_STREQ(k < line.arg_count ? line.args[k].text : "", expected.args[k])
+                << i << " argument " << k;
+        }
+    }
+    EXPECT_EQ(std::string(g_script.lines[7].args[0].text), std::string(504, '7'));
+    EXPECT_EQ(g_script.lines[2].condition, g_script.lines[3].condition);
+    EXPECT_EQ(g_script.lines[5].jump, 4);  // goto:END finds :end
+    EXPECT_EQ(g_script.lines[6].jump, 0);  // if(1, copy) names the first copy line
+    // Only lines a handler may take keep argument values.
+    const bool keeps_values[] = {true, false, false, true, false, false, false, true, false, false};
+    for (int32_t i = 0; i < g_script.count; ++i)
+        EXPECT_EQ(g_script.lines[i].values != nullptr, keeps_values[i]) << i;
+}
+
+// Directory names whose bytes a careless scan misreads: UTF-8 "が" ends in
+// 0x8C, a Shift-JIS lead byte; in Shift-JIS "ソ" and "表" end in 0x5C, the
+// Windows separator, and "＝" (0x81 0x81) in a byte of the lead range.
+#ifdef _WIN32
+const char* const kTrickyDirectoryNames[] = {"clips\x83\x5C", "\x95\x5C\x8E\xA6", "a\x81\x81",
+                                             "\x83\x5C\x83\x5C"};
+#else
+const char* const kTrickyDirectoryNames[] = {"clips\xE3\x81\x8C"};
+#endif
+
+TEST(ScriptLocation, DirectoryNamesWithTrickyBytes) {
+    for (const char* name : kTrickyDirectoryNames) {
+        TestHost host;
+        const std::string directory = JoinPath(host.directory(), name);
+        ASSERT_TRUE(MakeDirectory(directory)) << name;
+        // Written with CR LF line ends, as a Windows editor saves it.
+        WriteFile(JoinPath(directory, "kinetra.txt"), "[0-300]\r\ncopy(1, 2)\r\n");
+        host.WriteScript("[0-200]\n");  // the parent's script must not be read
+        host.set_source_path(JoinPath(directory, "source.avi"));
+        host.RunVideo(0);
+        EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{300}) << name;
+
+        TestHost other;
+        other.set_source_path(JoinPath(directory, "source.avi"));
+        InProcessPlugin plugin(&other);
+        plugin.Load();
+        EXPECT_EQ(std::string(g_script_directory), JoinPath(directory, "")) << name;
+        EXPECT_EQ(g_project_audio_rate, 48000);
+        ASSERT_EQ(g_script.count, 1) << name;
+        EXPECT_STREQ(g_script.lines[0].command, "copy") << name;
+        EXPECT_STREQ(g_script.lines[0].args[1], "2") << name;
+        EXPECT_EQ(g_script.lines[0].end, 300) << name;
+    }
 }
 
 TEST(ScriptLocation, ScriptPathOf260BytesOrMoreIsNotRead) {
     TestHost host;
-    const std::string base = host.directory() + "/";
+    const std::string base = JoinPath(host.directory(), "");
     // Directories of 248 and 249 bytes: script paths of 259 and 260 bytes.
     for (size_t length : {size_t(248), size_t(249)}) {
-        std::string directory = base + std::string(length - base.size() - 1, 'd') + "/";
+        std::string name = base + std::string(length - base.size() - 1, 'd');
+        std::string directory = JoinPath(name, "");
         ASSERT_EQ(directory.size(), length);
-        ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+        ASSERT_TRUE(MakeDirectory(name));
         WriteFile(directory + "kinetra.txt", "copy(1)\n");
         host.set_source_path(directory + "source.avi");
         InProcessPlugin plugin(&host);

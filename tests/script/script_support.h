@@ -31,18 +31,27 @@ inline std::vector<std::string> ReadPieces(const std::string& text) {
     return pieces;
 }
 
-// The records a script text makes, jumps resolved, as a load would store them.
-inline std::vector<ScriptLine> ParseText(const std::string& text, int32_t frame_count = 100,
+// The records a script text makes, as parsed, with the jumps that the stored
+// table resolves for them.
+inline std::vector<ParsedLine> ParseText(const std::string& text, int32_t frame_count = 100,
                                          HostServices* services = nullptr) {
     ParseContext context;
     BeginParse(&context, frame_count, services, nullptr);
-    std::vector<ScriptLine> lines;
-    ScriptLine record;
+    std::vector<ParsedLine> lines;
+    ParsedLine record;
     for (const std::string& piece : ReadPieces(text)) {
         std::memset(&record, 0, sizeof record);
         if (ParseScriptLine(piece.c_str(), &context, &record)) lines.push_back(record);
     }
-    ResolveJumps(lines.data(), int32_t(lines.size()));
+    std::vector<ScriptLine> stored(lines.size() + 1);
+    ScriptTable table{stored.data(), 0, nullptr};
+    for (const ParsedLine& line : lines)
+        StoreScriptLine(&table, line);
+    ResolveJumps(&table);
+    for (int32_t i = 0; i < table.count; ++i)
+        lines[size_t(i)].jump = table.lines[i].jump;
+    table.lines = nullptr;  // owned by `stored`
+    FreeScriptTable(&table);
     return lines;
 }
 

@@ -1,8 +1,5 @@
 #include "support/test_host.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +8,8 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+
+#include "support/test_platform.h"
 
 #ifndef KINETRA_PLUGIN_PATH
 #error "KINETRA_PLUGIN_PATH must name the built plug-in"
@@ -22,19 +21,6 @@ namespace {
 
 TestHost* g_current = nullptr;
 
-std::string CurrentDirectory() {
-    char buffer[4096];
-    return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
-}
-
-std::string MakeTempDirectory(const char* prefix) {
-    std::string pattern = std::string("/tmp/") + prefix + "XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return std::string(buffer.data());
-}
-
 void CopyFile(const std::string& from, const std::string& to) {
     std::ifstream in(from, std::ios::binary);
     std::ofstream out(to, std::ios::binary);
@@ -44,8 +30,8 @@ void CopyFile(const std::string& from, const std::string& to) {
 
 // Resolves a name the plug-in passes against the current directory.
 std::string Resolve(const char* name) {
-    if (name[0] == '/') return name;
-    return CurrentDirectory() + "/" + name;
+    if (IsAbsolutePath(name)) return name;
+    return JoinPath(CurrentDirectory(), name);
 }
 
 }  // namespace
@@ -190,11 +176,13 @@ TestHost::TestHost(int32_t w, int32_t h, int32_t frames, int32_t threads)
 
     directory_ = MakeTempDirectory("kinetra-test-");
     // A private copy is a distinct library to the loader: fresh plug-in state.
-    library_copy_ = directory_ + "/kinetra-under-test.auf";
+    library_copy_ = JoinPath(directory_, "kinetra-under-test.auf");
     CopyFile(KINETRA_PLUGIN_PATH, library_copy_);
-    library_ = dlopen(library_copy_.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
-    auto get_list = reinterpret_cast<GetFilterTableListFn>(dlsym(library_, "GetFilterTableList"));
+    library_ = LoadLibraryFile(library_copy_);
+    if (library_ == nullptr)
+        throw std::runtime_error("cannot load the plug-in: " + LastLibraryError());
+    auto get_list =
+        reinterpret_cast<GetFilterTableListFn>(FindExport(library_, "GetFilterTableList"));
     if (get_list == nullptr) throw std::runtime_error("GetFilterTableList not exported");
     list_ = get_list();
     video_ = list_[0];
@@ -225,12 +213,8 @@ TestHost::TestHost(int32_t w, int32_t h, int32_t frames, int32_t threads)
 
 TestHost::~TestHost() {
     if (library_ != nullptr) Exit();
-    if (library_ != nullptr) dlclose(library_);
-    std::remove(library_copy_.c_str());
-    std::string command = "rm -rf '" + directory_ + "'";
-    if (std::system(command.c_str()) != 0) {
-        // A leftover temporary directory harms nothing.
-    }
+    if (library_ != nullptr) UnloadLibrary(library_);
+    RemoveTree(directory_);
     if (g_current == this) g_current = nullptr;
 }
 
@@ -243,12 +227,16 @@ void TestHost::Exit() {
 }
 
 void TestHost::UnloadWithoutExit() {
-    if (library_ != nullptr) dlclose(library_);
+    if (library_ != nullptr) UnloadLibrary(library_);
     library_ = nullptr;
 }
 
+std::string TestHost::source_path() const {
+    return JoinPath(directory_, "source.avi");
+}
+
 void TestHost::WriteScript(const std::string& text) {
-    std::ofstream out(directory_ + "/kinetra.txt", std::ios::binary | std::ios::trunc);
+    std::ofstream out(JoinPath(directory_, "kinetra.txt"), std::ios::binary | std::ios::trunc);
     out << text;
 }
 
@@ -264,11 +252,11 @@ void TestHost::WaitForNextSecond() {
 }
 
 void TestHost::AddMediaFile(const std::string& path, MediaFile file) {
-    media_[path[0] == '/' ? path : directory_ + "/" + path] = std::move(file);
+    media_[IsAbsolutePath(path) ? path : JoinPath(directory_, path)] = std::move(file);
 }
 
 void TestHost::AddImageFile(const std::string& path, Picture picture) {
-    images_[path[0] == '/' ? path : directory_ + "/" + path] = std::move(picture);
+    images_[IsAbsolutePath(path) ? path : JoinPath(directory_, path)] = std::move(picture);
 }
 
 Picture TestHost::ProjectFrame(int32_t f) const {

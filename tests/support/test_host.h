@@ -1,4 +1,4 @@
-// A host of our own for tests: loads the built kinetra.auf with dlopen, checks
+// A host of our own for tests: loads the built kinetra.auf as a library, checks
 // and registers its filters, publishes sliders and services, and calls init,
 // process and exit as an editor does. Its services work from memory (project
 // frames and audio, media files, image files) and record how they were called.
@@ -64,7 +64,7 @@ class TestHost {
 
     // The project's directory, where the source and kinetra.txt lie.
     const std::string& directory() const { return directory_; }
-    std::string source_path() const { return directory_ + "/source.avi"; }
+    std::string source_path() const;
     void set_source_path(const std::string& path) { source_override_ = path; }
     // Writes kinetra.txt (bytes as given; use "\r\n" for CRLF scripts).
     void WriteScript(const std::string& text);

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "video/effects_support.h"
 #include "video/pixel.h"
+#include "video/video_commands.h"
 
 namespace {
 
@@ -141,21 +143,51 @@ TEST(Defocus, NarrowRectangleBlursItsSidesWithoutADarkBand) {
 }
 
 TEST(Defocus, MatchesThePlainVersion) {
-    const int w = 37, h = 21;
-    const int cases[][5] = {
-        {0, 0, 37, 21, 2},   {5, 3, 20, 10, 3},  {-4, -2, 15, 30, 5},
-        {30, 15, 20, 20, 6}, {10, 0, 1, 21, 25}, {0, 10, 37, 1, 2},
+    // {buffer w, h, rectangle x, y, w, h, radius}: clipped rectangles, blocks
+    // of eight pixels with leftovers, columns near both sides of the buffer.
+    const int cases[][7] = {
+        {37, 21, 0, 0, 37, 21, 2},    {37, 21, 5, 3, 20, 10, 3},     {37, 21, -4, -2, 15, 30, 5},
+        {37, 21, 30, 15, 20, 20, 6},  {37, 21, 10, 0, 1, 21, 25},    {37, 21, 0, 10, 37, 1, 2},
+        {70, 9, 0, 0, 70, 9, 3},      {70, 9, 1, 2, 67, 5, 4},       {9, 40, -3, 5, 20, 30, 7},
+        {150, 40, -5, 3, 140, 30, 6}, {180, 10, 2, 0, 170, 10, 175},
     };
     for (const auto& c : cases) {
         char script[96];
-        std::snprintf(script, sizeof script, "defocus(1, 0, %d, %d, %d, %d, 0, 0, %d)\n", c[0],
-                      c[1], c[2], c[3], c[4]);
-        Picture expected = PlainDefocus(Frame(w, h, Noise), c[0], c[1], c[2], c[3], c[4]);
-        EXPECT_EQ(FirstDifference(Render(w, h, Noise, script), expected), "") << script;
+        std::snprintf(script, sizeof script, "defocus(1, 0, %d, %d, %d, %d, 0, 0, %d)\n", c[2],
+                      c[3], c[4], c[5], c[6]);
+        Picture expected = PlainDefocus(Frame(c[0], c[1], Noise), c[2], c[3], c[4], c[5], c[6]);
         std::string same = script;
         same[8] = '0';  // defocus(0, 0, ...): safe, the second pass reads the work image
-        EXPECT_EQ(FirstDifference(Render(w, h, Noise, same), expected), "") << same;
+        for (int threads : {1, 2}) {
+            EXPECT_EQ(FirstDifference(Render(c[0], c[1], Noise, script, 0, threads), expected), "")
+                << script << threads;
+            EXPECT_EQ(FirstDifference(Render(c[0], c[1], Noise, same, 0, threads), expected), "")
+                << same << threads;
+        }
     }
+}
+
+TEST(Defocus, RadiusBeyondTheBufferActsAsTheLargestThatReachesAPixel) {
+    // A 37 x 21 buffer: radii up to 36 reach a pixel the blur would not
+    // otherwise read and blur exactly as asked; any larger radius only adds
+    // taps that repeat edge pixels and blurs as 36 does, in bounded time.
+    struct Case {
+        int radius;
+        int acts_as;
+    } cases[] = {{35, 35}, {36, 36}, {37, 36}, {38, 36}, {100000, 36}, {2147483647, 36}};
+    for (const Case& c : cases) {
+        for (const char* rect : {"0, 0, 37, 21", "-3, 4, 30, 12"}) {
+            std::string script = std::string("defocus(1, 0, ") + rect + ", 0, 0, " +
+                                 std::to_string(c.radius) + ")\n";
+            int x, y, w, h;
+            ASSERT_EQ(std::sscanf(rect, "%d, %d, %d, %d", &x, &y, &w, &h), 4);
+            Picture expected = PlainDefocus(Frame(37, 21, Noise), x, y, w, h, c.acts_as);
+            EXPECT_EQ(FirstDifference(Render(37, 21, Noise, script), expected), "") << script;
+        }
+    }
+    EXPECT_EQ(DefocusRadius(1, 1, 1), 2);
+    EXPECT_EQ(DefocusRadius(-5, 100, 1), 2);
+    EXPECT_EQ(DefocusRadius(500, 100, 300), 299);
 }
 
 // ---- diffuse ---------------------------------------------------------------

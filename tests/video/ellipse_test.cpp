@@ -206,10 +206,12 @@ TEST(Ellipse, EveryRowOffsetFoundDirectlyMatchesThePlainWalk) {
         frame.height = frame.max_h = 1;
         SetUpImageBuffers(&frame);
         ScriptLine line{};
+        double line_values[kScriptArgCount] = {};
+        line.values = line_values;
         g_script.lines = &line;
         g_script.count = 1;
         const double values[] = {0, double(a), 0, double(a), double(b), 4000, -100, 200};
-        std::copy(std::begin(values), std::end(values), line.values);
+        std::copy(std::begin(values), std::end(values), line_values);
         for (int64_t y = 0; y <= b + 1; ++y) {
             std::fill(row.begin(), row.end(), YC(0));
             line.values[2] = double(-y);

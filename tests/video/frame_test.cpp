@@ -1,13 +1,11 @@
 // Frames and buffers: frames of other video files, frames of the project,
 // the exchange of the host's images, the output size, and still images.
 #include <gtest/gtest.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "video/video_commands.h"
+#include "support/test_platform.h"
 #include "video_script.h"
 
 namespace {
@@ -20,15 +18,8 @@ using videotest::YC;
 
 const Channels kBlack(0, 0, 0);
 
-std::string RealPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
-
-std::string CurrentDirectory() {
-    char buffer[PATH_MAX];
-    return getcwd(buffer, sizeof buffer) != nullptr ? RealPath(buffer) : std::string();
-}
+using testhost::CurrentDirectory;
+using testhost::RealPath;
 
 // A clip whose frame f has pixel (x, y) = (f * 100 + x, y, -x).
 MediaFile Clip() {
@@ -217,7 +208,7 @@ TEST(ReadImage, RelativeNamesResolveAgainstTheScriptDirectory) {
 
 TEST(ReadImage, AbsoluteNamesIntoTheOutputFrameEveryRun) {
     TestHost host;
-    std::string path = host.directory() + "/elsewhere.png";
+    std::string path = testhost::JoinPath(host.directory(), "elsewhere.png");
     host.AddImageFile(path, Logo());
     host.WriteScript("[0-99]\nreadimage(0, " + path + ")\n");
     host.RunVideo(0);

@@ -122,6 +122,7 @@ class DirectCall {
         info_.height = info_.max_h = h;
         SetUpImageBuffers(&info_);
         line_ = static_cast<ScriptLine*>(std::calloc(1, sizeof(ScriptLine)));
+        line_->values = values_;
         g_script.lines = line_;
         g_script.count = 1;
     }
@@ -136,7 +137,7 @@ class DirectCall {
 
     // Runs the handler on a line with these argument values (the rest 0).
     void Call(Handler handler, std::initializer_list<double> values) {
-        std::memset(line_->values, 0, sizeof line_->values);
+        std::memset(values_, 0, sizeof values_);
         int k = 0;
         for (double v : values)
             line_->values[k++] = v;
@@ -153,6 +154,7 @@ class DirectCall {
     std::vector<PixelYC> edit_, temp_;
     FrameInfo info_;
     ScriptLine* line_;
+    double values_[kScriptArgCount];
 };
 
 }  // namespace videotest
