@@ -1,7 +1,7 @@
 # Kinetra: the two commands of the README, wrapped around CMake.
 #   make demo   install what is missing, build, render the built-in demo
 #   make test   install what is missing, build, run every test (plain and sanitized builds)
-#   make bench  build and run the benchmarks
+#   make bench  build and run the benchmarks, then bench/compare.sh (Kinetra against ffmpeg)
 #   make install   build the program and install it under PREFIX (/usr/local)
 #   make deb       build a Debian package (build/kinetra_VERSION_ARCH.deb)
 #   make windows       cross-compile build-win32/kinetra.auf (the editor's) and build-win64/kinetra.auf
@@ -105,6 +105,7 @@ bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j$(JOBS)
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+	bash bench/compare.sh $(BUILD)
 
 # Both plug-ins as self-contained DLLs (see README, "Windows").
 windows: windows-deps

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "colour.h"
 #include "demo.h"
 #include "ffmpeg_util.h"
 #include "host_threads.h"
@@ -128,6 +129,49 @@ void BM_MediaReadRandom(benchmark::State& state) {
     ReadMediaFrames(state, true);
 }
 
+// One 1080p 4:2:0 picture to YC and back, in one pass and through swscale.
+void ConvertColour(benchmark::State& state, bool direct, bool to_yc) {
+    FramePtr frame(av_frame_alloc());
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = kWidth;
+    frame->height = kHeight;
+    frame->colorspace = AVCOL_SPC_BT709;
+    frame->color_range = AVCOL_RANGE_MPEG;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) std::abort();
+    for (int p = 0; p < 3; ++p) {
+        int rows = p == 0 ? kHeight : kHeight / 2;
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < frame->linesize[p]; ++x)
+                frame->data[p][y * frame->linesize[p] + x] = uint8_t(16 + (x * 7 + y * 3) % 220);
+        }
+    }
+    std::vector<PixelYC> picture(size_t(kWidth) * kHeight);
+    ToYCConverter in;
+    FromYCConverter out;
+    in.set_direct(direct);
+    out.set_direct(direct);
+    out.Open(kWidth, kHeight, AV_PIX_FMT_YUV420P, ColourSpec{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG});
+    in.Convert(frame.get(), picture.data(), kWidth);
+    for (auto _ : state) {
+        if (to_yc) {
+            in.Convert(frame.get(), picture.data(), kWidth);
+        } else {
+            out.Convert(picture.data(), kWidth, frame.get());
+        }
+    }
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_ColourToYC(benchmark::State& state) {
+    ConvertColour(state, state.range(0) != 0, true);
+}
+void BM_ColourFromYC(benchmark::State& state) {
+    ConvertColour(state, state.range(0) != 0, false);
+}
+// Argument 1: the one-pass path; 0: swscale.
+BENCHMARK(BM_ColourToYC)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ColourFromYC)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MediaReadSequential)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_MediaReadRandom)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_RenderEmptyScript)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);

@@ -1,10 +1,13 @@
-// Colour conversion between decoded pictures and the plug-in's PixelYC: any
-// source format goes through 16-bit RGB (swscale, honouring the source's
-// matrix and range) to YC on the plug-in's scale (Y 0..4096, BT.601 matrix of
-// its RGBToYC), and back through YCToRGB for encoding.
+// Colour conversion between decoded pictures and the plug-in's PixelYC (Y
+// 0..4096, the BT.601 matrix of its RGBToYC). Planar and semi-planar YUV of 8
+// to 16 bits in 4:2:0, 4:2:2 and 4:4:4 convert in one pass each way, honouring
+// the picture's matrix and range, with chroma repeated on the way in and
+// averaged on the way out; any other format goes through 16-bit RGB with
+// swscale. Rows are split over the host's threads.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 extern "C" {
@@ -15,6 +18,7 @@ extern "C" {
 #include "kinetra/plugin_abi.h"
 
 struct SwsContext;
+class WorkerPool;
 
 // The YUV matrix and range of a picture (ignored for RGB formats).
 struct ColourSpec {
@@ -26,6 +30,9 @@ struct ColourSpec {
 // untagged picture BT.709 from 720 lines up and BT.601 below; limited range
 // unless tagged full (or a full-range "J" format).
 ColourSpec ColourOf(AVPixelFormat format, AVColorSpace matrix, AVColorRange range, int height);
+
+// True when pictures of the format convert in the one-pass path.
+bool HasDirectPath(AVPixelFormat format);
 
 // One row of 16-bit RGB (R, G, B interleaved, 0..65535) to YC. The 16-bit
 // values are rounded to the 0..4096 scale, then converted with RGBToYC.
@@ -52,7 +59,8 @@ struct PictureYC {
 // row store between frames of the same format.
 class ToYCConverter {
   public:
-    ToYCConverter() = default;
+    // `threads`: how many threads a conversion uses; 0 for the host's count.
+    explicit ToYCConverter(int32_t threads = 0);
     ~ToYCConverter();
     ToYCConverter(const ToYCConverter&) = delete;
     ToYCConverter& operator=(const ToYCConverter&) = delete;
@@ -60,12 +68,23 @@ class ToYCConverter {
     // Writes the frame's width x height pixels into `out` (rows of `stride`
     // pixels). False when the frame's format cannot be converted.
     bool Convert(const AVFrame* frame, PixelYC* out, int32_t stride);
+    // The same into `count` pictures at once (each row is converted once).
+    bool Convert(const AVFrame* frame, PixelYC* const* outs, int32_t count, int32_t stride);
     // The same through 8-bit RGB, for still pictures (an untagged YUV
     // picture is taken as BT.601, as JPEG files are).
     bool Convert8(const AVFrame* frame, PixelYC* out, int32_t stride);
 
+    // Turns the one-pass path off, so that every format goes through
+    // swscale (for comparing the two).
+    void set_direct(bool direct) { allow_direct_ = direct; }
+
   private:
     bool Prepare(const AVFrame* frame, AVPixelFormat rgb_format, int matrix_height);
+    WorkerPool& Pool();
+    int32_t threads_ = 0;
+    bool allow_direct_ = true;
+    std::unique_ptr<WorkerPool> pool_;
+    std::vector<float> scratch_;
     SwsContext* scaler_ = nullptr;
     int32_t width_ = 0, height_ = 0;
     int format_ = -1;
@@ -77,7 +96,7 @@ class ToYCConverter {
 // Converts YC pictures to frames of an encoder's format.
 class FromYCConverter {
   public:
-    FromYCConverter() = default;
+    explicit FromYCConverter(int32_t threads = 0);
     ~FromYCConverter();
     FromYCConverter(const FromYCConverter&) = delete;
     FromYCConverter& operator=(const FromYCConverter&) = delete;
@@ -87,8 +106,18 @@ class FromYCConverter {
     // Converts width x height pixels of `in` (rows of `stride`) into `frame`,
     // which must have the size and format given to Open and allocated planes.
     bool Convert(const PixelYC* in, int32_t stride, AVFrame* frame);
+    // As ToYCConverter::set_direct; takes effect at the next Open.
+    void set_direct(bool direct) { allow_direct_ = direct; }
 
   private:
+    WorkerPool& Pool();
+    int32_t threads_ = 0;
+    bool allow_direct_ = true;
+    bool direct_ = false;
+    AVPixelFormat format_ = AV_PIX_FMT_NONE;
+    ColourSpec colour_;
+    std::unique_ptr<WorkerPool> pool_;
+    std::vector<float> scratch_;
     SwsContext* scaler_ = nullptr;
     int32_t width_ = 0, height_ = 0;
     std::vector<uint16_t> rgb_;

@@ -15,6 +15,7 @@
 #include "plugin_loader.h"
 #include "render.h"
 #include "video/pixel.h"
+#include "worker_pool.h"
 
 namespace {
 
@@ -98,22 +99,25 @@ void DrawDemoFrame(int32_t f, PictureYC* picture) {
     const PixelYC red = Rgb(3900, 300, 250);
     const PixelYC green = Rgb(300, 3500, 600);
     const PixelYC yellow = Rgb(3900, 3600, 300);
-#pragma omp parallel for schedule(static)
-    for (int32_t y = 0; y < h; ++y) {
-        PixelYC* row = &picture->pixels[size_t(y) * w];
-        for (int32_t x = 0; x < w; ++x) {
-            // A diagonal gradient from dark blue to teal, with faint stripes.
-            int32_t stripe = ((x + y + f * 4) / 40) % 2 == 0 ? 120 : 0;
-            PixelYC p = Rgb(200 + stripe, 400 + 2000 * y / h + stripe, 1400 + 1800 * x / w);
-            double dx = x - ball_x, dy = y - ball_y;
-            if (x >= bar_x && x < bar_x + 24) p = yellow;
-            if (x >= square_x && x < square_x + square && y >= square_y && y < square_y + square) {
-                p = green;
+    static WorkerPool pool(HostThreadCount());
+    pool.Run(h, 1, [&](int32_t, int32_t begin, int32_t end) {
+        for (int32_t y = begin; y < end; ++y) {
+            PixelYC* row = &picture->pixels[size_t(y) * w];
+            for (int32_t x = 0; x < w; ++x) {
+                // A diagonal gradient from dark blue to teal, with faint stripes.
+                int32_t stripe = ((x + y + f * 4) / 40) % 2 == 0 ? 120 : 0;
+                PixelYC p = Rgb(200 + stripe, 400 + 2000 * y / h + stripe, 1400 + 1800 * x / w);
+                double dx = x - ball_x, dy = y - ball_y;
+                if (x >= bar_x && x < bar_x + 24) p = yellow;
+                if (x >= square_x && x < square_x + square && y >= square_y &&
+                    y < square_y + square) {
+                    p = green;
+                }
+                if (dx * dx + dy * dy <= ball_r * ball_r) p = red;
+                row[x] = p;
             }
-            if (dx * dx + dy * dy <= ball_r * ball_r) p = red;
-            row[x] = p;
         }
-    }
+    });
 }
 
 bool WriteDemoSource(const std::string& path, int32_t width, int32_t height, int32_t frames,

@@ -1,7 +1,5 @@
 #include "host_threads.h"
 
-#include <omp.h>
-
 #include <thread>
 
 namespace {
@@ -20,5 +18,4 @@ int32_t HostThreadCount() {
 
 void SetHostThreadCount(int32_t count) {
     g_thread_count = count > 0 ? count : 1;
-    omp_set_num_threads(g_thread_count);
 }

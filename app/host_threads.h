@@ -5,5 +5,5 @@
 #include <cstdint>
 
 int32_t HostThreadCount();
-// Sets the count (at least 1) and makes it the OpenMP default of this process.
+// Sets the count (at least 1).
 void SetHostThreadCount(int32_t count);

@@ -38,14 +38,47 @@ void Project::ReserveFrames(int32_t count) {
     cache_size_ = std::max(cache_size_, std::min(count, kMaxCachedFrames));
 }
 
-const PixelYC* Project::Frame(int32_t f) {
-    if (f < 0 || f >= frame_count_) return nullptr;
-    for (CachedFrame& c : cache_) {
-        if (c.frame == f) {
-            c.last_use = ++use_clock_;
-            return c.pixels.data();
+void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    bool ok = false;
+    if (f < video_.frame_count()) {
+        const AVFrame* decoded = video_.Frame(f);
+        ++decoded_frames_;
+        ok = decoded != nullptr && decoded->width == width_ && decoded->height == height_ &&
+             converter_.Convert(decoded, pictures, count, width_);
+        if (!ok && decoded != nullptr && decoded->width > 0 && decoded->height > 0) {
+            // A frame of another size is drawn top-left and cut.
+            PictureYC picture;
+            picture.Resize(decoded->width, decoded->height);
+            if (converter_.Convert(decoded, picture.pixels.data(), picture.width)) {
+                int32_t w = std::min(width_, picture.width);
+                for (int32_t i = 0; i < count; ++i) {
+                    std::fill(pictures[i], pictures[i] + pixels, PixelYC{0, 0, 0});
+                    for (int32_t y = 0; y < std::min(height_, picture.height); ++y) {
+                        std::memcpy(pictures[i] + size_t(y) * width_,
+                                    &picture.pixels[size_t(y) * picture.width],
+                                    sizeof(PixelYC) * w);
+                    }
+                }
+                ok = true;
+            }
+        }
+        if (!ok && !warned_decode_) {
+            std::fprintf(stderr,
+                         "kinetra: warning: %s: frame %d cannot be decoded; black instead\n",
+                         source_path_.c_str(), f);
+            warned_decode_ = true;
         }
     }
+    if (!ok) {
+        for (int32_t i = 0; i < count; ++i)
+            std::fill(pictures[i], pictures[i] + pixels, PixelYC{0, 0, 0});
+    }
+}
+
+// The cache slot for frame f, given the frame's pixels when it is new: the
+// least recently used slot is taken once the cache is full.
+Project::CachedFrame* Project::Slot(int32_t f) {
     CachedFrame* slot = nullptr;
     if (static_cast<int32_t>(cache_.size()) < cache_size_) {
         cache_.emplace_back();
@@ -57,36 +90,160 @@ const PixelYC* Project::Frame(int32_t f) {
     }
     slot->frame = f;
     slot->last_use = ++use_clock_;
-    slot->pixels.assign(static_cast<size_t>(width_) * height_, PixelYC{0, 0, 0});
-    if (f < video_.frame_count()) {
-        const AVFrame* decoded = video_.Frame(f);
-        ++decoded_frames_;
-        bool ok = decoded != nullptr && decoded->width == width_ && decoded->height == height_ &&
-                  converter_.Convert(decoded, slot->pixels.data(), width_);
-        if (!ok && decoded != nullptr && decoded->width > 0 && decoded->height > 0) {
-            // A frame of another size is drawn top-left and cut.
-            PictureYC picture;
-            picture.Resize(decoded->width, decoded->height);
-            if (converter_.Convert(decoded, picture.pixels.data(), picture.width)) {
-                int32_t w = std::min(width_, picture.width);
-                for (int32_t y = 0; y < std::min(height_, picture.height); ++y) {
-                    std::memcpy(&slot->pixels[size_t(y) * width_],
-                                &picture.pixels[size_t(y) * picture.width], sizeof(PixelYC) * w);
-                }
-                ok = true;
-            }
-        }
-        if (!ok) {
-            std::fill(slot->pixels.begin(), slot->pixels.end(), PixelYC{0, 0, 0});
-            if (!warned_decode_) {
-                std::fprintf(stderr,
-                             "kinetra: warning: %s: frame %d cannot be decoded; black instead\n",
-                             source_path_.c_str(), f);
-                warned_decode_ = true;
-            }
+    return slot;
+}
+
+const PixelYC* Project::Frame(int32_t f) {
+    if (f < 0 || f >= frame_count_) return nullptr;
+    for (CachedFrame& c : cache_) {
+        if (c.frame == f) {
+            c.last_use = ++use_clock_;
+            return c.pixels.data();
         }
     }
-    return slot->pixels.data();
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    if (TakeAhead(f, &taken_)) {
+        CachedFrame* slot = Slot(f);
+        std::swap(slot->pixels, taken_.source);
+        Recycle(&taken_);
+        return slot->pixels.data();
+    }
+    CachedFrame* slot = Slot(f);
+    slot->pixels.resize(pixels);
+    PixelYC* picture = slot->pixels.data();
+    std::lock_guard<std::mutex> lock(source_mutex_);
+    Decode(f, &picture, 1);
+    return picture;
+}
+
+bool Project::TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<PixelYC>* temp) {
+    if (f < 0 || f >= frame_count_) return false;
+    for (CachedFrame& c : cache_) {
+        if (c.frame == f) return false;  // already current: no copies left
+    }
+    if (!TakeAhead(f, &taken_)) return false;
+    CachedFrame* slot = Slot(f);
+    std::swap(slot->pixels, taken_.source);
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    bool fits = edit->size() == pixels && temp->size() == pixels;
+    if (fits) {
+        std::swap(*edit, taken_.edit);
+        std::swap(*temp, taken_.temp);
+    }
+    Recycle(&taken_);
+    return fits;
+}
+
+// ---- reading ahead -------------------------------------------------------------
+
+void Project::StartReadAhead(int32_t first, int32_t depth) {
+    StopReadAhead();
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    ahead_next_ = std::max(first, 0);
+    ahead_depth_ = std::max(depth, 1);
+    ahead_stop_ = false;
+    ahead_ready_.clear();
+    ahead_ready_.reserve(static_cast<size_t>(ahead_depth_) + 1);
+    ahead_spare_.reserve(static_cast<size_t>(ahead_depth_) + 2);
+    ahead_running_ = true;
+    ahead_thread_ = std::thread(&Project::ReadAheadLoop, this);
+}
+
+void Project::StopReadAhead() {
+    {
+        std::lock_guard<std::mutex> lock(ahead_mutex_);
+        if (!ahead_running_) return;
+        ahead_stop_ = true;
+    }
+    ahead_changed_.notify_all();
+    ahead_thread_.join();
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    ahead_running_ = false;
+    for (AheadFrame& a : ahead_ready_)
+        ahead_spare_.push_back(std::move(a));
+    ahead_ready_.clear();
+}
+
+void Project::Recycle(AheadFrame* ahead) {
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    if (ahead_spare_.size() < ahead_spare_.capacity()) ahead_spare_.push_back(std::move(*ahead));
+    ahead->frame = -1;
+    ahead_changed_.notify_all();
+}
+
+bool Project::TakeAhead(int32_t f, AheadFrame* ahead) {
+    std::unique_lock<std::mutex> lock(ahead_mutex_);
+    if (!ahead_running_ || f >= video_.frame_count()) return false;
+    for (;;) {
+        auto found = std::find_if(ahead_ready_.begin(), ahead_ready_.end(),
+                                  [f](const AheadFrame& a) { return a.frame == f; });
+        if (found != ahead_ready_.end()) {
+            // Frames before f in the queue will not be asked for in order.
+            for (auto a = ahead_ready_.begin(); a != found; ++a)
+                ahead_spare_.push_back(std::move(*a));
+            *ahead = std::move(*found);
+            ahead_ready_.erase(ahead_ready_.begin(), found + 1);
+            ahead_changed_.notify_all();
+            return true;
+        }
+        if (f == ahead_busy_) {
+            ahead_changed_.wait(lock);
+            continue;
+        }
+        if (f >= ahead_next_) {
+            // A jump forward: the run goes on after f; f itself is decoded here.
+            for (AheadFrame& a : ahead_ready_)
+                ahead_spare_.push_back(std::move(a));
+            ahead_ready_.clear();
+            ahead_next_ = f + 1;
+            ++ahead_generation_;
+            ahead_changed_.notify_all();
+        }
+        return false;
+    }
+}
+
+void Project::ReadAheadLoop() {
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    int32_t source_frames = video_.frame_count();
+    AheadFrame work;
+    for (;;) {
+        int32_t f;
+        int64_t generation;
+        {
+            std::unique_lock<std::mutex> lock(ahead_mutex_);
+            ahead_changed_.wait(lock, [&] {
+                return ahead_stop_ || (ahead_next_ < source_frames &&
+                                       static_cast<int32_t>(ahead_ready_.size()) < ahead_depth_);
+            });
+            if (ahead_stop_) break;
+            f = ahead_next_++;
+            ahead_busy_ = f;
+            generation = ahead_generation_;
+            if (work.source.empty() && !ahead_spare_.empty()) {
+                work = std::move(ahead_spare_.back());
+                ahead_spare_.pop_back();
+            }
+        }
+        work.frame = f;
+        work.source.resize(pixels);
+        work.edit.resize(pixels);
+        work.temp.resize(pixels);
+        PixelYC* pictures[3] = {work.source.data(), work.edit.data(), work.temp.data()};
+        {
+            std::lock_guard<std::mutex> lock(source_mutex_);
+            Decode(f, pictures, 3);
+        }
+        std::lock_guard<std::mutex> lock(ahead_mutex_);
+        ahead_busy_ = -1;
+        if (generation == ahead_generation_) {
+            ahead_ready_.push_back(std::move(work));
+            work = AheadFrame();
+        }
+        ahead_changed_.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    ahead_busy_ = -1;
 }
 
 int64_t Project::AudioStart(int32_t f) const {

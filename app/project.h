@@ -3,8 +3,11 @@
 // and a small cache of decoded frames in the plug-in's pixel format.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio_track.h"
@@ -13,6 +16,11 @@
 
 class Project {
   public:
+    Project() = default;
+    ~Project() { StopReadAhead(); }
+    Project(const Project&) = delete;
+    Project& operator=(const Project&) = delete;
+
     // Opens the source (an absolute path); false with `error` set.
     bool Open(const std::string& source_path, std::string* error);
 
@@ -39,6 +47,20 @@ class Project {
     // Keeps at least `count` decoded frames.
     void ReserveFrames(int32_t count);
 
+    // Decodes the source's frames from `first` on, in order, on a thread of
+    // its own, at most `depth` frames ahead of the last one asked for. Each
+    // comes as three equal pictures: the cached source frame and the two
+    // working copies that TakeCopies hands out. Frame() stays exact for any
+    // frame in any order; a request outside the run decodes on the caller's
+    // thread (and a jump forward restarts the run after it).
+    void StartReadAhead(int32_t first, int32_t depth);
+    void StopReadAhead();
+    // Makes frame f the current one as Frame(f) does and, when it was read
+    // ahead, swaps its two working copies into `edit` and `temp` (whose old
+    // pictures of width x height are kept for later frames); false when it
+    // was not (the caller copies Frame(f) itself).
+    bool TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<PixelYC>* temp);
+
     // Sample frames of project frame f: from round(f * rate / fps) up to
     // round((f + 1) * rate / fps), so that consecutive frames tile the audio.
     int64_t AudioStart(int32_t f) const;
@@ -57,6 +79,21 @@ class Project {
         int64_t last_use = 0;
         std::vector<PixelYC> pixels;
     };
+    // A frame decoded ahead: the source and its two working copies.
+    struct AheadFrame {
+        int32_t frame = -1;
+        std::vector<PixelYC> source, edit, temp;
+    };
+
+    CachedFrame* Slot(int32_t f);
+    // Decodes and converts frame f into `count` pictures (the caller holds
+    // source_mutex_).
+    void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
+    // Takes frame f from the read-ahead queue into `ahead` (true), waiting
+    // while it is being decoded; false when the queue will not bring it.
+    bool TakeAhead(int32_t f, AheadFrame* ahead);
+    void ReadAheadLoop();
+    void Recycle(AheadFrame* ahead);
 
     std::string source_path_;
     VideoSource video_;
@@ -71,4 +108,17 @@ class Project {
     int64_t use_clock_ = 0;
     int64_t decoded_frames_ = 0;
     bool warned_decode_ = false;
+
+    std::mutex source_mutex_;  // video_, converter_ and the counters above
+    std::mutex ahead_mutex_;   // everything below
+    std::condition_variable ahead_changed_;
+    std::thread ahead_thread_;
+    bool ahead_running_ = false, ahead_stop_ = false;
+    int32_t ahead_next_ = 0;   // next frame the thread decodes
+    int32_t ahead_busy_ = -1;  // frame being decoded now
+    int32_t ahead_depth_ = 2;
+    int64_t ahead_generation_ = 0;
+    std::vector<AheadFrame> ahead_ready_;  // in frame order
+    std::vector<AheadFrame> ahead_spare_;
+    AheadFrame taken_;  // the last frame taken, whose pictures go back to spare
 };

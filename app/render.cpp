@@ -8,12 +8,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "encode_worker.h"
 #include "encoders.h"
 #include "ffmpeg_util.h"
 #include "host_threads.h"
@@ -27,6 +29,10 @@ extern "C" {
 #include "services.h"
 
 namespace {
+
+// Frames decoded ahead of the plug-in, and frames waiting for the encoder.
+constexpr int32_t kReadAheadFrames = 2;
+constexpr int32_t kEncodeQueueFrames = 3;
 
 volatile sig_atomic_t g_interrupted = 0;
 
@@ -93,18 +99,27 @@ struct RenderSession {
 // in info (edit_pixels, width, height).
 bool RunVideoFilter(RenderSession* s, int32_t f, FrameInfo* info) {
     Project& p = s->project;
-    const PixelYC* source = p.Frame(f);
-    // The frame's rows into buffers of max_w x max_h pixels; with a larger
-    // canvas the rest is black, whatever the last frame left there.
-    if (s->max_w != p.width() || s->max_h != p.height()) {
-        std::fill(s->edit.begin(), s->edit.end(), PixelYC{0, 0, 0});
-        std::fill(s->temp.begin(), s->temp.end(), PixelYC{0, 0, 0});
-    }
-    for (int32_t y = 0; y < p.height(); ++y) {
-        const PixelYC* row = source + static_cast<size_t>(y) * p.width();
-        size_t at = static_cast<size_t>(y) * s->max_w;
-        std::copy(row, row + p.width(), s->edit.begin() + at);
-        std::copy(row, row + p.width(), s->temp.begin() + at);
+    size_t count = static_cast<size_t>(s->max_w) * s->max_h;
+    // Buffers handed to the encoder come back as storage of earlier frames.
+    if (s->edit.size() != count) s->edit.resize(count);
+    if (s->temp.size() != count) s->temp.resize(count);
+    // Frames read ahead come with their working copies made, when the
+    // buffers are the frame's size.
+    bool canvas = s->max_w != p.width() || s->max_h != p.height();
+    if (canvas || !p.TakeCopies(f, &s->edit, &s->temp)) {
+        const PixelYC* source = p.Frame(f);
+        // The frame's rows into buffers of max_w x max_h pixels; with a larger
+        // canvas the rest is black, whatever the last frame left there.
+        if (canvas) {
+            std::fill(s->edit.begin(), s->edit.end(), PixelYC{0, 0, 0});
+            std::fill(s->temp.begin(), s->temp.end(), PixelYC{0, 0, 0});
+        }
+        for (int32_t y = 0; y < p.height(); ++y) {
+            const PixelYC* row = source + static_cast<size_t>(y) * p.width();
+            size_t at = static_cast<size_t>(y) * s->max_w;
+            std::copy(row, row + p.width(), s->edit.begin() + at);
+            std::copy(row, row + p.width(), s->temp.begin() + at);
+        }
     }
     std::memset(info, 0, sizeof *info);
     info->edit_pixels = s->edit.data();
@@ -153,7 +168,8 @@ const PixelYC* FitToOutput(RenderSession* s, const FrameInfo& info, int32_t out_
         *stride = info.max_w;
         return info.edit_pixels;
     }
-    s->staging.assign(static_cast<size_t>(out_w) * out_h, PixelYC{0, 0, 0});
+    s->staging.resize(static_cast<size_t>(out_w) * out_h);
+    std::fill(s->staging.begin(), s->staging.end(), PixelYC{0, 0, 0});
     int32_t w = std::min(out_w, info.width);
     int32_t h = std::min(out_h, info.height);
     for (int32_t y = 0; y < h; ++y) {
@@ -302,6 +318,10 @@ int RunRender(const RenderOptions& options) {
     BindProject(&p);
     SetMediaBufferSize(s.max_w, s.max_h);
     InitPlugin(&s.plugin, s.tracks, &s.services);
+    // Decoding runs ahead on its own thread, encoding behind on another; the
+    // plug-in is called from this thread only, frame after frame.
+    p.StartReadAhead(options.first_frame, kReadAheadFrames);
+    std::unique_ptr<EncodeWorker> encoder;
 
     InterruptGuard interrupt;
     ProgressBar progress(!options.quiet);
@@ -312,6 +332,7 @@ int RunRender(const RenderOptions& options) {
         int32_t last = p.frame_count() - 1;
         if (options.last_frame >= 0) last = std::min(last, options.last_frame);
         if (f > last || g_interrupted) break;
+        if (encoder && encoder->failed()) break;
 
         FrameInfo video;
         bool video_ok = RunVideoFilter(&s, f, &video);
@@ -336,6 +357,7 @@ int RunRender(const RenderOptions& options) {
                 std::fprintf(stderr, "kinetra: encoder: %s\n", output.EncoderSummary().c_str());
             }
         }
+        if (!encoder) encoder.reset(new EncodeWorker(&output, kEncodeQueueFrames));
         if ((video.width != output.width() || video.height != output.height()) && !warned_size &&
             rendered > 0) {
             std::fprintf(stderr,
@@ -345,12 +367,6 @@ int RunRender(const RenderOptions& options) {
         }
         int32_t stride = 0;
         const PixelYC* image = FitToOutput(&s, video, output.width(), output.height(), &stride);
-        if (!output.WriteVideo(image, stride, &error) ||
-            !output.WriteAudio(s.audio.data(), samples, &error)) {
-            progress.Finish();
-            Fail(shown, error);
-            return kExitFailure;
-        }
         ++rendered;
         int64_t total = static_cast<int64_t>(last) - options.first_frame + 1;
         progress.Update(rendered, total);
@@ -358,6 +374,22 @@ int RunRender(const RenderOptions& options) {
             !options.observer(f, image, output.width(), output.height(), stride)) {
             g_interrupted = 1;
         }
+        // The picture goes to the encoder by swapping its buffer for a spare one.
+        std::vector<PixelYC>* picture = &s.staging;
+        if (image == s.edit.data()) {
+            picture = &s.edit;
+        } else if (image == s.temp.data()) {
+            picture = &s.temp;
+        } else if (image != s.staging.data()) {
+            s.staging.assign(image, image + static_cast<size_t>(stride) * output.height());
+        }
+        if (!encoder->Push(picture, stride, &s.audio, samples)) break;
+    }
+    p.StopReadAhead();
+    if (encoder && !encoder->Finish(&error)) {
+        progress.Finish();
+        Fail(shown, error);
+        return kExitFailure;
     }
     progress.Finish();
     if (rendered == 0) {

@@ -1,7 +1,13 @@
 // Colour conversion between decoded pictures and PixelYC.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -182,5 +188,261 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTripCase{"bt601_limited_444", AV_PIX_FMT_YUV444P, AVCOL_SPC_BT470BG,
                       AVCOL_RANGE_MPEG}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) { return info.param.name; });
+
+// ---- the one-pass path against a double-precision reference ------------------
+
+namespace direct {
+
+struct Matrix {
+    AVColorSpace space;
+    double kr, kb;
+};
+const Matrix kMatrices[] = {{AVCOL_SPC_BT470BG, 0.299, 0.114},
+                            {AVCOL_SPC_BT709, 0.2126, 0.0722},
+                            {AVCOL_SPC_BT2020_NCL, 0.2627, 0.0593},
+                            {AVCOL_SPC_FCC, 0.30, 0.11},
+                            {AVCOL_SPC_SMPTE240M, 0.212, 0.087}};
+const AVColorRange kRanges[] = {AVCOL_RANGE_MPEG, AVCOL_RANGE_JPEG};
+
+const AVPixelFormat kDirectFormats[] = {
+    AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUVJ420P,    AV_PIX_FMT_NV12,        AV_PIX_FMT_NV21,
+    AV_PIX_FMT_P010LE,  AV_PIX_FMT_P016LE,      AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV422P,
+    AV_PIX_FMT_NV16,    AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_P210LE,      AV_PIX_FMT_YUV444P,
+    AV_PIX_FMT_NV24,    AV_PIX_FMT_YUV444P12LE, AV_PIX_FMT_YUV444P16LE, AV_PIX_FMT_P410LE};
+
+// Black and span of luma, centre and span of chroma, in samples.
+void Range(AVColorRange range, int depth, double* y0, double* ys, double* c0, double* cs) {
+    double unit = double(1 << (depth - 8));
+    if (range == AVCOL_RANGE_JPEG) {
+        *y0 = 0, *ys = (1 << depth) - 1, *c0 = 1 << (depth - 1), *cs = (1 << depth) - 1;
+    } else {
+        *y0 = 16 * unit, *ys = 219 * unit, *c0 = 128 * unit, *cs = 224 * unit;
+    }
+}
+
+uint32_t Sample(const AVFrame* f, int c, int x, int y) {
+    uint32_t v = 0;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    av_read_image_line2(&v, const_cast<const uint8_t**>(f->data), f->linesize, d, x, y, c, 1, 0, 4);
+    return v;
+}
+
+FramePtr NewFrame(AVPixelFormat format, int w, int h, const Matrix& m, AVColorRange range) {
+    FramePtr f(av_frame_alloc());
+    f->format = format;
+    f->width = w;
+    f->height = h;
+    f->colorspace = m.space;
+    f->color_range = range;
+    EXPECT_GE(av_frame_get_buffer(f.get(), 0), 0);
+    // av_write_image_line2 ors its bits into the samples.
+    for (int i = 0; i < AV_NUM_DATA_POINTERS && f->buf[i] != nullptr; ++i)
+        std::memset(f->buf[i]->data, 0, f->buf[i]->size);
+    return f;
+}
+
+// Random samples over the whole coded span, so that many fall outside the
+// RGB cube and are clamped.
+FramePtr RandomFrame(AVPixelFormat format, int w, int h, const Matrix& m, AVColorRange range,
+                     std::mt19937* rng) {
+    FramePtr f = NewFrame(format, w, h, m, range);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    std::uniform_int_distribution<uint32_t> any(0, (1u << d->comp[0].depth) - 1);
+    for (int c = 0; c < 3; ++c) {
+        int cw = c == 0 ? w : AV_CEIL_RSHIFT(w, d->log2_chroma_w);
+        int ch = c == 0 ? h : AV_CEIL_RSHIFT(h, d->log2_chroma_h);
+        std::vector<uint16_t> row(cw);
+        for (int y = 0; y < ch; ++y) {
+            for (uint16_t& v : row)
+                v = uint16_t(any(*rng));
+            av_write_image_line2(row.data(), f->data, f->linesize, d, 0, y, c, cw, 2);
+        }
+    }
+    return f;
+}
+
+// The frame's pixel as YC: samples to RGB on the 0..4096 scale, clamped,
+// then the plug-in's RGBToYC, all in double precision.
+PixelYC ReferenceYC(const AVFrame* f, int x, int y, const Matrix& m, AVColorRange range) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    double y0, ys, c0, cs;
+    Range(range, d->comp[0].depth, &y0, &ys, &c0, &cs);
+    double l = (Sample(f, 0, x, y) - y0) / ys;
+    double u = (Sample(f, 1, x >> d->log2_chroma_w, y >> d->log2_chroma_h) - c0) / cs;
+    double v = (Sample(f, 2, x >> d->log2_chroma_w, y >> d->log2_chroma_h) - c0) / cs;
+    double r = l + 2 * (1 - m.kr) * v, b = l + 2 * (1 - m.kb) * u;
+    double g = (l - m.kr * r - m.kb * b) / (1 - m.kr - m.kb);
+    auto clamp = [](double c) { return std::min(4096.0, std::max(0.0, 4096 * c)); };
+    r = clamp(r), g = clamp(g), b = clamp(b);
+    return PixelYC{int16_t((0.587 * g + 0.299 * r) + 0.114 * b),
+                   int16_t(0.5 * b - (0.331 * g + 0.169 * r)),
+                   int16_t((0.5 * r - 0.419 * g) - 0.081 * b)};
+}
+
+std::string Name(AVPixelFormat format, const Matrix& m, AVColorRange range) {
+    return std::string(av_get_pix_fmt_name(format)) + " " + av_color_space_name(m.space) + " " +
+           av_color_range_name(range);
+}
+
+TEST(ColourDirect, CoversThePlanarAndSemiPlanarFormatsOnly) {
+    for (AVPixelFormat f : kDirectFormats)
+        EXPECT_TRUE(HasDirectPath(f)) << av_get_pix_fmt_name(f);
+    for (AVPixelFormat f :
+         {AV_PIX_FMT_RGB24, AV_PIX_FMT_YUYV422, AV_PIX_FMT_YUV410P, AV_PIX_FMT_YUV420P10BE,
+          AV_PIX_FMT_YUVA420P, AV_PIX_FMT_GRAY8, AV_PIX_FMT_PAL8, AV_PIX_FMT_UYVY422}) {
+        EXPECT_FALSE(HasDirectPath(f)) << av_get_pix_fmt_name(f);
+    }
+}
+
+// Every format, matrix and range, on odd sizes (a half chroma sample at the
+// right and bottom edges): no channel more than 1 from the reference.
+TEST(ColourDirect, ToYCWithinOneOfTheReference) {
+    std::mt19937 rng(11);
+    const int w = 37, h = 11;
+    ToYCConverter converter(1);
+    for (AVPixelFormat format : kDirectFormats) {
+        for (const Matrix& m : kMatrices) {
+            for (AVColorRange tag : kRanges) {
+                FramePtr f = RandomFrame(format, w, h, m, tag, &rng);
+                // A "J" format is full range whatever its tag says.
+                AVColorRange range = ColourOf(format, m.space, tag, h).range;
+                std::vector<PixelYC> out(w * h);
+                ASSERT_TRUE(converter.Convert(f.get(), out.data(), w));
+                int worst = 0;
+                for (int y = 0; y < h; ++y) {
+                    for (int x = 0; x < w; ++x) {
+                        PixelYC e = ReferenceYC(f.get(), x, y, m, range), a = out[y * w + x];
+                        worst = std::max({worst, std::abs(e.y - a.y), std::abs(e.cb - a.cb),
+                                          std::abs(e.cr - a.cr)});
+                    }
+                }
+                EXPECT_LE(worst, 1) << Name(format, m, range);
+            }
+        }
+    }
+}
+
+// YC (inside and outside the RGB cube) to every format: each sample within 1
+// of the reference, whose chroma is the mean over the pixels sharing it.
+TEST(ColourDirect, FromYCWithinOneOfTheReference) {
+    std::mt19937 rng(12);
+    std::uniform_int_distribution<int> luma(-200, 4300), chroma(-2300, 2300);
+    const int w = 37, h = 11;
+    std::vector<PixelYC> in(w * h);
+    for (PixelYC& p : in)
+        p = PixelYC{int16_t(luma(rng)), int16_t(chroma(rng)), int16_t(chroma(rng))};
+    for (AVPixelFormat format : kDirectFormats) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+        for (const Matrix& m : kMatrices) {
+            for (AVColorRange range : kRanges) {
+                double y0, ys, c0, cs;
+                Range(range, d->comp[0].depth, &y0, &ys, &c0, &cs);
+                // Per pixel: the luma sample and the chroma offsets from the centre.
+                std::vector<double> luma_ref(w * h), u(w * h), v(w * h);
+                for (int i = 0; i < w * h; ++i) {
+                    auto clamp = [](double c) { return std::min(4096.0, std::max(0.0, c)) / 4096; };
+                    double r = clamp(in[i].y + 1.402 * in[i].cr);
+                    double g = clamp((in[i].y - 0.344 * in[i].cb) - 0.714 * in[i].cr);
+                    double b = clamp(in[i].y + 1.772 * in[i].cb);
+                    double l = m.kr * r + (1 - m.kr - m.kb) * g + m.kb * b;
+                    luma_ref[i] = y0 + ys * l;
+                    u[i] = cs * (b - l) / (2 * (1 - m.kb));
+                    v[i] = cs * (r - l) / (2 * (1 - m.kr));
+                }
+                FramePtr f = NewFrame(format, w, h, m, range);
+                FromYCConverter converter(1);
+                ASSERT_TRUE(converter.Open(w, h, format, ColourSpec{m.space, range}));
+                ASSERT_TRUE(converter.Convert(in.data(), w, f.get()));
+                int worst = 0;
+                for (int y = 0; y < h; ++y) {
+                    for (int x = 0; x < w; ++x) {
+                        int e = int(std::floor(luma_ref[y * w + x] + 0.5));
+                        worst = std::max(worst, std::abs(e - int(Sample(f.get(), 0, x, y))));
+                    }
+                }
+                int sw = 1 << d->log2_chroma_w, sh = 1 << d->log2_chroma_h;
+                for (int cy = 0; cy < AV_CEIL_RSHIFT(h, d->log2_chroma_h); ++cy) {
+                    for (int cx = 0; cx < AV_CEIL_RSHIFT(w, d->log2_chroma_w); ++cx) {
+                        double su = 0, sv = 0;
+                        int n = 0;
+                        for (int y = cy * sh; y < std::min(h, cy * sh + sh); ++y) {
+                            for (int x = cx * sw; x < std::min(w, cx * sw + sw); ++x, ++n) {
+                                su += u[y * w + x];
+                                sv += v[y * w + x];
+                            }
+                        }
+                        int eu = int(std::floor(c0 + su / n + 0.5));
+                        int ev = int(std::floor(c0 + sv / n + 0.5));
+                        worst = std::max({worst, std::abs(eu - int(Sample(f.get(), 1, cx, cy))),
+                                          std::abs(ev - int(Sample(f.get(), 2, cx, cy)))});
+                    }
+                }
+                EXPECT_LE(worst, 1) << Name(format, m, range);
+            }
+        }
+    }
+}
+
+// Splitting the rows over threads, and writing several pictures at once,
+// change nothing.
+TEST(ColourDirect, ThreadsAndExtraPicturesGiveTheSameResult) {
+    std::mt19937 rng(13);
+    const int w = 40, h = 150;  // tall enough to be split
+    for (AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_P010LE, AV_PIX_FMT_RGB24}) {
+        FramePtr f = RandomFrame(format, w, h, kMatrices[1], AVCOL_RANGE_MPEG, &rng);
+        std::vector<PixelYC> one(w * h), two(w * h), extra(w * h);
+        ToYCConverter serial(1), parallel(2);
+        ASSERT_TRUE(serial.Convert(f.get(), one.data(), w));
+        PixelYC* outs[2] = {two.data(), extra.data()};
+        ASSERT_TRUE(parallel.Convert(f.get(), outs, 2, w));
+        EXPECT_EQ(0, std::memcmp(one.data(), two.data(), one.size() * sizeof(PixelYC)))
+            << av_get_pix_fmt_name(format);
+        EXPECT_EQ(0, std::memcmp(one.data(), extra.data(), one.size() * sizeof(PixelYC)))
+            << av_get_pix_fmt_name(format);
+
+        if (format == AV_PIX_FMT_RGB24) continue;
+        FramePtr a = NewFrame(format, w, h, kMatrices[1], AVCOL_RANGE_MPEG);
+        FramePtr b = NewFrame(format, w, h, kMatrices[1], AVCOL_RANGE_MPEG);
+        FromYCConverter back_serial(1), back_parallel(2);
+        ColourSpec colour{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG};
+        ASSERT_TRUE(back_serial.Open(w, h, format, colour));
+        ASSERT_TRUE(back_parallel.Open(w, h, format, colour));
+        ASSERT_TRUE(back_serial.Convert(one.data(), w, a.get()));
+        ASSERT_TRUE(back_parallel.Convert(one.data(), w, b.get()));
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+        for (int c = 0; c < 3; ++c) {
+            int ch = c == 0 ? h : AV_CEIL_RSHIFT(h, d->log2_chroma_h);
+            for (int y = 0; y < ch; ++y) {
+                ASSERT_EQ(Sample(a.get(), c, 0, y), Sample(b.get(), c, 0, y));
+                ASSERT_EQ(Sample(a.get(), c, w / 2 - 1, y), Sample(b.get(), c, w / 2 - 1, y));
+            }
+        }
+    }
+}
+
+// On pictures inside the RGB cube the one-pass path and swscale agree to
+// within one step of the 8-bit source (16 on the 0..4096 scale): the same
+// matrix, range and chroma placement.
+TEST(ColourDirect, AgreesWithTheSwscalePathInsideTheCube) {
+    const int w = 64, h = 16;
+    for (AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUVJ420P}) {
+        AVColorRange range = format == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        FramePtr f = MakeBarFrame(format, w, h, AVCOL_SPC_BT709, range);
+        std::vector<PixelYC> fast(w * h), slow(w * h);
+        ToYCConverter direct(1), scaled(1);
+        scaled.set_direct(false);
+        ASSERT_TRUE(direct.Convert(f.get(), fast.data(), w));
+        ASSERT_TRUE(scaled.Convert(f.get(), slow.data(), w));
+        int worst = 0;
+        for (int i = 0; i < w * h; ++i) {
+            worst =
+                std::max({worst, std::abs(fast[i].y - slow[i].y), std::abs(fast[i].cb - slow[i].cb),
+                          std::abs(fast[i].cr - slow[i].cr)});
+        }
+        EXPECT_LE(worst, 16) << av_get_pix_fmt_name(format);
+    }
+}
+
+}  // namespace direct
 
 }  // namespace

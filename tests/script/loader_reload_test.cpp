@@ -190,7 +190,7 @@ TEST(ScriptLocation, DirectoryNamesWithTrickyBytes) {
         EXPECT_EQ(g_project_audio_rate, 48000);
         ASSERT_EQ(g_script.count, 1) << name;
         EXPECT_STREQ(g_script.lines[0].command, "copy") << name;
-        EXPECT_STREQ(g_script.lines[0].args[1], "2") << name;
+        EXPECT_STREQ(g_script.lines[0].args[1].text, "2") << name;
         EXPECT_EQ(g_script.lines[0].end, 300) << name;
     }
 }
