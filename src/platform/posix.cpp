@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 
 namespace platform {
 
@@ -40,16 +38,6 @@ bool FileLastWriteTime(const char* path, int64_t* time) {
     if (!ok) return false;
     *time = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     return true;
-}
-
-// KINETRA_CLOCK_OFFSET (whole seconds, tests only) moves this clock forward so
-// that the script reload tests need not wait for the next real second. Only the
-// thread that runs the filters reads it, never a worker.
-int64_t ClockSeconds() {
-    int64_t now = static_cast<int64_t>(std::time(nullptr));
-    const char* offset = std::getenv("KINETRA_CLOCK_OFFSET");
-    if (offset != nullptr) now += std::strtoll(offset, nullptr, 10);
-    return now;
 }
 
 // UTF-8 file names: no byte of a multi-byte character equals '/', so the last

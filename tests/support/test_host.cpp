@@ -1,10 +1,8 @@
 #include "support/test_host.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -236,19 +234,19 @@ std::string TestHost::source_path() const {
 }
 
 void TestHost::WriteScript(const std::string& text) {
-    std::ofstream out(JoinPath(directory_, "kinetra.txt"), std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-// The plug-in's clock is moved on a second (KINETRA_CLOCK_OFFSET) instead of
-// waiting for the real one. The short sleep lets the file system's coarse
-// timestamp clock tick, so that a script written after this call gets a new
-// last-write time.
-void TestHost::WaitForNextSecond() {
-    static int64_t offset = 0;
-    ++offset;
-    setenv("KINETRA_CLOCK_OFFSET", std::to_string(offset).c_str(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string path = JoinPath(directory_, "kinetra.txt");
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    // A step of 10^7 units: 10 ms where times count nanoseconds, 1 s where
+    // they count 100 ns (Windows).
+    int64_t written = 0;
+    if (GetWriteTime(path, &written) && written < script_write_time_ + 10000000) {
+        written = script_write_time_ + 10000000;
+        SetWriteTime(path, written);
+    }
+    script_write_time_ = written;
 }
 
 void TestHost::AddMediaFile(const std::string& path, MediaFile file) {
