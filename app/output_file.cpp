@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "host_threads.h"
+#include "paths.h"
 
 namespace {
 
@@ -46,18 +47,6 @@ EncoderRequest RequestOf(const OutputSettings& s) {
 // Outputs that cannot seek (pipes) take MP4 and MOV only as fragments.
 bool IsSeekable(AVIOContext* pb) {
     return pb != nullptr && (pb->seekable & AVIO_SEEKABLE_NORMAL);
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 int ChooseSampleRate(const AVCodec* codec, int rate) {
@@ -125,7 +114,7 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
     if (to_stdout) {
         write_path_ = "pipe:1";
     } else if (renames_) {
-        write_path_ = DirectoryOf(path) + "/." + BaseName(path) + ".part" +
+        write_path_ = DirectoryOf(path) + "." + BaseName(path) + ".part" +
                       std::to_string(static_cast<long>(getpid()));
     } else {
         write_path_ = path;

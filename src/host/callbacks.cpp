@@ -7,7 +7,6 @@
 #include "host/video_file_cache.h"
 #include "platform/platform.h"
 #include "script/script.h"
-#include "video/video_commands.h"
 
 namespace {
 
@@ -67,7 +66,7 @@ int32_t FilterProcess(FilterTable* filter, FrameInfo* frame) {
 
 int32_t FilterExit(FilterTable* filter) {
     CloseVideoFiles(filter);
-    ReleaseTextCanvas();
+    ReleaseVideoCommandState();
     ReleaseBuffers();
     FreeScript();
     // No worker of ours outlives the filter; the next loop starts them again.
