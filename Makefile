@@ -2,6 +2,7 @@
 #   make demo   install what is missing, build, render the built-in demo
 #   make test   install what is missing, build, run every test (plain and sanitized builds)
 #   make bench  build and run the benchmarks, then bench/compare.sh (Kinetra against ffmpeg)
+#   make fuzz   build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make install   build the program and install it under PREFIX (/usr/local)
 #   make deb       build a Debian package (build/kinetra_VERSION_ARCH.deb)
 #   make windows       cross-compile build-win32/kinetra.auf (the editor's) and build-win64/kinetra.auf
@@ -23,6 +24,13 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
 # The preview's browser test runs playwright-core (tests/preview) on node.
 NODE_DIR := tests/preview
 
+# What `make fuzz` needs besides: clang with its libFuzzer and OpenMP runtimes.
+FUZZ_PACKAGES := clang libclang-rt-dev libomp-dev
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= formula loader executor media
+FUZZ_FLAGS ?= -timeout=25 -rss_limit_mb=2560
+
 # The Windows builds: MinGW-w64 with the -posix thread model (std::thread),
 # and GoogleTest's sources, which the Windows test build compiles.
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
@@ -31,7 +39,7 @@ WINDOWS_PACKAGES := cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-pos
 # the locale sources for a Japanese locale.
 WINDOWS_TEST_PACKAGES := wine64 fonts-ipafont-gothic locales
 
-.PHONY: all deps node-deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb clean \
+.PHONY: all deps node-deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb fuzz fuzz-build clean \
         windows-deps windows-test-deps windows test-windows
 
 all: build
@@ -101,6 +109,24 @@ install: build-app
 deb: build-app
 	cd $(BUILD) && cpack -G DEB
 
+# Each target runs FUZZ_SECONDS on its seeds (fuzz/seeds) and the corpus it
+# grew before; a failing input lands in $(BUILD_FUZZ)/failures/TARGET/ and the
+# run stops with an error. Copy such inputs to fuzz/regressions/TARGET/.
+fuzz-build: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKINETRA_FUZZ=ON -DKINETRA_BUILD_TESTS=OFF
+	cmake --build $(BUILD_FUZZ) -j$(JOBS)
+
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD_FUZZ)/corpus/$$t $(BUILD_FUZZ)/failures/$$t; \
+	  echo "== $$t: $(FUZZ_SECONDS) s"; \
+	  $(BUILD_FUZZ)/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) $(FUZZ_FLAGS) \
+	    -dict=fuzz/kinetra.dict -artifact_prefix=$(BUILD_FUZZ)/failures/$$t/ \
+	    $(BUILD_FUZZ)/corpus/$$t fuzz/seeds/$$t || exit 1; \
+	done
+
 bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j$(JOBS)
@@ -130,4 +156,4 @@ test-windows: windows-test-deps windows
 	  status=$$?; $(BUILD_WIN64)/wine-run.sh stop; exit $$status
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_WIN32) $(BUILD_WIN64)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_WIN32) $(BUILD_WIN64) $(BUILD_FUZZ)

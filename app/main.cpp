@@ -8,6 +8,7 @@
 #include "demo.h"
 #include "options.h"
 #include "render.h"
+#include "stop_signals.h"
 #include "version.h"
 
 namespace {
@@ -29,6 +30,8 @@ int ShowHelp(const std::string& topic) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any work, so that a stop asked for at once is handled cleanly.
+    InstallStopSignals();
     // A reader that closes its end of a pipe early is a write error, reported
     // as such, rather than a silent death by signal.
     signal(SIGPIPE, SIG_IGN);

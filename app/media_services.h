@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kinetra/plugin_abi.h"
 
@@ -16,8 +18,19 @@ void SetMediaAudioBlock(int32_t sample_count);
 // Fills the media and image slots of the service table.
 void FillMediaServices(HostServices* services);
 
-// Closes every file still open (at the end of a render).
+// Closes every file still open and forgets every failure and cached picture
+// (at the end of a render).
 void CloseAllMedia();
+
+// Every file the media services were asked to open since the last
+// CloseAllMedia (absolute paths, whether the open succeeded or not).
+std::vector<std::string> MediaFilesOpened();
+
+// Pictures decoded by load_image_file so far (a picture is decoded once per
+// name and modification; for tests).
+int64_t PicturesDecoded();
+// Files handed to the decoders so far, clips and pictures (for tests).
+int64_t MediaFilesTried();
 
 // Frames decoded by the media services so far (for tests and benchmarks).
 int64_t MediaFramesDecoded();

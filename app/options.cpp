@@ -65,7 +65,7 @@ const char kRenderHelp[] =
     "  .webm               VP9 (4:2:0, 8-bit) and Opus\n"
     "  .avi .nut           H.264 and AAC or PCM\n"
     "  out_%04d.png        numbered pictures (also .jpg .tif .bmp); one name\n"
-    "                      without a number: the last frame\n"
+    "                      without a number: one frame (--frames N)\n"
     "  .wav .flac .mp3 .m4a .ogg  the audio alone\n"
     "  -o - -f nut|matroska|yuv4mpegpipe|wav  to standard output, for a pipe\n"
     "\n"
@@ -75,6 +75,8 @@ const char kRenderHelp[] =
     "  --var L=V           set variable slider L (a b c d u v x y z) to V (0..4096)\n"
     "  --canvas WxH        the plug-in's buffers are W x H (at least the frame),\n"
     "                      so a script can hold larger clips and pictures\n"
+    "  --max-frames N      the longest project a script may ask for (default: the\n"
+    "                      source's length and 10 minutes)\n"
     "\n"
     "Program:\n"
     "  --threads N         worker threads (default: the machine's cores)\n"
@@ -282,6 +284,11 @@ bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::st
         } else if (option("--threads")) {
             if (!ParseInt(value, 1, kMaxThreads, &r->threads)) {
                 *error = "--threads takes a number 1..256, not '" + value + "'";
+            }
+        } else if (option("--max-frames")) {
+            if (!ParseInt(value, 1, INT32_MAX, &r->max_frames)) {
+                *error = "--max-frames takes a frame count 1..2147483647, not '" + value + "'";
+                return false;
             }
         } else if (option("--crf")) {
             if (!ParseInt(value, 0, kMaxCrf, &r->crf)) {

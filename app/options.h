@@ -29,6 +29,7 @@ struct RenderOptions {
     int32_t last_frame = -1;                           // -1: to the end of the project
     std::vector<std::pair<int32_t, int32_t>> sliders;  // (slider index, value) to set
     int32_t threads = 0;                               // 0: the machine's cores
+    int32_t max_frames = 0;  // longest project a script may ask for; 0: source + 10 minutes
     bool quiet = false;
     bool verbose = false;
     bool lossless = false;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,12 +18,15 @@ extern "C" {
 }
 
 #include "host_threads.h"
+#include "output_safety.h"
 #include "paths.h"
+#include "stop_signals.h"
 
 namespace {
 
 constexpr int kAudioBitsPerChannel = 96000;  // AAC bit rate per channel
 constexpr int kVariableFrameChunk = 1024;    // samples per packet where the codec takes any
+constexpr int32_t kMinSlicedSide = 16;       // FFV1: the smallest side cut into slices
 
 bool IsImageMuxer(const AVOutputFormat* format) {
     return std::strcmp(format->name, "image2") == 0;
@@ -47,6 +51,13 @@ EncoderRequest RequestOf(const OutputSettings& s) {
 // Outputs that cannot seek (pipes) take MP4 and MOV only as fragments.
 bool IsSeekable(AVIOContext* pb) {
     return pb != nullptr && (pb->seekable & AVIO_SEEKABLE_NORMAL);
+}
+
+std::string ExtensionOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return path.substr(dot + 1);
 }
 
 int ChooseSampleRate(const AVCodec* codec, int rate) {
@@ -81,6 +92,11 @@ void TagColour(AVCodecContext* c, ColourSpec colour) {
 
 }  // namespace
 
+bool NamesPictureSequence(const std::string& path) {
+    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
+    return format != nullptr && IsImageMuxer(format) && av_filename_number_test(path.c_str());
+}
+
 bool IsStreamPath(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
@@ -95,6 +111,11 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
     settings_ = settings;
     error->clear();
     const std::string& path = settings.path;
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+        *error = "is a directory; name a file to write";
+        return false;
+    }
     EncoderRequest request = RequestOf(settings);
     bool to_stdout = path == "-";
     const AVOutputFormat* format = ChooseContainer(path, request, error);
@@ -105,17 +126,24 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
     if (audio_codec_ == nullptr && !error->empty()) return false;
     if (!CheckVideoRequest(video_codec_, request, error)) return false;
     if (video_codec_ == nullptr && audio_codec_ == nullptr) {
-        *error = std::string("no encoder for the format ") + format->name;
+        if (!settings.audio && format->audio_codec != AV_CODEC_ID_NONE) {
+            *error = std::string("a .") + ExtensionOf(path) +
+                     " file holds only audio, and --no-audio leaves nothing to write";
+        } else {
+            *error = std::string("no encoder for the format ") + format->name;
+        }
         return false;
     }
 
-    bool sequence = IsImageMuxer(format) && av_filename_number_test(path.c_str());
-    renames_ = !sequence && !to_stdout && !IsStreamPath(path);
+    sequence_ = IsImageMuxer(format) && av_filename_number_test(path.c_str());
+    single_picture_ = IsImageMuxer(format) && !sequence_;
+    renames_ = !sequence_ && !to_stdout && !IsStreamPath(path);
     if (to_stdout) {
         write_path_ = "pipe:1";
     } else if (renames_) {
-        write_path_ = DirectoryOf(path) + "." + BaseName(path) + ".part" +
-                      std::to_string(static_cast<long>(getpid()));
+        RemoveStaleTemporaries(path);
+        write_path_ = TemporaryName(path, static_cast<long>(getpid()));
+        SetEmergencyRemoval(write_path_);
     } else {
         write_path_ = path;
     }
@@ -123,7 +151,7 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
         *error = "out of memory";
         return false;
     }
-    if (IsImageMuxer(format) && !sequence) av_opt_set_int(muxer_->priv_data, "update", 1, 0);
+    if (IsImageMuxer(format) && !sequence_) av_opt_set_int(muxer_->priv_data, "update", 1, 0);
     // YUV4MPEG readers take the deeper formats (10-bit and up) that its
     // muxer calls unofficial; the source's depth is kept.
     if (std::strcmp(format->name, "yuv4mpegpipe") == 0) {
@@ -174,7 +202,10 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ApplyVideoRequest(video_, RequestOf(settings_));
     if (video_codec_->id == AV_CODEC_ID_FFV1) {
-        av_opt_set_int(video_->priv_data, "slices", 4, 0);
+        // Four slices code faster; pictures under 16 pixels a side cannot be cut
+        // into four, and take one.
+        bool sliced = width_ >= kMinSlicedSide && height_ >= kMinSlicedSide;
+        video_->slices = sliced ? 4 : 1;
         video_->level = 3;
     }
     int rc = avcodec_open2(video_, video_codec_, nullptr);
@@ -263,8 +294,8 @@ bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
 bool OutputFile::Start(int32_t width, int32_t height, AVRational frame_rate, ColourSpec colour,
                        AVPixelFormat source_format, int32_t audio_rate, int32_t channels,
                        std::string* error) {
-    width_ = width;
-    height_ = height;
+    width_ = asked_width_ = width;
+    height_ = asked_height_ = height;
     if (video_codec_ != nullptr && !OpenVideo(frame_rate, colour, source_format, error)) {
         return false;
     }
@@ -304,6 +335,8 @@ bool OutputFile::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* 
         av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
         packet_->stream_index = stream->index;
         rc = av_interleaved_write_frame(muxer_, packet_.get());
+        // Buffered writes report a failure (a full disk, a size limit) later.
+        if (rc >= 0 && muxer_->pb != nullptr && muxer_->pb->error < 0) rc = muxer_->pb->error;
         if (rc < 0) {
             *error = "cannot write (" + AvErrorText(rc) + ")";
             return false;
@@ -377,10 +410,11 @@ bool OutputFile::EncodeAudioFrames(bool final, std::string* error) {
     return true;
 }
 
-bool OutputFile::Finish(std::string* error) {
+// Flushes the encoders and finishes the container under the name it is
+// written to.
+bool OutputFile::Complete(std::string* error) {
     if (!started_) {
         *error = "nothing was rendered";
-        Abandon();
         return false;
     }
     bool ok = true;
@@ -392,17 +426,22 @@ bool OutputFile::Finish(std::string* error) {
     if (ok) {
         int rc = av_write_trailer(muxer_);
         if (rc < 0) {
-            *error = "cannot finish the file (" + AvErrorText(rc) + ")";
+            *error = "cannot write the file (" + AvErrorText(rc) + ")";
             ok = false;
         }
     }
     if (ok && muxer_->pb != nullptr && !(muxer_->oformat->flags & AVFMT_NOFILE)) {
         int rc = avio_closep(&muxer_->pb);
         if (rc < 0) {
-            *error = "cannot finish the file (" + AvErrorText(rc) + ")";
+            *error = "cannot write the file (" + AvErrorText(rc) + ")";
             ok = false;
         }
     }
+    return ok;
+}
+
+bool OutputFile::Finish(std::string* error) {
+    bool ok = Complete(error);
     if (ok && renames_ && std::rename(write_path_.c_str(), settings_.path.c_str()) != 0) {
         *error = std::string("cannot rename the finished file (") + std::strerror(errno) + ")";
         ok = false;
@@ -412,6 +451,27 @@ bool OutputFile::Finish(std::string* error) {
         return false;
     }
     finished_ = true;
+    SetEmergencyRemoval("");
+    Release();
+    return true;
+}
+
+bool OutputFile::FinishPartial(std::string* kept, std::string* error) {
+    kept->clear();
+    bool ok = Complete(error);
+    if (ok && renames_) {
+        *kept = KeepAsPartial(write_path_, settings_.path);
+        if (kept->empty()) {
+            *error = std::string("cannot keep the frames done (") + std::strerror(errno) + ")";
+            ok = false;
+        }
+    }
+    if (!ok) {
+        Abandon();
+        return false;
+    }
+    finished_ = true;
+    SetEmergencyRemoval("");
     Release();
     return true;
 }
@@ -436,6 +496,7 @@ std::string OutputFile::EncoderSummary() const {
 void OutputFile::Abandon() {
     Release();
     if (renames_ && !write_path_.empty()) std::remove(write_path_.c_str());
+    if (renames_) SetEmergencyRemoval("");
     finished_ = true;
 }
 

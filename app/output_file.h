@@ -17,6 +17,9 @@
 struct SwrContext;
 struct AVAudioFifo;
 
+// Whether an output name is a numbered picture sequence (out_%04d.png).
+bool NamesPictureSequence(const std::string& path);
+
 // True for a path that names a FIFO or a character device (/dev/stdout, a
 // terminal, /dev/null): such outputs are written where they are, never
 // through a temporary file and a rename.
@@ -67,6 +70,9 @@ class OutputFile {
 
     // Encodes one frame: width x height pixels of `pixels`, rows of `stride`.
     bool WriteVideo(const PixelYC* pixels, int32_t stride, std::string* error);
+    // Stamps the next frame at `periods` frame periods from the start (for
+    // variable frame rates; frames are otherwise stamped one period apart).
+    void SetNextVideoStamp(int64_t periods) { video_pts_ = periods; }
     // Encodes a frame made by the caller in the encoder's size and format.
     bool WriteFrame(AVFrame* frame, std::string* error);
     AVPixelFormat pixel_format() const {
@@ -77,17 +83,32 @@ class OutputFile {
 
     // Flushes the encoders, finishes the container and gives it its name.
     bool Finish(std::string* error);
+    // The same for a render that stopped early: a single file is finished
+    // under the first free "NAME.partial.EXT" (named in `kept`) and the name
+    // asked for is neither created nor replaced; a numbered sequence keeps
+    // the pictures written (`kept` empty).
+    bool FinishPartial(std::string* kept, std::string* error);
     // Closes and deletes whatever was written (single files only).
     void Abandon();
 
+    // A numbered picture sequence (written under its own names as it goes),
+    // or one picture whose file each frame would replace.
+    bool sequence() const { return sequence_; }
+    bool single_picture() const { return single_picture_; }
+
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
+    // The size given to Start; width() and height() may be less (an odd last
+    // column or row cut for the encoder's chroma subsampling).
+    int32_t asked_width() const { return asked_width_; }
+    int32_t asked_height() const { return asked_height_; }
     int64_t frames_written() const { return video_pts_; }
 
   private:
     bool OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelFormat source_format,
                    std::string* error);
     bool OpenAudio(int32_t rate, int32_t channels, std::string* error);
+    bool Complete(std::string* error);
     bool Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame, std::string* error);
     bool EncodeAudioFrames(bool final, std::string* error);
     void Release();
@@ -96,6 +117,8 @@ class OutputFile {
     std::string pixel_note_;
     std::string write_path_;  // temporary name, or the final one for sequences
     bool renames_ = false;
+    bool sequence_ = false;
+    bool single_picture_ = false;
     AVFormatContext* muxer_ = nullptr;
     const AVCodec* video_codec_ = nullptr;
     const AVCodec* audio_codec_ = nullptr;
@@ -110,6 +133,7 @@ class OutputFile {
     SwrContext* resampler_ = nullptr;
     AVAudioFifo* fifo_ = nullptr;
     int32_t width_ = 0, height_ = 0;
+    int32_t asked_width_ = 0, asked_height_ = 0;
     int32_t channels_ = 0;
     int64_t video_pts_ = 0;
     int64_t audio_pts_ = 0;

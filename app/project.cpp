@@ -19,6 +19,8 @@ bool Project::Open(const std::string& source_path, std::string* error) {
     width_ = video_.width();
     height_ = video_.height();
     frame_count_ = video_.frame_count();
+    std::string note = video_.MappingNote();
+    if (!note.empty()) std::fprintf(stderr, "kinetra: %s: %s\n", source_path.c_str(), note.c_str());
     std::string audio_error;
     if (audio_.Open(source_path, video_.start_seconds(), &audio_error)) {
         audio_rate_ = audio_.rate();
@@ -31,6 +33,10 @@ bool Project::Open(const std::string& source_path, std::string* error) {
 }
 
 void Project::Lengthen(int32_t frames) {
+    if (frames > length_bound_) {
+        refused_length_ = std::max<int64_t>(refused_length_, frames);
+        return;
+    }
     frame_count_ = std::max(frame_count_, frames);
 }
 

@@ -37,8 +37,13 @@ class Project {
     int32_t audio_rate() const { return audio_rate_; }
     int32_t channels() const { return channels_; }
 
-    // Makes the project at least `frames` long.
+    // Makes the project at least `frames` long, up to the bound; a longer
+    // request is refused and remembered.
     void Lengthen(int32_t frames);
+    void SetLengthBound(int64_t frames) { length_bound_ = frames; }
+    int64_t length_bound() const { return length_bound_; }
+    // The longest request refused, or 0.
+    int64_t refused_length() const { return refused_length_; }
 
     // Frame f as decoded from the source, width x height pixels: black past
     // the source's end (and where a frame cannot be decoded); null outside
@@ -96,6 +101,8 @@ class Project {
     ToYCConverter converter_;
     int32_t width_ = 0, height_ = 0;
     int32_t frame_count_ = 0;
+    int64_t length_bound_ = INT32_MAX;
+    int64_t refused_length_ = 0;
     int32_t audio_rate_ = 48000;
     int32_t channels_ = 2;
     FrameCache<std::vector<PixelYC>> cache_{2};

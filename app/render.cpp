@@ -21,46 +21,46 @@ extern "C" {
 #include "host_threads.h"
 #include "media_services.h"
 #include "output_file.h"
+#include "output_safety.h"
 #include "overwrite.h"
 #include "paths.h"
 #include "plugin_loader.h"
 #include "progress.h"
 #include "project.h"
+#include "script_check.h"
 #include "script_scan.h"
 #include "services.h"
+#include "stop_signals.h"
 
 namespace {
+
+// How much longer than its source a script may make the project by default.
+constexpr int64_t kDefaultLengthening = 600;  // seconds
 
 // Frames decoded ahead of the plug-in, and frames waiting for the encoder.
 constexpr int32_t kReadAheadFrames = 2;
 constexpr int32_t kEncodeQueueFrames = 3;
 
-volatile sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) {
-    g_interrupted = 1;
-}
-
-// Ctrl-C asks the render to stop after the current frame; the handler is
-// restored when the render ends.
-class InterruptGuard {
-  public:
-    InterruptGuard() {
-        g_interrupted = 0;
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous_);
-    }
-    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
-
-  private:
-    struct sigaction previous_;
-};
-
 void Fail(const std::string& file, const std::string& reason) {
     std::fprintf(stderr, "kinetra: %s: %s\n", file.c_str(), reason.c_str());
+}
+
+// A stop asked for by a signal before anything was written.
+int StoppedBeforeWriting(int signal) {
+    std::fprintf(stderr, "kinetra: stopped by %s before any frame was rendered; nothing written\n",
+                 SignalName(signal).c_str());
+    return 128 + signal;
+}
+
+// Refuses an output that is one of the files the render reads, however the
+// name reaches it.
+bool OutputIsAnInput(const std::string& shown, const std::string& output,
+                     const std::vector<std::string>& inputs) {
+    std::string clash;
+    if (!OutputHitsInput(output, NamesPictureSequence(output), inputs, &clash)) return false;
+    Fail(shown,
+         "is the same file as " + clash + ", which this render reads; choose another output name");
+    return true;
 }
 
 // The slider positions: the plug-in's defaults, then the options' values.
@@ -172,6 +172,83 @@ const PixelYC* FitToOutput(RenderSession* s, const FrameInfo& info, int32_t out_
     return s->staging.data();
 }
 
+// The longest project a script may ask for: as the options say, or the
+// source's length and ten minutes.
+int64_t LengthBound(const Project& p, const RenderOptions& options) {
+    if (options.max_frames > 0) return options.max_frames;
+    AVRational fps = p.frame_rate();
+    int64_t ten_minutes = av_rescale(kDefaultLengthening, fps.num, fps.den);
+    return std::min<int64_t>(INT32_MAX, p.source_frames() + ten_minutes);
+}
+
+std::string Duration(int64_t frames, AVRational fps) {
+    double seconds = fps.num > 0 ? double(frames) * fps.den / fps.num : 0.0;
+    char text[64];
+    if (seconds < 120) {
+        std::snprintf(text, sizeof text, "%.1f s", seconds);
+    } else if (seconds < 2 * 86400) {
+        std::snprintf(text, sizeof text, "%.1f hours", seconds / 3600);
+    } else {
+        std::snprintf(text, sizeof text, "%.0f days", seconds / 86400);
+    }
+    return text;
+}
+
+// Where the script asks for `frames`: "DIR/kinetra.txt:3: the section [0-900]"
+// when the header is known.
+std::string WhereAsked(const std::string& script, int64_t frames, const ScriptFacts& facts) {
+    if (facts.longest_end == frames && facts.longest_end_line > 0) {
+        return script + ":" + std::to_string(facts.longest_end_line) + ": the section " +
+               facts.longest_end_header;
+    }
+    return script + ": a section";
+}
+
+void RefuseLength(const Project& p, const std::string& script, int64_t frames,
+                  const ScriptFacts& facts) {
+    std::fprintf(stderr,
+                 "kinetra: %s lengthens the project to %lld frames (%s), more than the %lld "
+                 "allowed (the source's %d frames and 10 minutes); --max-frames N allows "
+                 "more\n",
+                 WhereAsked(script, frames, facts).c_str(), static_cast<long long>(frames),
+                 Duration(frames, p.frame_rate()).c_str(), static_cast<long long>(p.length_bound()),
+                 p.source_frames());
+}
+
+void ReportLengthening(const Project& p, int32_t from, const std::string& script,
+                       const ScriptFacts& facts) {
+    int64_t added = int64_t(p.frame_count()) - from;
+    std::fprintf(stderr,
+                 "kinetra: %s lengthens the project from %d to %d frames (+%lld frames, %s of "
+                 "black and silence)\n",
+                 WhereAsked(script, p.frame_count(), facts).c_str(), from, p.frame_count(),
+                 static_cast<long long>(added), Duration(added, p.frame_rate()).c_str());
+}
+
+// Ends a render stopped by a signal: the frames done are kept under a name
+// that says so, never under the name asked for.
+int KeepInterrupted(OutputFile* output, const std::string& shown, int signal, int64_t rendered) {
+    std::string kept, error;
+    if (!output->FinishPartial(&kept, &error)) {
+        std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done are lost: %s\n",
+                     SignalName(signal).c_str(), static_cast<long long>(rendered), error.c_str());
+    } else if (kept.empty()) {
+        // Sequences and streams are written as they go.
+        std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done were written to %s\n",
+                     SignalName(signal).c_str(), static_cast<long long>(rendered), shown.c_str());
+    } else {
+        // The kept name as the user wrote the output's.
+        std::string kept_shown =
+            shown.substr(0, shown.rfind('/') + 1) + kept.substr(kept.rfind('/') + 1);
+        std::fprintf(stderr,
+                     "kinetra: stopped by %s; the %lld frames done are kept in %s; %s was not "
+                     "written\n",
+                     SignalName(signal).c_str(), static_cast<long long>(rendered),
+                     kept_shown.c_str(), shown.c_str());
+    }
+    return 128 + signal;
+}
+
 }  // namespace
 
 namespace {
@@ -207,6 +284,7 @@ OutputSettings SettingsFor(const RenderOptions& options, const std::string& path
 }  // namespace
 
 int RunRender(const RenderOptions& options) {
+    InstallStopSignals();
     QuietFfmpegLog();
     SetHostThreadCount(options.threads > 0 ? options.threads : HostThreadCount());
 
@@ -221,11 +299,28 @@ int RunRender(const RenderOptions& options) {
         return kExitFailure;
     }
     std::string output_path = options.output == "-" ? "-" : AbsolutePath(options.output);
-    if (output_path == source) {
-        Fail(options.output, "the output would overwrite the source");
+    const std::string shown = ShownName(options.output);
+    std::string script = DirectoryOf(source) + "kinetra.txt";
+    ScriptFacts facts;
+    std::string script_error;
+    if (!CheckScript(script, &facts, &script_error)) {
+        Fail(script, script_error);
         return kExitFailure;
     }
-    const std::string shown = ShownName(options.output);
+    std::vector<std::string> inputs = facts.media_files;
+    inputs.push_back(source);
+    inputs.push_back(script);
+    if (output_path == source || OutputIsAnInput(shown, output_path, inputs)) {
+        if (output_path == source) Fail(options.output, "the output would overwrite the source");
+        return kExitFailure;
+    }
+    struct stat existing;
+    if (output_path != "-" && stat(output_path.c_str(), &existing) == 0 &&
+        S_ISDIR(existing.st_mode)) {
+        Fail(shown, "is a directory; name a file to write");
+        return kExitFailure;
+    }
+    if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
 
     RenderSession s;
     std::string error;
@@ -241,10 +336,14 @@ int RunRender(const RenderOptions& options) {
         return kExitFailure;
     }
     Project& p = s.project;
-    std::string script = DirectoryOf(source) + "kinetra.txt";
-    bool have_script = access(script.c_str(), F_OK) == 0;
+    bool have_script = facts.exists;
     if (!have_script) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
+    }
+    s.project.SetLengthBound(LengthBound(s.project, options));
+    if (facts.longest_end > s.project.length_bound()) {
+        RefuseLength(s.project, script, facts.longest_end, facts);
+        return kExitFailure;
     }
 
     // An output that would replace files asks first (or is refused).
@@ -278,6 +377,13 @@ int RunRender(const RenderOptions& options) {
         Fail(shown, error);
         return kExitFailure;
     }
+    int64_t last_asked = options.last_frame >= 0 ? options.last_frame : s.project.frame_count() - 1;
+    if (output.single_picture() && last_asked != options.first_frame) {
+        Fail(shown,
+             "holds one picture; name a numbered sequence (out_%04d.png) or ask for one frame "
+             "(--frames N)");
+        return kExitFailure;
+    }
 
     // The buffers: the frame's size, or a larger canvas for the script.
     s.max_w = std::max(p.width(), options.canvas_width);
@@ -303,21 +409,32 @@ int RunRender(const RenderOptions& options) {
     p.StartReadAhead(options.first_frame, kReadAheadFrames);
     std::unique_ptr<EncodeWorker> encoder;
 
-    InterruptGuard interrupt;
+    if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
+    bool observer_stopped = false;
     ProgressBar progress(!options.quiet);
     bool warned_size = false, warned_filter = false;
     int64_t rendered = 0;
+    int32_t reported_length = p.source_frames();
     for (int32_t f = options.first_frame;; ++f) {
         // The project may grow during the first frames (set_timeline_length).
         int32_t last = p.frame_count() - 1;
         if (options.last_frame >= 0) last = std::min(last, options.last_frame);
-        if (f > last || g_interrupted) break;
+        if (f > last || StopSignal() != 0 || observer_stopped) break;
         if (encoder && encoder->failed()) break;
 
         FrameInfo video;
         bool video_ok = RunVideoFilter(&s, f, &video);
         bool audio_ok = true;
         int32_t samples = RunAudioFilter(&s, f, &audio_ok);
+        if (p.refused_length() > 0) {
+            progress.Finish();
+            RefuseLength(p, script, p.refused_length(), facts);
+            return kExitFailure;
+        }
+        if (p.frame_count() > reported_length) {
+            ReportLengthening(p, reported_length, script, facts);
+            reported_length = p.frame_count();
+        }
         if ((!video_ok || !audio_ok) && !warned_filter) {
             std::fprintf(stderr, "kinetra: warning: the plug-in failed on frame %d\n", f);
             warned_filter = true;
@@ -337,9 +454,20 @@ int RunRender(const RenderOptions& options) {
                 std::fprintf(stderr, "kinetra: encoder: %s\n", output.EncoderSummary().c_str());
             }
         }
+        if (rendered == 0 && (output.width() != video.width || output.height() != video.height)) {
+            std::fprintf(stderr,
+                         "kinetra: the output is %dx%d: the encoder needs even sizes, so the last "
+                         "%s of the %dx%d frames is left out\n",
+                         output.width(), output.height(),
+                         output.width() != video.width && output.height() != video.height
+                             ? "column and row"
+                         : output.width() != video.width ? "column"
+                                                         : "row",
+                         video.width, video.height);
+        }
         if (!encoder) encoder.reset(new EncodeWorker(&output, kEncodeQueueFrames));
-        if ((video.width != output.width() || video.height != output.height()) && !warned_size &&
-            rendered > 0) {
+        if ((video.width != output.asked_width() || video.height != output.asked_height()) &&
+            !warned_size && rendered > 0) {
             std::fprintf(stderr,
                          "kinetra: warning: frame %d is %dx%d, the output %dx%d; placed top-left\n",
                          f, video.width, video.height, output.width(), output.height());
@@ -352,7 +480,7 @@ int RunRender(const RenderOptions& options) {
         progress.Update(rendered, total);
         if (options.observer &&
             !options.observer(f, image, output.width(), output.height(), stride)) {
-            g_interrupted = 1;
+            observer_stopped = true;
         }
         // The picture goes to the encoder by swapping its buffer for a spare one.
         std::vector<PixelYC>* picture = &s.staging;
@@ -372,11 +500,19 @@ int RunRender(const RenderOptions& options) {
         return kExitFailure;
     }
     progress.Finish();
+    int signal = StopSignal() != 0 ? StopSignal() : observer_stopped ? SIGINT : 0;
     if (rendered == 0) {
         output.Abandon();
+        if (signal != 0) return StoppedBeforeWriting(signal);
         Fail(options.source, "no frames in the range to render");
         return kExitFailure;
     }
+    // The script may have opened files that are the output under another name.
+    if (OutputIsAnInput(options.output, output_path, MediaFilesOpened())) {
+        output.Abandon();
+        return kExitFailure;
+    }
+    if (signal != 0) return KeepInterrupted(&output, shown, signal, rendered);
     if (!output.Finish(&error)) {
         Fail(shown, error);
         return kExitFailure;
@@ -385,11 +521,6 @@ int RunRender(const RenderOptions& options) {
         std::fprintf(
             stderr, "kinetra: %s\n",
             FormatSummary(rendered, progress.Elapsed(), shown, OutputBytes(output_path)).c_str());
-    }
-    if (g_interrupted) {
-        std::fprintf(stderr, "kinetra: interrupted; %lld frames written to %s\n",
-                     static_cast<long long>(rendered), shown.c_str());
-        return kExitInterrupted;
     }
     return kExitOk;
 }

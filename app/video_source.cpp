@@ -1,6 +1,7 @@
 #include "video_source.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -42,6 +43,7 @@ bool VideoSource::Open(const std::string& path, int threads, std::string* error)
     pixel_format_ = static_cast<AVPixelFormat>(par->format);
     colour_ = ColourOf(pixel_format_, par->color_space, par->color_range, height_);
     frame_rate_ = StreamFrameRate(input_->streams[stream_]);
+    MapToConstantRate(input_->streams[stream_], last_duration_);
     if (width_ <= 0 || height_ <= 0) {
         *error = "its video stream has no picture size";
         return false;
@@ -68,9 +70,15 @@ bool VideoSource::BuildIndex(std::string* error) {
     keys_.clear();
     stamped_ = true;
     int64_t ordinal = 0;
+    int64_t latest = INT64_MIN;
+    last_duration_ = 0;
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->stream_index == stream && !(packet->flags & AV_PKT_FLAG_DISCARD)) {
             int64_t stamp = PacketStamp(packet.get());
+            if (stamp != AV_NOPTS_VALUE && stamp >= latest) {
+                latest = stamp;
+                last_duration_ = packet->duration;
+            }
             if (stamp == AV_NOPTS_VALUE) stamped_ = false;
             order_.push_back(stamp);
             if (packet->flags & AV_PKT_FLAG_KEY) {
@@ -96,6 +104,62 @@ bool VideoSource::BuildIndex(std::string* error) {
     const AVStream* s = input->streams[stream];
     start_seconds_ = stamped_ && !order_.empty() ? order_.front() * av_q2d(s->time_base) : 0.0;
     return true;
+}
+
+// Frame k of the constant rate R shows the last stream frame whose stamp,
+// counted in periods of R from the first frame and rounded, is at most k; the
+// stream lasts to its last stamp plus that frame's duration (one period when
+// unknown). A stream whose every frame has its own period is left alone.
+void VideoSource::MapToConstantRate(const AVStream* stream, int64_t last_duration) {
+    slots_.clear();
+    repeated_ = dropped_ = 0;
+    if (!stamped_ || order_.size() < 2) return;
+    auto slot_of = [&](int64_t stamp, AVRational rate) {
+        AVRational period_units = av_mul_q(stream->time_base, rate);  // periods per stamp unit
+        return av_rescale_rnd(stamp - order_.front(), period_units.num, period_units.den,
+                              AV_ROUND_NEAR_INF);
+    };
+    auto regular = [&](AVRational rate) {
+        if (rate.num <= 0 || rate.den <= 0) return false;
+        for (size_t i = 0; i < order_.size(); ++i) {
+            if (slot_of(order_[i], rate) != int64_t(i)) return false;
+        }
+        return true;
+    };
+    // FFmpeg's choice of a constant rate for a stream.
+    AVRational rate = av_guess_frame_rate(nullptr, const_cast<AVStream*>(stream), nullptr);
+    if (regular(frame_rate_) || regular(rate)) return;
+    if (rate.num > 0 && rate.den > 0) frame_rate_ = rate;
+    int64_t end = order_.back() + (last_duration > 0
+                                       ? last_duration
+                                       : av_rescale_q(1, av_inv_q(frame_rate_), stream->time_base));
+    int64_t count = std::max<int64_t>(1, slot_of(end, frame_rate_));
+    constexpr int64_t kMaxSlots = INT32_MAX / 2;
+    if (count > kMaxSlots) return;  // a broken stamp; keep the frames as they are
+    slots_.assign(size_t(count), 0);
+    size_t next = 0;
+    int32_t shown = 0;
+    std::vector<bool> used(order_.size(), false);
+    for (int64_t k = 0; k < count; ++k) {
+        while (next < order_.size() && slot_of(order_[next], frame_rate_) <= k)
+            ++next;
+        shown = next > 0 ? int32_t(next - 1) : 0;
+        slots_[size_t(k)] = shown;
+        used[size_t(shown)] = true;
+    }
+    int32_t distinct = int32_t(std::count(used.begin(), used.end(), true));
+    repeated_ = int32_t(count) - distinct;
+    dropped_ = int32_t(order_.size()) - distinct;
+}
+
+std::string VideoSource::MappingNote() const {
+    if (slots_.empty()) return std::string();
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "variable frame rate: its %d frames are mapped by time onto %d frames at %.3f "
+                  "fps (%d repeated, %d dropped)",
+                  stream_frames(), frame_count(), av_q2d(frame_rate_), repeated_, dropped_);
+    return text;
 }
 
 bool VideoSource::Reopen() {
@@ -196,6 +260,11 @@ bool VideoSource::DecodeUntil(int64_t target) {
 
 const AVFrame* VideoSource::Frame(int32_t index) {
     if (index < 0 || index >= frame_count()) return nullptr;
+    return FrameInStream(slots_.empty() ? index : slots_[size_t(index)]);
+}
+
+const AVFrame* VideoSource::FrameInStream(int32_t index) {
+    if (index < 0 || index >= stream_frames()) return nullptr;
     int64_t target = order_[index];
     if (have_frame_ && last_stamp_ == target) return frame_.get();
     if (!decoder_ && !Reopen()) return nullptr;

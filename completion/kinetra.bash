@@ -39,12 +39,12 @@ _kinetra() {
             COMPREPLY=($(compgen -W "ultrafast superfast veryfast faster fast medium slow slower veryslow placebo" -- "$cur"))
             return
             ;;
-        --show | --var | --frames | --threads | --crf | --canvas | -b:v | -b:a | --video-bitrate | --audio-bitrate)
+        --show | --var | --frames | --threads | --crf | --canvas | --max-frames | -b:v | -b:a | --video-bitrate | --audio-bitrate)
             return
             ;;
         esac
         if [[ "$cur" == -* ]]; then
-            COMPREPLY=($(compgen -W "-o --output -f --format -y -n --no-audio -c:v --vcodec -c:a --acodec --pix-fmt -b:v --video-bitrate -b:a --audio-bitrate --crf --preset --lossless --frames --show --var --canvas --threads --plugin -q --quiet -v --verbose -h --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "-o --output -f --format -y -n --no-audio -c:v --vcodec -c:a --acodec --pix-fmt -b:v --video-bitrate -b:a --audio-bitrate --crf --preset --lossless --frames --show --var --canvas --max-frames --threads --plugin -q --quiet -v --verbose -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -f -- "$cur"))
         fi

@@ -2,11 +2,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <new>
+#include <windows.h>
+#endif
 
 namespace parallel {
 
@@ -27,21 +36,30 @@ void RunBlock(const Job& job, int32_t index) {
     }
 }
 
+class Pool;
+
+// How a worker thread starts and ends differs between the platforms (see
+// LaunchWorker); what it does in between is Pool::WorkerMain.
+bool LaunchWorker(Pool* pool, int32_t index, uint64_t seen);
+
 class Pool {
   public:
     ~Pool() { StopAtUnload(); }
 
     int32_t Running() {
         std::lock_guard<std::mutex> lock(mutex_);
-        return static_cast<int32_t>(workers_.size());
+        return live_;
     }
 
     // Runs the job's blocks on the calling thread (block 0) and the workers.
     // Only one thread at a time gets here (see RunRange).
     void Run(const Job& job) {
-        int32_t started = StartWorkers(job.blocks - 1);
+        int32_t started = 0;
         {
+            // Under one lock with the job, so that no worker counted on can
+            // retire before it sees the job.
             std::lock_guard<std::mutex> lock(mutex_);
+            started = StartWorkers(job.blocks - 1);
             job_ = job;
             participants_ = started;
             pending_ = started;
@@ -57,19 +75,74 @@ class Pool {
 
     void Stop() {
         std::vector<std::thread> leaving;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-            leaving.swap(workers_);
-        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        stopping_ = true;
+        leaving.swap(threads_);
         wake_.notify_all();
+        // Windows workers end themselves (LaunchWorker); wait until they have.
+        left_.wait(lock, [this] { return live_ == 0; });
+        lock.unlock();
         for (std::thread& worker : leaving)
             worker.join();
-        std::lock_guard<std::mutex> lock(mutex_);
+        lock.lock();
         stopping_ = false;
     }
 
+    // The body of a worker thread: runs its block of every loop until the
+    // pool stops (or, on Windows, until it has been idle for a while).
+    void WorkerMain(int32_t index, uint64_t seen) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        auto idle_since = std::chrono::steady_clock::now();
+        while (!stopping_) {
+            if (generation_ == seen) {
+                if (MayRetire(index, idle_since)) break;
+                WaitForWork(&lock, idle_since);
+                continue;
+            }
+            seen = generation_;
+            // Workers beyond the ones this loop counted on sit it out (the
+            // thread count went down since they started).
+            if (index > participants_) continue;
+            Job job = job_;
+            lock.unlock();
+            RunBlock(job, index);
+            lock.lock();
+            if (--pending_ == 0) done_.notify_one();
+            idle_since = std::chrono::steady_clock::now();
+        }
+        --live_;
+        left_.notify_all();
+        wake_.notify_all();  // the next worker down may retire now
+    }
+
+    // Keeps a std::thread to join at Stop (the POSIX way of ending workers).
+    void Adopt(std::thread thread) { threads_.push_back(std::move(thread)); }
+
   private:
+#ifdef _WIN32
+    // A worker idle this long leaves, so that a host that unloads the
+    // plug-in without ending its filters still gets it unloaded (each worker
+    // holds the module while it runs). The highest-numbered worker leaves
+    // first, so the ones left keep numbers 1..live_.
+    static constexpr auto kIdleLimit = std::chrono::seconds(2);
+
+    bool MayRetire(int32_t index, std::chrono::steady_clock::time_point idle_since) const {
+        return index == live_ && std::chrono::steady_clock::now() - idle_since >= kIdleLimit;
+    }
+    void WaitForWork(std::unique_lock<std::mutex>* lock,
+                     std::chrono::steady_clock::time_point idle_since) {
+        wake_.wait_until(*lock, idle_since + kIdleLimit);
+    }
+#else
+    // Here workers stay until StopWorkers or the unload joins them.
+    bool MayRetire(int32_t, std::chrono::steady_clock::time_point) const {
+        return false;
+    }
+    void WaitForWork(std::unique_lock<std::mutex>* lock, std::chrono::steady_clock::time_point) {
+        wake_.wait(*lock);
+    }
+#endif
+
     void RunOwnBlocks(const Job& job, int32_t started) {
         try {
             RunBlock(job, 0);
@@ -84,49 +157,21 @@ class Pool {
     }
 
     // Makes sure `wanted` workers run; returns how many do (fewer only when
-    // the system refuses a thread).
+    // the system refuses a thread). Called with mutex_ held.
     int32_t StartWorkers(int32_t wanted) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        while (static_cast<int32_t>(workers_.size()) < wanted) {
-            int32_t index = static_cast<int32_t>(workers_.size()) + 1;
+        while (live_ < wanted) {
             // A new worker waits for the next loop, not the one before it.
-            uint64_t seen = generation_;
-            try {
-                workers_.emplace_back([this, index, seen] { WorkerMain(index, seen); });
-            } catch (const std::system_error&) {
-                break;
-            }
+            if (!LaunchWorker(this, live_ + 1, generation_)) break;
+            ++live_;
         }
-        return std::min(wanted, static_cast<int32_t>(workers_.size()));
-    }
-
-    void WorkerMain(int32_t index, uint64_t seen) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
-            if (stopping_) return;
-            seen = generation_;
-            // Workers beyond the ones this loop counted on sit it out (the
-            // thread count went down since they started).
-            if (index > participants_) continue;
-            Job job = job_;
-            lock.unlock();
-            RunBlock(job, index);
-            lock.lock();
-            if (--pending_ == 0) done_.notify_one();
-        }
+        return std::min(wanted, live_);
     }
 
     void StopAtUnload() {
 #ifdef _WIN32
-        // Here the loader lock is held: a worker leaving now would wait for
-        // it to announce its exit, and joining it would never return. The
-        // host's exit call has joined the workers already; any left (exit
-        // skipped) are let go parked, never woken, so none runs again.
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (std::thread& worker : workers_)
-            worker.detach();
-        workers_.clear();
+        // Each worker holds the module, so the unload comes only after they
+        // have all left, or at the end of the process, when the system has
+        // already ended them. Nothing is left to stop.
 #else
         // dlclose and process exit run this on an ordinary thread: the
         // workers finish and are joined before the code they run goes away.
@@ -137,13 +182,61 @@ class Pool {
     std::mutex mutex_;              // guards everything below
     std::condition_variable wake_;  // workers: a new loop, or stop
     std::condition_variable done_;  // the caller: every worker finished
-    std::vector<std::thread> workers_;
+    std::condition_variable left_;  // Stop: a worker has left
+    std::vector<std::thread> threads_;
     Job job_;
     uint64_t generation_ = 0;   // counts loops; a worker runs each one once
+    int32_t live_ = 0;          // workers 1..live_ are running
     int32_t participants_ = 0;  // workers 1..participants_ run the current loop
     int32_t pending_ = 0;       // workers still inside the current loop
     bool stopping_ = false;
 };
+
+#ifdef _WIN32
+struct WorkerStart {
+    Pool* pool;
+    int32_t index;
+    uint64_t seen;
+    HMODULE module;
+};
+
+DWORD WINAPI WorkerEntry(LPVOID argument) {
+    WorkerStart start = *static_cast<WorkerStart*>(argument);
+    delete static_cast<WorkerStart*>(argument);
+    start.pool->WorkerMain(start.index, start.seen);
+    // The module's code must stay mapped until the thread is gone: the
+    // reference taken at launch is dropped by the call that ends the thread.
+    FreeLibraryAndExitThread(start.module, 0);
+    return 0;
+}
+
+bool LaunchWorker(Pool* pool, int32_t index, uint64_t seen) {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&WorkerEntry), &module)) {
+        return false;
+    }
+    auto* start = new (std::nothrow) WorkerStart{pool, index, seen, module};
+    HANDLE thread =
+        start != nullptr ? CreateThread(nullptr, 0, WorkerEntry, start, 0, nullptr) : nullptr;
+    if (thread == nullptr) {
+        delete start;
+        FreeLibrary(module);
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+#else
+bool LaunchWorker(Pool* pool, int32_t index, uint64_t seen) {
+    try {
+        pool->Adopt(std::thread([pool, index, seen] { pool->WorkerMain(index, seen); }));
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+#endif
 
 // Destroyed when the plug-in is unloaded (or the process ends): the last
 // chance to join the workers.

@@ -14,7 +14,10 @@
 // Workers start at the first loop that needs them, wait for work on a
 // condition variable (they never spin), and are joined by StopWorkers, which
 // the plug-in calls when the host ends a filter, and when the plug-in is
-// unloaded. A loop started inside a loop body, or while another thread runs a
+// unloaded. On Windows, where an unload cannot wait for a thread, each worker
+// holds the module while it runs and leaves by itself after two idle seconds,
+// so a host that unloads without ending its filters still gets the module
+// unloaded once they have gone. A loop started inside a loop body, or while another thread runs a
 // loop, runs serially on its own thread.
 #pragma once
 

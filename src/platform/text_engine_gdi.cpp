@@ -16,7 +16,10 @@
 // minus the coverage inside the shape, 0 elsewhere).
 //
 // Text and face names are passed to GDI as they stand, in the system's ANSI
-// code page, which is Shift-JIS on the editor's Japanese Windows.
+// code page, which is Shift-JIS on the editor's Japanese Windows. A caption
+// drawn again as it was is copied from the drawing cache shared with the
+// FreeType engine (text_drawing_cache.h), and the alignment and box
+// arithmetic is theirs too (text_layout.h).
 #include "platform/text_engine.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -25,6 +28,9 @@
 #include <windows.h>
 
 #include <cstring>
+
+#include "platform/text_drawing_cache.h"
+#include "platform/text_layout.h"
 
 namespace platform {
 
@@ -49,6 +55,8 @@ constexpr int64_t kMaxAnchor = int64_t(1) << 26;
 constexpr int64_t kTextMargin = 4;
 // A round pen costs time in proportion to its width; no canvas needs more.
 constexpr int64_t kMaxPenWidth = int64_t(1) << 16;
+// Face names longer than this are not kept for the drawing cache's font key.
+constexpr size_t kFaceKeyCapacity = 512;
 
 struct GdiText {
     HDC context;
@@ -58,6 +66,12 @@ struct GdiText {
     int32_t width;
     int32_t height;
     HGDIOBJ old_font;  // the context's own font, held while one of ours is selected
+    // The request of the current font and its number for the drawing cache
+    // (0: none to key drawings by); a new number for every different request.
+    TextFontRequest request;
+    char face[kFaceKeyCapacity];
+    uint64_t font_id;
+    uint64_t last_font_id;
 };
 
 GdiText g_gdi;
@@ -144,7 +158,7 @@ bool MeasureBox(const char* text, int64_t x, int64_t y, int32_t alignment, int64
     RECT rect = {0, 0, 0, 0};
     if (DrawTextA(g_gdi.context, text, -1, &rect, kDrawFlags | DT_CALCRECT) == 0) return false;
     int64_t width = int64_t(rect.right) - rect.left;
-    int64_t left = x - (alignment == 0 ? width : alignment == 1 ? width / 2 : 0);
+    int64_t left = AlignedStart(x, width, static_cast<TextAlign>(alignment));
     int64_t italic = 0;
     TEXTMETRICA metrics;
     if (GetTextMetricsA(g_gdi.context, &metrics)) italic = metrics.tmHeight;
@@ -176,27 +190,45 @@ int64_t EffectivePenWidth(const int64_t text[4], int64_t outline_width, int32_t 
 // Reads the two weights of every pixel back into the canvas; returns the box
 // of the pixels that carry any.
 TextBox ReadWeights(const TextCanvasView& canvas) {
-    TextBox box = {canvas.width, canvas.height, 0, 0};
+    TextBox box = {0, 0, 0, 0};
     for (int32_t y = 0; y < canvas.height; ++y) {
         const uint8_t* source = g_gdi.bits + size_t(y) * size_t(canvas.width) * kBytesPerPixel;
         TextWeights* row = canvas.pixels + size_t(y) * size_t(canvas.width);
+        int32_t first = canvas.width, last = -1;
         for (int32_t x = 0; x < canvas.width; ++x) {
             uint8_t fill = source[size_t(x) * kBytesPerPixel + kBlueByte];
             uint8_t outline = source[size_t(x) * kBytesPerPixel + kGreenByte];
             if (fill == 0 && outline == 0) continue;
             row[x] = TextWeights{fill, outline};
-            if (x < box.left) box.left = x;
-            if (x >= box.right) box.right = x + 1;
-            if (y < box.top) box.top = y;
-            if (y >= box.bottom) box.bottom = y + 1;
+            if (x < first) first = x;
+            last = x;
         }
+        AddToBox(&box, TextBox{first, y, last + 1, y + 1});
     }
-    return IsEmptyBox(box) ? TextBox{0, 0, 0, 0} : box;
+    return box;
+}
+
+// Numbers the font of `request` for the drawing cache: the same number as
+// the current font's when the request is the same.
+uint64_t FontId(const TextFontRequest& request) {
+    const char* face = request.face != nullptr ? request.face : "";
+    size_t length = std::strlen(face);
+    if (length >= kFaceKeyCapacity) return 0;
+    bool same = g_gdi.font_id != 0 && std::strcmp(g_gdi.face, face) == 0 &&
+                g_gdi.request.cell_height == request.cell_height &&
+                g_gdi.request.bold == request.bold && g_gdi.request.italic == request.italic &&
+                g_gdi.request.underline == request.underline;
+    if (same) return g_gdi.font_id;
+    std::memcpy(g_gdi.face, face, length + 1);
+    g_gdi.request = request;
+    return ++g_gdi.last_font_id;
 }
 
 }  // namespace
 
 bool SelectTextFont(const TextFontRequest& request) {
+    uint64_t id = FontId(request);
+    g_gdi.font_id = 0;
     if (!EnsureContext()) return false;
     ReleaseFont();
     HFONT font = CreateFontA(request.cell_height, 0, 0, 0, request.bold ? FW_BOLD : FW_NORMAL,
@@ -210,6 +242,7 @@ bool SelectTextFont(const TextFontRequest& request) {
         return false;
     }
     g_gdi.old_font = old;
+    g_gdi.font_id = id;
     return true;
 }
 
@@ -220,6 +253,11 @@ TextBox DrawTextWeights(const char* text, int32_t x, int32_t y, TextAlign align,
     if (alignment < 0 || alignment > 2 || canvas.width <= 0 || canvas.height <= 0) return nothing;
     if (text[0] == '\0' || !EnsureContext()) return nothing;
     if (x < -kMaxAnchor || x > kMaxAnchor || y < -kMaxAnchor || y > kMaxAnchor) return nothing;
+    DrawingKey key;
+    bool keyed = g_gdi.font_id != 0 && canvas.pixels != nullptr &&
+                 MakeDrawingKey(g_gdi.font_id, text, x, y, align, outline_width, canvas, &key);
+    TextBox box;
+    if (keyed && FindDrawing(key, canvas, &box)) return box;
     if (!EnsureBitmap(canvas.width, canvas.height)) return nothing;
     HDC dc = g_gdi.context;
     SetMapMode(dc, MM_TEXT);
@@ -252,7 +290,9 @@ TextBox DrawTextWeights(const char* text, int32_t x, int32_t y, TextAlign align,
     if (wide != nullptr) DeleteObject(wide);
     GdiFlush();
 
-    return ReadWeights(canvas);
+    box = ReadWeights(canvas);
+    if (keyed) StoreDrawing(key, canvas, box);
+    return box;
 }
 
 int64_t MeasureText(const char* text) {
@@ -273,6 +313,7 @@ const char* CurrentTextFontFile() {
 }
 
 void ReleaseTextEngine() {
+    ClearDrawings();
     if (g_gdi.context == nullptr) return;
     ReleaseFont();
     ReleaseBitmap();

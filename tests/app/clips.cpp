@@ -95,10 +95,12 @@ bool MakeClip(const std::string& path, const ClipSpec& spec) {
     std::vector<int16_t> block;
     for (int32_t f = 0; ok && f < spec.frames; ++f) {
         DrawNumberedFrame(f, &picture);
+        int64_t stamp = spec.stamps.empty() ? f : spec.stamps[size_t(f)];
+        out.SetNextVideoStamp(stamp);
         ok = out.WriteVideo(picture.pixels.data(), spec.width, &error);
         if (ok && spec.audio_rate > 0) {
             int64_t end =
-                av_rescale_q(f + 1, av_inv_q(spec.frame_rate), AVRational{1, spec.audio_rate});
+                av_rescale_q(stamp + 1, av_inv_q(spec.frame_rate), AVRational{1, spec.audio_rate});
             block.clear();
             for (; sample < end; ++sample) {
                 for (int32_t c = 0; c < spec.channels; ++c)

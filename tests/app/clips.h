@@ -40,6 +40,9 @@ struct ClipSpec {
     std::string preset = "ultrafast";
     int gop_size = 12;  // H.264: a key frame every 12 frames, and B-frames between
     int b_frames = 2;
+    // Frame f's time stamp in frame periods (a variable frame rate); empty:
+    // f. The audio runs to the last frame's end.
+    std::vector<int64_t> stamps;
 };
 
 // Writes the clip; fails the calling test (ADD_FAILURE) and returns false on error.

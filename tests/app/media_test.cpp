@@ -1,11 +1,16 @@
 // The media and image services: other clips and still pictures.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 
 extern "C" {
+#include <libavutil/crc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -356,6 +361,141 @@ TEST(MediaRender, ScriptReadsASecondClipAndAPicture) {
         EXPECT_NEAR(pictures[f].pixels[6 * 128 + 8].y, red.y, 24) << "frame " << f;
         EXPECT_NEAR(pictures[f].pixels[6 * 128 + 8].cr, red.cr, 48) << "frame " << f;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Names that are no regular files are refused at once (a FIFO would block
+// the render in open(), a device never end), with one warning each.
+TEST_F(MediaServices, OnlyRegularFilesAreOpened) {
+    ASSERT_EQ(mkfifo((dir_ / "fifo.mkv").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir((dir_ / "folder.png").c_str(), 0755), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {
+        {dir_ / "fifo.mkv", "not a regular file"},
+        {dir_ / "folder.png", "is a directory"},
+        {"/dev/zero", "not a regular file"},
+    };
+    int64_t tried = MediaFilesTried();
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            EXPECT_EQ(Open(c.path), nullptr) << c.path;
+            EXPECT_EQ(
+                services_.load_image_file(buffer_.data(), c.path.c_str(), nullptr, nullptr, 0), 0)
+                << c.path;
+        }
+    }
+    std::string text = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(MediaFilesTried(), tried);
+    for (const auto& c : cases) {
+        std::string line = "kinetra: warning: " + c.path + ": " + c.reason;
+        size_t first = text.find(line);
+        EXPECT_NE(first, std::string::npos) << text;
+        EXPECT_EQ(text.find(c.path, first + line.size()), std::string::npos) << text;
+    }
+}
+
+// Sets a file's modification time `seconds` ahead of now, so that a rewrite
+// within the clock's resolution still counts as a change.
+void TouchAhead(const std::string& path, int seconds) {
+    struct timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec += seconds;
+    times[1] = times[0];
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+// A file that failed is not tried again on every frame, only once it changed.
+TEST_F(MediaServices, FailedOpensAreRememberedUntilTheFileChanges) {
+    apptest::WriteFile(dir_ / "later.mkv", "not a clip yet");
+    apptest::WriteFile(dir_ / "later.png", "not a picture yet");
+    int64_t tried = MediaFilesTried();
+    testing::internal::CaptureStderr();
+    for (int frame = 0; frame < 5; ++frame) {
+        EXPECT_EQ(Open(dir_ / "later.mkv"), nullptr);
+        EXPECT_EQ(services_.load_image_file(buffer_.data(), (dir_ / "later.png").c_str(), nullptr,
+                                            nullptr, 0),
+                  0);
+        EXPECT_EQ(Open(dir_ / "missing.mkv"), nullptr);
+    }
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(MediaFilesTried(), tried + 2);
+
+    ClipSpec spec;
+    spec.frames = 2;
+    ASSERT_TRUE(MakeClip(dir_ / "later.mkv", spec));
+    ASSERT_TRUE(MakeClip(dir_ / "missing.mkv", spec));
+    ASSERT_TRUE(WriteQuadrantImage(dir_ / "later.png"));
+    TouchAhead(dir_ / "later.mkv", 2);
+    TouchAhead(dir_ / "later.png", 2);
+    void* clip = Open(dir_ / "later.mkv");
+    EXPECT_NE(clip, nullptr);
+    EXPECT_NE(Open(dir_ / "missing.mkv"), nullptr);
+    EXPECT_EQ(services_.load_image_file(buffer_.data(), (dir_ / "later.png").c_str(), nullptr,
+                                        nullptr, 0),
+              1);
+}
+
+// A picture is decoded once per name and modification, however many frames
+// read it; a changed file is read again.
+TEST_F(MediaServices, PicturesAreDecodedOncePerChange) {
+    ClipSpec spec;
+    spec.width = 80;
+    spec.height = 60;
+    spec.frames = 1;
+    spec.audio_rate = 0;
+    ASSERT_TRUE(MakeClip(dir_ / "numbered.png", spec));
+    int64_t decoded = PicturesDecoded();
+    const std::string path = dir_ / "numbered.png";
+    for (int frame = 0; frame < 4; ++frame) {
+        buffer_.assign(buffer_.size(), kSentinel);
+        ASSERT_EQ(services_.load_image_file(buffer_.data(), path.c_str(), nullptr, nullptr, 0), 1);
+        EXPECT_EQ(apptest::ReadFrameNumber(buffer_.data(), max_w_, max_w_), 0);
+    }
+    EXPECT_EQ(PicturesDecoded(), decoded + 1);
+    spec.frames = 6;  // the single picture keeps the last frame: number 5
+    ASSERT_TRUE(MakeClip(path, spec));
+    TouchAhead(path, 3);
+    ASSERT_EQ(services_.load_image_file(buffer_.data(), path.c_str(), nullptr, nullptr, 0), 1);
+    EXPECT_EQ(apptest::ReadFrameNumber(buffer_.data(), max_w_, max_w_), 5);
+    EXPECT_EQ(PicturesDecoded(), decoded + 2);
+}
+
+// A few hundred bytes can describe a picture of many gigabytes: above 64
+// megapixels a picture is refused, and the warning says so.
+TEST_F(MediaServices, HugePicturesAreRefused) {
+    auto chunk = [](const std::string& type, const std::string& data) {
+        std::string body = type + data;
+        uint32_t crc = ~av_crc(av_crc_get_table(AV_CRC_32_IEEE_LE), 0xFFFFFFFFu,
+                               reinterpret_cast<const uint8_t*>(body.data()), body.size());
+        auto be32 = [](uint32_t v) {
+            return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        };
+        return be32(uint32_t(data.size())) + body + be32(crc);
+    };
+    auto be32 = [](uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    // 9000 x 8000, 8-bit RGB, then an empty image stream.
+    std::string header = be32(9000) + be32(8000) + std::string("\x08\x02\x00\x00\x00", 5);
+    std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) +
+                      chunk("IDAT", std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) +
+                      chunk("IEND", "");
+    apptest::WriteFile(dir_ / "huge.png", png);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(
+        services_.load_image_file(buffer_.data(), (dir_ / "huge.png").c_str(), nullptr, nullptr, 0),
+        0);
+    std::string text = testing::internal::GetCapturedStderr();
+    EXPECT_NE(text.find("9000x8000 (72 megapixels); pictures above 64 megapixels are not read"),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(IsSentinel(0, 0));
 }
 
 }  // namespace

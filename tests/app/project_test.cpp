@@ -196,6 +196,68 @@ TEST_F(ProjectServices, WorkerThreadsRunTheFunctionOncePerThread) {
     EXPECT_EQ(g_seen_ids, 0x7u);
 }
 
+// A variable-frame-rate source is mapped by time onto a constant rate:
+// frames repeated across gaps, dropped where several share a period, and the
+// video as long as the audio.
+TEST(VariableFrameRate, FramesFollowTheirTimeStampsAndTheAudio) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frame_rate = AVRational{60, 1};
+    spec.frames = 25;
+    // 30 fps for ten frames, then 15 fps for five, then 60 fps for ten.
+    for (int64_t f = 0; f < 25; ++f)
+        spec.stamps.push_back(f < 10 ? 2 * f : f < 15 ? 20 + 4 * (f - 10) : 40 + (f - 15));
+    ASSERT_TRUE(MakeClip(dir / "vfr.mkv", spec));
+    Project p;
+    std::string error;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(p.Open(dir / "vfr.mkv", &error)) << error;
+    std::string note = testing::internal::GetCapturedStderr();
+
+    const double rate = av_q2d(p.frame_rate());
+    const double seconds = 50.0 / 60.0;
+    const int32_t n = p.source_frames();
+    EXPECT_LE(std::abs(n / rate - seconds), 1.0 / rate) << n << " frames at " << rate;
+    std::vector<bool> shown(25, false);
+    for (int32_t k = 0; k < n; ++k) {
+        int32_t expected = 0;
+        for (int32_t f = 0; f < 25; ++f) {
+            if (std::llround(spec.stamps[f] / 60.0 * rate) <= k) expected = f;
+        }
+        shown[expected] = true;
+        ASSERT_EQ(apptest::ReadFrameNumber(p.Frame(k), p.width(), p.width()), expected)
+            << "frame " << k << " at " << rate << " fps";
+    }
+    int32_t distinct = int32_t(std::count(shown.begin(), shown.end(), true));
+    EXPECT_EQ(p.video().repeated_frames(), n - distinct);
+    EXPECT_EQ(p.video().dropped_frames(), 25 - distinct);
+    EXPECT_NE(note.find("variable frame rate: its 25 frames are mapped by time onto " +
+                        std::to_string(n) + " frames"),
+              std::string::npos)
+        << note;
+    // The sound is neither cut nor out of step: the project's audio runs to
+    // the end of the video and the clip's samples stay where they were.
+    EXPECT_NEAR(double(p.AudioStart(n)) / 48000, seconds, 1.0 / rate);
+    std::vector<int16_t> block(size_t(p.AudioLength(n / 2)) * 2);
+    p.ReadAudio(n / 2, block.data());
+    EXPECT_EQ(block[0], SampleAt(p.AudioStart(n / 2), 0));
+}
+
+// A constant-rate clip with B-frames is left as it is.
+TEST(VariableFrameRate, ConstantRateClipsAreNotMapped) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 30;
+    spec.frame_rate = AVRational{30000, 1001};
+    spec.lossless = false;
+    ASSERT_TRUE(MakeClip(dir / "cfr.mkv", spec));
+    Project p;
+    std::string error;
+    ASSERT_TRUE(p.Open(dir / "cfr.mkv", &error)) << error;
+    EXPECT_EQ(p.source_frames(), 30);
+    EXPECT_EQ(p.video().repeated_frames() + p.video().dropped_frames(), 0);
+}
+
 }  // namespace
 
 namespace {

@@ -224,7 +224,8 @@ TEST(Render, StoppingEarlyClosesAPlayableFile) {
     RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
     o.observer = [](int32_t frame, const PixelYC*, int32_t, int32_t, int32_t) { return frame < 2; };
     EXPECT_EQ(RunRender(o), kExitInterrupted);
-    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+    EXPECT_FALSE(apptest::FileExists(dir / "out.mkv"));
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.partial.mkv");
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(NumberOf(out[2]), 2);
     apptest::FreeFrames(&out);

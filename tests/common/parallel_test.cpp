@@ -288,4 +288,25 @@ TEST(PluginWorkers, ManyLoadsAndUnloadsLeaveNoThread) {
     EXPECT_EQ(ThreadsSettlingAt(start), start);
 }
 
+#ifdef _WIN32
+TEST(PluginWorkers, AnUnloadWithoutExitCompletesWhenTheWorkersHaveLeft) {
+    const int32_t start = ThreadsInProcess();
+    std::string path;
+    {
+        TestHost host(256, 128, 100, 3);
+        RunLargeFrame(&host);
+        path = host.library_path();
+        host.UnloadWithoutExit();
+        // The workers hold the module, so the code they run stays mapped.
+        EXPECT_EQ(ThreadsInProcess(), start + 2);
+        EXPECT_NE(GetModuleHandleA(path.c_str()), nullptr);
+    }
+    // Idle workers leave one after the other; the last one out unloads it.
+    for (int i = 0; i < 1000 && ThreadsInProcess() != start; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ThreadsInProcess(), start);
+    EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr);
+}
+#endif
+
 }  // namespace

@@ -110,6 +110,8 @@ class TestHost {
     // Unloads the plug-in now without calling exit, as a host that skips it
     // would; the host is of no further use.
     void UnloadWithoutExit();
+    // The private copy of the plug-in this host loaded.
+    const std::string& library_path() const { return library_copy_; }
 
     std::vector<ServiceCall> calls;
     int32_t CountCalls(const std::string& service) const;

@@ -1,0 +1,144 @@
+// Shift-JIS into code points. The byte structure (lead and trail bytes) is
+// ours; each character's value comes from the system's table: iconv's CP932
+// on Linux, the code page 932 conversion on Windows.
+#include "platform/text_codepage.h"
+
+#include <cstring>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
+namespace platform {
+namespace {
+
+bool IsLeadByte(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+bool IsTrailByte(unsigned char c) {
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+
+#ifdef _WIN32
+
+bool g_open;
+
+// Converts one character of `length` bytes; false when the code page has no
+// such character.
+bool DecodeCharacter(const char* bytes, size_t length, uint32_t* code_point) {
+    wchar_t wide[2];
+    int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, int(length), wide, 2);
+    if (n != 1) return false;
+    *code_point = uint32_t(wide[0]);
+    return true;
+}
+
+#else
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+iconv_t g_from_cp932 = kNoConverter;  // to UTF-32LE, one character at a time
+bool g_open;
+
+bool DecodeCharacter(const char* bytes, size_t length, uint32_t* code_point) {
+    unsigned char out[8];
+    char* in_ptr = const_cast<char*>(bytes);
+    size_t in_left = length;
+    char* out_ptr = reinterpret_cast<char*>(out);
+    size_t out_left = sizeof out;
+    iconv(g_from_cp932, nullptr, nullptr, nullptr, nullptr);
+    size_t result = iconv(g_from_cp932, &in_ptr, &in_left, &out_ptr, &out_left);
+    if (result == static_cast<size_t>(-1) || in_left != 0 || sizeof out - out_left != 4) {
+        return false;
+    }
+    *code_point =
+        uint32_t(out[0]) | uint32_t(out[1]) << 8 | uint32_t(out[2]) << 16 | uint32_t(out[3]) << 24;
+    return true;
+}
+
+#endif
+
+}  // namespace
+
+bool OpenCodePages() {
+#ifndef _WIN32
+    if (!g_open) {
+        g_from_cp932 = iconv_open("UTF-32LE", "CP932");
+        g_open = g_from_cp932 != kNoConverter;
+    }
+#else
+    g_open = true;
+#endif
+    return g_open;
+}
+
+void CloseCodePages() {
+#ifndef _WIN32
+    if (g_from_cp932 != kNoConverter) iconv_close(g_from_cp932);
+    g_from_cp932 = kNoConverter;
+#endif
+    g_open = false;
+}
+
+int32_t DecodeShiftJis(const char* text, uint32_t* code_points, int32_t capacity) {
+    if (!g_open) return 0;
+    int32_t count = 0;
+    size_t i = 0;
+    while (text[i] != '\0' && count < capacity) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = 1;
+        if (IsLeadByte(c)) {
+            if (!IsTrailByte(static_cast<unsigned char>(text[i + 1]))) {
+                ++i;
+                continue;
+            }
+            length = 2;
+        }
+        uint32_t code_point = 0;
+        if (DecodeCharacter(text + i, length, &code_point) && code_point >= 0x20 &&
+            code_point != 0x7F) {
+            code_points[count++] = code_point;
+        }
+        i += length;
+    }
+    return count;
+}
+
+void EncodeUtf8(const uint32_t* code_points, int32_t count, char* out, size_t capacity) {
+    size_t n = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t c = code_points[i];
+        unsigned char bytes[4];
+        size_t length;
+        if (c < 0x80) {
+            bytes[0] = static_cast<unsigned char>(c);
+            length = 1;
+        } else if (c < 0x800) {
+            bytes[0] = static_cast<unsigned char>(0xC0 | c >> 6);
+            bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            length = 2;
+        } else if (c < 0x10000) {
+            bytes[0] = static_cast<unsigned char>(0xE0 | c >> 12);
+            bytes[1] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            length = 3;
+        } else {
+            bytes[0] = static_cast<unsigned char>(0xF0 | c >> 18);
+            bytes[1] = static_cast<unsigned char>(0x80 | (c >> 12 & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+            bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            length = 4;
+        }
+        if (n + length >= capacity) break;
+        std::memcpy(out + n, bytes, length);
+        n += length;
+    }
+    out[n] = '\0';
+}
+
+}  // namespace platform
