@@ -238,8 +238,7 @@ int KeepInterrupted(OutputFile* output, const std::string& shown, int signal, in
                      SignalName(signal).c_str(), static_cast<long long>(rendered), shown.c_str());
     } else {
         // The kept name as the user wrote the output's.
-        std::string kept_shown =
-            shown.substr(0, shown.rfind('/') + 1) + kept.substr(kept.rfind('/') + 1);
+        std::string kept_shown = shown.substr(0, shown.rfind('/') + 1) + BaseName(kept);
         std::fprintf(stderr,
                      "kinetra: stopped by %s; the %lld frames done are kept in %s; %s was not "
                      "written\n",
