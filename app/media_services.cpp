@@ -64,6 +64,7 @@ int32_t g_max_w = 0;
 int32_t g_max_h = 0;
 int32_t g_audio_block = 0;
 bool g_said_larger = false;
+bool g_notes_shown = true;
 std::set<MediaFile*> g_open;
 std::set<std::string> g_warned;
 std::set<std::string> g_asked;              // every name asked for, absolute
@@ -131,7 +132,7 @@ MediaFile* Lookup(void* handle) {
 // Says once per render that a clip or picture is cut at the buffers' edges,
 // with the --canvas that would hold it.
 void NoteIfLarger(const std::string& path, int32_t width, int32_t height) {
-    if (g_said_larger || (width <= g_max_w && height <= g_max_h)) return;
+    if (!g_notes_shown || g_said_larger || (width <= g_max_w && height <= g_max_h)) return;
     g_said_larger = true;
     std::fprintf(stderr,
                  "kinetra: note: %s is %dx%d, larger than the %dx%d buffers, and is cut at their "
@@ -366,6 +367,10 @@ void SetMediaBufferSize(int32_t max_w, int32_t max_h) {
     g_max_w = max_w;
     g_max_h = max_h;
     g_said_larger = false;
+}
+
+void SetMediaNotes(bool shown) {
+    g_notes_shown = shown;
 }
 
 void SetMediaAudioBlock(int32_t sample_count) {

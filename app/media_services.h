@@ -11,6 +11,8 @@
 
 // The size of the plug-in's image buffers (the project's size).
 void SetMediaBufferSize(int32_t max_w, int32_t max_h);
+// Whether notes (not warnings) are printed, as render's --quiet asks.
+void SetMediaNotes(bool shown);
 // The sample frames of the audio call in progress: read_media_audio writes
 // at most twice that many, the room the plug-in's audio buffers have.
 void SetMediaAudioBlock(int32_t sample_count);

@@ -402,6 +402,7 @@ int RunRender(const RenderOptions& options) {
     FillHostServices(&s.services);
     BindProject(&p);
     SetMediaBufferSize(s.max_w, s.max_h);
+    SetMediaNotes(!options.quiet);
     InitPlugin(&s.plugin, s.tracks, &s.services);
     // Decoding runs ahead on its own thread, encoding behind on another; the
     // plug-in is called from this thread only, frame after frame.

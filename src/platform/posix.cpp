@@ -13,6 +13,9 @@ const char kPathSeparator = '/';
 
 void ShowOutOfMemoryMessage() {
     std::fputs("Kinetra: メモリが確保できません。\n", stderr);
+    // The same in English, for readers of a terminal rather than a dialog.
+    std::fputs("Kinetra: out of memory: the script or the frame's buffers could not be allocated\n",
+               stderr);
     std::fflush(stderr);
 }
 
