@@ -26,6 +26,12 @@ bool EnsureBlock(void** block, size_t* capacity, size_t bytes) {
     return true;
 }
 
+struct ScratchBlock {
+    void* data;
+    size_t capacity;
+};
+ScratchBlock s_scratch[kScratchUseCount];
+
 bool IsValidIndex(int32_t index) {
     return static_cast<uint32_t>(index) < kBufferCount;
 }
@@ -52,6 +58,15 @@ int16_t* AcquireAudioBuffer(int32_t index) {
     }
     g_audio_buffers.entry[index] = static_cast<int16_t*>(block);
     return g_audio_buffers.entry[index];
+}
+
+void* AcquireScratch(ScratchUse use, size_t bytes) {
+    ScratchBlock& block = s_scratch[use];
+    if (block.data != nullptr && block.capacity >= bytes) return block.data;
+    std::free(block.data);
+    block.data = std::malloc(bytes > 0 ? bytes : 1);
+    block.capacity = block.data != nullptr ? bytes : 0;
+    return block.data;
 }
 
 void SetUpImageBuffers(const FrameInfo* frame) {
@@ -107,6 +122,10 @@ void ReleaseBuffers() {
         std::free(g_audio_buffers.entry[i]);
         g_audio_buffers.entry[i] = nullptr;
         g_audio_buffers.capacity_bytes[i] = 0;
+    }
+    for (ScratchBlock& block : s_scratch) {
+        std::free(block.data);
+        block = ScratchBlock{nullptr, 0};
     }
     std::free(g_audio_work);
     g_audio_work = nullptr;

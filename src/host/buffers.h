@@ -53,5 +53,22 @@ bool SetUpAudioBuffers(const FrameInfo* frame);
 void CopyDisplayedImage(int32_t index, const FrameInfo* frame);
 void CopyDisplayedAudio(int32_t index, const FrameInfo* frame);
 
-// Frees entries 2..9, audio entries 1..9 and the work buffer.
+// Scratch memory of the video commands, kept from call to call so that a
+// frame's large temporary blocks are not mapped and cleared by the system
+// again on every frame. Each use has a block of its own, which a command holds
+// only while it runs (commands run on one thread, one at a time).
+enum ScratchUse : int32_t {
+    kScratchDefocus,     // defocus: the first pass's image
+    kScratchSourceRect,  // a source rectangle read from its own destination
+    kScratchWalkSource,  // the rectangle walk's copies of source and mask
+    kScratchWalkMask,
+    kScratchUseCount
+};
+
+// A block of at least `bytes` bytes for that use, its contents undefined;
+// null when it cannot be allocated.
+void* AcquireScratch(ScratchUse use, size_t bytes);
+
+// Frees entries 2..9, audio entries 1..9, the work buffer and the scratch
+// blocks.
 void ReleaseBuffers();

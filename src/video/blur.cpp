@@ -2,6 +2,7 @@
 // averages), defocus (separable Gaussian blur) and diffuse (each pixel taken
 // from a random neighbour).
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "common/clamp.h"
 #include "common/constants.h"
 #include "common/parallel.h"
+#include "common/simd.h"
 #include "formula/random.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
@@ -103,77 +105,96 @@ namespace {
 static_assert(sizeof(PixelYC) == 3 * sizeof(int16_t), "PixelYC is three packed channels");
 constexpr int64_t kChannels = 3;
 
-// Values summed together, their running sums held in registers: eight
-// pixels. Each tap is then one load, multiply and add per value for many
-// values at once, instead of one pixel's sum waiting on its previous tap.
-constexpr int32_t kBlockValues = 24;
-// Columns one vertical-pass task covers, top to bottom, while its rows of
-// converted values stay small (kRingValues doubles at most).
-constexpr int32_t kDefocusStrip = 64;
-constexpr int64_t kRingValues = 8192;
+// Doubles kept converted by one vertical-pass strip: its ring of rows.
+constexpr int64_t kRingValues = 4096;
+// Rows read ahead of the one being converted (their columns are one page
+// apart or more, which the processor does not fetch ahead by itself).
+constexpr int64_t kPrefetchRows = 16;
+// Rows a worker takes through both passes at a time, where it may.
+constexpr int64_t kFusedRows = 128;
 
-inline int16_t TruncateSum(double sum) {
+KINETRA_INLINE int16_t TruncateSum(double sum) {
     return Low16(static_cast<int32_t>(sum));
 }
 
-// Two doubles handled as one (two lanes of a vector register where the
-// machine has them; plain doubles otherwise).
+// Vectors of doubles: two lanes (SSE2, or plain doubles where the machine has
+// no vectors) and four (AVX2).
 typedef double Double2 __attribute__((vector_size(16)));
+typedef double Double4 __attribute__((vector_size(32)));
+typedef int32_t Int2 __attribute__((vector_size(8)));
+typedef int32_t Int4 __attribute__((vector_size(16)));
+typedef int16_t Short2 __attribute__((vector_size(4)));
+typedef int16_t Short4 __attribute__((vector_size(8)));
 
-inline Double2 LoadPair(const double* p) {
-    Double2 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
+template <class V>
+struct VectorOf;
+template <>
+struct VectorOf<Double2> {
+    typedef Int2 Int;
+    typedef Short2 Short;
+};
+template <>
+struct VectorOf<Double4> {
+    typedef Int4 Int;
+    typedef Short4 Short;
+};
 
-// out[b] = trunc(sum over k of w[k] * base[offsets[k] + j + b]) for b < N,
-// each sum taken in order of k from 0.0, exactly as one value at a time.
-// The values were converted to double once; the products and sums are the
-// same as those of the 16-bit values themselves.
-template <int32_t N>
-inline void SumTaps(const double* base, const int64_t* offsets, const double* weights, int64_t taps,
-                    int64_t j, int16_t* out) {
-    static_assert(N % 2 == 0, "values go in pairs");
-    constexpr int32_t kPairs = N / 2;
-    Double2 sums[kPairs];
+// One tap's sum over a run of values: out[b] = trunc(sum over k of w[k] *
+// p[k * step + b]), each sum taken in order of k from 0.0 with the product
+// rounded before the addition, exactly as one value at a time would. The
+// values were converted to double once; their products and sums are those of
+// the 16-bit values themselves. kVectors vectors of sums stay in registers,
+// so each tap is one load, multiply and add per vector for many values at
+// once.
+template <class V, int32_t kVectors>
+KINETRA_INLINE void SumBlock(const double* p, int64_t step, const double* weights, int64_t taps,
+                             int16_t* out) {
+    constexpr int32_t kLanes = sizeof(V) / sizeof(double);
+    V sums[kVectors];
 #pragma GCC unroll 16
-    for (int32_t v = 0; v < kPairs; ++v)
-        sums[v] = Double2{0.0, 0.0};
-    for (int64_t k = 0; k < taps; ++k) {
-        const double* p = base + (offsets[k] + j);
-        const Double2 w = Double2{weights[k], weights[k]};
+    for (int32_t v = 0; v < kVectors; ++v)
+        sums[v] = V{};
+    for (int64_t k = 0; k < taps; ++k, p += step) {
+        const double w = weights[k];
 #pragma GCC unroll 16
-        for (int32_t v = 0; v < kPairs; ++v)
-            sums[v] += w * LoadPair(p + 2 * v);
+        for (int32_t v = 0; v < kVectors; ++v) {
+            V x;
+            __builtin_memcpy(&x, p + v * kLanes, sizeof x);
+            sums[v] += w * x;
+        }
     }
 #pragma GCC unroll 16
-    for (int32_t v = 0; v < kPairs; ++v) {
-        out[2 * v] = TruncateSum(sums[v][0]);
-        out[2 * v + 1] = TruncateSum(sums[v][1]);
+    for (int32_t v = 0; v < kVectors; ++v) {
+        // Truncated toward zero, then the low 16 bits (as TruncateSum).
+        auto low =
+            __builtin_convertvector(__builtin_convertvector(sums[v], typename VectorOf<V>::Int),
+                                    typename VectorOf<V>::Short);
+        __builtin_memcpy(out + v * kLanes, &low, sizeof low);
     }
 }
 
-// One pixel's three values.
-inline void SumTapsPixel(const double* base, const int64_t* offsets, const double* weights,
-                         int64_t taps, int64_t j, int16_t* out) {
-    double sums[3] = {0.0, 0.0, 0.0};
-    for (int64_t k = 0; k < taps; ++k) {
-        const double* p = base + (offsets[k] + j);
-        for (int32_t b = 0; b < 3; ++b)
-            sums[b] += weights[k] * p[b];
-    }
-    for (int32_t b = 0; b < 3; ++b)
-        out[b] = TruncateSum(sums[b]);
+KINETRA_INLINE void SumOne(const double* p, int64_t step, const double* weights, int64_t taps,
+                           int16_t* out) {
+    double sum = 0.0;
+    for (int64_t k = 0; k < taps; ++k, p += step)
+        sum += weights[k] * *p;
+    *out = TruncateSum(sum);
 }
 
-// The same for values j .. j + n - 1 (whole pixels): blocks, then pixels.
-inline void SumTapsRun(const double* base, const int64_t* offsets, const double* weights,
-                       int64_t taps, int64_t j, int64_t n, int16_t* out) {
+// SumBlock over n values: blocks of eight vectors, then single vectors, then
+// single values.
+template <class V>
+KINETRA_INLINE void SumRunOf(const double* p, int64_t step, const double* weights, int64_t taps,
+                             int64_t n, int16_t* out) {
+    constexpr int32_t kLanes = sizeof(V) / sizeof(double);
+    constexpr int32_t kVectors = 8;
     int64_t b = 0;
-    for (; b + kBlockValues <= n; b += kBlockValues)
-        SumTaps<kBlockValues>(base, offsets, weights, taps, j + b, out + b);
-    for (; b < n; b += kChannels)
-        SumTapsPixel(base, offsets, weights, taps, j + b, out + b);
+    for (; b + kVectors * kLanes <= n; b += kVectors * kLanes)
+        SumBlock<V, kVectors>(p + b, step, weights, taps, out + b);
+    for (; b + kLanes <= n; b += kLanes)
+        SumBlock<V, 1>(p + b, step, weights, taps, out + b);
+    for (; b < n; ++b)
+        SumOne(p + b, step, weights, taps, out + b);
 }
 
 struct DefocusJob {
@@ -186,7 +207,7 @@ struct DefocusJob {
     int32_t row_begin, row_end;    // rectangle rows inside the buffer
     int32_t col_begin, col_end;    // rectangle columns inside the buffer
     int32_t work_begin, work_end;  // columns the vertical pass fills
-    int32_t strip;                 // columns of one vertical-pass task
+    int32_t strip;                 // columns of one vertical-pass strip
 };
 
 const int16_t* Values(const PixelYC* p) {
@@ -196,78 +217,103 @@ int16_t* Values(PixelYC* p) {
     return reinterpret_cast<int16_t*>(p);
 }
 
-void ConvertValues(const int16_t* from, int64_t n, double* to) {
-    for (int64_t i = 0; i < n; ++i)
-        to[i] = from[i];
-}
-
-// Vertical pass over work columns [c_begin, c_end): work(c, l) = trunc(sum
-// over k of w[k] * source(c, l - r + k)), rows clamped to the buffer. The
-// strip's rows l - r .. l + r are kept converted in a ring of 2r + 1 rows.
-void DefocusVertical(const DefocusJob& job, int32_t c_begin, int32_t c_end,
-                     std::vector<double>* ring, std::vector<int64_t>* offsets) {
+// Vertical pass over work columns [c_begin, c_end) and rectangle rows
+// [l_begin, l_end): work(c, l) = trunc(sum over k of w[k] * source(c, l - r +
+// k)), rows clamped to the buffer. The rows l - r .. l + r are kept converted
+// in a ring of 2r + 1 rows, each stored twice (slots s and s + 2r + 1), so
+// that the window of any output row is 2r + 1 consecutive slots.
+template <class V>
+KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
+                                      int32_t l_begin, int32_t l_end, double* ring) {
     const int64_t taps = 2 * job.radius + 1;
     const int64_t n = kChannels * (c_end - c_begin);
-    ring->resize(static_cast<size_t>(taps * n));
-    offsets->resize(static_cast<size_t>(taps));
     const int16_t* source = Values(job.source) + kChannels * c_begin;
     const int64_t pitch = kChannels * job.max_w;
-    // Row index i (l - r + k, unclamped) lives in slot i mod (2r + 1).
-    const int64_t first = job.row_begin - job.radius;
-    auto slot = [&](int64_t i) { return (i - first) % taps; };
-    auto load = [&](int64_t i) {
-        const int64_t row = std::clamp<int64_t>(i, 0, job.max_h - 1);
-        ConvertValues(source + row * pitch, n, ring->data() + slot(i) * n);
-    };
-    for (int64_t i = first; i < first + taps - 1; ++i)
-        load(i);
+    const int64_t last_row = job.max_h - 1;
     const int32_t work_cols = job.work_end - job.work_begin;
-    for (int32_t l = job.row_begin; l < job.row_end; ++l) {
-        load(l + job.radius);
-        for (int64_t k = 0; k < taps; ++k)
-            (*offsets)[size_t(k)] = slot(l - job.radius + k) * n;
-        int16_t* out = Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols +
-                              (c_begin - job.work_begin));
-        SumTapsRun(ring->data(), offsets->data(), job.weights, taps, 0, n, out);
+    int64_t slot = 0;   // where the next row converted goes
+    int64_t first = 0;  // the slot of row l - r
+    for (int64_t i = l_begin - job.radius; i < l_end + job.radius; ++i) {
+        const int64_t ahead = std::clamp<int64_t>(i + kPrefetchRows, 0, last_row);
+        for (int64_t b = 0; b < n; b += 32)
+            __builtin_prefetch(source + ahead * pitch + b);
+        const int16_t* from = source + std::clamp<int64_t>(i, 0, last_row) * pitch;
+        double* to = ring + slot * n;
+        double* twin = to + taps * n;
+        for (int64_t b = 0; b < n; ++b)
+            to[b] = twin[b] = from[b];
+        slot = slot + 1 == taps ? 0 : slot + 1;
+        const int64_t l = i - job.radius;  // the row whose window is complete
+        if (l < l_begin) continue;
+        int16_t* out =
+            Values(job.work + (l - job.row_begin) * work_cols + (c_begin - job.work_begin));
+        SumRunOf<V>(ring + first * n, n, job.weights, taps, n, out);
+        first = first + 1 == taps ? 0 : first + 1;
     }
 }
 
 // Horizontal pass over rectangle row l: dest(c, l) = trunc(sum over k of
-// w[k] * work(c - r + k, l)), columns clamped to the buffer. The work row is
-// converted once; pixels whose taps all lie inside the buffer run as blocks,
-// the others one by one.
-void DefocusHorizontalRow(const DefocusJob& job, int32_t l, std::vector<double>* row,
-                          std::vector<int64_t>* offsets) {
+// w[k] * work(c - r + k, l)), columns clamped to the buffer. The row is
+// converted once, with the columns a tap reads beyond the buffer's sides
+// filled in as the clamp reads them, so every pixel runs as blocks.
+template <class V>
+KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, double* row) {
     const int64_t taps = 2 * job.radius + 1;
     const int32_t work_cols = job.work_end - job.work_begin;
-    row->resize(static_cast<size_t>(kChannels * work_cols));
-    offsets->resize(static_cast<size_t>(taps));
-    // Starts at work column job.work_begin.
-    ConvertValues(Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols),
-                  kChannels * work_cols, row->data());
-    int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
-    // Columns whose every tap is inside the buffer.
-    const int32_t inner_begin =
-        static_cast<int32_t>(std::clamp<int64_t>(job.radius, job.col_begin, job.col_end));
-    const int32_t inner_end =
-        static_cast<int32_t>(std::clamp<int64_t>(job.max_w - job.radius, inner_begin, job.col_end));
-    int64_t* offset = offsets->data();
-    for (int64_t k = 0; k < taps; ++k)
-        offset[k] = kChannels * (k - job.radius - job.work_begin);
-    SumTapsRun(row->data(), offset, job.weights, taps, kChannels * inner_begin,
-               kChannels * (inner_end - inner_begin), out + kChannels * inner_begin);
-    // The columns within r of the buffer's left or right side.
-    auto edge = [&](int32_t c) {
-        for (int64_t k = 0; k < taps; ++k) {
-            offset[k] = kChannels * (std::clamp<int64_t>(c - job.radius + k, 0, job.max_w - 1) -
-                                     job.work_begin);
+    // row[kChannels * (v - first)] holds column v, first = col_begin - r.
+    const int64_t first = job.col_begin - job.radius;
+    const int64_t last = job.col_end + job.radius;  // one past
+    const int16_t* from = Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols);
+    auto fill = [&](int64_t v_begin, int64_t v_end, int64_t column) {
+        const int16_t* p = from + kChannels * (column - job.work_begin);
+        for (int64_t v = v_begin; v < v_end; ++v) {
+            for (int64_t b = 0; b < kChannels; ++b)
+                row[kChannels * (v - first) + b] = p[b];
         }
-        SumTapsPixel(row->data(), offset, job.weights, taps, 0, out + kChannels * c);
     };
-    for (int32_t c = job.col_begin; c < inner_begin; ++c)
-        edge(c);
-    for (int32_t c = inner_end; c < job.col_end; ++c)
-        edge(c);
+    const int64_t inside_begin = std::max<int64_t>(first, 0);
+    const int64_t inside_end = std::min<int64_t>(last, job.max_w);
+    fill(first, inside_begin, 0);
+    const int16_t* inside = from + kChannels * (inside_begin - job.work_begin);
+    double* to = row + kChannels * (inside_begin - first);
+    for (int64_t b = 0; b < kChannels * (inside_end - inside_begin); ++b)
+        to[b] = inside[b];
+    fill(inside_end, last, job.max_w - 1);
+    int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
+    SumRunOf<V>(row, kChannels, job.weights, taps, kChannels * (job.col_end - job.col_begin),
+                out + kChannels * job.col_begin);
+}
+
+// The two passes, built for the portable vectors and for AVX2.
+struct DefocusPasses {
+    void (*vertical)(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
+                     int32_t l_end, double* ring);
+    void (*horizontal_row)(const DefocusJob& job, int32_t l, double* row);
+};
+
+void DefocusVerticalPortable(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
+                             int32_t l_end, double* ring) {
+    DefocusVerticalOf<Double2>(job, c_begin, c_end, l_begin, l_end, ring);
+}
+void DefocusHorizontalRowPortable(const DefocusJob& job, int32_t l, double* row) {
+    DefocusHorizontalRowOf<Double2>(job, l, row);
+}
+
+#if KINETRA_HAVE_AVX2
+KINETRA_TARGET_AVX2 void DefocusVerticalAvx2(const DefocusJob& job, int32_t c_begin, int32_t c_end,
+                                             int32_t l_begin, int32_t l_end, double* ring) {
+    DefocusVerticalOf<Double4>(job, c_begin, c_end, l_begin, l_end, ring);
+}
+KINETRA_TARGET_AVX2 void DefocusHorizontalRowAvx2(const DefocusJob& job, int32_t l, double* row) {
+    DefocusHorizontalRowOf<Double4>(job, l, row);
+}
+#endif
+
+DefocusPasses ChooseDefocusPasses() {
+#if KINETRA_HAVE_AVX2
+    if (simd::UseAvx2()) return {DefocusVerticalAvx2, DefocusHorizontalRowAvx2};
+#endif
+    return {DefocusVerticalPortable, DefocusHorizontalRowPortable};
 }
 
 // The blur's taps: w[k] = exp(-i^2 / (2 sigma^2)) / sqrt(2 sigma^2 pi) for
@@ -409,41 +455,86 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
     const size_t work_pixels = static_cast<size_t>(job.work_end - job.work_begin) *
                                static_cast<size_t>(job.row_end - job.row_begin);
     double* weights = static_cast<double*>(std::malloc((2 * job.radius + 1) * sizeof(double)));
-    PixelYC* work = static_cast<PixelYC*>(std::malloc(work_pixels * sizeof(PixelYC)));
+    PixelYC* work =
+        static_cast<PixelYC*>(AcquireScratch(kScratchDefocus, work_pixels * sizeof(PixelYC)));
     if (weights != nullptr && work != nullptr) {
         BuildDefocusKernel(weights, job.radius);
         job.weights = weights;
         job.work = work;
+        const DefocusPasses passes = ChooseDefocusPasses();
         const int64_t taps = 2 * job.radius + 1;
-        // Narrower strips for wide kernels keep a strip's ring of rows small.
-        job.strip = static_cast<int32_t>(
-            std::clamp<int64_t>(kRingValues / (kChannels * taps), 8, kDefocusStrip));
-        const int32_t strips = (job.work_end - job.work_begin + job.strip - 1) / job.strip;
-        // A strip is job.strip columns of every rectangle row, a row every
-        // column of the rectangle, each pixel 2r + 1 taps.
-        const int64_t rows = job.row_end - job.row_begin;
+        // Narrower strips for wide kernels keep a strip's ring of rows small;
+        // whole blocks of eight pixels where the kernel allows.
+        const int64_t fit = kRingValues / (2 * kChannels * taps);
+        job.strip = static_cast<int32_t>(fit >= 8 ? std::min<int64_t>(fit / 8 * 8, 128)
+                                                  : std::max<int64_t>(fit, 1));
+        const int32_t work_cols = job.work_end - job.work_begin;
+        const int64_t ring_values = 2 * taps * kChannels * job.strip;
+        // A worker without its scratch memory says so; the destination is
+        // then left alone if the first pass is incomplete.
+        std::atomic<bool> failed{false};
+        const int64_t row_values = kChannels * (job.col_end - job.col_begin + 2 * job.radius);
+        if (src != dst) {
+            // Each worker takes a band of rows through both passes, in chunks
+            // of kFusedRows rows whose work rows stay in the cache between
+            // the passes: the second pass of a row reads only that row of the
+            // work image, and no worker writes what another reads.
+            parallel::ParallelForRanges(
+                job.row_begin, job.row_end, int64_t{work_cols + job.col_end - job.col_begin} * taps,
+                [&](int64_t first, int64_t last) {
+                    double* ring = static_cast<double*>(std::malloc(ring_values * sizeof(double)));
+                    double* row = static_cast<double*>(std::malloc(row_values * sizeof(double)));
+                    if (ring != nullptr && row != nullptr) {
+                        for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
+                            const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
+                            for (int32_t c = job.work_begin; c < job.work_end; c += job.strip) {
+                                passes.vertical(job, c, std::min(job.work_end, c + job.strip),
+                                                int32_t(chunk), chunk_end, ring);
+                            }
+                            for (int32_t l = int32_t(chunk); l < chunk_end; ++l)
+                                passes.horizontal_row(job, l, row);
+                        }
+                    }
+                    std::free(ring);
+                    std::free(row);
+                });
+            std::free(weights);
+            return;
+        }
+        // Every worker takes a band of rows of every strip: equal shares of
+        // the work whatever the rectangle's shape. A row of the band is
+        // work_cols columns of 2r + 1 taps.
         parallel::ParallelForRanges(
-            0, strips, int64_t{job.strip} * rows * taps, [&](int64_t first, int64_t last) {
-                std::vector<double> ring;
-                std::vector<int64_t> offsets;
-                for (int64_t s = first; s < last; ++s) {
-                    int32_t c = job.work_begin + int32_t(s) * job.strip;
-                    DefocusVertical(job, c, std::min(job.work_end, c + job.strip), &ring, &offsets);
+            job.row_begin, job.row_end, int64_t{work_cols} * taps,
+            [&](int64_t first, int64_t last) {
+                double* ring = static_cast<double*>(std::malloc(ring_values * sizeof(double)));
+                if (ring == nullptr) {
+                    failed = true;
+                    return;
                 }
+                for (int32_t c = job.work_begin; c < job.work_end; c += job.strip) {
+                    passes.vertical(job, c, std::min(job.work_end, c + job.strip), int32_t(first),
+                                    int32_t(last), ring);
+                }
+                std::free(ring);
             });
+        if (failed) {
+            std::free(weights);
+            return;
+        }
         // The second pass reads only the work image, so the source may be the
         // destination.
-        parallel::ParallelForRanges(job.row_begin, job.row_end,
-                                    int64_t{job.col_end - job.col_begin} * taps,
-                                    [&](int64_t first, int64_t last) {
-                                        std::vector<double> row;
-                                        std::vector<int64_t> offsets;
-                                        for (int64_t l = first; l < last; ++l)
-                                            DefocusHorizontalRow(job, int32_t(l), &row, &offsets);
-                                    });
+        parallel::ParallelForRanges(
+            job.row_begin, job.row_end, int64_t{job.col_end - job.col_begin} * taps,
+            [&](int64_t first, int64_t last) {
+                double* row = static_cast<double*>(std::malloc(row_values * sizeof(double)));
+                if (row == nullptr) return;
+                for (int64_t l = first; l < last; ++l)
+                    passes.horizontal_row(job, int32_t(l), row);
+                std::free(row);
+            });
     }
     std::free(weights);
-    std::free(work);
 }
 
 // diffuse(src, dst, sx, sy, W, H, dx, dy, rx, ry)

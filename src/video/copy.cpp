@@ -8,8 +8,7 @@
 void cmd_copy(int32_t line, FilterTable*, FrameInfo* frame) {
     WalkRequest request;
     if (!PrepareWalkCommand(line, frame, false, &request)) return;
-    WalkRect(request, Mirror::kNone, frame,
-             [](PixelYC source, PixelYC& destination) { destination = source; });
+    CopyRect(request, frame);
 }
 
 // copy2(source, destination, sx, sy, w, h, dx, dy, threshold)

@@ -41,8 +41,7 @@ void cmd_copyframe(int32_t line, FilterTable* filter, FrameInfo* frame) {
     request.source = services->get_rendered_frame(filter, frame->edit_handle, ArgFrame(line, 1),
                                                   nullptr, nullptr);
     if (request.source == nullptr) return;
-    WalkRect(request, Mirror::kNone, frame,
-             [](PixelYC source, PixelYC& destination) { destination = source; });
+    CopyRect(request, frame);
 }
 
 // swapbuf: exchanges the host's two images; later lines see buffer 0 and 1

@@ -135,8 +135,8 @@ struct WalkView {
 };
 
 // A planned walk: the surviving rows k0..k1-1 and columns j0..j1-1 of the
-// rectangle, the views to read, and where each pixel is written. Owns the
-// scratch blocks; call ReleaseRectWalk when done.
+// rectangle, the views to read, and where each pixel is written. Copies it
+// reads are the buffers' scratch blocks (kept for the next command).
 struct RectWalk {
     int64_t k0, k1, j0, j1;
     WalkView source;
@@ -145,7 +145,6 @@ struct RectWalk {
     int64_t max_w;
     int64_t row_base, row_step;  // destination row of k: row_base + row_step * k
     int64_t col_base, col_step;  // destination column of j: col_base + col_step * j
-    PixelYC* scratch[2];
 };
 
 // Indices k of 0 <= origin + k < limit, or, mirrored over a count of n,
@@ -171,8 +170,7 @@ inline bool SpansOverlap(WalkSpan a, WalkSpan b) {
 // pixel is read at the very place it is written. False when the copy cannot
 // be allocated.
 inline bool DetachFromDestination(RectWalk* walk, WalkView* view, int32_t ox, int32_t oy,
-                                  int64_t dest_x, int64_t dest_y, bool mirrored,
-                                  PixelYC** scratch) {
+                                  int64_t dest_x, int64_t dest_y, bool mirrored, ScratchUse use) {
     if (view->pixels != walk->destination) return true;
     if (!mirrored && ox == dest_x && oy == dest_y) return true;
     WalkSpan read_cols = {ox + walk->j0, ox + walk->j1};
@@ -185,19 +183,15 @@ inline bool DetachFromDestination(RectWalk* walk, WalkView* view, int32_t ox, in
                            : WalkSpan{walk->row_base - walk->k1 + 1, walk->row_base - walk->k0 + 1};
     if (!SpansOverlap(read_cols, write_cols) || !SpansOverlap(read_rows, write_rows)) return true;
 
+    size_t count =
+        static_cast<size_t>(walk->j1 - walk->j0) * static_cast<size_t>(walk->k1 - walk->k0);
+    PixelYC* scratch = static_cast<PixelYC*>(AcquireScratch(use, count * sizeof(PixelYC)));
+    if (scratch == nullptr) return false;
     const PixelYC* first =
         view->pixels + (view->y0 + walk->k0) * view->stride + view->x0 + walk->j0;
-    *scratch = CopyPixelBlock(first, view->stride, walk->j1 - walk->j0, walk->k1 - walk->k0);
-    if (*scratch == nullptr) return false;
-    *view = {*scratch, walk->j1 - walk->j0, -walk->j0, -walk->k0};
+    CopyPixelBlock(first, view->stride, walk->j1 - walk->j0, walk->k1 - walk->k0, scratch);
+    *view = {scratch, walk->j1 - walk->j0, -walk->j0, -walk->k0};
     return true;
-}
-
-inline void ReleaseRectWalk(RectWalk* walk) {
-    for (PixelYC*& block : walk->scratch) {
-        std::free(block);
-        block = nullptr;
-    }
 }
 
 // Plans the walk of a request over max_w x max_h buffers: clips it and, where
@@ -207,7 +201,6 @@ inline void ReleaseRectWalk(RectWalk* walk) {
 inline bool PlanRectWalk(const WalkRequest& request, Mirror mirror, int32_t max_w, int32_t max_h,
                          RectWalk* walk) {
     const int64_t w = request.width, h = request.height;
-    walk->scratch[0] = walk->scratch[1] = nullptr;
     walk->destination = request.destination;
     walk->max_w = max_w;
     walk->row_step = mirror == Mirror::kRows ? -1 : 1;
@@ -236,11 +229,10 @@ inline bool PlanRectWalk(const WalkRequest& request, Mirror mirror, int32_t max_
 
     bool mirrored = mirror != Mirror::kNone;
     if (!DetachFromDestination(walk, &walk->source, request.sx, request.sy, request.dx, request.dy,
-                               mirrored, &walk->scratch[0]) ||
+                               mirrored, kScratchWalkSource) ||
         (request.mask != nullptr &&
          !DetachFromDestination(walk, &walk->mask, request.mx, request.my, request.dx, request.dy,
-                                mirrored, &walk->scratch[1]))) {
-        ReleaseRectWalk(walk);
+                                mirrored, kScratchWalkMask))) {
         return false;
     }
     return true;
@@ -295,6 +287,33 @@ void RunMaskedRectWalk(const RectWalk& walk, const PixelOp& op) {
     }
 }
 
+// Runs a planned walk without mirror or mask a row at a time:
+// row_op(const PixelYC* source, PixelYC* destination, int64_t count) for the
+// surviving pixels of each row. The source row is either the destination row
+// itself or does not overlap it (see DetachFromDestination).
+template <class RowOp>
+void RunRectWalkRows(const RectWalk& walk, const RowOp& row_op) {
+    parallel::ParallelFor(walk.k0, walk.k1, walk.j1 - walk.j0, [&](int64_t k) {
+        const PixelYC* source = walk.source.pixels + (walk.source.y0 + k) * walk.source.stride +
+                                walk.source.x0 + walk.j0;
+        PixelYC* destination =
+            walk.destination + (walk.row_base + k) * walk.max_w + walk.col_base + walk.j0;
+        row_op(source, destination, walk.j1 - walk.j0);
+    });
+}
+
+// Copies the request's rectangle (no mirror, no mask) as a walk would, whole
+// rows at a time.
+inline void CopyRect(const WalkRequest& request, const FrameInfo* frame) {
+    RectWalk walk;
+    if (!PlanRectWalk(request, Mirror::kNone, frame->max_w, frame->max_h, &walk)) return;
+    RunRectWalkRows(walk, [](const PixelYC* source, PixelYC* destination, int64_t count) {
+        if (source != destination) {
+            std::memcpy(destination, source, static_cast<size_t>(count) * sizeof(PixelYC));
+        }
+    });
+}
+
 // Plans, runs and releases a walk in one go; the operation takes a mask pixel
 // exactly when the request has a mask. Nothing is drawn when a needed scratch
 // copy cannot be allocated.
@@ -308,5 +327,4 @@ void WalkRect(const WalkRequest& request, Mirror mirror, const FrameInfo* frame,
     } else {
         if (request.mask == nullptr) RunRectWalk(walk, op);
     }
-    ReleaseRectWalk(&walk);
 }

@@ -3,6 +3,7 @@
 // with BlendYC4 and draw only where a source pixel exists.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "common/clamp.h"
 #include "common/int128.h"
@@ -39,37 +40,105 @@ struct ResizeJob {
     int64_t sx, sy, sw, sh;      // source rectangle (sizes clamped)
     int64_t dx, dy, dw, dh;      // destination rectangle (sizes clamped)
     int32_t col_begin, col_end;  // destination columns inside the buffer
+    // Destination columns [draw_begin, draw_end) have a source column inside
+    // the source; columns[x - draw_begin] says where each reads.
+    // Of these, the first `blended` read a source column with a right
+    // neighbour; the others read the source's last column.
+    int32_t draw_begin, draw_end, blended;
+    const struct ResizeColumn* columns;
 };
 
-// Destination row y: pixel (x, y) samples source position
-// (sx, sy) + ((x - dx) * sw * 256 / dw, (y - dy) * sh * 256 / dh) / 256.
-void ResizeRow(const ResizeJob& job, int32_t y) {
-    int64_t fy = (Int128(y - job.dy) * job.sh * 256 / job.dh).ToInt64();
-    int64_t src_y = job.sy + (fy >> 8);
-    if (src_y < job.source.top || src_y >= job.source.bottom) return;
-    int32_t wy = static_cast<int32_t>(fy & 255);
+// Where a destination column reads: the source column (from source.left) and
+// the weight toward its right neighbour.
+struct ResizeColumn {
+    int32_t index;
+    int32_t wx;
+};
 
-    // fx = i * span / dw for column i = x - dx, stepped exactly: quotient and
-    // remainder advance by those of span / dw, so no division per pixel.
-    int64_t span = job.sw * 256;
-    Int128 start = Int128(job.col_begin - job.dx) * span;
-    int64_t fx = (start / job.dw).ToInt64();
-    int64_t rest = (start % job.dw).ToInt64();
-    int64_t step = span / job.dw;
-    int64_t step_rest = span % job.dw;
-
-    PixelYC* out = job.dest + static_cast<int64_t>(y) * job.max_w;
-    for (int32_t x = job.col_begin; x < job.col_end; ++x) {
-        int64_t src_x = job.sx + (fx >> 8);
-        if (src_x >= job.source.left && src_x < job.source.right) {
-            out[x] = SampleSource(job.source, src_x, src_y, static_cast<int32_t>(fx & 255), wy);
+// Fills job->columns for the destination columns: column x samples source
+// column sx + (fx >> 8) with weight fx & 255, fx = (x - dx) * sw * 256 / dw,
+// stepped exactly: quotient and remainder advance by those of span / dw, so
+// no division per column. Those columns are contiguous, since fx grows with x.
+void PlanResizeColumns(ResizeJob* job, ResizeColumn* columns) {
+    int64_t span = job->sw * 256;
+    Int128 start = Int128(job->col_begin - job->dx) * span;
+    int64_t fx = (start / job->dw).ToInt64();
+    int64_t rest = (start % job->dw).ToInt64();
+    int64_t step = span / job->dw;
+    int64_t step_rest = span % job->dw;
+    job->draw_begin = job->col_end;
+    job->draw_end = job->col_end;
+    job->blended = 0;
+    int32_t count = 0;
+    for (int32_t x = job->col_begin; x < job->col_end; ++x) {
+        int64_t src_x = job->sx + (fx >> 8);
+        if (src_x >= job->source.left && src_x < job->source.right) {
+            if (count == 0) job->draw_begin = x;
+            if (src_x < job->source.right - 1) job->blended = count + 1;
+            columns[count++] = {static_cast<int32_t>(src_x - job->source.left),
+                                static_cast<int32_t>(fx & 255)};
+            job->draw_end = x + 1;
+        } else if (count > 0) {
+            break;
         }
         fx += step;
         rest += step_rest;
-        if (rest >= job.dw) {
+        if (rest >= job->dw) {
             ++fx;
-            rest -= job.dw;
+            rest -= job->dw;
         }
+    }
+    job->columns = columns;
+}
+
+// Destination row y: pixel (x, y) samples source position
+// (sx, sy) + ((x - dx) * sw * 256 / dw, (y - dy) * sh * 256 / dh) / 256,
+// blended with its right, lower and lower-right neighbours; the source's last
+// row and column blend with themselves only, so nothing outside is read.
+void ResizeRow(const ResizeJob& job, int32_t y, int32_t* mixed) {
+    int64_t fy = (Int128(y - job.dy) * job.sh * 256 / job.dh).ToInt64();
+    int64_t src_y = job.sy + (fy >> 8);
+    if (src_y < job.source.top || src_y >= job.source.bottom) return;
+    const int32_t wy = static_cast<int32_t>(fy & 255);
+    const PixelYC* row = SourceRow(job.source, src_y);
+    PixelYC* out = job.dest + static_cast<int64_t>(y) * job.max_w + job.draw_begin;
+    const ResizeColumn* columns = job.columns;
+    const int32_t count = job.draw_end - job.draw_begin;
+    // Pixels of the source's last row or column blend with themselves only.
+    const int32_t blended = src_y < job.source.bottom - 1 ? job.blended : 0;
+    const int16_t* top = reinterpret_cast<const int16_t*>(row);
+    const int16_t* below = reinterpret_cast<const int16_t*>(row + job.source.stride);
+    int16_t* values = reinterpret_cast<int16_t*>(out);
+    if (mixed != nullptr && blended > 0) {
+        // The blend is exact integer arithmetic well inside 32 bits, so it
+        // may mix the two rows first: mixed = top * (255 - wy) + below * wy
+        // over the columns read, one pass of vectors, then each pixel mixes
+        // two of those.
+        const int64_t first = 3 * static_cast<int64_t>(columns[0].index);
+        const int64_t n = 3 * static_cast<int64_t>(columns[blended - 1].index + 2) - first;
+        const int32_t wy_rest = 255 - wy;
+        for (int64_t k = 0; k < n; ++k)
+            mixed[k] = top[first + k] * wy_rest + below[first + k] * wy;
+        for (int32_t i = 0; i < blended; ++i) {
+            const int64_t at = 3 * static_cast<int64_t>(columns[i].index) - first;
+            const int32_t wx = columns[i].wx, wx_rest = 255 - wx;
+            for (int32_t c = 0; c < 3; ++c) {
+                values[3 * i + c] =
+                    static_cast<int16_t>((mixed[at + c] * wx_rest + mixed[at + 3 + c] * wx) >> 16);
+            }
+        }
+    } else {
+        for (int32_t i = 0; i < blended; ++i) {
+            const int32_t at = 3 * columns[i].index, wx = columns[i].wx;
+            for (int32_t c = 0; c < 3; ++c) {
+                values[3 * i + c] = BlendChannel(wx, wy, top[at + c], top[at + 3 + c],
+                                                 below[at + c], below[at + 3 + c]);
+            }
+        }
+    }
+    for (int32_t i = blended; i < count; ++i) {
+        const PixelYC p = row[columns[i].index];
+        out[i] = BlendYC4(columns[i].wx, wy, p, p, p, p);
     }
 }
 
@@ -85,23 +154,55 @@ struct RotateJob {
     int32_t col_begin, col_end;    // destination columns of the area inside the buffer
 };
 
+// a floor-divided by b > 0.
+inline int64_t FloorDiv(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+// Steps t in [0, count) where L <= a + t * d < R, as [first, last).
+void StepsWithin(int64_t a, int64_t d, int64_t L, int64_t R, int64_t count, int64_t* first,
+                 int64_t* last) {
+    int64_t lo = 0, hi = count;
+    if (d > 0) {
+        lo = std::max<int64_t>(lo, -FloorDiv(a - L, d));  // ceil((L - a) / d)
+        hi = std::min<int64_t>(hi, -FloorDiv(a - R, d));  // ceil((R - a) / d)
+    } else if (d < 0) {
+        lo = std::max<int64_t>(lo, FloorDiv(a - R, -d) + 1);  // a + t d < R
+        hi = std::min<int64_t>(hi, FloorDiv(a - L, -d) + 1);  // a + t d >= L
+    } else if (a < L || a >= R) {
+        hi = 0;
+    }
+    *first = lo;
+    *last = std::max(lo, hi);
+}
+
 // Destination row y: the offset (ex, ey) from the destination centre turns
 // into the source offset (u, v) / 4096 = (ex*C - ey*S, ex*S + ey*C) / 4096;
-// along the row u and v grow by C and S per column.
+// along the row u and v grow by C and S per column. The columns whose source
+// lies inside the source form one run, found once per row: a source column
+// sx + (u >> 12) lies in left..right-1 exactly when 4096 (left - sx) <= u <
+// 4096 (right - sx), and likewise for rows.
 void RotateRow(const RotateJob& job, int32_t y) {
     int64_t ey = y - job.dest_cy;
     int64_t ex = job.col_begin - job.dest_cx;
     int64_t u = ex * job.cos4096 - ey * job.sin4096;
     int64_t v = ex * job.sin4096 + ey * job.cos4096;
-    PixelYC* out = job.dest + static_cast<int64_t>(y) * job.max_w;
-    for (int32_t x = job.col_begin; x < job.col_end; ++x) {
+    const int64_t count = job.col_end - job.col_begin;
+    int64_t u_first, u_last, v_first, v_last;
+    StepsWithin(u, job.cos4096, 4096 * (job.source.left - job.source_cx),
+                4096 * (job.source.right - job.source_cx), count, &u_first, &u_last);
+    StepsWithin(v, job.sin4096, 4096 * (job.source.top - job.source_cy),
+                4096 * (job.source.bottom - job.source_cy), count, &v_first, &v_last);
+    const int64_t first = std::max(u_first, v_first), last = std::min(u_last, v_last);
+    if (first >= last) return;
+    u += first * job.cos4096;
+    v += first * job.sin4096;
+    PixelYC* out = job.dest + static_cast<int64_t>(y) * job.max_w + job.col_begin;
+    for (int64_t t = first; t < last; ++t) {
         int64_t src_x = job.source_cx + (u >> 12);
         int64_t src_y = job.source_cy + (v >> 12);
-        if (src_x >= job.source.left && src_x < job.source.right && src_y >= job.source.top &&
-            src_y < job.source.bottom) {
-            out[x] = SampleSource(job.source, src_x, src_y, static_cast<int32_t>((u >> 4) & 255),
-                                  static_cast<int32_t>((v >> 4) & 255));
-        }
+        out[t] = SampleSource(job.source, src_x, src_y, static_cast<int32_t>((u >> 4) & 255),
+                              static_cast<int32_t>((v >> 4) & 255));
         u += job.cos4096;
         v += job.sin4096;
     }
@@ -140,8 +241,21 @@ void cmd_resize(int32_t line, FilterTable*, FrameInfo* frame) {
                         max_h)) {
         return;
     }
-    parallel::ParallelFor(row_begin, row_end, job.col_end - job.col_begin,
-                          [&job](int32_t y) { ResizeRow(job, y); });
+    ResizeColumn* columns = static_cast<ResizeColumn*>(
+        std::malloc(static_cast<size_t>(job.col_end - job.col_begin) * sizeof(ResizeColumn)));
+    if (columns != nullptr) {
+        PlanResizeColumns(&job, columns);
+        // Room for the mixed rows: every column of the source, and one.
+        const size_t mixed_values = 3 * static_cast<size_t>(job.source.right - job.source.left + 1);
+        parallel::ParallelForRanges(
+            row_begin, row_end, job.draw_end - job.draw_begin, [&](int64_t first, int64_t last) {
+                int32_t* mixed = static_cast<int32_t*>(std::malloc(mixed_values * sizeof(int32_t)));
+                for (int64_t y = first; y < last; ++y)
+                    ResizeRow(job, int32_t(y), mixed);  // without room, pixel by pixel
+                std::free(mixed);
+            });
+    }
+    std::free(columns);
     CloseSourceRect(&job.source);
 }
 

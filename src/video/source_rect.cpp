@@ -5,16 +5,14 @@
 
 #include "common/clamp.h"
 #include "common/parallel.h"
+#include "host/buffers.h"
 
-PixelYC* CopyPixelBlock(const PixelYC* origin, int64_t stride, int64_t columns, int64_t rows) {
-    auto* block = static_cast<PixelYC*>(
-        std::malloc(static_cast<size_t>(columns) * static_cast<size_t>(rows) * sizeof(PixelYC)));
-    if (block == nullptr) return nullptr;
+void CopyPixelBlock(const PixelYC* origin, int64_t stride, int64_t columns, int64_t rows,
+                    PixelYC* block) {
     parallel::ParallelFor(int64_t{0}, rows, columns / 4, [&](int64_t row) {
         std::memcpy(block + row * columns, origin + row * stride,
                     static_cast<size_t>(columns) * sizeof(PixelYC));
     });
-    return block;
 }
 
 bool OpenSourceRect(SourceRect* source, const PixelYC* buffer, bool private_copy, int64_t x,
@@ -31,8 +29,10 @@ bool OpenSourceRect(SourceRect* source, const PixelYC* buffer, bool private_copy
     }
     int64_t width = source->right - source->left;
     int64_t height = source->bottom - source->top;
-    PixelYC* copy = CopyPixelBlock(source->pixels, max_w, width, height);
+    PixelYC* copy =
+        static_cast<PixelYC*>(AcquireScratch(kScratchSourceRect, width * height * sizeof(PixelYC)));
     if (copy == nullptr) return false;
+    CopyPixelBlock(source->pixels, max_w, width, height, copy);
     source->copy = copy;
     source->pixels = copy;
     source->stride = width;
@@ -40,6 +40,6 @@ bool OpenSourceRect(SourceRect* source, const PixelYC* buffer, bool private_copy
 }
 
 void CloseSourceRect(SourceRect* source) {
-    std::free(source->copy);
+    // The copy is the buffers' scratch block, kept for the next command.
     source->copy = nullptr;
 }

@@ -19,10 +19,10 @@ struct SourceRect {
     PixelYC* copy;  // the private copy, or null when reading in place
 };
 
-// The `columns` x `rows` block at `origin` (rows `stride` pixels apart)
-// copied into a new block of packed rows, rows in parallel; null when it
-// cannot be allocated. Release it with std::free.
-PixelYC* CopyPixelBlock(const PixelYC* origin, int64_t stride, int64_t columns, int64_t rows);
+// Copies the `columns` x `rows` block at `origin` (rows `stride` pixels
+// apart) into `block` as packed rows, rows in parallel.
+void CopyPixelBlock(const PixelYC* origin, int64_t stride, int64_t columns, int64_t rows,
+                    PixelYC* block);
 
 // Describes the rectangle (x, y, w, h) of `buffer` (max_w x max_h) cut to the
 // buffer; with `private_copy`, copies that part first. False when the copy

@@ -60,7 +60,8 @@ TextCanvas g_text_canvas;
 // Face, size, bold, italic and underline from arguments 0..4.
 void StoreFaceAndShape(int32_t line) {
     TextStyle& style = g_text_style;
-    std::memcpy(style.face, ArgText(line, 0), kFaceCapacity);
+    // The face is stored at its own length: copy up to its end, no further.
+    std::strncpy(style.face, ArgText(line, 0), kFaceCapacity - 1);
     style.face[kFaceCapacity - 1] = '\0';
     style.size = ArgInt(line, 1) < 1 ? 1 : ArgInt(line, 1);
     style.bold = ArgInt(line, 2);

@@ -3,6 +3,7 @@
 // channel, on Y, Cb, Cr or on R, G, B).
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "common/clamp.h"
 #include "common/parallel.h"
@@ -92,10 +93,57 @@ struct GammaJob {
     double exponent_y, exponent_cb, exponent_cr;  // 1 / g
 };
 
-// Values inside the tables are looked up; the others are computed the same way.
+// True when a value of the n values (whole pixels) lies outside its
+// channel's table: Y outside 0..4097, Cb or Cr outside -2048..2048. Eight
+// pixels at a time as three vectors of eight values, whose channels repeat
+// every three values.
+typedef int16_t Short8 __attribute__((vector_size(16)));
+bool AnyOutsideTables(const int16_t* values, int64_t n) {
+    const Short8 low[3] = {{0, -2048, -2048, 0, -2048, -2048, 0, -2048},
+                           {-2048, 0, -2048, -2048, 0, -2048, -2048, 0},
+                           {-2048, -2048, 0, -2048, -2048, 0, -2048, -2048}};
+    const Short8 high[3] = {{4097, 2048, 2048, 4097, 2048, 2048, 4097, 2048},
+                            {2048, 4097, 2048, 2048, 4097, 2048, 2048, 4097},
+                            {2048, 2048, 4097, 2048, 2048, 4097, 2048, 2048}};
+    Short8 outside = {};
+    int64_t i = 0;
+    for (; i + 24 <= n; i += 24) {
+        for (int32_t v = 0; v < 3; ++v) {
+            Short8 x;
+            std::memcpy(&x, values + i + 8 * v, sizeof x);
+            outside |= (x < low[v]) | (x > high[v]);
+        }
+    }
+    bool any = false;
+    for (int32_t lane = 0; lane < 8; ++lane)
+        any |= outside[lane] != 0;
+    for (; i < n; i += 3) {
+        any |= values[i] < 0 || values[i] > 4097 || values[i + 1] < -2048 || values[i + 1] > 2048 ||
+               values[i + 2] < -2048 || values[i + 2] > 2048;
+    }
+    return any;
+}
+
+// Values inside the tables are looked up; the others are computed the same
+// way. A row whose values all lie inside (the usual case) is looked up without
+// a test per value.
 void GammaRow(const GammaJob& job, int32_t y) {
     PixelYC* row = job.area.pixels + static_cast<int64_t>(y) * job.area.max_w;
-    for (int32_t x = job.area.col_begin; x < job.area.col_end; ++x) {
+    const int32_t begin = job.area.col_begin, end = job.area.col_end;
+    const bool outside = AnyOutsideTables(reinterpret_cast<const int16_t*>(row + begin),
+                                          3 * static_cast<int64_t>(end - begin));
+    if (!outside) {
+        const int16_t* cb = g_gamma.cb + 2048;
+        const int16_t* cr = g_gamma.cr + 2048;
+        for (int32_t x = begin; x < end; ++x) {
+            PixelYC& p = row[x];
+            p.y = g_gamma.y[p.y];
+            p.cb = cb[p.cb];
+            p.cr = cr[p.cr];
+        }
+        return;
+    }
+    for (int32_t x = begin; x < end; ++x) {
         PixelYC& p = row[x];
         p.y = (p.y >= 0 && p.y <= 4097) ? g_gamma.y[p.y] : LumaCurve(p.y, job.exponent_y);
         p.cb = (p.cb >= -2048 && p.cb <= 2048) ? g_gamma.cb[p.cb + 2048]

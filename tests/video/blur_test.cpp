@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "video/effects_support.h"
+#include "video/video_script.h"
 #include "video/pixel.h"
 #include "video/video_commands.h"
 
@@ -163,6 +164,35 @@ TEST(Defocus, MatchesThePlainVersion) {
                 << script << threads;
             EXPECT_EQ(FirstDifference(Render(c[0], c[1], Noise, same, 0, threads), expected), "")
                 << same << threads;
+        }
+    }
+}
+
+// Channels over the whole 16-bit range, so that sums wrap.
+PixelYC FullRange(int32_t x, int32_t y) {
+    PixelYC p = Noise(x, y), q = Noise(y + 1000, x);
+    return PixelYC{int16_t(p.y * 15 + q.y), int16_t(p.cb * 15 - q.cr), int16_t(q.cb * 15)};
+}
+
+TEST(Defocus, EveryKernelBuildMatchesThePlainVersion) {
+    // {buffer w, h, rectangle x, y, w, h, radius, source buffer}: widths that
+    // leave partial strips, blocks and vectors, rectangles clipped on every
+    // side, the source as the destination (buffer 0), and bands of rows
+    // that go through both passes in several chunks.
+    const int cases[][8] = {
+        {101, 37, 0, 0, 101, 37, 10, 1}, {101, 37, -7, 5, 90, 40, 3, 0},
+        {67, 23, 20, 2, 60, 15, 2, 0},   {45, 50, 3, -4, 30, 70, 12, 1},
+        {33, 9, 0, 0, 33, 9, 30, 0},     {130, 12, 1, 1, 127, 10, 2, 1},
+        {40, 300, 0, 0, 40, 300, 5, 1},  {40, 300, -3, 7, 41, 280, 9, 1},
+    };
+    for (const auto& c : cases) {
+        for (PixelFn pixel : {PixelFn(Noise), PixelFn(FullRange)}) {
+            Picture frame = Frame(c[0], c[1], pixel);
+            videotest::ExpectEveryBuild(cmd_defocus,
+                                        {double(c[7]), 0, double(c[2]), double(c[3]), double(c[4]),
+                                         double(c[5]), 0, 0, double(c[6])},
+                                        frame, 0,
+                                        PlainDefocus(frame, c[2], c[3], c[4], c[5], c[6]));
         }
     }
 }

@@ -106,21 +106,36 @@ TEST(Resize, SameSizeDarkensByTheBlendWeights) {
 }
 
 TEST(Resize, MatchesThePlainVersionWhereverTheRectanglesLie) {
-    const int w = 23, h = 17;
-    const int cases[][8] = {
-        {0, 0, 23, 17, 0, 0, 11, 8},     {0, 0, 7, 5, 0, 0, 23, 17},
-        {3, 2, 9, 9, 5, 4, 14, 3},       {-4, -3, 12, 10, -6, -5, 20, 15},
-        {15, 10, 20, 20, 12, 9, 30, 30}, {5, 5, 1, 1, 2, 2, 6, 6},
-        {0, 0, 23, 17, 22, 16, 5, 5},    {-30, 0, 10, 10, 0, 0, 10, 10},
-        {2, 3, 40, 40, -1, -2, 40, 1},
+    // {buffer w, h, sx, sy, sw, sh, dx, dy, dw, dh}; the large ones are split
+    // between workers.
+    const int cases[][10] = {
+        {23, 17, 0, 0, 23, 17, 0, 0, 11, 8},
+        {23, 17, 0, 0, 7, 5, 0, 0, 23, 17},
+        {23, 17, 3, 2, 9, 9, 5, 4, 14, 3},
+        {23, 17, -4, -3, 12, 10, -6, -5, 20, 15},
+        {23, 17, 15, 10, 20, 20, 12, 9, 30, 30},
+        {23, 17, 5, 5, 1, 1, 2, 2, 6, 6},
+        {23, 17, 0, 0, 23, 17, 22, 16, 5, 5},
+        {23, 17, -30, 0, 10, 10, 0, 0, 10, 10},
+        {23, 17, 2, 3, 40, 40, -1, -2, 40, 1},
+        {211, 130, -7, 3, 211, 125, 0, -2, 105, 70},
+        {211, 130, 10, 5, 100, 60, -20, 4, 230, 128},
     };
     for (const auto& c : cases) {
         char script[128];
-        std::snprintf(script, sizeof script, "resize(1, 0, %d, %d, %d, %d, %d, %d, %d, %d)\n", c[0],
-                      c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
-        Picture expected = Frame(w, h, Noise);
-        PlainResize(Frame(w, h, Noise), &expected, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
-        EXPECT_EQ(FirstDifference(Render(w, h, Noise, script), expected), "") << script;
+        std::snprintf(script, sizeof script, "resize(1, 0, %d, %d, %d, %d, %d, %d, %d, %d)\n", c[2],
+                      c[3], c[4], c[5], c[6], c[7], c[8], c[9]);
+        Picture expected = Frame(c[0], c[1], Noise);
+        PlainResize(Frame(c[0], c[1], Noise), &expected, c[2], c[3], c[4], c[5], c[6], c[7], c[8],
+                    c[9]);
+        std::string same = script;
+        same[7] = '0';  // reading and writing buffer 0
+        for (int threads : {1, 2}) {
+            EXPECT_EQ(FirstDifference(Render(c[0], c[1], Noise, script, 0, threads), expected), "")
+                << script << threads;
+            EXPECT_EQ(FirstDifference(Render(c[0], c[1], Noise, same, 0, threads), expected), "")
+                << same << threads;
+        }
     }
 }
 
@@ -193,31 +208,38 @@ TEST(Rotate, QuarterTurnOfA100By50RectangleStandsUpright) {
 }
 
 TEST(Rotate, MatchesThePlainVersionAtAnyAngle) {
-    const int w = 31, h = 23;
     struct Case {
         const char* angle;
         double value;
         int sx, sy, w, h, dx, dy;
+        int buffer_w, buffer_h;  // the large ones are split between workers
     } cases[] = {
-        {"0.3", 0.3, 2, 3, 20, 12, 5, 6},
-        {"-0.3", -0.3, 2, 3, 20, 12, 5, 6},
-        {"2.5", 2.5, 0, 0, 31, 23, 0, 0},
-        {"-1", -1.0, -5, -4, 16, 14, 20, 15},
-        {"p", 3.14159265358979, 4, 4, 9, 7, -2, 10},
-        {"0.8", 0.8, 10, 5, 50, 40, 3, -8},
-        {"4", 4.0, 29, 20, 6, 6, 26, 1},
+        {"0.3", 0.3, 2, 3, 20, 12, 5, 6, 31, 23},
+        {"-0.3", -0.3, 2, 3, 20, 12, 5, 6, 31, 23},
+        {"2.5", 2.5, 0, 0, 31, 23, 0, 0, 31, 23},
+        {"-1", -1.0, -5, -4, 16, 14, 20, 15, 31, 23},
+        {"p", 3.14159265358979, 4, 4, 9, 7, -2, 10, 31, 23},
+        {"0.8", 0.8, 10, 5, 50, 40, 3, -8, 31, 23},
+        {"4", 4.0, 29, 20, 6, 6, 26, 1, 31, 23},
+        {"0.3", 0.3, -10, 4, 230, 110, 3, -6, 211, 120},
+        {"-2", -2.0, 20, 10, 150, 90, 40, 20, 211, 120},
     };
     for (const Case& c : cases) {
         char script[128];
         std::snprintf(script, sizeof script, "rotate(1, 0, %s, %d, %d, %d, %d, %d, %d)\n", c.angle,
                       c.sx, c.sy, c.w, c.h, c.dx, c.dy);
+        const int w = c.buffer_w, h = c.buffer_h;
         Picture expected = Frame(w, h, Noise);
         PlainRotate(Frame(w, h, Noise), &expected, c.value, c.sx, c.sy, c.w, c.h, c.dx, c.dy);
-        EXPECT_EQ(FirstDifference(Render(w, h, Noise, script), expected), "") << script;
         // Reading and writing buffer 0 gives the same picture.
         std::string same = script;
         same[7] = '0';
-        EXPECT_EQ(FirstDifference(Render(w, h, Noise, same), expected), "") << same;
+        for (int threads : {1, 2}) {
+            EXPECT_EQ(FirstDifference(Render(w, h, Noise, script, 0, threads), expected), "")
+                << script << threads;
+            EXPECT_EQ(FirstDifference(Render(w, h, Noise, same, 0, threads), expected), "")
+                << same << threads;
+        }
     }
 }
 

@@ -110,6 +110,26 @@ TEST(Gamma, TablesFollowEveryChangeOfValues) {
     EXPECT_TRUE(SamePixel(out.at(2, 2), YC(2048, 1448, 1448)));
 }
 
+TEST(Gamma, RowsInsideTheTablesMapAsRowsWithValuesBeyondThem) {
+    // Row 0 holds only values inside the tables (their bounds among them),
+    // row 1 the same with one value beyond them at the end: each row takes
+    // its own path, and the pixels they share must come out alike.
+    auto pixel = [](int x, int y) {
+        if (y == 1 && x == 10) return YC(4098, 0, 0);
+        if (x == 0) return YC(0, -2048, 2048);
+        if (x == 1) return YC(4097, 2048, -2048);
+        return YC(x * 409 % 4098, x * 977 % 4097 - 2048, 2048 - x * 1231 % 4097);
+    };
+    for (const char* command :
+         {"gamma(0, 0, 0, 11, 2, 2.2, 0.7, 1.3)\n", "gamma(0, 0, 0, 11, 2, 0.45, 3, 1)\n"}) {
+        Picture out = Render(11, 2, pixel, command);
+        for (int x = 0; x < 10; ++x) {
+            EXPECT_TRUE(SamePixel(out.at(x, 0), out.at(x, 1))) << command << x;
+        }
+        EXPECT_FALSE(SamePixel(out.at(5, 0), pixel(5, 0))) << command;
+    }
+}
+
 TEST(Tone, OnlyTheRectangleInsideTheBufferChanges) {
     const char* commands[] = {"gamma(0, -2, 3, 5, 10, 2, 2, 2)",
                               "posterize(0, -2, 3, 5, 10, 2, 2, 2)",

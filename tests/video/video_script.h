@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -14,6 +15,8 @@
 #include <tuple>
 #include <vector>
 
+#include "common/parallel.h"
+#include "common/simd.h"
 #include "host/buffers.h"
 #include "script/script.h"
 #include "support/test_host.h"
@@ -156,5 +159,51 @@ class DirectCall {
     ScriptLine* line_;
     double values_[kScriptArgCount];
 };
+
+// A picture of pseudo-random pixels over the whole 16-bit range of each
+// channel, so that sums and products wrap.
+inline Picture FullRangePicture(int32_t w, int32_t h, uint32_t seed = 1) {
+    Picture p{w, h, {}};
+    uint32_t state = seed * 2654435761u + 1;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return int16_t(state & 0xFFFF);
+    };
+    for (int64_t i = 0; i < int64_t(w) * h; ++i) {
+        int16_t y = next(), cb = next(), cr = next();
+        p.pixels.push_back(PixelYC{y, cb, cr});
+    }
+    return p;
+}
+
+// Runs a command line on the plug-in's own parts with every build of its
+// kernels (the portable one, and AVX2 where the processor has it), on one and
+// on two threads, buffers 0 and 1 both starting as `frame`; expects buffer
+// `shown` to come out as `expected` every time.
+inline void ExpectEveryBuild(Handler handler, std::initializer_list<double> values,
+                             const Picture& frame, int32_t shown, const Picture& expected) {
+    const int32_t saved_threads = parallel::ThreadCount();
+    for (bool wide : {false, true}) {
+        for (int32_t threads : {1, 2}) {
+            simd::AllowAvx2(wide);
+            parallel::SetThreadCount(threads);
+            DirectCall call(frame.width, frame.height);
+            std::copy(frame.pixels.begin(), frame.pixels.end(), call.Buffer(0));
+            std::copy(frame.pixels.begin(), frame.pixels.end(), call.Buffer(1));
+            call.Call(handler, values);
+            Picture out{frame.width, frame.height, {}};
+            out.pixels.assign(call.Buffer(shown), call.Buffer(shown) + frame.pixels.size());
+            std::string args;
+            for (double v : values)
+                args += std::to_string(v) + " ";
+            EXPECT_TRUE(SamePicture(out, expected))
+                << args << (wide ? "AVX2 allowed, " : "portable, ") << threads << " threads";
+        }
+    }
+    simd::AllowAvx2(true);
+    parallel::SetThreadCount(saved_threads);
+}
 
 }  // namespace videotest
