@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "demo.h"
+#include "help.h"
 #include "options.h"
 #include "render.h"
 #include "stop_signals.h"
@@ -13,16 +15,15 @@
 
 namespace {
 
-int ShowHelp(const std::string& topic) {
+// `kinetra help`: the program's commands and the script's; `help NAME`: a
+// program command's help, or a script command's arguments.
+int ShowHelp(const std::string& topic, bool markdown) {
     if (topic.empty()) {
-        std::fputs(UsageText().c_str(), stdout);
+        std::fputs((UsageText() + "\n" + CommandListText()).c_str(), stdout);
         return kExitOk;
     }
-    std::string text = CommandHelpText(topic);
-    if (text.empty()) {
-        std::fprintf(stderr, "kinetra: no help on '%s'; see 'kinetra help'\n", topic.c_str());
-        return kExitUsage;
-    }
+    std::string text = markdown ? std::string() : CommandHelpText(topic);
+    if (text.empty()) return RunScriptHelp(topic, markdown) == 0 ? kExitOk : kExitUsage;
     std::fputs(text.c_str(), stdout);
     return kExitOk;
 }
@@ -52,12 +53,14 @@ int main(int argc, char** argv) {
                 std::fputs(UsageText().c_str(), stderr);
                 return kExitUsage;
             case CommandKind::kHelp:
-                return ShowHelp(command.topic);
+                return ShowHelp(command.topic, command.markdown);
             case CommandKind::kVersion:
                 std::fputs(VersionText(command.plugin).c_str(), stdout);
                 return kExitOk;
             case CommandKind::kRender:
                 return RunRender(command.render);
+            case CommandKind::kCheck:
+                return RunCheck(command.check);
             case CommandKind::kDemo:
                 return RunDemo(command.demo);
             case CommandKind::kPreview:

@@ -91,10 +91,16 @@ FileStamp StampOf(const std::string& path, struct stat* info, int* error) {
 }
 int64_t g_frames_decoded = 0;
 
-// One warning per file name for the whole run.
+std::map<std::string, std::string> g_file_notes;
+
+// One warning per file name for the whole run, with the script lines that
+// name the file when they are known.
 void WarnOnce(const std::string& path, const std::string& reason) {
     if (!g_warned.insert(path).second) return;
-    std::fprintf(stderr, "kinetra: warning: %s: %s\n", path.c_str(), reason.c_str());
+    auto note = g_file_notes.find(path);
+    std::string where = note != g_file_notes.end() ? " (" + note->second + ")" : "";
+    std::fprintf(stderr, "kinetra: warning: %s: %s%s\n", path.c_str(), reason.c_str(),
+                 where.c_str());
 }
 
 // Whether a file may be handed to the decoders: not one that failed before
@@ -362,6 +368,10 @@ int32_t LoadImageFile(PixelYC* buffer, const char* name, int32_t* w, int32_t* h,
 }
 
 }  // namespace
+
+void SetMediaFileNotes(const std::map<std::string, std::string>& notes) {
+    g_file_notes = notes;
+}
 
 void SetMediaBufferSize(int32_t max_w, int32_t max_h) {
     g_max_w = max_w;

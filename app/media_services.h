@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ void FillMediaServices(HostServices* services);
 // Closes every file still open and forgets every failure and cached picture
 // (at the end of a render).
 void CloseAllMedia();
+
+// Where the script names each file (absolute path -> "script line 3, 7"),
+// added to the one warning a file that cannot be read gets.
+void SetMediaFileNotes(const std::map<std::string, std::string>& notes);
 
 // Every file the media services were asked to open since the last
 // CloseAllMedia (absolute paths, whether the open succeeded or not).

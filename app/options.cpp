@@ -83,6 +83,8 @@ const char kRenderHelp[] =
     "  --plugin PATH       the plug-in (default: $KINETRA_PLUGIN, kinetra.auf next\n"
     "                      to this program or in ../lib/kinetra)\n"
     "  -q, --quiet         no progress, notes or summary\n"
+    "  --strict            stop before writing anything when the script check\n"
+    "                      (see 'kinetra check') finds an error\n"
     "  -v, --verbose       also name the decoder and encoders chosen\n"
     "  -h, --help          this help\n"
     "\n"
@@ -122,10 +124,23 @@ const char kPreviewHelp[] =
     "  -h, --help      this help\n";
 
 const char kHelpHelp[] =
-    "usage: kinetra help [COMMAND]\n"
+    "usage: kinetra help [COMMAND|SCRIPT-COMMAND [--markdown]]\n"
     "\n"
-    "Lists the commands, or shows the help of one (the same as\n"
-    "'kinetra COMMAND --help').\n";
+    "Lists the program's commands and the script's commands, or shows the help\n"
+    "of one: a program command (the same as 'kinetra COMMAND --help'), or a\n"
+    "script command's arguments (--markdown: as a Markdown table).\n";
+
+const char kCheckHelp[] =
+    "usage: kinetra check [SOURCE|SCRIPT|DIR]\n"
+    "\n"
+    "Reads the script (kinetra.txt next to SOURCE or in DIR, or SCRIPT itself;\n"
+    "default ./kinetra.txt) the way the plug-in does and lists, one line each as\n"
+    "PATH:LINE: message, what would silently go wrong: unknown commands, arguments\n"
+    "that do not compile, missing labels and files, sections that never apply,\n"
+    "and more; then a count and the encoding it read. With SOURCE it also knows\n"
+    "the project's length. 'kinetra render' runs the same check first.\n"
+    "\n"
+    "Exit status: 0 no errors (warnings allowed), 1 errors found, 2 wrong use.\n";
 
 const CommandDoc kCommands[] = {
     {"render", "render SOURCE -o OUTPUT [options]", "run the script over a clip and encode it",
@@ -133,6 +148,7 @@ const CommandDoc kCommands[] = {
     {"demo", "demo [DIR]", "render the built-in demo into DIR (./kinetra-demo)", kDemoHelp},
     {"preview", "preview SOURCE [--port N] [--open]",
      "a local page that follows the script as it is saved", kPreviewHelp},
+    {"check", "check [SOURCE|SCRIPT]", "list the script's mistakes by line", kCheckHelp},
     {"help", "help [COMMAND]", "this list, or a command's help", kHelpHelp},
 };
 
@@ -242,6 +258,8 @@ bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::st
             r->lossless = true;
         } else if (arg == "--no-audio") {
             r->audio = false;
+        } else if (arg == "--strict") {
+            r->strict = true;
         } else if (option("-o") || option("--output")) {
             r->output = value;
         } else if (name_option("-f", "a container name", &r->format) ||
@@ -442,11 +460,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command* command, st
     command->name = first;
     if (first == "help") {
         command->kind = CommandKind::kHelp;
-        if (args.size() > 2) {
+        command->markdown = args.size() == 3 && args[2] == "--markdown";
+        if (args.size() > 3 || (args.size() == 3 && !command->markdown)) {
             *error = "help takes one COMMAND";
             return false;
         }
-        if (args.size() == 2) command->topic = args[1];
+        if (args.size() >= 2) command->topic = args[1];
         return true;
     }
     if (FindCommand(first) == nullptr) {
@@ -462,6 +481,16 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command* command, st
             command->topic = first;
             return true;
         }
+    }
+    if (first == "check") {
+        command->kind = CommandKind::kCheck;
+        if (args.size() > 2 || (args.size() == 2 && args[1].size() > 1 && args[1][0] == '-')) {
+            *error = args.size() > 2 ? "check takes one SOURCE, SCRIPT or directory"
+                                     : "unknown option '" + args[1] + "'";
+            return false;
+        }
+        if (args.size() == 2) command->check = args[1];
+        return true;
     }
     if (first == "render") {
         command->kind = CommandKind::kRender;

@@ -44,7 +44,8 @@ struct RenderOptions {
     std::string preset;         // empty: the encoder's default speed
     int32_t canvas_width = 0;   // buffer size for the plug-in; 0: the frame's size
     int32_t canvas_height = 0;
-    std::string plugin;  // empty: $KINETRA_PLUGIN, or found next to the executable
+    std::string plugin;   // empty: $KINETRA_PLUGIN, or found next to the executable
+    bool strict = false;  // an error found by the script check stops the render
     FrameObserver observer;
 };
 
@@ -56,13 +57,15 @@ struct DemoOptions {
 };
 
 // kUsage: `kinetra` alone, a wrong use that prints the usage and exits 2.
-enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo, kPreview };
+enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo, kPreview, kCheck };
 
 struct Command {
     CommandKind kind = CommandKind::kUsage;
-    std::string name;    // the command word as given ("render"), for messages
-    std::string topic;   // kHelp: the command or subject asked about; empty: all
-    std::string plugin;  // kVersion: --plugin given before it
+    std::string name;       // the command word as given ("render"), for messages
+    std::string topic;      // kHelp: the command or subject asked about; empty: all
+    std::string plugin;     // kVersion: --plugin given before it
+    bool markdown = false;  // kHelp on a script command: its argument table in Markdown
+    std::string check;      // kCheck: source video, script or directory; empty: ./kinetra.txt
     RenderOptions render;
     DemoOptions demo;
     PreviewOptions preview;

@@ -91,6 +91,8 @@ bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* erro
     plugin->video = video;
     plugin->audio = audio;
     plugin->initialised = false;
+    plugin->take_run_failures =
+        reinterpret_cast<KinetraTakeRunFailuresFn>(dlsym(library, KINETRA_TAKE_RUN_FAILURES_NAME));
     return true;
 }
 
@@ -103,6 +105,15 @@ void InitPlugin(LoadedPlugin* plugin, int32_t* track_values, HostServices* servi
         if (f->init != nullptr) f->init(f);
     }
     plugin->initialised = true;
+}
+
+std::vector<KinetraRunFailure> TakeRunFailures(LoadedPlugin* plugin) {
+    std::vector<KinetraRunFailure> reports;
+    if (plugin->take_run_failures == nullptr) return reports;
+    KinetraRunFailure batch[16];
+    for (int32_t n; (n = plugin->take_run_failures(batch, 16)) > 0;)
+        reports.insert(reports.end(), batch, batch + n);
+    return reports;
 }
 
 void UnloadPlugin(LoadedPlugin* plugin) {

@@ -12,6 +12,8 @@ struct LoadedPlugin {
     FilterTable* video = nullptr;
     FilterTable* audio = nullptr;
     bool initialised = false;
+    // The plug-in's run-time failure reports; null when it has none to give.
+    KinetraTakeRunFailuresFn take_run_failures = nullptr;
 };
 
 // The plug-in to load: `explicit_path` when given, else $KINETRA_PLUGIN, else
@@ -31,6 +33,10 @@ bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* erro
 
 // Publishes the sliders and services to both filters and calls init on each.
 void InitPlugin(LoadedPlugin* plugin, int32_t* track_values, HostServices* services);
+
+// The run-time failure reports the plug-in kept since the last call, oldest
+// first (call after a process call, on its thread).
+std::vector<KinetraRunFailure> TakeRunFailures(LoadedPlugin* plugin);
 
 // Calls exit on both filters (once) and unloads the library.
 void UnloadPlugin(LoadedPlugin* plugin);

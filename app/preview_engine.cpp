@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "check.h"
 #include "ffmpeg_util.h"
 #include "host_threads.h"
 #include "media_services.h"
@@ -15,12 +16,6 @@
 #include "preview_watch.h"
 #include "project.h"
 #include "services.h"
-
-// The script checker, where the program has it.
-#if __has_include("check.h")
-#include "check.h"
-#define KINETRA_PREVIEW_CHECKS_SCRIPTS 1
-#endif
 
 namespace {
 
@@ -36,11 +31,9 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// The checker's findings for the script at `path`; false where the program
-// has no checker.
-bool CheckScript(const std::string& path, int32_t frame_count,
+// The checker's findings for the script at `path`.
+void CheckScript(const std::string& path, int32_t frame_count,
                  std::vector<PreviewFinding>* findings) {
-#ifdef KINETRA_PREVIEW_CHECKS_SCRIPTS
     CheckContext context;
     context.frame_count = frame_count;
     ScriptCheck check = CheckScriptFile(path, context);
@@ -49,13 +42,6 @@ bool CheckScript(const std::string& path, int32_t frame_count,
         findings->push_back(
             PreviewFinding{f.line, f.severity == FindingSeverity::kError, f.message});
     }
-    return true;
-#else
-    (void)path;
-    (void)frame_count;
-    findings->clear();
-    return false;
-#endif
 }
 
 }  // namespace
@@ -415,13 +401,13 @@ void PreviewEngine::NoteCall() {
     // The loaded script is checked here, between two calls, so that the
     // checker's own reading of the file is not taken for a load.
     std::vector<PreviewFinding> findings;
-    bool checked = loaded && CheckScript(Facts().script_path, s.project.frame_count(), &findings);
+    if (loaded) CheckScript(Facts().script_path, s.project.frame_count(), &findings);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (loaded) {
             facts_.loaded_at_ms = NowMilliseconds();
             ++facts_.load_count;
-            facts_.findings_checked = checked;
+            facts_.findings_checked = true;
             facts_.findings = std::move(findings);
             changed = true;
         }

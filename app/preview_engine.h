@@ -52,8 +52,8 @@ struct ProjectFacts {
     // 1970), 0 before that.
     int64_t loaded_at_ms = 0;
     int64_t load_count = 0;
-    // The checker's findings for the script as last loaded (where the
-    // program has the checker).
+    // The checker's findings for the script as last loaded; false before
+    // the first load.
     bool findings_checked = false;
     std::vector<PreviewFinding> findings;
 };

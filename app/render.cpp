@@ -17,6 +17,7 @@ extern "C" {
 
 #include "encode_worker.h"
 #include "encoders.h"
+#include "check.h"
 #include "ffmpeg_util.h"
 #include "host_threads.h"
 #include "media_services.h"
@@ -338,6 +339,13 @@ int RunRender(const RenderOptions& options) {
     bool have_script = facts.exists;
     if (!have_script) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
+    } else {
+        ScriptCheck check;
+        if (!ReportScriptCheck(script, p.frame_count(), &check) && options.strict) {
+            std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
+            return kExitFailure;
+        }
+        SetMediaFileNotes(FileLineNotes(check));
     }
     s.project.SetLengthBound(LengthBound(s.project, options));
     if (facts.longest_end > s.project.length_bound()) {
@@ -435,6 +443,11 @@ int RunRender(const RenderOptions& options) {
             ReportLengthening(p, reported_length, script, facts);
             reported_length = p.frame_count();
         }
+        // The first run-time failure of each script line, once, with its line.
+        std::vector<KinetraRunFailure> failures = TakeRunFailures(&s.plugin);
+        if (!failures.empty()) progress.Finish();
+        for (const KinetraRunFailure& failure : failures)
+            std::fprintf(stderr, "%s\n", FormatRunFailure(script, failure).c_str());
         if ((!video_ok || !audio_ok) && !warned_filter) {
             std::fprintf(stderr, "kinetra: warning: the plug-in failed on frame %d\n", f);
             warned_filter = true;

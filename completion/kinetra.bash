@@ -7,7 +7,7 @@ _kinetra() {
         cword=$COMP_CWORD
         words=("${COMP_WORDS[@]}")
     }
-    local commands="render demo preview help"
+    local commands="render demo preview check help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version -h -V" -- "$cur"))
         return
@@ -44,7 +44,7 @@ _kinetra() {
             ;;
         esac
         if [[ "$cur" == -* ]]; then
-            COMPREPLY=($(compgen -W "-o --output -f --format -y -n --no-audio -c:v --vcodec -c:a --acodec --pix-fmt -b:v --video-bitrate -b:a --audio-bitrate --crf --preset --lossless --frames --show --var --canvas --max-frames --threads --plugin -q --quiet -v --verbose -h --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "-o --output -f --format -y -n --no-audio -c:v --vcodec -c:a --acodec --pix-fmt -b:v --video-bitrate -b:a --audio-bitrate --crf --preset --lossless --frames --show --var --canvas --max-frames --threads --plugin --strict -q --quiet -v --verbose -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -f -- "$cur"))
         fi
@@ -57,6 +57,9 @@ _kinetra() {
         else
             COMPREPLY=($(compgen -d -- "$cur"))
         fi
+        ;;
+    check)
+        [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -f -- "$cur"))
         ;;
     preview)
         if [[ "$prev" == --plugin ]]; then

@@ -131,6 +131,30 @@ struct HostServices {
 
 typedef FilterTable** (*GetFilterTableListFn)(void);
 
+/* Run-time failure reports, for hosts other than the editor.
+ *
+ * A script line whose argument fails to evaluate, or whose file cannot be
+ * opened, behaves as it always has (the value is 0, the file reads nothing);
+ * besides, the plug-in keeps a report of the first such failure of each line
+ * until a host takes it. The editor's service table has no slot for this and
+ * its slots are the editor's own, so the reports travel the other way: the
+ * plug-in exports KinetraTakeRunFailures, which a host looks up by name
+ * (dlsym) and calls after a process call, on the thread that made it. The
+ * Windows build does not export it (its module-definition file lists only
+ * GetFilterTableList), so the editor never sees it. */
+enum { KINETRA_RUN_FAILURE_TEXT = 240 };
+
+typedef struct KinetraRunFailure {
+    int32_t line;  /* 1-based line of the script file */
+    int32_t frame; /* the frame being processed when it failed */
+    char message[KINETRA_RUN_FAILURE_TEXT]; /* NUL-terminated, in the script's encoding */
+} KinetraRunFailure;
+
+/* Moves up to `capacity` reports, oldest first, into `out`; returns how many.
+ * A report is handed out once. */
+typedef int32_t (*KinetraTakeRunFailuresFn)(KinetraRunFailure* out, int32_t capacity);
+#define KINETRA_TAKE_RUN_FAILURES_NAME "KinetraTakeRunFailures"
+
 #ifdef __cplusplus
 }
 #endif

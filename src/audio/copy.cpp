@@ -9,6 +9,7 @@
 #include "host/buffers.h"
 #include "host/video_file_cache.h"
 #include "script/arguments.h"
+#include "script/run_failures.h"
 
 ProjectAudioCache g_project_audio_cache = {-1, 0, 0, 0};
 
@@ -57,16 +58,18 @@ void cmd_a_readvideo(int32_t line, FilterTable* filter, FrameInfo* frame) {
     // The host may write up to two blocks' samples. Buffers 1..9 have that
     // room; the host's own block has only one, so it is read through a larger
     // copy of itself.
+    bool opened = true;
     if (target != g_audio_buffers.entry[0]) {
-        ReadVideoAudio(filter, frame, name, file_frame, target);
-        return;
+        opened = ReadVideoAudio(filter, frame, name, file_frame, target);
+    } else {
+        int16_t* staging = static_cast<int16_t*>(std::calloc(2 * block_bytes, 1));
+        if (staging == nullptr) return;
+        std::memcpy(staging, target, block_bytes);
+        opened = ReadVideoAudio(filter, frame, name, file_frame, staging);
+        std::memcpy(target, staging, block_bytes);
+        std::free(staging);
     }
-    int16_t* staging = static_cast<int16_t*>(std::calloc(2 * block_bytes, 1));
-    if (staging == nullptr) return;
-    std::memcpy(staging, target, block_bytes);
-    ReadVideoAudio(filter, frame, name, file_frame, staging);
-    std::memcpy(target, staging, block_bytes);
-    std::free(staging);
+    if (!opened) ReportFileFailure(line, name, frame->frame);
 }
 
 // a_copyframe(B, F): the project's audio of frame F into B.

@@ -6,6 +6,7 @@
 #include "host/plugin.h"
 #include "host/video_file_cache.h"
 #include "platform/platform.h"
+#include "script/run_failures.h"
 #include "script/script.h"
 
 namespace {
@@ -69,6 +70,7 @@ int32_t FilterExit(FilterTable* filter) {
     ReleaseVideoCommandState();
     ReleaseBuffers();
     FreeScript();
+    ClearRunFailures();
     // No worker of ours outlives the filter; the next loop starts them again.
     parallel::StopWorkers();
     return 1;

@@ -1,7 +1,9 @@
-// The two filters the plug-in registers with the host, and its one export.
+// The two filters the plug-in registers with the host, its one export for
+// the editor, and the run-time failure reports other hosts look up by name.
 #include <cstring>
 
 #include "host/plugin.h"
+#include "script/run_failures.h"
 
 namespace {
 
@@ -72,4 +74,11 @@ extern "C" __attribute__((visibility("default"))) FilterTable** GetFilterTableLi
     g_filter_list[1] = &g_audio_filter;
     g_filter_list[2] = nullptr;
     return g_filter_list;
+}
+
+// Reports of run-time failures of script lines, for the Linux host, which
+// looks this up by name; see KinetraRunFailure in the interface header.
+extern "C" __attribute__((visibility("default"))) int32_t KinetraTakeRunFailures(
+    KinetraRunFailure* out, int32_t capacity) {
+    return TakeRunFailures(out, capacity);
 }

@@ -49,17 +49,20 @@ int32_t OpenOrFindVideoFile(const FilterTable* filter, const char* name) {
     return s;
 }
 
-void ReadVideoFrame(const FilterTable* filter, const char* name, int32_t frame,
+bool ReadVideoFrame(const FilterTable* filter, const char* name, int32_t frame,
                     PixelYC* destination) {
     int32_t s = OpenOrFindVideoFile(filter, name);
-    if (s < 0 || filter->services->read_media_frame == nullptr) return;
-    filter->services->read_media_frame(g_video_files.slot[s].handle, destination, frame);
+    if (s < 0) return false;
+    if (filter->services->read_media_frame != nullptr) {
+        filter->services->read_media_frame(g_video_files.slot[s].handle, destination, frame);
+    }
+    return true;
 }
 
-void ReadVideoAudio(const FilterTable* filter, const FrameInfo* call, const char* name,
+bool ReadVideoAudio(const FilterTable* filter, const FrameInfo* call, const char* name,
                     int32_t frame, int16_t* destination) {
     int32_t s = OpenOrFindVideoFile(filter, name);
-    if (s < 0) return;
+    if (s < 0) return false;
     const HostServices* services = filter->services;
     void* handle = g_video_files.slot[s].handle;
     if (services->set_media_audio_format != nullptr) {
@@ -68,6 +71,7 @@ void ReadVideoAudio(const FilterTable* filter, const FrameInfo* call, const char
     if (services->read_media_audio != nullptr) {
         services->read_media_audio(handle, destination, frame);
     }
+    return true;
 }
 
 void CloseVideoFiles(const FilterTable* filter) {

@@ -27,13 +27,14 @@ extern VideoFileCache g_video_files;
 int32_t OpenOrFindVideoFile(const FilterTable* filter, const char* name);
 
 // Has the host write frame `frame` of the file into `destination`; nothing
-// happens when the file cannot be opened.
-void ReadVideoFrame(const FilterTable* filter, const char* name, int32_t frame,
+// happens, and false is returned, when the file cannot be opened.
+bool ReadVideoFrame(const FilterTable* filter, const char* name, int32_t frame,
                     PixelYC* destination);
 
 // Has the host write the audio of the file's frame `frame` into
-// `destination`, in the project's sampling rate and the call's channel count.
-void ReadVideoAudio(const FilterTable* filter, const FrameInfo* call, const char* name,
+// `destination`, in the project's sampling rate and the call's channel count;
+// false when the file cannot be opened.
+bool ReadVideoAudio(const FilterTable* filter, const FrameInfo* call, const char* name,
                     int32_t frame, int16_t* destination);
 
 // Closes every open file.

@@ -19,6 +19,8 @@
 namespace platform {
 namespace {
 
+TextCodePage g_code_page = TextCodePage::kShiftJis;
+
 #ifdef _WIN32
 
 bool g_open;
@@ -77,6 +79,53 @@ void CloseCodePages() {
     g_from_cp932 = kNoConverter;
 #endif
     g_open = false;
+}
+
+void SetTextCodePage(TextCodePage code_page) {
+    g_code_page = code_page;
+}
+
+TextCodePage CurrentTextCodePage() {
+    return g_code_page;
+}
+
+int32_t DecodeText(const char* text, uint32_t* code_points, int32_t capacity) {
+    return g_code_page == TextCodePage::kUtf8 ? DecodeUtf8(text, code_points, capacity)
+                                              : DecodeShiftJis(text, code_points, capacity);
+}
+
+int32_t DecodeUtf8(const char* text, uint32_t* code_points, int32_t capacity) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    int32_t count = 0;
+    size_t i = 0;
+    while (p[i] != '\0' && count < capacity) {
+        unsigned char b = p[i];
+        size_t length = b < 0x80                 ? 1
+                        : b >= 0xC2 && b <= 0xDF ? 2
+                        : b >= 0xE0 && b <= 0xEF ? 3
+                        : b >= 0xF0 && b <= 0xF4 ? 4
+                                                 : 0;
+        uint32_t c = length == 1   ? b
+                     : length == 2 ? b & 0x1Fu
+                     : length == 3 ? b & 0x0Fu
+                                   : b & 0x07u;
+        for (size_t k = 1; k < length; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) {
+                length = 0;
+                break;
+            }
+            c = c << 6 | (p[i + k] & 0x3Fu);
+        }
+        bool minimal = length == 1 || (length == 2 && c >= 0x80) || (length == 3 && c >= 0x800) ||
+                       (length == 4 && c >= 0x10000);
+        if (length == 0 || !minimal || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            ++i;
+            continue;
+        }
+        if (c >= 0x20 && c != 0x7F) code_points[count++] = c;
+        i += length;
+    }
+    return count;
 }
 
 int32_t DecodeShiftJis(const char* text, uint32_t* code_points, int32_t capacity) {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/text_codepage.h"
+
 namespace platform {
 namespace {
 
@@ -28,7 +30,8 @@ DrawingCache g_drawings;
 bool SameKey(const DrawingKey& a, const DrawingKey& b) {
     return a.font == b.font && a.x == b.x && a.y == b.y && a.align == b.align &&
            a.outline_width == b.outline_width && a.canvas_width == b.canvas_width &&
-           a.canvas_height == b.canvas_height && std::strcmp(a.text, b.text) == 0;
+           a.canvas_height == b.canvas_height && a.code_page == b.code_page &&
+           std::strcmp(a.text, b.text) == 0;
 }
 
 void Forget(CachedDrawing* slot) {
@@ -60,6 +63,7 @@ bool MakeDrawingKey(uint64_t font, const char* text, int32_t x, int32_t y, TextA
     key->outline_width = outline_width > 0 ? outline_width : 0;
     key->canvas_width = canvas.width;
     key->canvas_height = canvas.height;
+    key->code_page = CurrentTextCodePage();
     std::memcpy(key->text, text, length + 1);
     return true;
 }

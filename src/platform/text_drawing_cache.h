@@ -26,6 +26,7 @@ struct DrawingKey {
     int32_t outline_width;
     int32_t canvas_width;
     int32_t canvas_height;
+    TextCodePage code_page;  // the text's, current when the key was made
     char text[kDrawingTextCapacity];
 };
 

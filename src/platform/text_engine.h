@@ -18,7 +18,7 @@
 
 namespace platform {
 
-// What a font is made from. Text is in the script's code page (Shift-JIS).
+// What a font is made from. Text is in the current code page (SetTextCodePage).
 struct TextFontRequest {
     const char* face;     // face name; empty: the engine chooses
     int32_t cell_height;  // character cell height in pixels (ascent + descent), >= 1
@@ -54,12 +54,19 @@ inline bool IsEmptyBox(const TextBox& box) {
 // Where the anchor x lies: the text ends at x, is centred on x, or starts at x.
 enum class TextAlign : int32_t { kEndAtX = 0, kCentreOnX = 1, kStartAtX = 2 };
 
+// The code page of the texts and face names handed to the engine.
+enum class TextCodePage : int32_t { kShiftJis = 0, kUtf8 = 1 };
+
+// Texts and face names given after this call are read in `code_page`
+// (Shift-JIS until the first call).
+void SetTextCodePage(TextCodePage code_page);
+
 // Makes the font of `request` the current one. When the face cannot be made,
 // the engine's own choice of face takes its place; false when not even that
 // exists (later drawings then draw nothing).
 bool SelectTextFont(const TextFontRequest& request);
 
-// Draws `text` (NUL-terminated, Shift-JIS) with the current font, its top at
+// Draws `text` (NUL-terminated, in the current code page) with the current font, its top at
 // y and aligned on x, with an outline of `outline_width` pixels (none when 0
 // or negative). The canvas must be all zero on entry; the engine writes
 // weights only inside the returned box, which lies within the canvas (empty

@@ -84,6 +84,7 @@ struct CachedLayout {
     bool used;
     uint64_t last_use;
     uint64_t font;
+    TextCodePage code_page;  // of `text`
     char text[kDrawingTextCapacity];
     int32_t count;
     int64_t total;
@@ -245,7 +246,7 @@ const CachedGlyph& FindGlyph(FT_UInt index) {
 // (glyph 0 for characters the font lacks, which are skipped).
 void LayOut(const char* text, CachedLayout* layout) {
     Engine& e = g_engine;
-    int32_t count = DecodeShiftJis(text, e.characters, kMaxCharacters);
+    int32_t count = DecodeText(text, e.characters, kMaxCharacters);
     layout->count = count;
     layout->total = 0;
     for (int32_t i = 0; i < count; ++i) {
@@ -272,6 +273,7 @@ const CachedLayout& FindLayout(const char* text) {
     CachedLayout* oldest = &e.layouts[0];
     for (CachedLayout& layout : e.layouts) {
         if (layout.used && layout.font == e.font.glyph_key &&
+            layout.code_page == CurrentTextCodePage() &&
             std::memcmp(layout.text, text, length + 1) == 0) {
             layout.last_use = ++e.layout_clock;
             return layout;
@@ -281,6 +283,7 @@ const CachedLayout& FindLayout(const char* text) {
     oldest->used = true;
     oldest->last_use = ++e.layout_clock;
     oldest->font = e.font.glyph_key;
+    oldest->code_page = CurrentTextCodePage();
     std::memcpy(oldest->text, text, length + 1);
     LayOut(text, oldest);
     return *oldest;

@@ -16,7 +16,8 @@ constexpr int32_t kFaceCacheSize = 8;
 
 struct CachedFace {
     bool used;
-    char name[kFaceNameCapacity];  // as requested
+    char name[kFaceNameCapacity];  // as requested, in `code_page`
+    TextCodePage code_page;
     bool bold;
     bool italic;
     FT_Face face;  // null when no font could be made for the name
@@ -153,6 +154,7 @@ FoundFace FindFace(FT_Library library, const char* name, bool bold, bool italic)
     FaceLookup& lookup = g_lookup;
     for (const CachedFace& cached : lookup.faces) {
         if (cached.used && cached.bold == bold && cached.italic == italic &&
+            cached.code_page == CurrentTextCodePage() &&
             std::strncmp(cached.name, name, kFaceNameCapacity) == 0) {
             return FoundFace{cached.face, cached.file, cached.serial};
         }
@@ -163,13 +165,14 @@ FoundFace FindFace(FT_Library library, const char* name, bool bold, bool italic)
     slot = CachedFace{};
     slot.used = true;
     std::strncpy(slot.name, name, kFaceNameCapacity - 1);
+    slot.code_page = CurrentTextCodePage();
     slot.bold = bold;
     slot.italic = italic;
     slot.serial = ++lookup.serial;
 
     uint32_t code_points[kFaceNameCapacity];
     char family[kFaceNameCapacity * 4];
-    EncodeUtf8(code_points, DecodeShiftJis(slot.name, code_points, kFaceNameCapacity), family,
+    EncodeUtf8(code_points, DecodeText(slot.name, code_points, kFaceNameCapacity), family,
                sizeof family);
     int index = 0;
     if (FindFontFile(family, bold, italic, slot.file, sizeof slot.file, &index)) {

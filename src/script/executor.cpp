@@ -4,6 +4,7 @@
 #include "common/constants.h"
 #include "formula/formula.h"
 #include "script/dispatch.h"
+#include "script/run_failures.h"
 #include "script/script.h"
 
 double g_user_variables[kVariableLetters];
@@ -64,6 +65,14 @@ double Evaluate(CFormula* formula, const ScriptText& text) {
     return formula->Run(text.program);
 }
 
+// Argument k of line i, evaluated; a failed evaluation (not a text that does
+// not compile, which the script check reports before a run) is reported.
+double EvaluateArgument(CFormula* formula, int32_t i, int32_t k, const FrameInfo* frame) {
+    double value = Evaluate(formula, g_script.lines[i].args[k]);
+    if (formula->status == 2) ReportArgumentFailure(i, k, frame->frame);
+    return value;
+}
+
 void Assign(char letter, double value) {
     if (letter >= 'A' && letter <= 'Z') g_user_variables[letter - 'A'] = value;
     if (letter >= 'a' && letter <= 'z') g_system_variables[letter - 'a'] = value;
@@ -94,7 +103,8 @@ void RunScript(FilterTable* filter, FrameInfo* frame) {
         }
         const char* command = line.command != nullptr ? line.command : "";
         if (std::strcmp(command, "if") == 0) {
-            if (line.arg_count > 0 && Evaluate(&formula, line.args[0]) != 0.0 && line.jump >= 0) {
+            if (line.arg_count > 0 && EvaluateArgument(&formula, i, 0, frame) != 0.0 &&
+                line.jump >= 0) {
                 i = line.jump;
                 continue;
             }
@@ -102,14 +112,14 @@ void RunScript(FilterTable* filter, FrameInfo* frame) {
             i = line.jump;
             continue;
         } else if (command[0] != '\0' && command[1] == '=') {
-            Assign(command[0], line.arg_count > 0 ? Evaluate(&formula, line.args[0]) : 0.0);
+            Assign(command[0], line.arg_count > 0 ? EvaluateArgument(&formula, i, 0, frame) : 0.0);
             ++i;
             continue;
         }
         double* values = line.values != nullptr ? line.values : unused_values;
         for (int k = 0; k < kScriptArgCount; ++k) {
             // An empty text evaluates to 0 with nothing else happening.
-            values[k] = k < line.arg_count ? Evaluate(&formula, line.args[k]) : 0.0;
+            values[k] = k < line.arg_count ? EvaluateArgument(&formula, i, k, frame) : 0.0;
         }
         // A line without values has a command no handler is named after.
         if (line.values != nullptr) DispatchCommand(i, filter, frame);

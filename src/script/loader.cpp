@@ -11,7 +11,7 @@
 
 #include "formula/formula.h"
 #include "platform/platform.h"
-#include "common/shiftjis.h"
+#include "script/encoding.h"
 
 ScriptTable g_script;
 char g_script_directory[kScriptPathCapacity];
@@ -67,7 +67,7 @@ template <typename Stop>
 const char* CopyUntil(const char* from, char* to, Stop stop) {
     size_t o = 0;
     while (*from != '\0') {
-        size_t n = CharLength(from);
+        size_t n = ScriptCharLength(from);
         if (n == 1 && stop(*from)) break;
         std::memcpy(to + o, from, n);
         o += n;
@@ -99,7 +99,7 @@ void RemoveSpaces(const char* line, char* out) {
     bool quoted = false;
     size_t o = 0;
     for (const char* p = line; *p != '\0';) {
-        size_t n = CharLength(p);
+        size_t n = ScriptCharLength(p);
         if (n == 1 && *p == '"') quoted = !quoted;
         if (n == 1 && *p == ' ' && !quoted) {
             ++p;
@@ -142,14 +142,14 @@ void ParseSection(const char* text, ParseContext* context) {
 // from the first ':' after the first " goto ".
 bool ParseIf(const char* text, const SectionState& section, ParsedLine* record) {
     const char* p = text + 2;  // " goto " may start at the space after "if"
-    while (*p != '\0' && !(CharLength(p) == 1 && StartsWithNoCase(p, " goto "))) {
-        p += CharLength(p);
+    while (*p != '\0' && !(ScriptCharLength(p) == 1 && StartsWithNoCase(p, " goto "))) {
+        p += ScriptCharLength(p);
     }
     if (*p == '\0') return false;
     const char* after_goto = p + 6;
     const char* colon = after_goto;
-    while (*colon != '\0' && !(CharLength(colon) == 1 && *colon == ':')) {
-        colon += CharLength(colon);
+    while (*colon != '\0' && !(ScriptCharLength(colon) == 1 && *colon == ':')) {
+        colon += ScriptCharLength(colon);
     }
     if (*colon == '\0') return false;
     std::strcpy(record->command, "if");
@@ -171,7 +171,7 @@ bool CutArguments(const char* p, ParsedLine* record) {
         int32_t depth = 0;
         bool closed = false;
         while (*p != '\0') {
-            size_t n = CharLength(p);
+            size_t n = ScriptCharLength(p);
             if (n == 2) {
                 std::memcpy(out + o, p, 2);
                 o += 2;
@@ -316,13 +316,13 @@ bool TakesNoHandler(const char* command) {
 
 // ---- jumps --------------------------------------------------------------
 
-// Labels compare without regard to ASCII case; two-byte characters compare
-// exactly, so their second bytes are never folded.
+// Labels compare without regard to ASCII case; multi-byte characters compare
+// exactly, so their later bytes are never folded.
 bool SameLabel(const char* a, const char* b) {
     while (*a != '\0' && *b != '\0') {
-        size_t n = CharLength(a);
-        if (n != CharLength(b)) return false;
-        if (n == 2 ? std::memcmp(a, b, 2) != 0 : FoldCase(*a) != FoldCase(*b)) return false;
+        size_t n = ScriptCharLength(a);
+        if (n != ScriptCharLength(b)) return false;
+        if (n > 1 ? std::memcmp(a, b, n) != 0 : FoldCase(*a) != FoldCase(*b)) return false;
         a += n;
         b += n;
     }
@@ -330,14 +330,14 @@ bool SameLabel(const char* a, const char* b) {
 }
 
 // A label as its lookup key: single-byte characters folded to lower case,
-// two-byte characters kept as they are, so two labels have the same key
+// multi-byte characters kept as they are, so two labels have the same key
 // exactly when they match without regard to ASCII case.
 std::string LabelKey(const char* label) {
     std::string key;
     while (*label != '\0') {
-        size_t n = CharLength(label);
-        if (n == 2) {
-            key.append(label, 2);
+        size_t n = ScriptCharLength(label);
+        if (n > 1) {
+            key.append(label, n);
         } else {
             key += FoldCase(*label);
         }
@@ -360,7 +360,7 @@ void ClearParsedLine(ParsedLine* parsed) {
     clear(parsed->command);
     for (char* text : parsed->args)
         clear(text);
-    parsed->start = parsed->end = parsed->jump = 0;
+    parsed->start = parsed->end = parsed->jump = parsed->source_line = 0;
 }
 
 // Pieces (lines as read) in the file; capped where a table could not hold them.
@@ -376,10 +376,36 @@ int64_t CountPieces(const char* path) {
     return count;
 }
 
+// The file's encoding, from all of its bytes; Shift-JIS when it cannot be read.
+ScriptEncoding DetectFileEncoding(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return ScriptEncoding::kShiftJis;
+    char* bytes = nullptr;
+    size_t size = 0;
+    char chunk[4096];
+    bool failed = false;
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        char* grown = static_cast<char*>(std::realloc(bytes, size + got));
+        if (grown == nullptr) {
+            failed = true;
+            break;
+        }
+        bytes = grown;
+        std::memcpy(bytes + size, chunk, got);
+        size += got;
+    }
+    std::fclose(file);
+    ScriptEncoding encoding =
+        failed ? ScriptEncoding::kShiftJis : DetectScriptEncoding(bytes, size);
+    std::free(bytes);
+    return encoding;
+}
+
 // Replaces the table with the file's lines.
 void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
     int64_t pieces = CountPieces(path);
     if (pieces < 0) return;
+    ScriptEncoding encoding = DetectFileEncoding(path);
     FreeLines();
     // One record more than lines: room the table always had.
     int64_t capacity = pieces + 1;
@@ -391,6 +417,7 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
         platform::ShowOutOfMemoryMessage();
         return;
     }
+    g_script_encoding = encoding;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return;
     ParseContext context;
@@ -401,12 +428,18 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
     ParsedLine* parsed = static_cast<ParsedLine*>(std::malloc(sizeof(ParsedLine)));
     bool stored = parsed != nullptr;
     if (parsed != nullptr) std::memset(parsed, 0, sizeof *parsed);
+    // Lines of the file, for run-time reports: the tail of a line longer
+    // than a piece is read as a line of its own but keeps the file's number.
+    int32_t source_line = 1;
     // The file may have grown since it was counted: the table never overflows.
     while (stored && g_script.count < capacity && ReadScriptPiece(file, piece)) {
         if (ParseScriptLine(piece, &context, parsed)) {
+            parsed->source_line = source_line;
             stored = StoreScriptLine(&g_script, *parsed);
             ClearParsedLine(parsed);
         }
+        size_t length = std::strlen(piece);
+        if (length > 0 && piece[length - 1] == '\n' && source_line < INT32_MAX) ++source_line;
     }
     std::free(parsed);
     std::fclose(file);
@@ -467,6 +500,7 @@ bool StoreScriptLine(ScriptTable* table, const ParsedLine& parsed) {
     std::memset(&line, 0, sizeof line);
     line.start = parsed.start;
     line.end = parsed.end;
+    line.source_line = parsed.source_line;
     line.command = StoreText(storage, parsed.command);
     if (line.command == nullptr) return false;
 

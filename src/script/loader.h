@@ -25,7 +25,8 @@ struct ParsedLine {
     char condition[kScriptTextSize];
     char command[kScriptTextSize];
     char args[kScriptArgCount][kScriptTextSize];
-    int32_t jump;  // 0: jumps are resolved on the stored table
+    int32_t jump;         // 0: jumps are resolved on the stored table
+    int32_t source_line;  // 1-based line of the file; 0: not known
 };
 
 // What parsing a line needs besides its text.

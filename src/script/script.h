@@ -27,6 +27,8 @@ struct ScriptLine {
     int32_t end;                  // last frame (inclusive)
     int32_t jump;                 // jump target, or a command's running counter
     int32_t arg_count;            // texts in `args`; the later ones are empty
+    int32_t source_line;          // 1-based line of the file it was read from; 0: built by hand
+    int32_t failure_reported;     // a run-time failure of this line has been reported
     const ScriptText* condition;  // section condition, shared by the section's lines; null: none
     const char* command;          // command name, "if", "goto", "X=" or ":label"; null: empty
     const ScriptText* args;       // argument texts 0 .. arg_count - 1

@@ -3,15 +3,18 @@
 #include "host/buffers.h"
 #include "host/video_file_cache.h"
 #include "script/arguments.h"
+#include "script/run_failures.h"
 #include "video/rect_walk.h"
 #include "video/video_commands.h"
 
 // readvideo(buffer, frame, file): the host writes frame `frame` (rounded
 // down) of the file into the buffer; the file is opened once and cached.
-void cmd_readvideo(int32_t line, FilterTable* filter, FrameInfo*) {
+void cmd_readvideo(int32_t line, FilterTable* filter, FrameInfo* frame) {
     PixelYC* buffer = AcquireImageBuffer(ArgInt(line, 0));
     if (buffer == nullptr) return;
-    ReadVideoFrame(filter, ArgText(line, 2), ArgFrame(line, 1), buffer);
+    if (!ReadVideoFrame(filter, ArgText(line, 2), ArgFrame(line, 1), buffer)) {
+        ReportFileFailure(line, ArgText(line, 2), frame->frame);
+    }
 }
 
 // copyframe(buffer, frame, sx, sy, w, h, dx, dy): a rectangle of any frame

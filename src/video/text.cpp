@@ -10,6 +10,7 @@
 #include "host/buffers.h"
 #include "platform/text_engine.h"
 #include "script/arguments.h"
+#include "script/encoding.h"
 #include "video/pixel.h"
 #include "video/video_commands.h"
 
@@ -33,8 +34,9 @@ constexpr int32_t kDefaultFillY = 4096;
 // The text style, all zero at load and kept while the plug-in is loaded
 // (script reloads included). size 0: no style set yet.
 struct TextStyle {
-    char face[kFaceCapacity];  // Shift-JIS; empty: the engine chooses
-    int32_t size;              // character cell height in pixels, >= 1 once set
+    char face[kFaceCapacity];               // in face_code_page; empty: the engine chooses
+    platform::TextCodePage face_code_page;  // the script's, or Shift-JIS for the default
+    int32_t size;                           // character cell height in pixels, >= 1 once set
     int32_t bold;
     int32_t italic;
     int32_t underline;
@@ -57,12 +59,19 @@ TextCanvas g_text_canvas;
 
 // ---- Font commands -------------------------------------------------------------
 
+// The code page the loaded script's texts are in.
+platform::TextCodePage ScriptCodePage() {
+    return g_script_encoding == ScriptEncoding::kUtf8 ? platform::TextCodePage::kUtf8
+                                                      : platform::TextCodePage::kShiftJis;
+}
+
 // Face, size, bold, italic and underline from arguments 0..4.
 void StoreFaceAndShape(int32_t line) {
     TextStyle& style = g_text_style;
     // The face is stored at its own length: copy up to its end, no further.
     std::strncpy(style.face, ArgText(line, 0), kFaceCapacity - 1);
     style.face[kFaceCapacity - 1] = '\0';
+    style.face_code_page = ScriptCodePage();
     style.size = ArgInt(line, 1) < 1 ? 1 : ArgInt(line, 1);
     style.bold = ArgInt(line, 2);
     style.italic = ArgInt(line, 3);
@@ -83,8 +92,20 @@ void StoreOutline(int32_t y, int32_t cb, int32_t cr) {
 
 // ---- Building the string -------------------------------------------------------
 
-// Ends the string before a two-byte character that lost its second byte.
+// Ends the string before a character that lost its last bytes to the length
+// limit.
 void CutAtCharacterBoundary(char* text) {
+    if (g_script_encoding == ScriptEncoding::kUtf8) {
+        for (size_t i = 0; text[i] != '\0';) {
+            size_t n = Utf8SequenceLength(text + i);
+            if (n == 1 && static_cast<unsigned char>(text[i]) >= 0xC0) {
+                text[i] = '\0';
+                return;
+            }
+            i += n;
+        }
+        return;
+    }
     for (size_t i = 0; text[i] != '\0'; ++i) {
         if (!IsLeadByte(static_cast<unsigned char>(text[i]))) continue;
         if (text[i + 1] == '\0') {
@@ -104,12 +125,14 @@ size_t SkipDigits(const char* format, size_t i, int32_t* digits) {
     return i;
 }
 
-// True when every conversion of a text2 format takes a double: %f %F %e %E
+}  // namespace
+
+// A text2 format is drawn when every conversion takes a double: %f %F %e %E
 // %g %G %a %A with flags "-+ #0", a width and a precision written as digits
 // (never '*'), an optional 'l', and no more conversions than there are
 // values; "%%" is a literal. Every '%' byte counts, as the C formatter reads
 // the format byte by byte.
-bool IsDoublesOnlyFormat(const char* format) {
+int32_t Text2FormatConversions(const char* format) {
     int32_t conversions = 0;
     size_t i = 0;
     while (format[i] != '\0') {
@@ -122,18 +145,20 @@ bool IsDoublesOnlyFormat(const char* format) {
             ++i;
         int32_t digits = 0;
         i = SkipDigits(format, i, &digits);
-        if (digits > kMaxFieldDigits) return false;
+        if (digits > kMaxFieldDigits) return -1;
         if (format[i] == '.') {
             i = SkipDigits(format, i + 1, &digits);
-            if (digits > kMaxFieldDigits) return false;
+            if (digits > kMaxFieldDigits) return -1;
         }
         if (format[i] == 'l') ++i;
-        if (format[i] == '\0' || std::strchr("fFeEgGaA", format[i]) == nullptr) return false;
+        if (format[i] == '\0' || std::strchr("fFeEgGaA", format[i]) == nullptr) return -1;
         ++i;
-        if (++conversions > kFormatValueCount) return false;
+        if (++conversions > kFormatValueCount) return -1;
     }
-    return true;
+    return conversions;
 }
+
+namespace {
 
 // The string a text or text2 line draws; false when a text2 format is refused.
 bool BuildText(int32_t line, char* text) {
@@ -141,7 +166,7 @@ bool BuildText(int32_t line, char* text) {
     if (std::strcmp(LineCommand(line), "text2") != 0) {
         std::snprintf(text, kTextCapacity, "%s", source);
     } else {
-        if (!IsDoublesOnlyFormat(source)) return false;
+        if (Text2FormatConversions(source) < 0) return false;
         double v[kFormatValueCount];
         for (int32_t k = 0; k < kFormatValueCount; ++k)
             v[k] = ArgValue(line, kFirstFormatValue + k);
@@ -176,6 +201,7 @@ void SetDefaultStyle() {
     TextStyle& style = g_text_style;
     std::memset(style.face, 0, sizeof style.face);
     std::memcpy(style.face, kDefaultFace, sizeof kDefaultFace);
+    style.face_code_page = platform::TextCodePage::kShiftJis;
     style.size = kDefaultSize;
     style.fill_y = kDefaultFillY;
     style.outline_width = 0;
@@ -188,7 +214,9 @@ void SelectStyleFont(const TextStyle& style) {
     request.bold = style.bold != 0;
     request.italic = style.italic != 0;
     request.underline = style.underline != 0;
+    platform::SetTextCodePage(style.face_code_page);
     platform::SelectTextFont(request);
+    platform::SetTextCodePage(ScriptCodePage());
 }
 
 // One channel moved toward `color` by weight w of 255: (c * (255 - w) +

@@ -123,7 +123,7 @@ TEST(CommandLine, DemoAndHelp) {
     ASSERT_TRUE(ParseCommandLine({"demo", "out/dir", "--quiet"}, &c, &error));
     EXPECT_EQ(c.demo.directory, "out/dir");
     EXPECT_TRUE(c.demo.quiet);
-    for (const char* help : {"help", "--help", "-h"}) {
+    for (const char* help : {"--help", "-h"}) {
         ASSERT_TRUE(ParseCommandLine({help}, &c, &error));
         EXPECT_EQ(c.kind, CommandKind::kHelp);
     }
@@ -239,6 +239,28 @@ TEST(Progress, LogLinesAndClosingSummary) {
               "9000 frames in 2:05 (72.0 fps), a.mkv, 999 bytes");
     EXPECT_EQ(FormatSize(1500), "1.5 kB");
     EXPECT_EQ(FormatSize(2500000000LL), "2.5 GB");
+}
+
+// "help" is about the script's commands; "check" takes one script, source or folder.
+TEST(CommandLine, ScriptHelpAndCheck) {
+    Command c;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine({"help"}, &c, &error));
+    EXPECT_EQ(c.kind, CommandKind::kHelp);
+    EXPECT_EQ(c.topic, "");
+    ASSERT_TRUE(ParseCommandLine({"help", "fill", "--markdown"}, &c, &error));
+    EXPECT_EQ(c.topic, "fill");
+    EXPECT_TRUE(c.markdown);
+    EXPECT_FALSE(ParseCommandLine({"help", "fill", "copy"}, &c, &error));
+    ASSERT_TRUE(ParseCommandLine({"check"}, &c, &error));
+    EXPECT_EQ(c.kind, CommandKind::kCheck);
+    EXPECT_EQ(c.check, "");
+    ASSERT_TRUE(ParseCommandLine({"check", "clip.mp4"}, &c, &error));
+    EXPECT_EQ(c.check, "clip.mp4");
+    EXPECT_FALSE(ParseCommandLine({"check", "a", "b"}, &c, &error));
+    EXPECT_FALSE(ParseCommandLine({"check", "--bogus"}, &c, &error));
+    ASSERT_TRUE(ParseCommandLine({"render", "in.mp4", "-o", "o.mp4", "--strict"}, &c, &error));
+    EXPECT_TRUE(c.render.strict);
 }
 
 TEST(Progress, LineShowsFramesRateAndTimeLeft) {

@@ -4,7 +4,11 @@ cmake_minimum_required(VERSION 3.16)
 # listed (top-level folders, and those one level down in include/, src/, app/
 # and tests/). Without git (a source tarball) only the first half is checked.
 # Run as: cmake -DROOT=<source dir> -P check_readme_layout.cmake
-file(STRINGS ${ROOT}/README.md readme)
+# Read as text, with the characters that CMake lists treat specially
+# (brackets, semicolons) replaced before the lines become a list.
+file(READ ${ROOT}/README.md readme)
+string(REGEX REPLACE "[][;]" "_" readme "${readme}")
+string(REPLACE "\n" ";" readme "${readme}")
 set(in_layout FALSE)
 set(listed "")
 foreach(line IN LISTS readme)

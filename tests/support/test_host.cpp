@@ -224,6 +224,17 @@ void TestHost::Exit() {
     audio_->exit(audio_);
 }
 
+std::vector<KinetraRunFailure> TestHost::TakeRunFailures() {
+    std::vector<KinetraRunFailure> reports;
+    auto take = reinterpret_cast<KinetraTakeRunFailuresFn>(
+        library_ != nullptr ? FindExport(library_, KINETRA_TAKE_RUN_FAILURES_NAME) : nullptr);
+    if (take == nullptr) return reports;
+    KinetraRunFailure batch[8];
+    for (int32_t n; (n = take(batch, 8)) > 0;)
+        reports.insert(reports.end(), batch, batch + n);
+    return reports;
+}
+
 void TestHost::UnloadWithoutExit() {
     if (library_ != nullptr) UnloadLibrary(library_);
     library_ = nullptr;

@@ -105,6 +105,11 @@ class TestHost {
     int32_t RunAudio(int32_t f, int32_t sample_count = -1);
     const std::vector<int16_t>& audio_output() const { return audio_block_; }
 
+    // The run-time failure reports the plug-in kept since they were last
+    // taken, as the Linux host takes them; none where the plug-in does not
+    // export them (the Windows build).
+    std::vector<KinetraRunFailure> TakeRunFailures();
+
     // Calls exit on both filters (the destructor does it too).
     void Exit();
     // Unloads the plug-in now without calling exit, as a host that skips it

@@ -125,6 +125,50 @@ TEST_F(TextEngine, MeasuresWholePixelAdvancesAndSkipsWhatCannotBeDecoded) {
     }
 }
 
+#ifndef _WIN32
+// The same characters in either code page measure the same; UTF-8 bytes read
+// as Shift-JIS do not, neither measured nor drawn (the caches know the code
+// page). The Windows engine is given Shift-JIS only.
+TEST_F(TextEngine, Utf8TextDecodesToTheSameCharacters) {
+    struct Case {
+        const char* name;
+        const char* shift_jis;
+        const char* utf8;
+    };
+    const Case cases[] = {
+        {"katakana", "\x83\x41", "\xe3\x82\xa2"},
+        {"ascii", "Ab", "Ab"},
+        {"kanji and ascii",
+         "\x95\x5c"
+         "A",
+         "\xe8\xa1\xa8"
+         "A"},
+    };
+    ASSERT_TRUE(Select(kDefaultFace, 32));
+    for (const Case& c : cases) {
+        int64_t width = platform::MeasureText(c.shift_jis);
+        platform::SetTextCodePage(platform::TextCodePage::kUtf8);
+        EXPECT_EQ(platform::MeasureText(c.utf8), width) << c.name;
+        EXPECT_GT(width, 0) << c.name;
+        platform::SetTextCodePage(platform::TextCodePage::kShiftJis);
+    }
+    platform::SetTextCodePage(platform::TextCodePage::kUtf8);
+    int64_t e_acute = platform::MeasureText("Caf\xc3\xa9");
+    platform::SetTextCodePage(platform::TextCodePage::kShiftJis);
+    EXPECT_GT(e_acute, platform::MeasureText("Caf"));
+    EXPECT_NE(platform::MeasureText("Caf\xc3\xa9"), e_acute);
+
+    EngineCanvas as_utf8(200, 48), as_shift_jis(200, 48);
+    platform::SetTextCodePage(platform::TextCodePage::kUtf8);
+    platform::TextBox utf8_box = platform::DrawTextWeights(
+        "Caf\xc3\xa9", 2, 2, platform::TextAlign::kStartAtX, 0, as_utf8.view());
+    platform::SetTextCodePage(platform::TextCodePage::kShiftJis);
+    platform::TextBox shift_jis_box = platform::DrawTextWeights(
+        "Caf\xc3\xa9", 2, 2, platform::TextAlign::kStartAtX, 0, as_shift_jis.view());
+    EXPECT_NE(utf8_box.right, shift_jis_box.right);
+}
+#endif
+
 // Every weight lies in the returned box, and the box in the canvas.
 void ExpectWeightsInsideBox(const EngineCanvas& canvas, const platform::TextBox& box) {
     EXPECT_GE(box.left, 0);

@@ -1,0 +1,83 @@
+// The script checker: reads a script with the plug-in's own loader and
+// formula compiler and lists what would silently go wrong when it runs
+// (unknown commands, arguments that do not compile, jumps to missing labels,
+// sections that never apply, missing files, unknown font faces, ...).
+// `kinetra check` prints its findings, `kinetra render` prints them first,
+// and the preview shows them beside the script.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kinetra/plugin_abi.h"
+
+enum class FindingSeverity { kError, kWarning };
+
+struct ScriptFinding {
+    int32_t line;  // 1-based line of the file; 0: the file as a whole
+    FindingSeverity severity;
+    std::string message;
+};
+
+struct ScriptCheck {
+    std::string path;   // the script checked
+    bool read = false;  // false: the file could not be read (one finding says why)
+    bool utf8 = false;  // the script was read as UTF-8 (else Shift-JIS)
+    std::vector<ScriptFinding> findings;  // in the order of the file
+    // Line of the file for each record of the loaded table, in table order
+    // (the plug-in keeps the same number in each record, for its run-time
+    // reports).
+    std::vector<int32_t> record_lines;
+    // Every file a line names (as the host opens it: relative names joined
+    // to the script's directory) with the line.
+    std::vector<std::pair<std::string, int32_t>> files;
+
+    int32_t errors() const;
+    int32_t warnings() const;
+};
+
+// What the checker knows about the project besides the script.
+struct CheckContext {
+    int32_t frame_count = -1;  // the project's length; -1: unknown (no length warnings)
+};
+
+// The script a `kinetra check` or `kinetra render` argument stands for: a
+// directory's kinetra.txt, a .txt file itself, or the kinetra.txt next to a
+// source video.
+std::string ScriptPathFor(const std::string& source_or_script);
+
+// Checks the script file at `path`.
+ScriptCheck CheckScriptFile(const std::string& path, const CheckContext& context);
+// Checks script text (as it would be saved at `path`: relative file names are
+// looked for in its directory).
+ScriptCheck CheckScriptText(const std::string& text, const std::string& path,
+                            const CheckContext& context);
+
+// "PATH:LINE: error: message" (warnings say "warning:").
+std::string FormatFinding(const std::string& path, const ScriptFinding& finding);
+// "PATH: 2 errors, 1 warning (read as UTF-8)".
+std::string FormatCheckSummary(const ScriptCheck& check);
+
+// The known command name nearest to `name`, or empty when none is close.
+std::string NearestCommandName(const std::string& name);
+
+// The check `kinetra render` runs first: prints the findings to stderr (at
+// most 20 lines, then the count) when there are any; true when no error.
+// Fills `check` when given.
+bool ReportScriptCheck(const std::string& script, int32_t frame_count,
+                       ScriptCheck* check = nullptr);
+
+// A run-time failure report of the plug-in, as render prints it:
+// "PATH:LINE: error at frame F: message".
+std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& failure);
+
+// "script line 3, 7" for each file the check saw named.
+std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check);
+
+// `kinetra check TARGET` (a source video, a script or a directory; empty:
+// ./kinetra.txt): prints the findings and the summary to stdout; exit 0 when
+// there are no errors, 1 otherwise.
+int RunCheck(const std::string& target);
