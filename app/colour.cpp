@@ -1,5 +1,6 @@
 #include "colour.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -8,7 +9,7 @@ extern "C" {
 }
 
 #include "host_threads.h"
-#include "video/pixel.h"
+#include "common/yc_rgb.h"
 #include "worker_pool.h"
 
 namespace {
@@ -85,6 +86,16 @@ inline uint16_t Rgb4096To16(int32_t v) {
 }
 
 }  // namespace
+
+void CopyTopLeft(const PixelYC* from, int32_t width, int32_t height, int32_t stride, PixelYC* to,
+                 int32_t to_width, int32_t to_height, int32_t to_stride) {
+    int32_t w = std::min(width, to_width);
+    int32_t h = std::min(height, to_height);
+    for (int32_t y = 0; y < h; ++y) {
+        std::memcpy(to + static_cast<size_t>(y) * to_stride, from + static_cast<size_t>(y) * stride,
+                    sizeof(PixelYC) * static_cast<size_t>(w));
+    }
+}
 
 ColourSpec ColourOf(AVPixelFormat format, AVColorSpace matrix, AVColorRange range, int height) {
     ColourSpec c;

@@ -55,6 +55,13 @@ struct PictureYC {
     }
 };
 
+// Copies the top-left corner of a picture (width x height pixels, rows
+// `stride` apart) into the top-left of a buffer (to_width x to_height pixels,
+// rows `to_stride` apart), cut to the smaller of the two sizes; the buffer's
+// other pixels keep their values.
+void CopyTopLeft(const PixelYC* from, int32_t width, int32_t height, int32_t stride, PixelYC* to,
+                 int32_t to_width, int32_t to_height, int32_t to_stride);
+
 // Converts decoded frames of any format to YC. Keeps its scaler and its RGB
 // row store between frames of the same format.
 class ToYCConverter {

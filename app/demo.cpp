@@ -12,9 +12,10 @@
 #include "ffmpeg_util.h"
 #include "host_threads.h"
 #include "output_file.h"
+#include "paths.h"
 #include "plugin_loader.h"
 #include "render.h"
-#include "video/pixel.h"
+#include "common/yc_rgb.h"
 #include "worker_pool.h"
 
 namespace {

@@ -15,8 +15,9 @@
 #include "audio_track.h"
 #include "colour.h"
 #include "ffmpeg_util.h"
+#include "frame_cache.h"
 #include "host_threads.h"
-#include "render.h"
+#include "paths.h"
 #include "video_source.h"
 
 namespace {
@@ -50,19 +51,12 @@ struct CachedImage {
     int64_t last_use = 0;
 };
 
-struct CachedPicture {
-    int32_t frame = -1;
-    int64_t last_use = 0;
-    PictureYC picture;
-};
-
 struct MediaFile {
     std::string path;  // absolute
     VideoSource video;
     AudioTrack audio;
     ToYCConverter converter;
-    std::vector<CachedPicture> cache;
-    int64_t clock = 0;
+    FrameCache<PictureYC> cache{kCachedFramesPerFile};
     std::vector<int16_t> samples;  // room for one frame's audio
 };
 
@@ -156,42 +150,23 @@ void NoteIfLarger(const std::string& path, int32_t width, int32_t height) {
 // Draws a picture top-left into a max_w x max_h buffer, cut at its edges;
 // the buffer's other pixels keep their values.
 void DrawTopLeft(const PictureYC& picture, PixelYC* buffer) {
-    int32_t w = std::min(picture.width, g_max_w);
-    int32_t h = std::min(picture.height, g_max_h);
-    for (int32_t y = 0; y < h; ++y) {
-        std::memcpy(buffer + size_t(y) * g_max_w, picture.pixels.data() + size_t(y) * picture.width,
-                    sizeof(PixelYC) * size_t(w));
-    }
+    CopyTopLeft(picture.pixels.data(), picture.width, picture.height, picture.width, buffer,
+                g_max_w, g_max_h, g_max_w);
 }
 
 // Frame f of the file in YC, from the cache or decoded; null on failure.
 const PictureYC* FrameOf(MediaFile* file, int32_t f) {
-    for (CachedPicture& c : file->cache) {
-        if (c.frame == f) {
-            c.last_use = ++file->clock;
-            return &c.picture;
-        }
-    }
+    if (const PictureYC* kept = file->cache.Find(f)) return kept;
     const AVFrame* decoded = file->video.Frame(f);
     if (decoded == nullptr) return nullptr;
     ++g_frames_decoded;
-    CachedPicture* slot;
-    if (file->cache.size() < kCachedFramesPerFile) {
-        file->cache.emplace_back();
-        slot = &file->cache.back();
-    } else {
-        slot = &*std::min_element(
-            file->cache.begin(), file->cache.end(),
-            [](const CachedPicture& a, const CachedPicture& b) { return a.last_use < b.last_use; });
-    }
-    slot->frame = -1;
-    slot->picture.Resize(decoded->width, decoded->height);
-    if (!file->converter.Convert(decoded, slot->picture.pixels.data(), decoded->width)) {
+    PictureYC* slot = file->cache.Take(f);
+    slot->Resize(decoded->width, decoded->height);
+    if (!file->converter.Convert(decoded, slot->pixels.data(), decoded->width)) {
+        file->cache.Drop(f);
         return nullptr;
     }
-    slot->frame = f;
-    slot->last_use = ++file->clock;
-    return &slot->picture;
+    return slot;
 }
 
 // Decodes the first picture of an image file; false with `error`.

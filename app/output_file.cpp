@@ -19,6 +19,7 @@ extern "C" {
 
 #include "host_threads.h"
 #include "output_safety.h"
+#include "paths.h"
 #include "stop_signals.h"
 
 namespace {
@@ -50,13 +51,6 @@ EncoderRequest RequestOf(const OutputSettings& s) {
 // Outputs that cannot seek (pipes) take MP4 and MOV only as fragments.
 bool IsSeekable(AVIOContext* pb) {
     return pb != nullptr && (pb->seekable & AVIO_SEEKABLE_NORMAL);
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
 }
 
 std::string ExtensionOf(const std::string& path) {

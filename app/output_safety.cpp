@@ -10,21 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "paths.h"
+
 namespace {
 
 // Partial names tried before giving up.
 constexpr int kPartialAttempts = 100;
-
-std::string DirectoryPart(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NamePart(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -78,12 +69,12 @@ bool OutputHitsInput(const std::string& path, bool pattern, const std::vector<st
         }
         return false;
     }
-    if (stat(DirectoryPart(path).c_str(), &out) != 0) return false;
-    std::string name_pattern = NamePart(path);
+    if (stat(DirectoryOf(path).c_str(), &out) != 0) return false;
+    std::string name_pattern = BaseName(path);
     for (const std::string& input : inputs) {
         struct stat directory;
-        if (stat(DirectoryPart(input).c_str(), &directory) == 0 && SameFile(directory, out) &&
-            PatternMakes(name_pattern, NamePart(input))) {
+        if (stat(DirectoryOf(input).c_str(), &directory) == 0 && SameFile(directory, out) &&
+            PatternMakes(name_pattern, BaseName(input))) {
             *clash = input;
             return true;
         }
@@ -92,8 +83,8 @@ bool OutputHitsInput(const std::string& path, bool pattern, const std::vector<st
         if (target == nullptr) continue;
         std::string resolved(target);
         std::free(target);
-        if (stat(DirectoryPart(resolved).c_str(), &directory) == 0 && SameFile(directory, out) &&
-            PatternMakes(name_pattern, NamePart(resolved))) {
+        if (stat(DirectoryOf(resolved).c_str(), &directory) == 0 && SameFile(directory, out) &&
+            PatternMakes(name_pattern, BaseName(resolved))) {
             *clash = input;
             return true;
         }
@@ -102,8 +93,8 @@ bool OutputHitsInput(const std::string& path, bool pattern, const std::vector<st
 }
 
 std::string PartialName(const std::string& path, int attempt) {
-    std::string directory = path.substr(0, path.size() - NamePart(path).size());
-    std::string name = NamePart(path);
+    std::string directory = path.substr(0, path.size() - BaseName(path).size());
+    std::string name = BaseName(path);
     size_t dot = name.rfind('.');
     if (dot == 0 || dot == std::string::npos) dot = name.size();
     std::string mark = ".partial" + (attempt > 1 ? std::to_string(attempt) : std::string());
@@ -130,12 +121,12 @@ std::string KeepAsPartial(const std::string& from, const std::string& path) {
 }
 
 std::string TemporaryName(const std::string& path, long pid) {
-    return DirectoryPart(path) + "/." + NamePart(path) + ".part" + std::to_string(pid);
+    return DirectoryOf(path) + "." + BaseName(path) + ".part" + std::to_string(pid);
 }
 
 int RemoveStaleTemporaries(const std::string& path) {
-    std::string directory = DirectoryPart(path);
-    std::string prefix = "." + NamePart(path) + ".part";
+    std::string directory = DirectoryOf(path);
+    std::string prefix = "." + BaseName(path) + ".part";
     DIR* dir = opendir(directory.c_str());
     if (dir == nullptr) return 0;
     int removed = 0;

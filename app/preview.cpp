@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "paths.h"
 #include "plugin_loader.h"
 #include "preview_export.h"
 #include "preview_options.h"

@@ -11,6 +11,7 @@
 #include "ffmpeg_util.h"
 #include "host_threads.h"
 #include "media_services.h"
+#include "paths.h"
 #include "plugin_loader.h"
 #include "preview_watch.h"
 #include "project.h"
@@ -23,11 +24,6 @@ constexpr char kScriptName[] = "kinetra.txt";
 int64_t NowMilliseconds() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
 bool IsRegularFile(const std::string& path) {

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "paths.h"
 #include "render.h"
 
 extern char** environ;
@@ -44,9 +45,8 @@ const char* ExportStateName(ExportStatus::State state) {
 }
 
 std::string ExportPathFor(const std::string& source) {
-    size_t slash = source.rfind('/');
-    std::string directory = slash == std::string::npos ? "" : source.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+    std::string directory = DirectoryOf(source);
+    std::string name = BaseName(source);
     size_t dot = name.rfind('.');
     std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     for (int i = 1; i <= kMaxExportNames; ++i) {

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "paths.h"
 #include "preview_engine.h"
 #include "preview_export.h"
 #include "preview_media.h"
@@ -413,7 +414,7 @@ bool PreviewServer::Start(const PreviewServerOptions& options, std::string* erro
     m.host_by_name = "localhost:" + std::to_string(m.port);
     m.origin = "http://" + m.host;
     m.origin_by_name = "http://" + m.host_by_name;
-    std::string directory = options.source.substr(0, options.source.rfind('/') + 1);
+    std::string directory = DirectoryOf(options.source);
     std::string watch_error;
     if (!m.watcher.Start(
             directory, "kinetra.txt", [&m](bool settled) { m.OnScriptChange(settled); },

@@ -41,7 +41,8 @@ void Project::Lengthen(int32_t frames) {
 }
 
 void Project::ReserveFrames(int32_t count) {
-    cache_size_ = std::max(cache_size_, std::min(count, kMaxCachedFrames));
+    size_t wanted = static_cast<size_t>(std::clamp(count, 0, kMaxCachedFrames));
+    cache_.set_capacity(std::max(cache_.capacity(), wanted));
 }
 
 void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
@@ -57,14 +58,10 @@ void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
             PictureYC picture;
             picture.Resize(decoded->width, decoded->height);
             if (converter_.Convert(decoded, picture.pixels.data(), picture.width)) {
-                int32_t w = std::min(width_, picture.width);
                 for (int32_t i = 0; i < count; ++i) {
                     std::fill(pictures[i], pictures[i] + pixels, PixelYC{0, 0, 0});
-                    for (int32_t y = 0; y < std::min(height_, picture.height); ++y) {
-                        std::memcpy(pictures[i] + size_t(y) * width_,
-                                    &picture.pixels[size_t(y) * picture.width],
-                                    sizeof(PixelYC) * w);
-                    }
+                    CopyTopLeft(picture.pixels.data(), picture.width, picture.height, picture.width,
+                                pictures[i], width_, height_, width_);
                 }
                 ok = true;
             }
@@ -82,41 +79,19 @@ void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
     }
 }
 
-// The cache slot for frame f, given the frame's pixels when it is new: the
-// least recently used slot is taken once the cache is full.
-Project::CachedFrame* Project::Slot(int32_t f) {
-    CachedFrame* slot = nullptr;
-    if (static_cast<int32_t>(cache_.size()) < cache_size_) {
-        cache_.emplace_back();
-        slot = &cache_.back();
-    } else {
-        slot = &*std::min_element(
-            cache_.begin(), cache_.end(),
-            [](const CachedFrame& a, const CachedFrame& b) { return a.last_use < b.last_use; });
-    }
-    slot->frame = f;
-    slot->last_use = ++use_clock_;
-    return slot;
-}
-
 const PixelYC* Project::Frame(int32_t f) {
     if (f < 0 || f >= frame_count_) return nullptr;
-    for (CachedFrame& c : cache_) {
-        if (c.frame == f) {
-            c.last_use = ++use_clock_;
-            return c.pixels.data();
-        }
-    }
+    if (std::vector<PixelYC>* kept = cache_.Find(f)) return kept->data();
     size_t pixels = static_cast<size_t>(width_) * height_;
     if (TakeAhead(f, &taken_)) {
-        CachedFrame* slot = Slot(f);
-        std::swap(slot->pixels, taken_.source);
+        std::vector<PixelYC>* slot = cache_.Take(f);
+        std::swap(*slot, taken_.source);
         Recycle(&taken_);
-        return slot->pixels.data();
+        return slot->data();
     }
-    CachedFrame* slot = Slot(f);
-    slot->pixels.resize(pixels);
-    PixelYC* picture = slot->pixels.data();
+    std::vector<PixelYC>* slot = cache_.Take(f);
+    slot->resize(pixels);
+    PixelYC* picture = slot->data();
     std::lock_guard<std::mutex> lock(source_mutex_);
     Decode(f, &picture, 1);
     return picture;
@@ -124,12 +99,9 @@ const PixelYC* Project::Frame(int32_t f) {
 
 bool Project::TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<PixelYC>* temp) {
     if (f < 0 || f >= frame_count_) return false;
-    for (CachedFrame& c : cache_) {
-        if (c.frame == f) return false;  // already current: no copies left
-    }
+    if (cache_.Holds(f)) return false;  // already current: no copies left
     if (!TakeAhead(f, &taken_)) return false;
-    CachedFrame* slot = Slot(f);
-    std::swap(slot->pixels, taken_.source);
+    std::swap(*cache_.Take(f), taken_.source);
     size_t pixels = static_cast<size_t>(width_) * height_;
     bool fits = edit->size() == pixels && temp->size() == pixels;
     if (fits) {

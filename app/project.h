@@ -12,6 +12,7 @@
 
 #include "audio_track.h"
 #include "colour.h"
+#include "frame_cache.h"
 #include "video_source.h"
 
 class Project {
@@ -79,18 +80,12 @@ class Project {
     VideoSource& video() { return video_; }
 
   private:
-    struct CachedFrame {
-        int32_t frame = -1;
-        int64_t last_use = 0;
-        std::vector<PixelYC> pixels;
-    };
     // A frame decoded ahead: the source and its two working copies.
     struct AheadFrame {
         int32_t frame = -1;
         std::vector<PixelYC> source, edit, temp;
     };
 
-    CachedFrame* Slot(int32_t f);
     // Decodes and converts frame f into `count` pictures (the caller holds
     // source_mutex_).
     void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
@@ -110,9 +105,7 @@ class Project {
     int64_t refused_length_ = 0;
     int32_t audio_rate_ = 48000;
     int32_t channels_ = 2;
-    std::vector<CachedFrame> cache_;
-    int32_t cache_size_ = 2;
-    int64_t use_clock_ = 0;
+    FrameCache<std::vector<PixelYC>> cache_{2};
     int64_t decoded_frames_ = 0;
     bool warned_decode_ = false;
 

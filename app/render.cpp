@@ -24,6 +24,7 @@ extern "C" {
 #include "output_file.h"
 #include "output_safety.h"
 #include "overwrite.h"
+#include "paths.h"
 #include "plugin_loader.h"
 #include "progress.h"
 #include "project.h"
@@ -43,11 +44,6 @@ constexpr int32_t kEncodeQueueFrames = 3;
 
 void Fail(const std::string& file, const std::string& reason) {
     std::fprintf(stderr, "kinetra: %s: %s\n", file.c_str(), reason.c_str());
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
 }
 
 // A stop asked for by a signal before anything was written.
@@ -171,13 +167,8 @@ const PixelYC* FitToOutput(RenderSession* s, const FrameInfo& info, int32_t out_
     }
     s->staging.resize(static_cast<size_t>(out_w) * out_h);
     std::fill(s->staging.begin(), s->staging.end(), PixelYC{0, 0, 0});
-    int32_t w = std::min(out_w, info.width);
-    int32_t h = std::min(out_h, info.height);
-    for (int32_t y = 0; y < h; ++y) {
-        std::copy(info.edit_pixels + static_cast<size_t>(y) * info.max_w,
-                  info.edit_pixels + static_cast<size_t>(y) * info.max_w + w,
-                  s->staging.begin() + static_cast<size_t>(y) * out_w);
-    }
+    CopyTopLeft(info.edit_pixels, info.width, info.height, info.max_w, s->staging.data(), out_w,
+                out_h, out_w);
     *stride = out_w;
     return s->staging.data();
 }
@@ -248,8 +239,7 @@ int KeepInterrupted(OutputFile* output, const std::string& shown, int signal, in
                      SignalName(signal).c_str(), static_cast<long long>(rendered), shown.c_str());
     } else {
         // The kept name as the user wrote the output's.
-        std::string kept_shown =
-            shown.substr(0, shown.rfind('/') + 1) + kept.substr(kept.rfind('/') + 1);
+        std::string kept_shown = shown.substr(0, shown.rfind('/') + 1) + BaseName(kept);
         std::fprintf(stderr,
                      "kinetra: stopped by %s; the %lld frames done are kept in %s; %s was not "
                      "written\n",
@@ -260,17 +250,6 @@ int KeepInterrupted(OutputFile* output, const std::string& shown, int signal, in
 }
 
 }  // namespace
-
-std::string AbsolutePath(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    std::vector<char> cwd(4096);
-    if (getcwd(cwd.data(), cwd.size()) == nullptr) return path;
-    std::string base(cwd.data());
-    std::string rest = path;
-    while (rest.compare(0, 2, "./") == 0)
-        rest = rest.substr(2);
-    return base + (base.size() > 1 ? "/" : "") + rest;
-}
 
 namespace {
 

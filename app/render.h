@@ -13,7 +13,3 @@ constexpr int kExitInterrupted = 130;
 // Renders as the options say; returns the exit status. Failures are one line
 // on standard error naming the file and the reason.
 int RunRender(const RenderOptions& options);
-
-// An absolute form of `path` (against the current directory), without
-// resolving links.
-std::string AbsolutePath(const std::string& path);

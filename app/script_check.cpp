@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "paths.h"
+
 namespace {
 
 constexpr size_t kPieceBytes = 511;  // the loader reads lines in pieces of this size
@@ -192,6 +194,6 @@ bool CheckScript(const std::string& script_path, ScriptFacts* facts, std::string
         text.append(buffer, size_t(n));
     }
     close(fd);
-    ScanScript(text, script_path.substr(0, script_path.rfind('/') + 1), facts);
+    ScanScript(text, DirectoryOf(script_path), facts);
     return true;
 }

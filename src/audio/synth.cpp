@@ -7,6 +7,7 @@
 
 #include "audio/audio_commands.h"
 #include "audio/samples.h"
+#include "common/constants.h"
 #include "common/parallel.h"
 #include "formula/random.h"
 #include "host/buffers.h"
@@ -15,8 +16,8 @@
 
 namespace {
 
-// 2 pi as the angle of a full turn, written with 15 significant digits.
-constexpr double kFullTurn = 6.28318530717958;
+// The angle of a full turn.
+constexpr double kFullTurn = 2 * kPi;
 constexpr double kFullScale = 32767.0;
 constexpr int32_t kSquareWave = 1;
 // Draws at or above this give a positive noise sample.

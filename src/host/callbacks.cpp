@@ -8,7 +8,6 @@
 #include "platform/platform.h"
 #include "script/run_failures.h"
 #include "script/script.h"
-#include "video/video_commands.h"
 
 namespace {
 
@@ -68,7 +67,7 @@ int32_t FilterProcess(FilterTable* filter, FrameInfo* frame) {
 
 int32_t FilterExit(FilterTable* filter) {
     CloseVideoFiles(filter);
-    ReleaseTextCanvas();
+    ReleaseVideoCommandState();
     ReleaseBuffers();
     FreeScript();
     ClearRunFailures();

@@ -27,8 +27,15 @@ void RestoreDirectory(const SavedDirectory* saved);
 // changes whenever the file is saved; false when the file cannot be opened.
 bool FileLastWriteTime(const char* path, int64_t* time);
 
-// The calendar clock in whole seconds.
+// The calendar clock in whole seconds (src/platform/clock.cpp).
 int64_t ClockSeconds();
+
+// When not zero, ClockSeconds returns this instead of the calendar clock.
+// Only the test programs, which link the plug-in's parts directly, set it, to
+// step the script's once-a-second reload rule without waiting for real
+// seconds; the plug-in itself never writes it and does not export it, so the
+// shipped kinetra.auf always reads the real clock.
+extern int64_t g_clock_override;
 
 // The byte that separates directories in a path.
 extern const char kPathSeparator;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 
 namespace platform {
 
@@ -42,10 +41,6 @@ bool FileLastWriteTime(const char* path, int64_t* time) {
     if (!ok) return false;
     *time = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     return true;
-}
-
-int64_t ClockSeconds() {
-    return static_cast<int64_t>(std::time(nullptr));
 }
 
 // UTF-8 file names: no byte of a multi-byte character equals '/', so the last

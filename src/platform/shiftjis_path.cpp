@@ -1,6 +1,6 @@
 // The directory rule for Shift-JIS paths.
 #include "platform/platform.h"
-#include "script/shiftjis.h"
+#include "common/shiftjis.h"
 
 namespace platform {
 

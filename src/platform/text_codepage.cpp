@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "common/shiftjis.h"
+
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -18,14 +20,6 @@ namespace platform {
 namespace {
 
 TextCodePage g_code_page = TextCodePage::kShiftJis;
-
-bool IsLeadByte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-bool IsTrailByte(unsigned char c) {
-    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
-}
 
 #ifdef _WIN32
 

@@ -16,7 +16,9 @@
 // minus the coverage inside the shape, 0 elsewhere).
 //
 // Text and face names are passed to GDI as they stand, in the system's ANSI
-// code page, which is Shift-JIS on the editor's Japanese Windows. A caption
+// code page, which is Shift-JIS on the editor's Japanese Windows (scripts are
+// always read as Shift-JIS there, so SetTextCodePage, shared with the FreeType
+// engine in text_codepage.cpp, never asks for UTF-8). A caption
 // drawn again as it was is copied from the drawing cache shared with the
 // FreeType engine (text_drawing_cache.h), and the alignment and box
 // arithmetic is theirs too (text_layout.h).

@@ -2,15 +2,9 @@
 
 #include <algorithm>
 
+#include "common/clamp.h"
+
 namespace platform {
-namespace {
-
-int32_t ClampTo(int64_t value, int32_t low, int32_t high) {
-    return int32_t(std::min<int64_t>(std::max<int64_t>(value, low), high));
-}
-
-}  // namespace
-
 int64_t FloorDiv(int64_t value, int64_t divisor) {
     int64_t q = value / divisor;
     return (value % divisor != 0 && value < 0) ? q - 1 : q;
@@ -41,10 +35,10 @@ void AddToBox(TextBox* box, const TextBox& part) {
 TextBox ShapeArea(const ShapeBounds& bounds, int64_t origin_x, int64_t baseline,
                   int32_t outline_width, int32_t width, int32_t height) {
     int64_t margin = 64 + (outline_width > 0 ? int64_t(outline_width) * 32 : 0);
-    return TextBox{ClampTo(FloorDiv(origin_x * 64 + bounds.x_min - margin, 64), 0, width),
-                   ClampTo(FloorDiv(baseline * 64 - bounds.y_max - margin, 64), 0, height),
-                   ClampTo(FloorDiv(origin_x * 64 + bounds.x_max + margin + 63, 64), 0, width),
-                   ClampTo(FloorDiv(baseline * 64 - bounds.y_min + margin + 63, 64), 0, height)};
+    return TextBox{ClampTo(FloorDiv(origin_x * 64 + bounds.x_min - margin, 64), width),
+                   ClampTo(FloorDiv(baseline * 64 - bounds.y_max - margin, 64), height),
+                   ClampTo(FloorDiv(origin_x * 64 + bounds.x_max + margin + 63, 64), width),
+                   ClampTo(FloorDiv(baseline * 64 - bounds.y_min + margin + 63, 64), height)};
 }
 
 }  // namespace platform

@@ -15,8 +15,6 @@
 #endif
 #include <windows.h>
 
-#include <ctime>
-
 namespace platform {
 
 const char kPathSeparator = '\\';
@@ -63,10 +61,6 @@ bool FileLastWriteTime(const char* path, int64_t* time) {
     *time = static_cast<int64_t>((static_cast<uint64_t>(written.dwHighDateTime) << 32) |
                                  written.dwLowDateTime);
     return true;
-}
-
-int64_t ClockSeconds() {
-    return static_cast<int64_t>(std::time(nullptr));
 }
 
 size_t DirectoryPartLength(const char* path, size_t capacity) {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "script/shiftjis.h"
+#include "common/shiftjis.h"
 
 enum class ScriptEncoding : uint8_t { kShiftJis, kUtf8 };
 

@@ -1,6 +1,7 @@
 // Runs the script line table once per process call.
 #include <cstring>
 
+#include "common/constants.h"
 #include "formula/formula.h"
 #include "script/dispatch.h"
 #include "script/run_failures.h"
@@ -13,9 +14,6 @@ namespace {
 
 // Evaluator slots: A..Z are 0..25, a..z are 32..57.
 constexpr uint32_t kSystemSlotBase = 32;
-
-// The value of pi the scripts see as `p`.
-constexpr double kScriptPi = 3.14159265358979;
 
 // A run stops after visiting this many lines (applying or not), and the rest
 // of that call's script is skipped: a jump that loops forever must not hang
@@ -43,7 +41,7 @@ void SetSystemVariables(const ScriptLine& line, const FilterTable* filter, const
     SystemVariable('j') = frame->max_h;
     SystemVariable('m') = frame->frame_count;
     SystemVariable('n') = static_cast<double>(line.end) - line.start + 1;
-    SystemVariable('p') = kScriptPi;
+    SystemVariable('p') = kPi;
     SystemVariable('s') = line.start;
     SystemVariable('u') = slider(5);
     SystemVariable('v') = slider(6);

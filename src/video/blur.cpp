@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/clamp.h"
+#include "common/constants.h"
 #include "common/parallel.h"
 #include "common/simd.h"
 #include "formula/random.h"
@@ -18,10 +20,6 @@
 #include "video/video_commands.h"
 
 namespace {
-
-int32_t ClampTo(int64_t v, int32_t max) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, 0, max));
-}
 
 // ---- mosaic ----------------------------------------------------------------
 
@@ -101,8 +99,6 @@ int64_t DefocusRadius(int32_t radius, int32_t max_w, int32_t max_h) {
 namespace {
 
 // ---- defocus ---------------------------------------------------------------
-
-constexpr double kDefocusPi = 3.14159265358979;
 
 // A pixel's three channels as three consecutive values: both passes treat a
 // row as one run of values, since every channel gets the same weights.
@@ -326,7 +322,7 @@ DefocusPasses ChooseDefocusPasses() {
 void BuildDefocusKernel(double* weights, int64_t radius) {
     double sigma = static_cast<double>(radius) / 3.0;
     double two_sigma_sq = sigma * 2.0 * sigma;
-    double scale = std::sqrt(two_sigma_sq * kDefocusPi);
+    double scale = std::sqrt(two_sigma_sq * kPi);
     for (int64_t k = 0; k < 2 * radius + 1; ++k) {
         double i = static_cast<double>(k - radius);
         weights[k] = std::exp(-(i * i) / two_sigma_sq) / scale;

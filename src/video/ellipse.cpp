@@ -206,14 +206,10 @@ void RunEllipse(int32_t line, const FrameInfo* frame, PixelYC color) {
 
 // ellipse(buf, cx, cy, a, b, Y, Cb, Cr)
 void cmd_ellipse(int32_t line, FilterTable*, FrameInfo* frame) {
-    PixelYC color;
-    color.y = Low16(ArgInt(line, 5));
-    color.cb = Low16(ArgInt(line, 6));
-    color.cr = Low16(ArgInt(line, 7));
-    RunEllipse(line, frame, color);
+    RunEllipse(line, frame, ArgColorYC(line, 5));
 }
 
 // ellipse_rgb(buf, cx, cy, a, b, R, G, B)
 void cmd_ellipse_rgb(int32_t line, FilterTable*, FrameInfo* frame) {
-    RunEllipse(line, frame, RGBToYC(ArgInt(line, 5), ArgInt(line, 6), ArgInt(line, 7)));
+    RunEllipse(line, frame, ArgColorRGB(line, 5));
 }

@@ -9,15 +9,6 @@
 
 namespace {
 
-// The colour of arguments k..k+2: Y, Cb, Cr stored as their low 16 bits, or
-// R, G, B converted.
-PixelYC ArgColorYC(int32_t line, int k) {
-    return {Low16(ArgInt(line, k)), Low16(ArgInt(line, k + 1)), Low16(ArgInt(line, k + 2))};
-}
-PixelYC ArgColorRGB(int32_t line, int k) {
-    return RGBToYC(ArgInt(line, k), ArgInt(line, k + 1), ArgInt(line, k + 2));
-}
-
 // fill(buffer, x, y, w, h, colour).
 void Fill(int32_t line, const FrameInfo* frame, PixelYC color) {
     PixelYC* buffer = AcquireImageBuffer(ArgInt(line, 0));

@@ -1,48 +1,22 @@
-// Pixel helpers shared by the video commands.
+// Pixel helpers shared by the video commands (the clamps and the YC-RGB
+// conversions, which the host program shares too, live in src/common).
 #pragma once
 
 #include <cstdint>
 
+#include "common/clamp.h"
+#include "common/yc_rgb.h"
 #include "kinetra/plugin_abi.h"
+#include "script/arguments.h"
 
-// 0 below 0, max above max, else v.
-inline int32_t ClampIndex(int32_t v, int32_t max) {
-    return v < 0 ? 0 : (v > max ? max : v);
+// The colour of arguments k, k+1, k+2 of a line: Y, Cb, Cr stored as their
+// low 16 bits (ArgColorYC), or R, G, B on the 0..4096 scale converted
+// (ArgColorRGB).
+inline PixelYC ArgColorYC(int32_t line, int k) {
+    return {Low16(ArgInt(line, k)), Low16(ArgInt(line, k + 1)), Low16(ArgInt(line, k + 2))};
 }
-
-// 1 below 1, max above max, else v.
-inline int32_t ClampCount(int32_t v, int32_t max) {
-    return v < 1 ? 1 : (v > max ? max : v);
-}
-
-// The low 16 bits of an integer, as a channel value (wraps, never clamps).
-inline int16_t Low16(int64_t v) {
-    return static_cast<int16_t>(static_cast<uint16_t>(v & 0xFFFF));
-}
-
-struct ColorRGB {
-    int32_t r, g, b;
-};
-
-// YC to RGB on the 0..4096 scale, each channel truncated toward zero and not
-// clamped (results may fall outside 0..4096).
-inline ColorRGB YCToRGB(int32_t y, int32_t cb, int32_t cr) {
-    ColorRGB rgb;
-    rgb.r = static_cast<int32_t>(y + 1.402 * cr);
-    rgb.g = static_cast<int32_t>((y - 0.344 * cb) - 0.714 * cr);
-    rgb.b = static_cast<int32_t>(y + 1.772 * cb);
-    return rgb;
-}
-
-// RGB on the 0..4096 scale to YC, with the additions in this order; each
-// channel truncated toward zero and stored as its low 16 bits. White gives
-// Y 4095: the weights sum to slightly less than one.
-inline PixelYC RGBToYC(int32_t r, int32_t g, int32_t b) {
-    PixelYC p;
-    p.y = Low16(static_cast<int64_t>((0.587 * g + 0.299 * r) + 0.114 * b));
-    p.cb = Low16(static_cast<int64_t>(0.5 * b - (0.331 * g + 0.169 * r)));
-    p.cr = Low16(static_cast<int64_t>((0.5 * r - 0.419 * g) - 0.081 * b));
-    return p;
+inline PixelYC ArgColorRGB(int32_t line, int k) {
+    return RGBToYC(ArgInt(line, k), ArgInt(line, k + 1), ArgInt(line, k + 2));
 }
 
 // Bilinear blend with 8-bit weights wx (toward p10, p11) and wy (toward p01,

@@ -30,15 +30,7 @@
 #include "kinetra/plugin_abi.h"
 #include "script/arguments.h"
 #include "video/pixel.h"
-
-// a + b, saturated to the 32-bit range: a rectangle whose far edge lies past
-// INT32_MAX is clipped as if the edge were there.
-inline int32_t AddSaturated(int32_t a, int32_t b) {
-    int64_t sum = static_cast<int64_t>(a) + b;
-    if (sum > INT32_MAX) return INT32_MAX;
-    if (sum < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(sum);
-}
+#include "video/source_rect.h"
 
 // A weight argument (opacity, gain, offset) as fixed point on the 4096 scale:
 // the value times 4096, truncated toward zero (0.3 gives 1228).
@@ -58,10 +50,10 @@ struct ClippedRect {
 inline ClippedRect ClipToBuffer(int32_t left, int32_t top, int32_t width, int32_t height,
                                 int32_t max_w, int32_t max_h) {
     ClippedRect r;
-    r.x0 = ClampIndex(left, max_w);
-    r.x1 = ClampIndex(AddSaturated(left, width), max_w);
-    r.y0 = ClampIndex(top, max_h);
-    r.y1 = ClampIndex(AddSaturated(top, height), max_h);
+    r.x0 = ClampTo(left, max_w);
+    r.x1 = ClampTo(static_cast<int64_t>(left) + width, max_w);
+    r.y0 = ClampTo(top, max_h);
+    r.y1 = ClampTo(static_cast<int64_t>(top) + height, max_h);
     return r;
 }
 
@@ -173,17 +165,6 @@ inline bool SpansOverlap(WalkSpan a, WalkSpan b) {
     return a.lo < b.hi && b.lo < a.hi;
 }
 
-// Copies rows of the view that the walk will read into a scratch block.
-inline void CopyViewRows(const WalkView& from, int64_t k0, int64_t k1, int64_t j0, int64_t j1,
-                         PixelYC* scratch) {
-    int64_t columns = j1 - j0;
-    parallel::ParallelFor(k0, k1, columns / 4, [&](int64_t k) {
-        const PixelYC* row = from.pixels + (from.y0 + k) * from.stride;
-        std::memcpy(scratch + (k - k0) * columns, row + (from.x0 + j0),
-                    static_cast<size_t>(columns) * sizeof(PixelYC));
-    });
-}
-
 // Makes `view` (origin ox, oy in the destination buffer) read a copy when it
 // reads the destination buffer in an area that the walk writes, unless every
 // pixel is read at the very place it is written. False when the copy cannot
@@ -206,7 +187,9 @@ inline bool DetachFromDestination(RectWalk* walk, WalkView* view, int32_t ox, in
         static_cast<size_t>(walk->j1 - walk->j0) * static_cast<size_t>(walk->k1 - walk->k0);
     PixelYC* scratch = static_cast<PixelYC*>(AcquireScratch(use, count * sizeof(PixelYC)));
     if (scratch == nullptr) return false;
-    CopyViewRows(*view, walk->k0, walk->k1, walk->j0, walk->j1, scratch);
+    const PixelYC* first =
+        view->pixels + (view->y0 + walk->k0) * view->stride + view->x0 + walk->j0;
+    CopyPixelBlock(first, view->stride, walk->j1 - walk->j0, walk->k1 - walk->k0, scratch);
     *view = {scratch, walk->j1 - walk->j0, -walk->j0, -walk->k0};
     return true;
 }

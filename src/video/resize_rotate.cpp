@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "common/clamp.h"
 #include "common/int128.h"
 #include "common/parallel.h"
 #include "host/buffers.h"
@@ -28,10 +29,6 @@ inline PixelYC SampleSource(const SourceRect& source, int64_t x, int64_t y, int3
     }
     const PixelYC* below = row + source.stride;
     return BlendYC4(wx, wy, p00, row[i + 1], below[i], below[i + 1]);
-}
-
-int32_t ClampTo(int64_t v, int32_t max) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, 0, max));
 }
 
 // ---- resize ----------------------------------------------------------------

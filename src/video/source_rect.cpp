@@ -1,17 +1,26 @@
 #include "video/source_rect.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+#include "common/clamp.h"
+#include "common/parallel.h"
 #include "host/buffers.h"
+
+void CopyPixelBlock(const PixelYC* origin, int64_t stride, int64_t columns, int64_t rows,
+                    PixelYC* block) {
+    parallel::ParallelFor(int64_t{0}, rows, columns / 4, [&](int64_t row) {
+        std::memcpy(block + row * columns, origin + row * stride,
+                    static_cast<size_t>(columns) * sizeof(PixelYC));
+    });
+}
 
 bool OpenSourceRect(SourceRect* source, const PixelYC* buffer, bool private_copy, int64_t x,
                     int64_t y, int64_t w, int64_t h, int32_t max_w, int32_t max_h) {
-    source->left = static_cast<int32_t>(std::clamp<int64_t>(x, 0, max_w));
-    source->right = static_cast<int32_t>(std::clamp<int64_t>(x + w, 0, max_w));
-    source->top = static_cast<int32_t>(std::clamp<int64_t>(y, 0, max_h));
-    source->bottom = static_cast<int32_t>(std::clamp<int64_t>(y + h, 0, max_h));
+    source->left = ClampTo(x, max_w);
+    source->right = ClampTo(x + w, max_w);
+    source->top = ClampTo(y, max_h);
+    source->bottom = ClampTo(y + h, max_h);
     source->copy = nullptr;
     source->stride = max_w;
     source->pixels = buffer + static_cast<int64_t>(source->top) * max_w + source->left;
@@ -23,9 +32,7 @@ bool OpenSourceRect(SourceRect* source, const PixelYC* buffer, bool private_copy
     PixelYC* copy =
         static_cast<PixelYC*>(AcquireScratch(kScratchSourceRect, width * height * sizeof(PixelYC)));
     if (copy == nullptr) return false;
-    for (int64_t row = 0; row < height; ++row) {
-        std::memcpy(copy + row * width, source->pixels + row * max_w, width * sizeof(PixelYC));
-    }
+    CopyPixelBlock(source->pixels, max_w, width, height, copy);
     source->copy = copy;
     source->pixels = copy;
     source->stride = width;

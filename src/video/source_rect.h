@@ -2,6 +2,8 @@
 // place or from a private copy. Commands that may write the buffer they read
 // (resize, rotate, diffuse) take the copy when source and destination are the
 // same buffer, so no worker ever reads a pixel another worker has replaced.
+// The rectangle walk (rect_walk.h) takes its copies with the same
+// CopyPixelBlock.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,11 @@ struct SourceRect {
     int32_t left, top, right, bottom;
     PixelYC* copy;  // the private copy, or null when reading in place
 };
+
+// Copies the `columns` x `rows` block at `origin` (rows `stride` pixels
+// apart) into `block` as packed rows, rows in parallel.
+void CopyPixelBlock(const PixelYC* origin, int64_t stride, int64_t columns, int64_t rows,
+                    PixelYC* block);
 
 // Describes the rectangle (x, y, w, h) of `buffer` (max_w x max_h) cut to the
 // buffer; with `private_copy`, copies that part first. False when the copy

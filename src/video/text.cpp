@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/parallel.h"
+#include "common/shiftjis.h"
 #include "host/buffers.h"
 #include "platform/text_engine.h"
 #include "script/arguments.h"
@@ -89,16 +90,7 @@ void StoreOutline(int32_t y, int32_t cb, int32_t cr) {
     g_text_style.outline_cr = cr;
 }
 
-// Arguments k, k+1, k+2 as R, G, B, converted to YC.
-PixelYC ArgColorRGB(int32_t line, int k) {
-    return RGBToYC(ArgInt(line, k), ArgInt(line, k + 1), ArgInt(line, k + 2));
-}
-
 // ---- Building the string -------------------------------------------------------
-
-bool IsLeadByte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
 
 // Ends the string before a character that lost its last bytes to the length
 // limit.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/clamp.h"
 #include "common/parallel.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
@@ -12,10 +13,6 @@
 #include "video/video_commands.h"
 
 namespace {
-
-int32_t ClampTo(int64_t v, int32_t max) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, 0, max));
-}
 
 // The rectangle of a tone command cut to the buffer: columns col_begin..col_end-1,
 // rows row_begin..row_end-1.

@@ -132,6 +132,11 @@ struct RoundTripCase {
     AVColorRange range;
 };
 
+// CTest and failure messages show the case by its name, not its bytes.
+void PrintTo(const RoundTripCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ColourRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 // A picture that goes to YC and back to its own format keeps every 8-bit

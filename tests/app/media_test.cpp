@@ -222,6 +222,11 @@ struct ImageCase {
     int tolerance;  // 0 for lossless formats; lossy ones keep colours within this
 };
 
+// CTest and failure messages show the case by its name, not its bytes.
+void PrintTo(const ImageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ImageFiles : public MediaServices, public ::testing::WithParamInterface<ImageCase> {};
 
 TEST_P(ImageFiles, KnownColoursLandTopLeftAndCut) {
@@ -350,10 +355,6 @@ TEST(MediaRender, ScriptReadsASecondClipAndAPicture) {
     }
     apptest::FreeFrames(&out);
     // Row 30 lies in the bars, below the 32x24 picture.
-    const PixelYC* row = pictures[0].pixels.data() + 30 * 128;
-    if (apptest::ReadFrameNumber(row, 128, 128) == 0) {
-        GTEST_SKIP() << "the script had no effect: readvideo is not in this build yet";
-    }
     PixelYC red = RGBToYC(4096, 0, 0);
     for (int32_t f = 0; f < 4; ++f) {
         EXPECT_EQ(apptest::ReadFrameNumber(pictures[f].pixels.data() + 30 * 128, 128, 128), f + 2);

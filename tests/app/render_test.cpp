@@ -130,12 +130,6 @@ TEST(Render, ScriptChangesKnownPixels) {
     ASSERT_EQ(RunRender(Options(dir / "clip.mkv", dir / "out.mkv")), kExitOk);
     std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
     ASSERT_EQ(out.size(), 4u);
-    PictureYC first = ToPicture(out[1]);
-    // Frame 1's own top-left is a bright bar (bit 0 of its number).
-    if (std::abs(first.pixels[0].y - 3200) <= 32) {
-        apptest::FreeFrames(&out);
-        GTEST_SKIP() << "the script had no effect: fill and copy are not in this build yet";
-    }
     for (int32_t f = 0; f < 4; ++f) {
         PictureYC p = ToPicture(out[f]);
         // Frame 0 keeps its own top-left; later frames are white there.

@@ -29,6 +29,11 @@ struct ClipCase {
     AVRational frame_rate;
 };
 
+// CTest and failure messages show the case by its name, not its bytes.
+void PrintTo(const ClipCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class VideoSourceAccess : public ::testing::TestWithParam<ClipCase> {
   protected:
     void SetUp() override {

@@ -2,8 +2,10 @@
 // the file cache.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/buffers.h"
 #include "host/video_file_cache.h"
@@ -15,44 +17,47 @@ using testhost::TestHost;
 
 namespace {
 
-TEST(Registration, ListHoldsVideoThenAudioThenNull) {
+// What the editor does with the list: walks it to the null entry and tells
+// the audio filter by its flag; the user picks the filters by name.
+TEST(Registration, TheHostFindsOneVideoAndOneAudioFilter) {
     TestHost host;
-    FilterTable** list = host.list();
-    ASSERT_NE(list[0], nullptr);
-    ASSERT_NE(list[1], nullptr);
-    EXPECT_EQ(list[2], nullptr);
-    EXPECT_EQ(list[0]->flags, 0x40000);
-    EXPECT_EQ(list[1]->flags, 0x240000);
-    EXPECT_STREQ(list[0]->name, "Kinetra[Video]");
-    EXPECT_STREQ(list[1]->name, "Kinetra[Audio]");
-    EXPECT_STREQ(list[0]->info_text, "Kinetra[Video] ver1.4");
-    EXPECT_STREQ(list[1]->info_text, "Kinetra[Audio] ver1.4");
-    for (FilterTable* f : {list[0], list[1]}) {
-        EXPECT_EQ(f->track_count, 10);
-        EXPECT_EQ(f->process, list[0]->process);
-        EXPECT_EQ(f->init, list[0]->init);
-        EXPECT_EQ(f->exit, list[0]->exit);
-        EXPECT_EQ(f->reserved_4, 0u);
-        EXPECT_EQ(f->reserved_100[9], 0u);
+    std::vector<std::string> video, audio;
+    for (FilterTable** entry = host.list(); *entry != nullptr; ++entry) {
+        ((*entry)->flags & KINETRA_FLAG_AUDIO ? audio : video).push_back((*entry)->name);
     }
+    EXPECT_EQ(video, std::vector<std::string>{"Kinetra[Video]"});
+    EXPECT_EQ(audio, std::vector<std::string>{"Kinetra[Audio]"});
 }
 
-TEST(Registration, SlidersAreSharedShiftJisNamesWithTheirRanges) {
+// Each slider the editor draws from the registration reaches the script
+// variable its name shows ("変数a" is `a`, ...) at the bottom, the default and
+// the top of its range.
+TEST(Registration, EachSliderDrivesTheVariableItsNameShows) {
+    const std::string letters = "abcduvxyz";
+    const std::string prefix = "\x95\xCF\x90\x94";  // 変数
     TestHost host;
+    // Pixel k of row 0 takes variable letters[k] as its Y.
+    std::string script;
+    for (size_t k = 0; k < letters.size(); ++k)
+        script += "fill(0, " + std::to_string(k) + ", 0, 1, 1, " + letters[k] + ", 0, 0)\n";
+    host.WriteScript(script);
     const FilterTable* v = host.video();
-    EXPECT_EQ(v->track_names, host.audio()->track_names);
-    EXPECT_STREQ(v->track_names[0],
-                 "\x95\x5C\x8E\xA6"
-                 "Buf");  // 表示Buf
-    EXPECT_STREQ(v->track_names[9],
-                 "\x95\xCF\x90\x94"
-                 "z");  // 変数z
-    const int32_t defaults[10] = {0, 0, 0, 0, 0, 0, 0, 2048, 2048, 2048};
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(v->track_defaults[i], defaults[i]) << i;
-        EXPECT_EQ(v->track_minimums[i], 0) << i;
-        EXPECT_EQ(v->track_maximums[i], i == 0 ? 9 : 4096) << i;
+    ASSERT_EQ(v->track_count, KINETRA_TRACK_COUNT);
+    for (int32_t i = 1; i < v->track_count; ++i) {
+        const std::string name = v->track_names[i];
+        ASSERT_EQ(name.substr(0, prefix.size()), prefix) << i;
+        const size_t k = letters.find(name.substr(prefix.size()));
+        ASSERT_NE(k, std::string::npos) << name;
+        for (int32_t position :
+             {v->track_minimums[i], v->track_defaults[i], v->track_maximums[i]}) {
+            std::fill(host.tracks, host.tracks + KINETRA_TRACK_COUNT, 0);
+            host.tracks[i] = position;
+            ASSERT_EQ(host.RunVideo(0), 1);
+            EXPECT_EQ(host.OutputAt(int32_t(k), 0).y, position) << letters[k];
+        }
     }
+    // Slider 0 chooses the buffer shown, 0..9 (DisplayCopy below).
+    EXPECT_EQ(v->track_maximums[0], 9);
 }
 
 TEST(Registration, OnlyTheListIsExported) {

@@ -1,5 +1,5 @@
-// The text engine's code pages: Shift-JIS bytes into code points, and code
-// points into UTF-8 for the font lookup.
+// The text engine's code pages: Shift-JIS and UTF-8 bytes into code points,
+// and code points into UTF-8 for the font lookup.
 #include "platform/text_codepage.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@ namespace {
 
 std::vector<uint32_t> Decode(const std::string& text, int32_t capacity = 64) {
     std::vector<uint32_t> out(size_t(capacity) + 1, 0xFFFFFFFF);
-    int32_t n = platform::DecodeShiftJis(text.c_str(), out.data(), capacity);
+    int32_t n = platform::DecodeText(text.c_str(), out.data(), capacity);
     EXPECT_EQ(out[size_t(capacity)], 0xFFFFFFFF);  // nothing written past the capacity
     out.resize(size_t(n));
     return out;
@@ -62,6 +62,55 @@ TEST(TextCodePage, ShiftJisDecodesWholeCharactersAndSkipsWhatItCannot) {
         << "capacity";
     platform::CloseCodePages();
     EXPECT_TRUE(Decode("AB").empty()) << "closed";
+}
+
+TEST(TextCodePage, Utf8DecodesWellFormedSequencesOnly) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<uint32_t> code_points;
+    };
+    const Case cases[] = {
+        {"every length", "A\xc3\xa9\xe3\x82\xa2\xf0\x9f\x98\x80", {'A', 0xE9, 0x30A2, 0x1F600}},
+        {"control characters",
+         "A\t\x7f\xc2\x85"
+         "B",
+         {'A', 0x85, 'B'}},
+        {"overlong forms",
+         "\xc0\xaf\xe0\x80\xaf\xf0\x80\x80\xaf"
+         "A",
+         {'A'}},
+        {"surrogate",
+         "\xed\xa0\x80"
+         "A",
+         {'A'}},
+        {"past U+10FFFF",
+         "\xf4\x90\x80\x80"
+         "A",
+         {'A'}},
+        {"cut short by the end", "A\xe3\x82", {'A'}},
+        {"cut short by ascii",
+         "\xe3"
+         "A\xe3\x82"
+         "B",
+         {'A', 'B'}},
+        {"lone continuation bytes",
+         "\x80\xbf"
+         "A",
+         {'A'}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint32_t> out(16);
+        out.resize(size_t(platform::DecodeUtf8(c.text.c_str(), out.data(), 16)));
+        EXPECT_EQ(out, c.code_points) << c.name;
+    }
+    // DecodeText follows the code page set last.
+    ASSERT_TRUE(platform::OpenCodePages());
+    platform::SetTextCodePage(platform::TextCodePage::kUtf8);
+    EXPECT_EQ(Decode("\xe3\x82\xa2"), (std::vector<uint32_t>{0x30A2}));
+    platform::SetTextCodePage(platform::TextCodePage::kShiftJis);
+    EXPECT_EQ(Decode("\x83\x41"), (std::vector<uint32_t>{0x30A2}));
+    platform::CloseCodePages();
 }
 
 TEST(TextCodePage, Utf8EncodesEveryLengthAndStopsBeforeOverflow) {

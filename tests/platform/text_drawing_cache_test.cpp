@@ -77,6 +77,9 @@ TEST_F(TextDrawingCache, FindsADrawingOnlyUnderItsWholeKey) {
     others.back().key.y = 8;
     others.push_back({"alignment", key});
     others.back().key.align = 2;
+    platform::SetTextCodePage(platform::TextCodePage::kUtf8);
+    others.push_back({"code page", Key(11, "caption", 20, 2, drawn)});
+    platform::SetTextCodePage(platform::TextCodePage::kShiftJis);
     for (const Case& c : others) {
         Canvas untouched(40, 21);
         EXPECT_FALSE(platform::FindDrawing(c.key, untouched.view(), &found)) << c.name;

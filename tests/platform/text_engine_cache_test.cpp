@@ -16,6 +16,9 @@ using platform::TextAlign;
 
 const char kGothic[] = "\x82\x6c\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4e";  // ＭＳ ゴシック
 const char kCaption[] = "Ag&\x81\xa1\x83\x41";                                  // Ag&■ア
+const char kCaptionUtf8[] = "Ag&\xe2\x96\xa0\xe3\x82\xa2";
+constexpr platform::TextCodePage kSjis = platform::TextCodePage::kShiftJis;
+constexpr platform::TextCodePage kUtf8 = platform::TextCodePage::kUtf8;
 
 struct Step {
     const char* name;
@@ -25,6 +28,7 @@ struct Step {
     TextAlign align;
     int32_t outline;
     int32_t width, height;
+    platform::TextCodePage code_page;
 };
 
 struct Drawing {
@@ -35,9 +39,11 @@ struct Drawing {
 Drawing Draw(const Step& s) {
     Drawing d;
     d.pixels.assign(size_t(s.width) * s.height, platform::TextWeights{0, 0});
+    platform::SetTextCodePage(s.code_page);
     platform::SelectTextFont(s.font);
     d.box = platform::DrawTextWeights(s.text.c_str(), s.x, s.y, s.align, s.outline,
                                       platform::TextCanvasView{d.pixels.data(), s.width, s.height});
+    platform::SetTextCodePage(platform::TextCodePage::kShiftJis);
     return d;
 }
 
@@ -47,19 +53,26 @@ TEST(TextEngineCaches, CachedDrawingsEqualFreshOnes) {
     const platform::TextFontRequest bigger = {kGothic, 34, false, false, false};
     const platform::TextFontRequest other = {"No Such Face 12345", 30, false, false, false};
     const Step steps[] = {
-        {"first", plain, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48},
-        {"again", plain, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48},
-        {"moved", plain, kCaption, 9, 5, TextAlign::kStartAtX, 3, 160, 48},
-        {"realigned", plain, kCaption, 80, 5, TextAlign::kCentreOnX, 3, 160, 48},
-        {"outline wider", plain, kCaption, 4, 2, TextAlign::kStartAtX, 5, 160, 48},
-        {"no outline", plain, kCaption, 4, 2, TextAlign::kStartAtX, 0, 160, 48},
-        {"bold italic underlined", styled, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48},
-        {"larger", bigger, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48},
-        {"other face", other, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48},
-        {"other text", plain, "gA&", 4, 2, TextAlign::kStartAtX, 3, 160, 48},
-        {"other canvas", plain, kCaption, 4, 2, TextAlign::kStartAtX, 3, 120, 40},
-        {"half off the canvas", plain, kCaption, -30, -10, TextAlign::kStartAtX, 3, 160, 48},
-        {"back to the first", plain, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48},
+        {"first", plain, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48, kSjis},
+        {"again", plain, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48, kSjis},
+        {"moved", plain, kCaption, 9, 5, TextAlign::kStartAtX, 3, 160, 48, kSjis},
+        {"realigned", plain, kCaption, 80, 5, TextAlign::kCentreOnX, 3, 160, 48, kSjis},
+        {"outline wider", plain, kCaption, 4, 2, TextAlign::kStartAtX, 5, 160, 48, kSjis},
+        {"no outline", plain, kCaption, 4, 2, TextAlign::kStartAtX, 0, 160, 48, kSjis},
+        {"bold italic underlined", styled, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48, kSjis},
+        {"larger", bigger, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48, kSjis},
+        {"other face", other, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48, kSjis},
+        {"other text", plain, "gA&", 4, 2, TextAlign::kStartAtX, 3, 160, 48, kSjis},
+        {"other canvas", plain, kCaption, 4, 2, TextAlign::kStartAtX, 3, 120, 40, kSjis},
+        {"half off the canvas", plain, kCaption, -30, -10, TextAlign::kStartAtX, 3, 160, 48, kSjis},
+#ifndef _WIN32
+        // The same characters in UTF-8 (GDI reads Shift-JIS only), and the
+        // Shift-JIS bytes read as UTF-8.
+        {"utf-8", plain, kCaptionUtf8, 4, 2, TextAlign::kStartAtX, 3, 160, 48, kUtf8},
+        {"shift-jis bytes as utf-8", plain, std::string("AB") + kCaption, 4, 2,
+         TextAlign::kStartAtX, 3, 160, 48, kUtf8},
+#endif
+        {"back to the first", plain, kCaption, 4, 2, TextAlign::kStartAtX, 3, 160, 48, kSjis},
     };
     std::vector<Drawing> warm;
     for (const Step& s : steps)

@@ -169,7 +169,7 @@ TEST_F(ExecutorTest, CounterCountsCallsOfBothFiltersAcrossReloads) {
     plugin.RunAudio(1);
     EXPECT_EQ(User('C'), 4);
     host.WriteScript("C=C+10\n");
-    TestHost::WaitForNextSecond();
+    scripttest::NextClockSecond();
     plugin.RunAudio(2);
     EXPECT_EQ(User('C'), 14);
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "support/test_platform.h"
 
 using scripttest::InProcessPlugin;
+using scripttest::NextClockSecond;
 using testhost::JoinPath;
 using testhost::MakeDirectory;
 using testhost::TestHost;
@@ -32,30 +32,29 @@ std::string ScriptPath(const TestHost& host) {
 
 TEST(ScriptReload, ChangeTakesEffectInALaterClockSecond) {
     TestHost host;
+    InProcessPlugin plugin(&host);
     host.WriteScript("[0-500]\n");
-    TestHost::WaitForNextSecond();
-    std::time_t first_second = std::time(nullptr);
-    host.RunVideo(0);
+    NextClockSecond();
+    plugin.RunVideo(0);
     EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{500});
 
     host.frame_count = 100;  // undo the lengthening: only the file changes
     host.WriteScript("[0-600]\n");
-    host.RunVideo(1);
-    if (std::time(nullptr) == first_second) {
-        // Still the same clock second: the file was not looked at again.
-        EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{500});
-    }
-    TestHost::WaitForNextSecond();
-    host.RunAudio(1);  // whichever filter calls first
+    plugin.RunVideo(1);
+    // Still the same clock second: the file was not looked at again.
+    EXPECT_EQ(host.timeline_lengths, std::vector<int32_t>{500});
+    NextClockSecond();
+    plugin.RunAudio(1);  // whichever filter calls first
     EXPECT_EQ(host.timeline_lengths, (std::vector<int32_t>{500, 600}));
 }
 
 TEST(ScriptReload, OnlyANewWriteTimeOrProjectLengthRereadsTheFile) {
     TestHost host;
-    auto run = [&host](int32_t length) {
+    InProcessPlugin plugin(&host);
+    auto run = [&host, &plugin](int32_t length) {
         host.frame_count = length;
-        TestHost::WaitForNextSecond();
-        host.RunVideo(0);
+        NextClockSecond();
+        plugin.RunVideo(0);
         host.frame_count = length;  // the host lengthened the project; put it back
     };
     host.WriteScript("[0-150]\n");
@@ -86,7 +85,7 @@ TEST(ScriptReload, DefaultSectionEndFollowsTheProjectLength) {
     ASSERT_EQ(g_script.count, 1);
     EXPECT_EQ(g_script.lines[0].end, 100);
     host.frame_count = 120;
-    TestHost::WaitForNextSecond();
+    NextClockSecond();
     plugin.Load();
     ASSERT_EQ(g_script.count, 1);
     EXPECT_EQ(g_script.lines[0].end, 120);
@@ -100,20 +99,20 @@ TEST(ScriptReload, MissingOrUnreadableFileKeepsTheLastScript) {
     ASSERT_EQ(g_script.count, 2);
 
     ASSERT_EQ(std::remove(ScriptPath(host).c_str()), 0);
-    TestHost::WaitForNextSecond();
+    NextClockSecond();
     plugin.Load();
     ASSERT_EQ(g_script.count, 2);
     EXPECT_STREQ(g_script.lines[1].args[0].text, "2");
 
     // Something that cannot be read as a file stands in its place.
     ASSERT_TRUE(MakeDirectory(ScriptPath(host)));
-    TestHost::WaitForNextSecond();
+    NextClockSecond();
     plugin.Load();
     EXPECT_EQ(g_script.count, 2);
 
     ASSERT_TRUE(testhost::RemoveEmptyDirectory(ScriptPath(host)));
     host.WriteScript("copy(3)\n");
-    TestHost::WaitForNextSecond();
+    NextClockSecond();
     plugin.Load();
     ASSERT_EQ(g_script.count, 1);
     EXPECT_STREQ(g_script.lines[0].args[0].text, "3");

@@ -5,11 +5,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/buffers.h"
 #include "host/plugin.h"
+#include "platform/platform.h"
 #include "script/loader.h"
 #include "script/script.h"
 #include "support/test_host.h"
@@ -55,6 +58,14 @@ inline std::vector<ParsedLine> ParseText(const std::string& text, int32_t frame_
     return lines;
 }
 
+// Steps the clock of the plug-in in this process to its next second, so that
+// the next call looks at the script file again. The clock stays there until
+// the next step (or until an InProcessPlugin is made or destroyed).
+inline void NextClockSecond() {
+    if (platform::g_clock_override == 0) platform::g_clock_override = std::time(nullptr);
+    ++platform::g_clock_override;
+}
+
 // The plug-in's process entry driven in this process with the services of a
 // test host (which also provides the project directory). Every instance
 // starts from a clean plug-in state: no script, no buffers, variables 0.
@@ -82,7 +93,9 @@ class InProcessPlugin {
         Prepare(f);
         info_.edit_pixels = edit_.data();
         info_.temp_pixels = temp_.data();
-        return FilterProcess(&video_, &info_);
+        int32_t result = FilterProcess(&video_, &info_);
+        if (info_.edit_pixels == temp_.data()) std::swap(edit_, temp_);
+        return result;
     }
     int32_t RunAudio(int32_t f) {
         block_ = host_->ProjectAudio(f);
@@ -99,6 +112,8 @@ class InProcessPlugin {
     }
 
     FilterTable* video() { return &video_; }
+    // The picture the last video call gave the host.
+    const std::vector<PixelYC>& output() const { return edit_; }
     FrameInfo* info() { return &info_; }
 
     // The visible size each call reports (max_w x max_h when 0).
@@ -109,6 +124,7 @@ class InProcessPlugin {
     static void Reset() {
         FreeScript();
         ReleaseBuffers();
+        platform::g_clock_override = 0;
         std::memset(g_user_variables, 0, sizeof g_user_variables);
         std::memset(g_system_variables, 0, sizeof g_system_variables);
     }

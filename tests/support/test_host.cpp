@@ -1,10 +1,8 @@
 #include "support/test_host.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -247,14 +245,19 @@ std::string TestHost::source_path() const {
 }
 
 void TestHost::WriteScript(const std::string& text) {
-    std::ofstream out(JoinPath(directory_, "kinetra.txt"), std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-void TestHost::WaitForNextSecond() {
-    std::time_t now = std::time(nullptr);
-    while (std::time(nullptr) == now)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::string path = JoinPath(directory_, "kinetra.txt");
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    // A step of 10^7 units: 10 ms where times count nanoseconds, 1 s where
+    // they count 100 ns (Windows).
+    int64_t written = 0;
+    if (GetWriteTime(path, &written) && written < script_write_time_ + 10000000) {
+        written = script_write_time_ + 10000000;
+        SetWriteTime(path, written);
+    }
+    script_write_time_ = written;
 }
 
 void TestHost::AddMediaFile(const std::string& path, MediaFile file) {

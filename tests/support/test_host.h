@@ -66,11 +66,10 @@ class TestHost {
     const std::string& directory() const { return directory_; }
     std::string source_path() const;
     void set_source_path(const std::string& path) { source_override_ = path; }
-    // Writes kinetra.txt (bytes as given; use "\r\n" for CRLF scripts).
+    // Writes kinetra.txt (bytes as given; use "\r\n" for CRLF scripts) with
+    // a later last-write time than the one written before, however coarse the
+    // file system's timestamps.
     void WriteScript(const std::string& text);
-    // Sleeps until the calendar clock's next second, so that the plug-in
-    // looks at the script file again.
-    static void WaitForNextSecond();
 
     // Project properties.
     int32_t max_w, max_h;
@@ -133,6 +132,7 @@ class TestHost {
     void* library_ = nullptr;
     std::string library_copy_;
     std::string directory_;
+    int64_t script_write_time_ = 0;
     std::string source_override_;
     std::string source_path_storage_;
     FilterTable** list_ = nullptr;

@@ -53,8 +53,8 @@ void PlainRotate(const Picture& from, Picture* to, double angle, int sx, int sy,
     int margin_x = ((std::abs(c * w) + std::abs(s * h)) / 4096 - w) / 2;
     int margin_y = ((std::abs(s * w) + std::abs(c * h)) / 4096 - h) / 2;
     Picture src = from;
-    int left = ClampIndex(sx, src.width), right = ClampIndex(sx + cw, src.width);
-    int top = ClampIndex(sy, src.height), bottom = ClampIndex(sy + ch, src.height);
+    int left = ClampTo(sx, src.width), right = ClampTo(sx + cw, src.width);
+    int top = ClampTo(sy, src.height), bottom = ClampTo(sy + ch, src.height);
     for (int y = dy - margin_y; y < dy + ch + margin_y; ++y) {
         for (int x = dx - margin_x; x < dx + cw + margin_x; ++x) {
             int ex = x - dx - hw, ey = y - dy - hh;
