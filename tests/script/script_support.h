@@ -121,7 +121,9 @@ class InProcessPlugin {
     int32_t height = 0;
 
   private:
+    // What the host's exit frees, and the variables and clock besides.
     static void Reset() {
+        ReleaseVideoCommandState();
         FreeScript();
         ReleaseBuffers();
         platform::g_clock_override = 0;
