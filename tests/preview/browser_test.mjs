@@ -120,8 +120,12 @@ try {
   await page.goto(address);
 
   // A digest of the shown picture's pixels, with the frame number it shows.
-  const shown = () => page.evaluate(() => {
+  // The page may be swapping in the next picture: wait until it has decoded.
+  const shown = () => page.evaluate(async () => {
     const img = document.getElementById('frame');
+    for (let i = 0; i < 3000 && !(img.complete && img.naturalWidth > 0); i++) {
+      await new Promise((done) => setTimeout(done, 10));
+    }
     const canvas = document.createElement('canvas');
     canvas.width = img.naturalWidth;
     canvas.height = img.naturalHeight;
