@@ -102,14 +102,10 @@ bool Project::TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<Pixe
     if (cache_.Holds(f)) return false;  // already current: no copies left
     if (!TakeAhead(f, &taken_)) return false;
     std::swap(*cache_.Take(f), taken_.source);
-    size_t pixels = static_cast<size_t>(width_) * height_;
-    bool fits = edit->size() == pixels && temp->size() == pixels;
-    if (fits) {
-        std::swap(*edit, taken_.edit);
-        std::swap(*temp, taken_.temp);
-    }
+    std::swap(*edit, taken_.edit);
+    std::swap(*temp, taken_.temp);
     Recycle(&taken_);
-    return fits;
+    return true;
 }
 
 // ---- reading ahead -------------------------------------------------------------
@@ -144,8 +140,10 @@ void Project::StopReadAhead() {
 
 void Project::Recycle(AheadFrame* ahead) {
     std::lock_guard<std::mutex> lock(ahead_mutex_);
-    if (ahead_spare_.size() < ahead_spare_.capacity()) ahead_spare_.push_back(std::move(*ahead));
-    ahead->frame = -1;
+    // Kept whatever their number (never more than the frames in flight), so
+    // that the steady state allocates nothing.
+    ahead_spare_.push_back(std::move(*ahead));
+    *ahead = AheadFrame();
     ahead_changed_.notify_all();
 }
 

@@ -63,8 +63,8 @@ class Project {
     void StopReadAhead();
     // Makes frame f the current one as Frame(f) does and, when it was read
     // ahead, swaps its two working copies into `edit` and `temp` (whose old
-    // pictures of width x height are kept for later frames); false when it
-    // was not (the caller copies Frame(f) itself).
+    // storage, of any size, is kept for later frames); false when it was not
+    // (the caller copies Frame(f) itself).
     bool TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<PixelYC>* temp);
 
     // Sample frames of project frame f: from round(f * rate / fps) up to
