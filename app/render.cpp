@@ -103,7 +103,7 @@ bool RunVideoFilter(RenderSession* s, int32_t f, FrameInfo* info) {
         // Buffers handed to the encoder come back as storage of earlier frames.
         if (s->edit.size() != count) s->edit.resize(count);
         if (s->temp.size() != count) s->temp.resize(count);
-        const PixelYC* source = p.Frame(f);
+        const PixelYC* source = p.FrameForCopies(f);
         // The frame's rows into buffers of max_w x max_h pixels; with a larger
         // canvas the rest is black, whatever the last frame left there.
         if (canvas) {
