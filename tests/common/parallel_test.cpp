@@ -253,6 +253,9 @@ TEST(PluginWorkers, UseTheHostsThreadCountAndLeaveAtExit) {
     const int32_t start = ThreadsInProcess();
     for (int32_t threads : {1, 2, 3, 5}) {
         TestHost host(256, 128, 100, threads);
+        // The threads the host ran init on, and the workers of the host
+        // before, are joined but may linger in the list for a moment.
+        ASSERT_EQ(ThreadsSettlingAt(start), start) << threads << " threads";
         RunLargeFrame(&host);
         EXPECT_EQ(ThreadsInProcess(), start + threads - 1) << threads << " threads";
         host.Exit();
