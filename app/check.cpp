@@ -20,11 +20,10 @@
 #include "script/loader.h"
 #include "script/script.h"
 #include "video/video_commands.h"
+#include "script_pieces.h"
 #include "video_source.h"
 
 namespace {
-
-constexpr int32_t kPieceBytes = kScriptTextSize - 1;
 
 bool IsDirectory(const std::string& path) {
     struct stat info;
@@ -206,41 +205,25 @@ class Checker {
 };
 
 void Checker::Run(const std::string& text) {
-    std::FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
-    if (text.empty()) file = nullptr;
-    ParseContext context;
-    BeginParse(&context, context_.frame_count < 0 ? INT32_MAX : context_.frame_count, nullptr,
-               nullptr);
-    int32_t line = 1;
-    bool continued = false;  // this piece is the tail of a long line
-    char piece[kScriptTextSize];
-    std::unique_ptr<ParsedLine> record(new ParsedLine());
-    while (file != nullptr && ReadScriptPiece(file, piece)) {
-        std::string text_piece(piece);
-        bool ends_line = !text_piece.empty() && text_piece.back() == '\n';
-        bool cut = !ends_line && int32_t(text_piece.size()) == kPieceBytes && !std::feof(file);
-        if (cut && !continued) {
-            Error(line,
+    int32_t frame_count = context_.frame_count < 0 ? INT32_MAX : context_.frame_count;
+    ForEachScriptPiece(text, frame_count, [&](const ScriptPiece& piece) {
+        if (piece.cut && !piece.continued) {
+            Error(piece.line,
                   "line is longer than 511 bytes: the rest, from byte 512 on, is read as a line "
                   "of its own");
         }
-        std::memset(record.get(), 0, sizeof *record);
-        bool stored = ParseScriptLine(piece, &context, record.get());
-        char first = text_piece.empty() ? '\0' : text_piece[0];
-        if (stored) {
-            records_.emplace_back(record->command, record->args[1]);
-            out_->record_lines.push_back(line);
-            CheckStored(line, text_piece, *record);
+        char first = piece.text.empty() ? '\0' : piece.text[0];
+        if (piece.stored) {
+            records_.emplace_back(piece.record->command, piece.record->args[1]);
+            out_->record_lines.push_back(piece.line);
+            CheckStored(piece.line, piece.text, *piece.record);
         } else if (first == '[') {
-            CheckSection(line, text_piece, context.section);
+            CheckSection(piece.line, piece.text, *piece.section);
         } else if ((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') ||
                    first == ':') {
-            CheckNotStored(line, text_piece);
+            CheckNotStored(piece.line, piece.text);
         }
-        continued = cut;
-        if (ends_line) ++line;
-    }
-    if (file != nullptr) std::fclose(file);
+    });
     CheckJumps();
     std::stable_sort(
         out_->findings.begin(), out_->findings.end(),

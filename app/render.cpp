@@ -29,7 +29,6 @@ extern "C" {
 #include "progress.h"
 #include "project.h"
 #include "script_check.h"
-#include "script_scan.h"
 #include "services.h"
 #include "stop_signals.h"
 
@@ -366,7 +365,7 @@ int RunRender(const RenderOptions& options) {
 
     // Audio is written when the source has some or the script makes some.
     OutputSettings settings = SettingsFor(options, output_path);
-    bool makes_audio = p.has_audio() || (have_script && ScriptHasAudioCommands(script));
+    bool makes_audio = p.has_audio() || facts.has_audio_commands;
     if (!makes_audio && options.audio) {
         EncoderRequest request;
         request.format = options.format;

@@ -4,146 +4,55 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "paths.h"
+#include "script_pieces.h"
 
 namespace {
 
-constexpr size_t kPieceBytes = 511;  // the loader reads lines in pieces of this size
 constexpr size_t kMaxScriptBytes = size_t(1) << 30;
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// The text with every space outside double quotes removed.
-std::string WithoutSpaces(const std::string& line) {
-    std::string out;
-    bool quoted = false;
-    for (char c : line) {
-        if (c == '"') quoted = !quoted;
-        if (c == ' ' && !quoted) continue;
-        out += c;
-    }
-    return out;
-}
-
-// Decimal digits, saturated to the int32 range; -1 when there are none.
-int64_t ReadNumber(const std::string& text, size_t* at) {
-    if (*at >= text.size() || !IsDigit(text[*at])) return -1;
-    int64_t value = 0;
-    for (; *at < text.size() && IsDigit(text[*at]); ++*at)
-        value = std::min<int64_t>(value * 10 + (text[*at] - '0'), INT32_MAX);
-    return value;
-}
-
-// The end of a section header "[a-b]", or -1 where it sets none.
-int64_t SectionEnd(const std::string& working) {
-    if (working.size() < 2 || working[1] == '"') return -1;
-    size_t at = 1;
-    ReadNumber(working, &at);
-    if (at < working.size()) ++at;  // the one byte between the numbers
-    return ReadNumber(working, &at);
-}
-
-// Argument `index` of a command line "name(a, b, ...)", as the loader cuts
-// it: quotes removed, a backslash before a quote keeps the quote, commas
-// inside quotes and parentheses kept.
-std::string Argument(const std::string& working, size_t open, int index) {
-    std::string arg;
-    bool quoted = false;
-    int depth = 0;
-    int current = 0;
-    for (size_t i = open + 1; i < working.size(); ++i) {
-        char c = working[i];
-        if (c == '\\' && i + 1 < working.size() && working[i + 1] == '"') {
-            if (current == index) arg += '"';
-            ++i;
-            continue;
-        }
-        if (c == '"') {
-            quoted = !quoted;
-            continue;
-        }
-        if (!quoted && c == ',' && depth == 0) {
-            if (current == index) return arg;
-            ++current;
-            continue;
-        }
-        if (c == '(') ++depth;
-        if (c == ')' && --depth < 0) return current == index ? arg : std::string();
-        if (c == '\n') break;
-        if (current == index) arg += c;
-    }
-    return std::string();
-}
-
 // The argument that names a file, by command: -1 for other commands.
-int FileArgument(const std::string& command) {
-    if (command == "readvideo" || command == "a_readvideo") return 2;
-    if (command == "readimage") return 1;
+int FileArgument(const char* command) {
+    if (std::strcmp(command, "readvideo") == 0 || std::strcmp(command, "a_readvideo") == 0) {
+        return 2;
+    }
+    if (std::strcmp(command, "readimage") == 0) return 1;
     return -1;
 }
 
-void ScanPiece(const std::string& piece, int32_t line, const std::string& directory,
-               ScriptFacts* facts) {
-    if (piece.empty()) return;
-    char first = piece[0];
-    bool letter = (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z');
-    if (first != '[' && !letter) return;
-    bool if_line = piece.size() > 2 && (piece[0] == 'i' || piece[0] == 'I') &&
-                   (piece[1] == 'f' || piece[1] == 'F') && piece[2] == ' ';
-    if (if_line) return;
-    std::string working = WithoutSpaces(piece);
-    if (first == '[') {
-        int64_t end = SectionEnd(working);
-        if (end > facts->longest_end) {
-            facts->longest_end = end;
-            facts->longest_end_line = line;
-            std::string header = piece.substr(0, piece.find_first_of("\r\n"));
-            facts->longest_end_header = header;
+bool IsAudioCommand(const char* command) {
+    return std::strncmp(command, "a_", 2) == 0 && command[2] != '\0';
+}
+
+void ScanPiece(const ScriptPiece& piece, const std::string& directory, ScriptFacts* facts) {
+    if (!piece.stored) {
+        // A section header sets an end when it names one; the parse ran
+        // with no project length, so an open end reads as 0.
+        const SectionState& section = *piece.section;
+        bool header = !piece.text.empty() && piece.text[0] == '[';
+        if (header && section.condition[0] == '\0' && section.end > facts->longest_end) {
+            facts->longest_end = section.end;
+            facts->longest_end_line = piece.line;
+            facts->longest_end_header = piece.text.substr(0, piece.text.find_first_of("\r\n"));
         }
         return;
     }
-    std::string command;
-    size_t i = 0;
-    for (; i < working.size(); ++i) {
-        char c = working[i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (!((c >= 'a' && c <= 'z') || IsDigit(c) || c == '_' || c == '-')) break;
-        command += c;
-    }
-    int index = FileArgument(command);
-    if (index < 0 || i >= working.size() || working[i] != '(') return;
-    std::string name = Argument(working, i, index);
-    if (name.empty()) return;
+    const ParsedLine& record = *piece.record;
+    if (IsAudioCommand(record.command)) facts->has_audio_commands = true;
+    int index = FileArgument(record.command);
+    if (index < 0 || record.args[index][0] == '\0') return;
+    std::string name = record.args[index];
     facts->media_files.push_back(name[0] == '/' ? name : directory + name);
 }
 
 }  // namespace
 
 void ScanScript(const std::string& text, const std::string& directory, ScriptFacts* facts) {
-    int32_t line = 1;
-    size_t at = 0;
-    while (at < text.size()) {
-        // One piece: up to a line feed or kPieceBytes bytes, CR LF read as LF.
-        std::string piece;
-        bool ended = false;
-        while (at < text.size() && piece.size() < kPieceBytes) {
-            char c = text[at++];
-            if (c == '\r' && at < text.size() && text[at] == '\n') c = text[at++];
-            piece += c;
-            if (c == '\n') {
-                ended = true;
-                break;
-            }
-        }
-        ScanPiece(piece, line, directory, facts);
-        if (ended) ++line;
-    }
+    ForEachScriptPiece(text, 0,
+                       [&](const ScriptPiece& piece) { ScanPiece(piece, directory, facts); });
 }
 
 bool CheckScript(const std::string& script_path, ScriptFacts* facts, std::string* error) {

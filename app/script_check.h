@@ -2,8 +2,8 @@
 // is there can be read by the plug-in (a regular, readable file whose path
 // fits the plug-in's 260-byte script path), how far its section headers
 // lengthen the project, and which files its readvideo, a_readvideo and
-// readimage lines name. The lines are taken apart as the plug-in's loader
-// does (pieces of at most 511 bytes, spaces outside double quotes removed).
+// readimage lines name, and whether it makes sound. The lines are read with
+// the plug-in's own loader.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,8 @@ struct ScriptFacts {
     std::string longest_end_header;
     // The media and picture files the script names, against its directory.
     std::vector<std::string> media_files;
+    // Some line runs an audio command (a_...).
+    bool has_audio_commands = false;
 };
 
 // The longest script path the plug-in can form, in bytes.

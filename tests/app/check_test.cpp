@@ -11,6 +11,7 @@
 #include "clips.h"
 #include "help.h"
 #include "script/command_table.h"
+#include "script_check.h"
 
 using apptest::TempDir;
 
@@ -124,6 +125,33 @@ TEST(ScriptCheck, RelativeFilesAreLookedForNextToTheScript) {
 }
 
 // What a user sees: PATH:LINE lines in file order, a count, the exit status.
+// What the host learns before rendering comes from the plug-in's own parse:
+// only lines the plug-in runs count, cut as it cuts them.
+TEST(ScriptFacts, ComeFromTheLinesThePluginRuns) {
+    const std::string tail_of_long_line = std::string(511, ' ') + "readimage(1,\"tail.png\")";
+    ScriptFacts facts;
+    ScanScript(
+        "[0-20]\n[\"f>1\"]\n[ 3 - 90 ]\n[100-]\n"
+        "readvideo(1, 0, \"a, b.mp4\", 0)\n"
+        "READIMAGE(2, \"/abs/pic.png\")\n"
+        "  readimage(3, \"indented.png\")\n"
+        "# a_copy(0, 1)\n"
+        "readimage(4, \"open.png\"\n" +
+            tail_of_long_line + "\n",
+        "/dir/", &facts);
+    EXPECT_EQ(facts.longest_end, 90);
+    EXPECT_EQ(facts.longest_end_line, 3);
+    EXPECT_EQ(facts.longest_end_header, "[ 3 - 90 ]");
+    // The comment's a_copy and the unclosed readimage never run; the tail of
+    // the over-long line is a line of its own and does.
+    EXPECT_FALSE(facts.has_audio_commands);
+    EXPECT_EQ(facts.media_files,
+              (std::vector<std::string>{"/dir/a, b.mp4", "/abs/pic.png", "/dir/tail.png"}));
+
+    ScanScript("[2-]\na_sine(0, 440, 0.5)\n", "/dir/", &facts);
+    EXPECT_TRUE(facts.has_audio_commands);
+}
+
 TEST(CheckProgram, PrintsFindingsThenACountAndFailsOnErrors) {
     TempDir dir;
     std::ofstream(dir / "kinetra.txt") << "fill(0,0,0,w,h)\ntxt(1)\n";

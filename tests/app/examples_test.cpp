@@ -62,6 +62,11 @@ struct ExampleCase {
     std::function<void(const Rendered&)> check;
 };
 
+// The example's name, not the case's bytes, in test listings.
+void PrintTo(const ExampleCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const ExampleCase kExamples[] = {
     {"lower_third",
      [](const Rendered& r) {
