@@ -300,16 +300,18 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
         __builtin_memcpy(&a, low + v * kLanes, sizeof a);
         const F sum = sums[v] + middle * a;
         const Int whole = __builtin_convertvector(sum, Int);
-        // |sum - whole| is exact: whole is sum truncated, of the same sign.
+        // Adding and taking away 1.5 * 2^23 rounds a float below 2^22 in
+        // magnitude to the nearest integer, exactly; sum less that integer
+        // is exact too (they are within a factor of two, or it is zero).
+        const F nearest = (sum + 0x1.8p23f) - 0x1.8p23f;
+        const F difference = sum - nearest;
         Int bits;
-        const F fraction = sum - __builtin_convertvector(whole, F);
-        __builtin_memcpy(&bits, &fraction, sizeof bits);
+        __builtin_memcpy(&bits, &difference, sizeof bits);
         bits &= 0x7FFFFFFF;
         F distance;
         __builtin_memcpy(&distance, &bits, sizeof distance);
-        // The nonzero integers nearest: whole itself unless zero, and the
-        // next one away from zero.
-        near[v] = ((whole != 0) & (distance <= bound)) | ((1.0f - distance) <= bound);
+        // Truncation changes only at nonzero integers.
+        near[v] = (distance <= bound) & (nearest != 0.0f);
         any |= near[v];
         auto low16 = __builtin_convertvector(whole, typename VectorOf<F>::Short);
         __builtin_memcpy(out + v * kLanes, &low16, sizeof low16);
