@@ -15,7 +15,11 @@
 #     threads against FFmpeg's nearest filter: the filter call alone, i.e. the
 #     time with the command less the time with an empty script (Kinetra,
 #     bench/command_time) or with no filter (ffmpeg -benchmark, the frame
-#     looped from a raw file).
+#     looped from a raw file). FFmpeg's figure is the difference of two runs
+#     of FFMPEG_FRAMES frames each: over a few frames that difference is
+#     smaller than the runs' own scatter, and the filter's setup weighs in.
+#     Both sides also give their processor time per frame (all threads), the
+#     figure to trust on a shared machine.
 # Prints medians and the speed ratio FFmpeg time / Kinetra time (above 1:
 # Kinetra is faster). Copy, alpha and gamma are also given against a memcpy
 # of the same bytes (Kinetra time / memcpy time).
@@ -25,6 +29,7 @@ BUILD=${1:-build}
 RUNS=${2:-3}
 FRAMES=${KINETRA_BENCH_FRAMES:-150}
 CALLS=${KINETRA_BENCH_CALLS:-12}  # filter calls per command timing
+FFMPEG_FRAMES=${KINETRA_BENCH_FFMPEG_FRAMES:-100}  # frames per FFmpeg command timing
 THREADS=2
 PRESET=veryfast
 CRF=23
@@ -130,34 +135,40 @@ COMMANDS=(
   "text|font2(IPAGothic, 72, 0, 0, 0, 4, 4096, 0, 0, 0, 0, 0)@text(0, w/2, h-120, 1, \"$CAPTION\")|yuv444p16le|drawtext=fontfile=$FONT:text='$CAPTION':fontsize=72:fontcolor=white:borderw=4:bordercolor=black:x=(w-tw)/2:y=h-120"
 )
 
-time_kinetra() {  # scene -> "call_ms memcpy_ms"
-  "$TIMER" "$PLUGIN" "$WORK/$1/source.mp4" "$CALLS" "$THREADS" | awk '{print $2, $4}'
+time_kinetra() {  # scene -> "call_ms memcpy_ms cpu_ms"
+  "$TIMER" "$PLUGIN" "$WORK/$1/source.mp4" "$CALLS" "$THREADS" | awk '{print $2, $4, $6}'
 }
-time_ffmpeg() {  # graph -> ms per frame
+time_ffmpeg() {  # graph -> "ms per frame" "processor ms per frame"
   ffmpeg -nostdin -benchmark -threads "$THREADS" -filter_threads "$THREADS" \
-    -f rawvideo -pix_fmt yuv444p16le -s 1920x1080 -r 30 -stream_loop $((CALLS - 1)) \
+    -f rawvideo -pix_fmt yuv444p16le -s 1920x1080 -r 30 -stream_loop $((FFMPEG_FRAMES - 1)) \
     -i "$WORK/frame.raw" -vf "$1" -f null - 2>&1 |
-    sed -n 's/.*rtime=\([0-9.]*\)s.*/\1/p' | awk -v n="$CALLS" '{printf "%.3f\n", 1000 * $1 / n}'
+    sed -n 's/.*utime=\([0-9.]*\)s stime=\([0-9.]*\)s rtime=\([0-9.]*\)s.*/\1 \2 \3/p' |
+    awk -v n="$FFMPEG_FRAMES" '{printf "%.3f %.3f\n", 1000 * $3 / n, 1000 * ($1 + $2) / n}'
 }
 
 scene cmd_empty ""
-declare -A KC FC MC
-KC[empty]=""; FC[base]=""
+declare -A KC FC MC KP FP
+KC[empty]=""; KP[empty]=""
 for c in "${COMMANDS[@]}"; do
   IFS='|' read -r name script format filter <<<"$c"
   scene "cmd_$name" "$script"
   KC[$name]=""; FC[$name]=""; FC[base_$name]=""; MC[$name]=""
+  KP[$name]=""; FP[$name]=""; FP[base_$name]=""
 done
 for run in $(seq "$RUNS"); do
   echo "== command run $run of $RUNS"
-  KC[empty]+="$(time_kinetra cmd_empty | cut -d' ' -f1) "
+  read -r call _ cpu <<<"$(time_kinetra cmd_empty)"
+  KC[empty]+="$call "; KP[empty]+="$cpu "
   for c in "${COMMANDS[@]}"; do
     IFS='|' read -r name _ format filter <<<"$c"
-    read -r call copy <<<"$(time_kinetra "cmd_$name")"
+    read -r call copy cpu <<<"$(time_kinetra "cmd_$name")"
     KC[$name]+="$call "
     MC[$name]+="$copy "
-    FC[base_$name]+="$(time_ffmpeg "format=$format") "
-    FC[$name]+="$(time_ffmpeg "format=$format,$filter") "
+    KP[$name]+="$cpu "
+    read -r wall cpu <<<"$(time_ffmpeg "format=$format")"
+    FC[base_$name]+="$wall "; FP[base_$name]+="$cpu "
+    read -r wall cpu <<<"$(time_ffmpeg "format=$format,$filter")"
+    FC[$name]+="$wall "; FP[$name]+="$cpu "
   done
 done
 
@@ -173,18 +184,22 @@ echo "| empty script vs decode + encode (s) | $ke | $fe | $(ratio "$fe" "$ke") |
 kc=$(med "${K[chain]}"); fc=$(med "${F[chain]}")
 echo "| chain vs tpad+gblur+blend+drawtext (s) | $kc | $fc | $(ratio "$fc" "$kc") | 1.0 |"
 echo
-echo "| command, 1080p 16-bit 4:4:4, $THREADS threads (ms per frame) | Kinetra | FFmpeg filter | speed vs FFmpeg | Kinetra / memcpy |"
-echo "|---|---|---|---|---|"
-kbase=$(med "${KC[empty]}")
+echo "| command, 1080p 16-bit 4:4:4, $THREADS threads (ms per frame) | Kinetra | FFmpeg filter | speed vs FFmpeg | Kinetra / memcpy | Kinetra processor | FFmpeg processor | processor ratio |"
+echo "|---|---|---|---|---|---|---|---|"
+# The median of $1's runs less the median of $2's, at least 0.01.
+minus() { awk -v a="$(med "$1")" -v b="$(med "$2")" 'BEGIN {v = a - b; printf "%.2f", (v > 0.01 ? v : 0.01)}'; }
 for c in "${COMMANDS[@]}"; do
   IFS='|' read -r name _ _ filter <<<"$c"
-  k=$(awk -v a="$(med "${KC[$name]}")" -v b="$kbase" 'BEGIN {v = a - b; printf "%.2f", (v > 0.01 ? v : 0.01)}')
-  f=$(awk -v a="$(med "${FC[$name]}")" -v b="$(med "${FC[base_$name]}")" 'BEGIN {v = a - b; printf "%.2f", (v > 0.01 ? v : 0.01)}')
+  k=$(minus "${KC[$name]}" "${KC[empty]}")
+  f=$(minus "${FC[$name]}" "${FC[base_$name]}")
+  kp=$(minus "${KP[$name]}" "${KP[empty]}")
+  fp=$(minus "${FP[$name]}" "${FP[base_$name]}")
   m=$(med "${MC[$name]}")
   label="$name vs ${filter%%=*}"
   [ "$name" = defocus ] && label="defocus r=10 vs 21-tap convolution"
   [ "$name" = alpha ] && label="alpha vs blend"
-  echo "| $label | $k | $f | $(ratio "$f" "$k") | $(ratio "$k" "$m") |"
+  echo "| $label | $k | $f | $(ratio "$f" "$k") | $(ratio "$k" "$m") | $kp | $fp | $(ratio "$fp" "$kp") |"
 done
 echo
-echo "memcpy of one 1080p frame (12.4 MB): $(med "${MC[copy]}") ms; Kinetra's empty-script call: $kbase ms"
+echo "memcpy of one 1080p frame (12.4 MB): $(med "${MC[copy]}") ms; Kinetra's empty-script call: $(med "${KC[empty]}") ms"
+echo "FFmpeg: $FFMPEG_FRAMES frames per run; processor ratio = FFmpeg processor time / Kinetra processor time"

@@ -105,26 +105,98 @@ namespace {
 static_assert(sizeof(PixelYC) == 3 * sizeof(int16_t), "PixelYC is three packed channels");
 constexpr int64_t kChannels = 3;
 
-// Doubles kept converted by one vertical-pass strip: its ring of rows.
-constexpr int64_t kRingValues = 4096;
+// Values kept converted by one vertical-pass strip: its ring of rows.
+constexpr int64_t kRingValues = 8192;
 // Rows read ahead of the one being converted (their columns are one page
 // apart or more, which the processor does not fetch ahead by itself).
 constexpr int64_t kPrefetchRows = 16;
 // Rows a worker takes through both passes at a time, where it may.
 constexpr int64_t kFusedRows = 128;
+// The float sums are used while their error bound stays below this, where
+// at most a few values in a hundred need the double sum again.
+constexpr double kFloatBoundLimit = 1.0 / 64;
+
+std::atomic<int64_t> s_defocus_double_sums{0};
 
 KINETRA_INLINE int16_t TruncateSum(double sum) {
     return Low16(static_cast<int32_t>(sum));
 }
 
-// Vectors of doubles: two lanes (SSE2, or plain doubles where the machine has
-// no vectors) and four (AVX2).
+// The kernel in both precisions. Its taps are symmetric (w[k] and w[2r - k]
+// are the same double), so the float sums add each pair of values first and
+// take one product: half[j] is w[j] rounded to float, j = 0 .. r.
+struct DefocusKernel {
+    const double* weights;  // 2r + 1 taps
+    const float* half;      // r + 1 taps
+    int64_t radius;
+    // The error bound of the float sum (see FloatSumBound) per unit of the
+    // largest magnitude among the values summed.
+    double bound_per_value;
+};
+
+// Why a float sum may stand in for the double one.
+//
+// The value stored is trunc(D), D the double sum of w[k] * v[k] in order of
+// k. Let S be the exact sum of w[k] * v[k] and F the float sum: pairs p_j =
+// v[j] + v[2r - j] (exact, integers below 2^17), products t_j = fl(h_j * p_j)
+// with h_j = fl(w[j]), added from j = 0 (smallest weights first) to j = r
+// (the middle value alone). With u = 2^-24, M the largest |v|, a_j = 2 h_j
+// (h_r for the middle) and A_j = a_0 + .. + a_j:
+//   |F - S| <= M * (sum_j |w[j] - h_j| * (2 or 1)   rounding the weights
+//                   + u * sum_j a_j                  each product
+//                   + u (1+u)^(r+2) * sum_j>0 A_j)   each addition, whose
+// operands are at most (1+u)^(j+1) A_j M. D's own error is the same sum for
+// doubles (u = 2^-53, 2r + 1 products and 2r additions). So S and D both lie
+// within B = M * bound_per_value of F. Truncation is constant between two
+// nonzero integers (over (-1, 1) it is zero), so when no nonzero integer
+// lies within B of F, trunc(F) = trunc(D); otherwise the value gets the
+// double sum.
+double FloatSumBound(const double* weights, const float* half, int64_t radius) {
+    const double u = 0x1p-24, ud = 0x1p-53;
+    double weight_error = 0.0, products = 0.0, additions = 0.0, prefix = 0.0;
+    for (int64_t j = 0; j <= radius; ++j) {
+        const double a = (j < radius ? 2.0 : 1.0) * half[j];
+        weight_error += (j < radius ? 2.0 : 1.0) * std::fabs(weights[j] - double(half[j]));
+        products += a;
+        prefix += a;
+        if (j > 0) additions += prefix;
+    }
+    double d_products = 0.0, d_additions = 0.0, d_prefix = 0.0;
+    for (int64_t k = 0; k <= 2 * radius; ++k) {
+        d_products += weights[k];
+        d_prefix += weights[k];
+        if (k > 0) d_additions += d_prefix;
+    }
+    // (1 + u)^m <= 1 + 2mu while mu <= 1/2; larger kernels never use floats.
+    const double growth = 1.0 + 2.0 * double(radius + 2) * u;
+    const double d_growth = 1.0 + 2.0 * double(2 * radius + 2) * ud;
+    const double bound = weight_error + u * (products + growth * additions) +
+                         ud * (d_products + d_growth * d_additions);
+    // Headroom for the rounding of this computation itself.
+    return double(radius) * u > 0.25 ? HUGE_VAL : bound * (1.0 + 0x1p-20);
+}
+
+// The float bound for values up to `largest` in magnitude, rounded up to a
+// float; zero when the float sums would need the double one too often.
+float FloatBound(const DefocusKernel& kernel, int32_t largest) {
+    const double bound = kernel.bound_per_value * std::max(largest, 1);
+    if (!(bound <= kFloatBoundLimit)) return 0.0f;
+    float f = static_cast<float>(bound);
+    return double(f) < bound ? std::nextafter(f, 1.0f) : f;
+}
+
+// Vectors: floats and doubles, four and two lanes (SSE2, or plain values
+// where the machine has no vectors) and eight and four (AVX2).
+typedef float Float4 __attribute__((vector_size(16)));
+typedef float Float8 __attribute__((vector_size(32)));
 typedef double Double2 __attribute__((vector_size(16)));
 typedef double Double4 __attribute__((vector_size(32)));
 typedef int32_t Int2 __attribute__((vector_size(8)));
 typedef int32_t Int4 __attribute__((vector_size(16)));
+typedef int32_t Int8 __attribute__((vector_size(32)));
 typedef int16_t Short2 __attribute__((vector_size(4)));
 typedef int16_t Short4 __attribute__((vector_size(8)));
+typedef int16_t Short8 __attribute__((vector_size(16)));
 
 template <class V>
 struct VectorOf;
@@ -132,22 +204,35 @@ template <>
 struct VectorOf<Double2> {
     typedef Int2 Int;
     typedef Short2 Short;
+    typedef float Half __attribute__((vector_size(8)));
 };
 template <>
 struct VectorOf<Double4> {
     typedef Int4 Int;
     typedef Short4 Short;
+    typedef Float4 Half;
+};
+template <>
+struct VectorOf<Float4> {
+    typedef Int4 Int;
+    typedef Short4 Short;
+    typedef Double2 Wide;
+};
+template <>
+struct VectorOf<Float8> {
+    typedef Int8 Int;
+    typedef Short8 Short;
+    typedef Double4 Wide;
 };
 
 // One tap's sum over a run of values: out[b] = trunc(sum over k of w[k] *
 // p[k * step + b]), each sum taken in order of k from 0.0 with the product
 // rounded before the addition, exactly as one value at a time would. The
-// values were converted to double once; their products and sums are those of
-// the 16-bit values themselves. kVectors vectors of sums stay in registers,
-// so each tap is one load, multiply and add per vector for many values at
-// once.
+// values are 16-bit integers held as floats, so their doubles are exact.
+// kVectors vectors of sums stay in registers, so each tap is one load,
+// multiply and add per vector for many values at once.
 template <class V, int32_t kVectors>
-KINETRA_INLINE void SumBlock(const double* p, int64_t step, const double* weights, int64_t taps,
+KINETRA_INLINE void SumBlock(const float* p, int64_t step, const double* weights, int64_t taps,
                              int16_t* out) {
     constexpr int32_t kLanes = sizeof(V) / sizeof(double);
     V sums[kVectors];
@@ -158,9 +243,9 @@ KINETRA_INLINE void SumBlock(const double* p, int64_t step, const double* weight
         const double w = weights[k];
 #pragma GCC unroll 16
         for (int32_t v = 0; v < kVectors; ++v) {
-            V x;
+            typename VectorOf<V>::Half x;
             __builtin_memcpy(&x, p + v * kLanes, sizeof x);
-            sums[v] += w * x;
+            sums[v] += w * __builtin_convertvector(x, V);
         }
     }
 #pragma GCC unroll 16
@@ -173,35 +258,120 @@ KINETRA_INLINE void SumBlock(const double* p, int64_t step, const double* weight
     }
 }
 
-KINETRA_INLINE void SumOne(const double* p, int64_t step, const double* weights, int64_t taps,
+KINETRA_INLINE void SumOne(const float* p, int64_t step, const double* weights, int64_t taps,
                            int16_t* out) {
     double sum = 0.0;
     for (int64_t k = 0; k < taps; ++k, p += step)
-        sum += weights[k] * *p;
+        sum += weights[k] * double(*p);
     *out = TruncateSum(sum);
 }
 
-// SumBlock over n values: blocks of eight vectors, then single vectors, then
-// single values.
-template <class V>
-KINETRA_INLINE void SumRunOf(const double* p, int64_t step, const double* weights, int64_t taps,
+// SumBlock's results from float sums (see FloatSumBound): pairs of values
+// symmetric about the middle tap are added first, so each pair takes one
+// multiply and one add. Values whose float sum lies within `bound` of a
+// nonzero integer get the double sum instead.
+template <class F, int32_t kVectors>
+KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKernel& kernel,
+                                  float bound, int16_t* out) {
+    typedef typename VectorOf<F>::Int Int;
+    constexpr int32_t kLanes = sizeof(F) / sizeof(float);
+    F sums[kVectors];
+#pragma GCC unroll 16
+    for (int32_t v = 0; v < kVectors; ++v)
+        sums[v] = F{};
+    const float* low = p;
+    const float* high = p + 2 * kernel.radius * step;
+    for (int64_t j = 0; j < kernel.radius; ++j, low += step, high -= step) {
+        const float w = kernel.half[j];
+#pragma GCC unroll 16
+        for (int32_t v = 0; v < kVectors; ++v) {
+            F a, b;
+            __builtin_memcpy(&a, low + v * kLanes, sizeof a);
+            __builtin_memcpy(&b, high + v * kLanes, sizeof b);
+            sums[v] += w * (a + b);
+        }
+    }
+    const float middle = kernel.half[kernel.radius];
+    Int near[kVectors];
+    Int any{};
+#pragma GCC unroll 16
+    for (int32_t v = 0; v < kVectors; ++v) {
+        F a;
+        __builtin_memcpy(&a, low + v * kLanes, sizeof a);
+        const F sum = sums[v] + middle * a;
+        const Int whole = __builtin_convertvector(sum, Int);
+        // Adding and taking away 1.5 * 2^23 rounds a float below 2^22 in
+        // magnitude to the nearest integer, exactly; sum less that integer
+        // is exact too (they are within a factor of two, or it is zero).
+        const F nearest = (sum + 0x1.8p23f) - 0x1.8p23f;
+        const F difference = sum - nearest;
+        Int bits;
+        __builtin_memcpy(&bits, &difference, sizeof bits);
+        bits &= 0x7FFFFFFF;
+        F distance;
+        __builtin_memcpy(&distance, &bits, sizeof distance);
+        // Truncation changes only at nonzero integers.
+        near[v] = (distance <= bound) & (nearest != 0.0f);
+        any |= near[v];
+        auto low16 = __builtin_convertvector(whole, typename VectorOf<F>::Short);
+        __builtin_memcpy(out + v * kLanes, &low16, sizeof low16);
+    }
+    int32_t lanes_near = 0;
+    for (int32_t i = 0; i < kLanes; ++i)
+        lanes_near |= any[i];
+    if (lanes_near == 0) return;
+    int64_t redone = 0;
+    for (int32_t v = 0; v < kVectors; ++v) {
+        for (int32_t i = 0; i < kLanes; ++i) {
+            if (near[v][i] == 0) continue;
+            SumOne(p + v * kLanes + i, step, kernel.weights, 2 * kernel.radius + 1,
+                   out + v * kLanes + i);
+            ++redone;
+        }
+    }
+    s_defocus_double_sums.fetch_add(redone, std::memory_order_relaxed);
+}
+
+// The sums over n values: blocks of eight vectors, then single vectors, then
+// single values; float sums where `bound` allows (nonzero), else doubles.
+template <class F>
+KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& kernel, float bound,
                              int64_t n, int16_t* out) {
-    constexpr int32_t kLanes = sizeof(V) / sizeof(double);
-    constexpr int32_t kVectors = 8;
+    typedef typename VectorOf<F>::Wide D;
+    const int64_t taps = 2 * kernel.radius + 1;
     int64_t b = 0;
-    for (; b + kVectors * kLanes <= n; b += kVectors * kLanes)
-        SumBlock<V, kVectors>(p + b, step, weights, taps, out + b);
-    for (; b + kLanes <= n; b += kLanes)
-        SumBlock<V, 1>(p + b, step, weights, taps, out + b);
+    if (bound > 0.0f) {
+        constexpr int32_t kLanes = sizeof(F) / sizeof(float);
+        for (; b + 8 * kLanes <= n; b += 8 * kLanes)
+            SumBlockFloat<F, 8>(p + b, step, kernel, bound, out + b);
+        for (; b + kLanes <= n; b += kLanes)
+            SumBlockFloat<F, 1>(p + b, step, kernel, bound, out + b);
+    } else {
+        constexpr int32_t kLanes = sizeof(D) / sizeof(double);
+        for (; b + 8 * kLanes <= n; b += 8 * kLanes)
+            SumBlock<D, 8>(p + b, step, kernel.weights, taps, out + b);
+        for (; b + kLanes <= n; b += kLanes)
+            SumBlock<D, 1>(p + b, step, kernel.weights, taps, out + b);
+    }
     for (; b < n; ++b)
-        SumOne(p + b, step, weights, taps, out + b);
+        SumOne(p + b, step, kernel.weights, taps, out + b);
+}
+
+// The largest magnitude among n values, as it grows.
+KINETRA_INLINE int32_t Largest(const int16_t* values, int64_t n, int32_t largest) {
+    int32_t low = 0, high = 0;
+    for (int64_t b = 0; b < n; ++b) {
+        low = std::min<int32_t>(low, values[b]);
+        high = std::max<int32_t>(high, values[b]);
+    }
+    return std::max(largest, std::max(high, -low));
 }
 
 struct DefocusJob {
     const PixelYC* source;
     PixelYC* work;  // the vertical pass's result: rectangle rows x work columns
     PixelYC* dest;
-    const double* weights;  // 2r + 1 taps
+    DefocusKernel kernel;
     int64_t radius;
     int32_t max_w, max_h;
     int32_t row_begin, row_end;    // rectangle rows inside the buffer
@@ -221,10 +391,11 @@ int16_t* Values(PixelYC* p) {
 // [l_begin, l_end): work(c, l) = trunc(sum over k of w[k] * source(c, l - r +
 // k)), rows clamped to the buffer. The rows l - r .. l + r are kept converted
 // in a ring of 2r + 1 rows, each stored twice (slots s and s + 2r + 1), so
-// that the window of any output row is 2r + 1 consecutive slots.
-template <class V>
+// that the window of any output row is 2r + 1 consecutive slots. The float
+// bound follows the largest value of the rows converted so far.
+template <class F>
 KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
-                                      int32_t l_begin, int32_t l_end, double* ring) {
+                                      int32_t l_begin, int32_t l_end, float* ring) {
     const int64_t taps = 2 * job.radius + 1;
     const int64_t n = kChannels * (c_end - c_begin);
     const int16_t* source = Values(job.source) + kChannels * c_begin;
@@ -233,21 +404,23 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
     const int32_t work_cols = job.work_end - job.work_begin;
     int64_t slot = 0;   // where the next row converted goes
     int64_t first = 0;  // the slot of row l - r
+    int32_t largest = 0;
     for (int64_t i = l_begin - job.radius; i < l_end + job.radius; ++i) {
         const int64_t ahead = std::clamp<int64_t>(i + kPrefetchRows, 0, last_row);
         for (int64_t b = 0; b < n; b += 32)
             __builtin_prefetch(source + ahead * pitch + b);
         const int16_t* from = source + std::clamp<int64_t>(i, 0, last_row) * pitch;
-        double* to = ring + slot * n;
-        double* twin = to + taps * n;
+        float* to = ring + slot * n;
+        float* twin = to + taps * n;
         for (int64_t b = 0; b < n; ++b)
             to[b] = twin[b] = from[b];
+        largest = Largest(from, n, largest);
         slot = slot + 1 == taps ? 0 : slot + 1;
         const int64_t l = i - job.radius;  // the row whose window is complete
         if (l < l_begin) continue;
         int16_t* out =
             Values(job.work + (l - job.row_begin) * work_cols + (c_begin - job.work_begin));
-        SumRunOf<V>(ring + first * n, n, job.weights, taps, n, out);
+        SumRunOf<F>(ring + first * n, n, job.kernel, FloatBound(job.kernel, largest), n, out);
         first = first + 1 == taps ? 0 : first + 1;
     }
 }
@@ -256,9 +429,8 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
 // w[k] * work(c - r + k, l)), columns clamped to the buffer. The row is
 // converted once, with the columns a tap reads beyond the buffer's sides
 // filled in as the clamp reads them, so every pixel runs as blocks.
-template <class V>
-KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, double* row) {
-    const int64_t taps = 2 * job.radius + 1;
+template <class F>
+KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, float* row) {
     const int32_t work_cols = job.work_end - job.work_begin;
     // row[kChannels * (v - first)] holds column v, first = col_begin - r.
     const int64_t first = job.col_begin - job.radius;
@@ -275,37 +447,40 @@ KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, dou
     const int64_t inside_end = std::min<int64_t>(last, job.max_w);
     fill(first, inside_begin, 0);
     const int16_t* inside = from + kChannels * (inside_begin - job.work_begin);
-    double* to = row + kChannels * (inside_begin - first);
-    for (int64_t b = 0; b < kChannels * (inside_end - inside_begin); ++b)
+    float* to = row + kChannels * (inside_begin - first);
+    const int64_t inside_values = kChannels * (inside_end - inside_begin);
+    for (int64_t b = 0; b < inside_values; ++b)
         to[b] = inside[b];
+    // The columns filled in beyond the sides repeat columns inside.
+    const float bound = FloatBound(job.kernel, Largest(inside, inside_values, 0));
     fill(inside_end, last, job.max_w - 1);
     int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
-    SumRunOf<V>(row, kChannels, job.weights, taps, kChannels * (job.col_end - job.col_begin),
+    SumRunOf<F>(row, kChannels, job.kernel, bound, kChannels * (job.col_end - job.col_begin),
                 out + kChannels * job.col_begin);
 }
 
 // The two passes, built for the portable vectors and for AVX2.
 struct DefocusPasses {
     void (*vertical)(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
-                     int32_t l_end, double* ring);
-    void (*horizontal_row)(const DefocusJob& job, int32_t l, double* row);
+                     int32_t l_end, float* ring);
+    void (*horizontal_row)(const DefocusJob& job, int32_t l, float* row);
 };
 
 void DefocusVerticalPortable(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
-                             int32_t l_end, double* ring) {
-    DefocusVerticalOf<Double2>(job, c_begin, c_end, l_begin, l_end, ring);
+                             int32_t l_end, float* ring) {
+    DefocusVerticalOf<Float4>(job, c_begin, c_end, l_begin, l_end, ring);
 }
-void DefocusHorizontalRowPortable(const DefocusJob& job, int32_t l, double* row) {
-    DefocusHorizontalRowOf<Double2>(job, l, row);
+void DefocusHorizontalRowPortable(const DefocusJob& job, int32_t l, float* row) {
+    DefocusHorizontalRowOf<Float4>(job, l, row);
 }
 
 #if KINETRA_HAVE_AVX2
 KINETRA_TARGET_AVX2 void DefocusVerticalAvx2(const DefocusJob& job, int32_t c_begin, int32_t c_end,
-                                             int32_t l_begin, int32_t l_end, double* ring) {
-    DefocusVerticalOf<Double4>(job, c_begin, c_end, l_begin, l_end, ring);
+                                             int32_t l_begin, int32_t l_end, float* ring) {
+    DefocusVerticalOf<Float8>(job, c_begin, c_end, l_begin, l_end, ring);
 }
-KINETRA_TARGET_AVX2 void DefocusHorizontalRowAvx2(const DefocusJob& job, int32_t l, double* row) {
-    DefocusHorizontalRowOf<Double4>(job, l, row);
+KINETRA_TARGET_AVX2 void DefocusHorizontalRowAvx2(const DefocusJob& job, int32_t l, float* row) {
+    DefocusHorizontalRowOf<Float8>(job, l, row);
 }
 #endif
 
@@ -318,8 +493,9 @@ DefocusPasses ChooseDefocusPasses() {
 
 // The blur's taps: w[k] = exp(-i^2 / (2 sigma^2)) / sqrt(2 sigma^2 pi) for
 // i = k - r, sigma = r / 3. Not normalised: flat areas drift slightly
-// (their sum is 1.00026 for r = 2, 0.99843 for r = 10).
-void BuildDefocusKernel(double* weights, int64_t radius) {
+// (their sum is 1.00026 for r = 2, 0.99843 for r = 10). `half` gets the
+// taps 0 .. r rounded to float, for the float sums.
+DefocusKernel BuildDefocusKernel(double* weights, float* half, int64_t radius) {
     double sigma = static_cast<double>(radius) / 3.0;
     double two_sigma_sq = sigma * 2.0 * sigma;
     double scale = std::sqrt(two_sigma_sq * kPi);
@@ -327,6 +503,9 @@ void BuildDefocusKernel(double* weights, int64_t radius) {
         double i = static_cast<double>(k - radius);
         weights[k] = std::exp(-(i * i) / two_sigma_sq) / scale;
     }
+    for (int64_t j = 0; j <= radius; ++j)
+        half[j] = static_cast<float>(weights[j]);
+    return {weights, half, radius, FloatSumBound(weights, half, radius)};
 }
 
 // ---- diffuse ---------------------------------------------------------------
@@ -381,6 +560,10 @@ void DiffuseRow(const DiffuseJob& job, int32_t y) {
 }
 
 }  // namespace
+
+int64_t DefocusDoubleSums() {
+    return s_defocus_double_sums.load(std::memory_order_relaxed);
+}
 
 // mosaic(src, dst, sx, sy, W, H, dx, dy, bw, bh)
 void cmd_mosaic(int32_t line, FilterTable*, FrameInfo* frame) {
@@ -454,12 +637,13 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
 
     const size_t work_pixels = static_cast<size_t>(job.work_end - job.work_begin) *
                                static_cast<size_t>(job.row_end - job.row_begin);
-    double* weights = static_cast<double*>(std::malloc((2 * job.radius + 1) * sizeof(double)));
+    double* weights = static_cast<double*>(
+        std::malloc((2 * job.radius + 1) * sizeof(double) + (job.radius + 1) * sizeof(float)));
     PixelYC* work =
         static_cast<PixelYC*>(AcquireScratch(kScratchDefocus, work_pixels * sizeof(PixelYC)));
     if (weights != nullptr && work != nullptr) {
-        BuildDefocusKernel(weights, job.radius);
-        job.weights = weights;
+        job.kernel = BuildDefocusKernel(
+            weights, reinterpret_cast<float*>(weights + 2 * job.radius + 1), job.radius);
         job.work = work;
         const DefocusPasses passes = ChooseDefocusPasses();
         const int64_t taps = 2 * job.radius + 1;
@@ -482,8 +666,8 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
             parallel::ParallelForRanges(
                 job.row_begin, job.row_end, int64_t{work_cols + job.col_end - job.col_begin} * taps,
                 [&](int64_t first, int64_t last) {
-                    double* ring = static_cast<double*>(std::malloc(ring_values * sizeof(double)));
-                    double* row = static_cast<double*>(std::malloc(row_values * sizeof(double)));
+                    float* ring = static_cast<float*>(std::malloc(ring_values * sizeof(float)));
+                    float* row = static_cast<float*>(std::malloc(row_values * sizeof(float)));
                     if (ring != nullptr && row != nullptr) {
                         for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
                             const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
@@ -507,7 +691,7 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         parallel::ParallelForRanges(
             job.row_begin, job.row_end, int64_t{work_cols} * taps,
             [&](int64_t first, int64_t last) {
-                double* ring = static_cast<double*>(std::malloc(ring_values * sizeof(double)));
+                float* ring = static_cast<float*>(std::malloc(ring_values * sizeof(float)));
                 if (ring == nullptr) {
                     failed = true;
                     return;
@@ -527,7 +711,7 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         parallel::ParallelForRanges(
             job.row_begin, job.row_end, int64_t{job.col_end - job.col_begin} * taps,
             [&](int64_t first, int64_t last) {
-                double* row = static_cast<double*>(std::malloc(row_values * sizeof(double)));
+                float* row = static_cast<float*>(std::malloc(row_values * sizeof(float)));
                 if (row == nullptr) return;
                 for (int64_t l = first; l < last; ++l)
                     passes.horizontal_row(job, int32_t(l), row);

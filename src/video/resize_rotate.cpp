@@ -8,11 +8,16 @@
 #include "common/clamp.h"
 #include "common/int128.h"
 #include "common/parallel.h"
+#include "common/simd.h"
 #include "host/buffers.h"
 #include "script/arguments.h"
 #include "video/pixel.h"
 #include "video/source_rect.h"
 #include "video/video_commands.h"
+
+#if KINETRA_HAVE_AVX2
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -43,16 +48,21 @@ struct ResizeJob {
     // Destination columns [draw_begin, draw_end) have a source column inside
     // the source; columns[x - draw_begin] says where each reads.
     // Of these, the first `blended` read a source column with a right
-    // neighbour; the others read the source's last column.
-    int32_t draw_begin, draw_end, blended;
+    // neighbour; the others read the source's last column. The first `wide`
+    // also have a second column to their right inside the source, so the
+    // vector kernel may load 16 bytes from them.
+    int32_t draw_begin, draw_end, blended, wide;
     const struct ResizeColumn* columns;
+    bool avx2;  // rows blended by the AVX2 kernel
 };
 
 // Where a destination column reads: the source column (from source.left) and
-// the weight toward its right neighbour.
+// the weight toward its right neighbour; `weights` holds 255 - wx in its low
+// and wx in its high 16 bits, the pair a vector multiply-add takes.
 struct ResizeColumn {
     int32_t index;
     int32_t wx;
+    int32_t weights;
 };
 
 // Fills job->columns for the destination columns: column x samples source
@@ -69,14 +79,18 @@ void PlanResizeColumns(ResizeJob* job, ResizeColumn* columns) {
     job->draw_begin = job->col_end;
     job->draw_end = job->col_end;
     job->blended = 0;
+    job->wide = 0;
+    const int64_t width = job->source.right - job->source.left;
     int32_t count = 0;
     for (int32_t x = job->col_begin; x < job->col_end; ++x) {
         int64_t src_x = job->sx + (fx >> 8);
         if (src_x >= job->source.left && src_x < job->source.right) {
             if (count == 0) job->draw_begin = x;
-            if (src_x < job->source.right - 1) job->blended = count + 1;
-            columns[count++] = {static_cast<int32_t>(src_x - job->source.left),
-                                static_cast<int32_t>(fx & 255)};
+            const int32_t index = static_cast<int32_t>(src_x - job->source.left);
+            const int32_t wx = static_cast<int32_t>(fx & 255);
+            if (index + 1 < width) job->blended = count + 1;
+            if (index + 2 < width) job->wide = count + 1;
+            columns[count++] = {index, wx, (255 - wx) | (wx << 16)};
             job->draw_end = x + 1;
         } else if (count > 0) {
             break;
@@ -90,6 +104,67 @@ void PlanResizeColumns(ResizeJob* job, ResizeColumn* columns) {
     }
     job->columns = columns;
 }
+
+#if KINETRA_HAVE_AVX2
+// The 16 bytes at `a` in the low lane and those at `b` in the high lane.
+KINETRA_TARGET_AVX2 KINETRA_INLINE __m256i LoadLanes(const int16_t* a, const int16_t* b) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+}
+
+// Pixel i of each lane's 8 values (pixel i, its right neighbour and a part of
+// the next) mixed across: c00 * (255 - wx) + c10 * wx per channel, as 32-bit
+// lanes Y, Cb, Cr, 0; `weights` holds each lane's pair (255 - wx, wx).
+KINETRA_TARGET_AVX2 KINETRA_INLINE __m256i MixAcross(__m256i values, __m256i weights) {
+    // Each channel beside its neighbour's: y0 y1 cb0 cb1 cr0 cr1 0 0.
+    const __m256i pairs = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1, 0,
+                                           1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+    return _mm256_madd_epi16(_mm256_shuffle_epi8(values, pairs), weights);
+}
+
+// Columns [0, count) of a destination row, count a multiple of 4, all with
+// their right neighbour inside the source and another column beyond it (the
+// loads take 16 bytes). The blend as BlendChannel does it: each source row
+// mixed across, then the two rows mixed down; with wy 0 the lower row has no
+// weight and is not read. Four pixels at a time, two per lane: the first
+// vector holds pixels i and i + 2, the second i + 1 and i + 3, so that packing
+// them puts the four in order.
+template <bool kBelow>
+KINETRA_TARGET_AVX2 void ResizeColumnsAvx2(const int16_t* top, const int16_t* below,
+                                           const ResizeColumn* columns, int32_t count, int32_t wy,
+                                           int16_t* out) {
+    const __m256i keep = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, 0,
+                                          1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
+    const __m256i close_up = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    const __m256i wy_top = _mm256_set1_epi32(255 - wy), wy_below = _mm256_set1_epi32(wy);
+    for (int32_t i = 0; i < count; i += 4, out += 12) {
+        const ResizeColumn* c = columns + i;
+        const int64_t a0 = 3 * int64_t(c[0].index), a1 = 3 * int64_t(c[1].index);
+        const int64_t a2 = 3 * int64_t(c[2].index), a3 = 3 * int64_t(c[3].index);
+        const __m256i w02 = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_set1_epi32(c[0].weights)), _mm_set1_epi32(c[2].weights), 1);
+        const __m256i w13 = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_set1_epi32(c[1].weights)), _mm_set1_epi32(c[3].weights), 1);
+        __m256i v02 = _mm256_mullo_epi32(MixAcross(LoadLanes(top + a0, top + a2), w02), wy_top);
+        __m256i v13 = _mm256_mullo_epi32(MixAcross(LoadLanes(top + a1, top + a3), w13), wy_top);
+        if (kBelow) {
+            v02 = _mm256_add_epi32(
+                v02,
+                _mm256_mullo_epi32(MixAcross(LoadLanes(below + a0, below + a2), w02), wy_below));
+            v13 = _mm256_add_epi32(
+                v13,
+                _mm256_mullo_epi32(MixAcross(LoadLanes(below + a1, below + a3), w13), wy_below));
+        }
+        // Lanes: pixels i, i + 1 | i + 2, i + 3, each Y Cb Cr 0; then the
+        // twelve values closed up and stored as 24 bytes.
+        __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(v02, 16), _mm256_srai_epi32(v13, 16));
+        packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(packed, keep), close_up);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), _mm256_extracti128_si256(packed, 1));
+    }
+}
+#endif
 
 // Destination row y: pixel (x, y) samples source position
 // (sx, sy) + ((x - dx) * sw * 256 / dw, (y - dy) * sh * 256 / dh) / 256,
@@ -105,21 +180,40 @@ void ResizeRow(const ResizeJob& job, int32_t y, int32_t* mixed) {
     const ResizeColumn* columns = job.columns;
     const int32_t count = job.draw_end - job.draw_begin;
     // Pixels of the source's last row or column blend with themselves only.
-    const int32_t blended = src_y < job.source.bottom - 1 ? job.blended : 0;
+    const bool last_row = src_y == job.source.bottom - 1;
+    const int32_t blended = last_row ? 0 : job.blended;
     const int16_t* top = reinterpret_cast<const int16_t*>(row);
-    const int16_t* below = reinterpret_cast<const int16_t*>(row + job.source.stride);
+    // Only read with a right neighbour, so never past the source's last row.
+    const int16_t* below =
+        reinterpret_cast<const int16_t*>(row + (last_row ? 0 : job.source.stride));
     int16_t* values = reinterpret_cast<int16_t*>(out);
-    if (mixed != nullptr && blended > 0) {
+    int32_t done = 0;  // pixels written
+#if KINETRA_HAVE_AVX2
+    if (job.avx2 && blended > 0) {
+        done = std::min(blended, job.wide) & ~3;
+        if (wy == 0) {
+            ResizeColumnsAvx2<false>(top, below, columns, done, wy, values);
+        } else {
+            ResizeColumnsAvx2<true>(top, below, columns, done, wy, values);
+        }
+    }
+#endif
+    if (mixed != nullptr && done < blended) {
         // The blend is exact integer arithmetic well inside 32 bits, so it
         // may mix the two rows first: mixed = top * (255 - wy) + below * wy
         // over the columns read, one pass of vectors, then each pixel mixes
         // two of those.
-        const int64_t first = 3 * static_cast<int64_t>(columns[0].index);
+        const int64_t first = 3 * static_cast<int64_t>(columns[done].index);
         const int64_t n = 3 * static_cast<int64_t>(columns[blended - 1].index + 2) - first;
         const int32_t wy_rest = 255 - wy;
-        for (int64_t k = 0; k < n; ++k)
-            mixed[k] = top[first + k] * wy_rest + below[first + k] * wy;
-        for (int32_t i = 0; i < blended; ++i) {
+        if (wy == 0) {
+            for (int64_t k = 0; k < n; ++k)
+                mixed[k] = top[first + k] * 255;
+        } else {
+            for (int64_t k = 0; k < n; ++k)
+                mixed[k] = top[first + k] * wy_rest + below[first + k] * wy;
+        }
+        for (int32_t i = done; i < blended; ++i) {
             const int64_t at = 3 * static_cast<int64_t>(columns[i].index) - first;
             const int32_t wx = columns[i].wx, wx_rest = 255 - wx;
             for (int32_t c = 0; c < 3; ++c) {
@@ -128,7 +222,7 @@ void ResizeRow(const ResizeJob& job, int32_t y, int32_t* mixed) {
             }
         }
     } else {
-        for (int32_t i = 0; i < blended; ++i) {
+        for (int32_t i = done; i < blended; ++i) {
             const int32_t at = 3 * columns[i].index, wx = columns[i].wx;
             for (int32_t c = 0; c < 3; ++c) {
                 values[3 * i + c] = BlendChannel(wx, wy, top[at + c], top[at + 3 + c],
@@ -136,7 +230,7 @@ void ResizeRow(const ResizeJob& job, int32_t y, int32_t* mixed) {
             }
         }
     }
-    for (int32_t i = blended; i < count; ++i) {
+    for (int32_t i = std::max(done, blended); i < count; ++i) {
         const PixelYC p = row[columns[i].index];
         out[i] = BlendYC4(columns[i].wx, wy, p, p, p, p);
     }
@@ -245,6 +339,7 @@ void cmd_resize(int32_t line, FilterTable*, FrameInfo* frame) {
         std::malloc(static_cast<size_t>(job.col_end - job.col_begin) * sizeof(ResizeColumn)));
     if (columns != nullptr) {
         PlanResizeColumns(&job, columns);
+        job.avx2 = simd::UseAvx2();
         // Room for the mixed rows: every column of the source, and one.
         const size_t mixed_values = 3 * static_cast<size_t>(job.source.right - job.source.left + 1);
         parallel::ParallelForRanges(

@@ -53,6 +53,9 @@ struct GammaTables {
     int16_t cr[kGammaEntries];
     double built_for[3];  // gY, gCb, gCr
     bool built;
+    // Channels whose table maps every value to itself (a gamma of 1): rows
+    // inside the tables leave them as they are.
+    bool unchanged[3];
 };
 GammaTables g_gamma;
 
@@ -84,6 +87,12 @@ void PrepareGammaTables(const double gammas[3]) {
     }
     for (int k = 0; k < 3; ++k) {
         g_gamma.built_for[k] = gammas[k];
+        g_gamma.unchanged[k] = true;
+    }
+    for (int32_t i = 0; i < kGammaEntries; ++i) {
+        g_gamma.unchanged[0] &= g_gamma.y[i] == i;
+        g_gamma.unchanged[1] &= g_gamma.cb[i] == i - 2048;
+        g_gamma.unchanged[2] &= g_gamma.cr[i] == i - 2048;
     }
     g_gamma.built = true;
 }
@@ -133,13 +142,14 @@ void GammaRow(const GammaJob& job, int32_t y) {
     const bool outside = AnyOutsideTables(reinterpret_cast<const int16_t*>(row + begin),
                                           3 * static_cast<int64_t>(end - begin));
     if (!outside) {
-        const int16_t* cb = g_gamma.cb + 2048;
-        const int16_t* cr = g_gamma.cr + 2048;
-        for (int32_t x = begin; x < end; ++x) {
-            PixelYC& p = row[x];
-            p.y = g_gamma.y[p.y];
-            p.cb = cb[p.cb];
-            p.cr = cr[p.cr];
+        const int16_t* tables[3] = {g_gamma.y, g_gamma.cb + 2048, g_gamma.cr + 2048};
+        int16_t* values = reinterpret_cast<int16_t*>(row + begin);
+        const int64_t n = 3 * static_cast<int64_t>(end - begin);
+        for (int32_t c = 0; c < 3; ++c) {
+            if (g_gamma.unchanged[c]) continue;
+            const int16_t* table = tables[c];
+            for (int64_t i = c; i < n; i += 3)
+                values[i] = table[values[i]];
         }
         return;
     }

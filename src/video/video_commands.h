@@ -73,3 +73,8 @@ int32_t Text2FormatConversions(const char* format);
 // bound blurs exactly as asked.
 constexpr int32_t kMinDefocusRadius = 2;
 int64_t DefocusRadius(int32_t radius, int32_t max_w, int32_t max_h);
+
+// Values defocus has summed in double precision because their float sum came
+// too near an integer to be trusted (a count since load, for tests and
+// benchmarks).
+int64_t DefocusDoubleSums();

@@ -373,9 +373,17 @@ TEST(Pipes, StandardOutputAndFifosAreWrittenDirectly) {
     apptest::FreeFrames(&frames);
 
     // A reader that goes away early is a write error (status 1), not a hang
-    // or a silent death by signal.
+    // or a silent death by signal. The stream (1.4 MB) is far more than a
+    // pipe holds, so the render is still writing when the reader has gone,
+    // however late the reader gets to run.
+    ClipSpec large;
+    large.width = 640;
+    large.height = 360;
+    large.frames = 4;
+    ASSERT_TRUE(MakeClip(dir / "large.mkv", large));
     std::string closed;
-    Shell("(" + render + " -o - -f nut -q 2>/dev/null; echo $? > " + Quote(dir / "status") +
+    Shell("(" + Program() + " render " + Quote(dir / "large.mkv") + PluginOption() +
+              " -o - -f yuv4mpegpipe -q 2>/dev/null; echo $? > " + Quote(dir / "status") +
               ") | head -c 100 >/dev/null",
           &closed);
     EXPECT_EQ(ReadAll(dir / "status"), "1\n");

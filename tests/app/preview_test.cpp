@@ -22,6 +22,21 @@ using apptest::TempDir;
 using json = nlohmann::json;
 
 constexpr int32_t kFrames = 30;
+
+// Waits until `done` holds, checking every `step`; false when `limit` passed
+// first. The limit only guards against a hang: it is far longer than any
+// wait takes on a loaded machine or in a sanitized build.
+template <typename Done>
+bool WaitUntil(Done done, std::chrono::milliseconds step = std::chrono::milliseconds(10),
+               std::chrono::seconds limit = std::chrono::seconds(120)) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
+
 // Filled by the script below the frame-number bars: Y = slider a.
 constexpr char kSliderScript[] = "fill(0, 0, h/2, w, h-h/2, a, 0, 0)\n";
 
@@ -320,24 +335,22 @@ TEST_F(PreviewTest, ASavedScriptIsAnnouncedAndAppliesByThePluginsReloadRule) {
         std::lock_guard<std::mutex> lock(received_mutex);
         return received.find(text) != std::string::npos;
     };
-    while (!seen("retry:"))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(WaitUntil([&] { return seen("retry:"); }));
     apptest::WriteFile(dir_ / "kinetra.txt", "fill(0, 0, h/2, w, h-h/2, 3500, 0, 0)\n");
-    // Bounded waits (the plug-in looks at the file at most once a clock second).
-    for (int i = 0; i < 1000 && !seen("event: script"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(seen("event: script"));
-    for (int i = 0; i < 50 && bottom < 3000; ++i) {
-        GetFrame(4, &number, &bottom);
-        if (bottom < 3000) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    // The plug-in looks at the file at most once a clock second: the new
+    // script shows in a frame rendered in a later second.
+    EXPECT_TRUE(WaitUntil([&] { return seen("event: script"); }));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            GetFrame(4, &number, &bottom);
+            return HasFatalFailure() || bottom >= 3000;
+        },
+        std::chrono::milliseconds(100)));
     EXPECT_NEAR(bottom, 3500, 40);
     EXPECT_EQ(number, 4);
     json project = json::parse(client_->Get("/api/project")->body);
     EXPECT_EQ(project["load_count"], 2);
-    for (int i = 0; i < 500 && !seen("event: project"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(seen("event: project"));
+    EXPECT_TRUE(WaitUntil([&] { return seen("event: project"); }));
     stop = true;
     // The stream ends with the next keep-alive or at the server's stop.
     server_.Stop();
@@ -353,11 +366,12 @@ TEST_F(PreviewTest, ExportRendersNextToTheSourceWithoutReplacingAFile) {
     ASSERT_EQ(res->status, 202) << res->body;
     EXPECT_EQ(json::parse(res->body)["output"], dir_ / "clip-kinetra-2.mp4");
     json status;
-    for (int i = 0; i < 1200; ++i) {
-        status = json::parse(client_->Get("/api/export")->body);
-        if (status["state"] != "running") break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    WaitUntil(
+        [&] {
+            status = json::parse(client_->Get("/api/export")->body);
+            return status["state"] != "running";
+        },
+        std::chrono::milliseconds(100));
     ASSERT_EQ(status["state"], "done") << status.dump();
     EXPECT_EQ(status["done"], kFrames);
     std::vector<AVFrame*> frames = apptest::DecodeAllFrames(dir_ / "clip-kinetra-2.mp4");
@@ -433,8 +447,12 @@ TEST(PreviewArguments, ParsedOrRefusedWithAReason) {
         {"port not a number", {"preview", "a.mp4", "--port", "80x"}, false, 0, false, "1..65535"},
         {"port without value", {"preview", "a.mp4", "--port"}, false, 0, false, "needs a value"},
         {"unknown option", {"preview", "a.mp4", "--bogus"}, false, 0, false, "--bogus"},
-        {"nine export sliders", {"preview", "a.mp4", "--sliders", "1,2,3,4,5,6,7,8,9"}, false, 0,
-         false, "ten"},
+        {"nine export sliders",
+         {"preview", "a.mp4", "--sliders", "1,2,3,4,5,6,7,8,9"},
+         false,
+         0,
+         false,
+         "ten"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -155,6 +155,13 @@ int RunWithPendingSignal(int signal, const std::vector<std::string>& arguments,
                          std::string* stderr_text) {
     char pattern[] = "/tmp/kinetra-signal-XXXXXX";
     int fd = mkstemp(pattern);
+    // Made before the fork: the child of a process with threads may only
+    // make async-signal-safe calls (no allocation) until it executes.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(KINETRA_APP_PATH));
+    for (const std::string& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     pid_t child = fork();
     if (child == 0) {
         dup2(fd, 2);
@@ -163,11 +170,6 @@ int RunWithPendingSignal(int signal, const std::vector<std::string>& arguments,
         sigaddset(&block, signal);
         sigprocmask(SIG_BLOCK, &block, nullptr);
         kill(getpid(), signal);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(KINETRA_APP_PATH));
-        for (const std::string& a : arguments)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
         execv(KINETRA_APP_PATH, argv.data());
         _exit(127);
     }

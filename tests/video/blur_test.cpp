@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,16 +79,21 @@ TEST(Mosaic, SameBufferReadsAllSumsFirst) {
 
 // ---- defocus ---------------------------------------------------------------
 
-// Plain two-pass blur, column by column, the vertical pass also covering r
-// columns either side of the rectangle.
-Picture PlainDefocus(Picture src, int x, int y, int w, int h, int r) {
-    r = std::max(r, 2);
+std::vector<double> DefocusKernel(int r) {
     double sigma = r / 3.0, t = sigma * 2.0 * sigma;
     std::vector<double> kernel;
     for (int k = 0; k <= 2 * r; ++k) {
         kernel.push_back(std::exp(-double((k - r) * (k - r)) / t) /
                          std::sqrt(t * 3.14159265358979));
     }
+    return kernel;
+}
+
+// Plain two-pass blur, column by column, the vertical pass also covering r
+// columns either side of the rectangle.
+Picture PlainDefocus(Picture src, int x, int y, int w, int h, int r) {
+    r = std::max(r, 2);
+    const std::vector<double> kernel = DefocusKernel(r);
     int x0 = std::max(x, 0), x1 = std::min(x + ClampCount(w, src.width), src.width);
     int y0 = std::max(y, 0), y1 = std::min(y + ClampCount(h, src.height), src.height);
     Picture work{src.width, src.height, std::vector<PixelYC>(src.pixels.size(), YC(0))};
@@ -110,6 +116,55 @@ Picture PlainDefocus(Picture src, int x, int y, int w, int h, int r) {
     pass(src, &work, std::max(x0 - r, 0), std::min(x1 + r, src.width), true);
     pass(work, &out, x0, x1, false);
     return out;
+}
+
+// The sum of one window, in order of the taps: `split` taps of a, then b.
+double StepSum(const std::vector<double>& kernel, int split, double a, double b) {
+    double sum = 0.0;
+    for (size_t k = 0; k < kernel.size(); ++k)
+        sum += kernel[k] * (int(k) < split ? a : b);
+    return sum;
+}
+
+double IntegerDistance(double v) {
+    return std::fabs(v - std::nearbyint(v));
+}
+
+// A window of `split` taps of a, then b, whose sum lies within 1e-9 of a
+// nonzero integer.
+struct Step {
+    int split, a, b;
+};
+
+// Steps between 16-bit values whose sum lands that near an integer, found by
+// matching the fractions of a * P and b * Q (P, Q the weights of either
+// side). `read` maps a value to what the pass reads for it.
+std::vector<Step> NearIntegerSteps(int r, const std::function<int(int)>& read) {
+    const std::vector<double> kernel = DefocusKernel(r);
+    std::vector<Step> found;
+    for (int split : {1, r, 2 * r}) {
+        double p = 0.0, q = 0.0;
+        for (int k = 0; k <= 2 * r; ++k)
+            (k < split ? p : q) += kernel[k];
+        std::vector<std::pair<double, int>> fractions;
+        for (int b = -32768; b < 32768; ++b) {
+            double v = read(b) * q;
+            fractions.push_back({v - std::floor(v), b});
+        }
+        std::sort(fractions.begin(), fractions.end());
+        for (int a = -32768; a < 32768; ++a) {
+            double v = read(a) * p, want = std::ceil(v) - v;  // 0 < want <= 1
+            auto it =
+                std::lower_bound(fractions.begin(), fractions.end(), std::make_pair(want, -32769));
+            for (auto c : {it, it == fractions.begin() ? it : it - 1}) {
+                if (c == fractions.end()) continue;
+                double sum = StepSum(kernel, split, read(a), read(c->second));
+                if (IntegerDistance(sum) < 1e-9 && std::fabs(sum) >= 0.5)
+                    found.push_back({split, a, c->second});
+            }
+        }
+    }
+    return found;
 }
 
 TEST(Defocus, FlatAreasDriftByTheUnnormalisedKernel) {
@@ -194,6 +249,75 @@ TEST(Defocus, EveryKernelBuildMatchesThePlainVersion) {
                                         frame, 0,
                                         PlainDefocus(frame, c[2], c[3], c[4], c[5], c[6]));
         }
+    }
+}
+
+// The float sums stand in for the double ones only away from integers:
+// sums built to land within 1e-9 of one, both ways round (Cb is the
+// negative), in each pass, must come out as the double sums do.
+TEST(Defocus, SumsNextToAnIntegerComeOutAsTheDoubleSums) {
+    for (int r : {2, 3, 10}) {
+        const std::vector<double> kernel = DefocusKernel(r);
+        // Vertical pass: column c steps from a to b at row `edge`; its
+        // window at row edge + r - split has `split` taps of a.
+        std::vector<Step> steps = NearIntegerSteps(r, [](int v) { return v; });
+        ASSERT_GE(steps.size(), 4u) << r;
+        const int edge = r + 1, width = int(steps.size()), height = edge + 2 * r + 2;
+        auto columns = [&](int x, int y) {
+            const Step& s = steps[x];
+            int v = y < edge ? s.a : s.b;
+            return YC(v, -v, v / 3);
+        };
+        // Horizontal pass, on a buffer of one row (the first pass turns a
+        // value into its flat sum): steps of a to b, one per segment.
+        auto flat = [&](int v) { return int(int16_t(int(StepSum(kernel, 0, v, v)))); };
+        std::vector<Step> row_steps = NearIntegerSteps(r, flat);
+        ASSERT_GE(row_steps.size(), 4u) << r;
+        const int segment = 4 * r + 4;
+        auto segments = [&](int x, int) {
+            const Step& s = row_steps[x / segment];
+            int v = x % segment < 2 * r + 2 ? s.a : s.b;
+            return YC(v, -v, v / 3);
+        };
+        const int64_t before = DefocusDoubleSums();
+        for (const auto& [frame, args] :
+             {std::make_pair(Frame(width, height, columns), std::vector<int>{0, 0, width, height}),
+              std::make_pair(Frame(width, height, columns), std::vector<int>{1, 2, width, 9}),
+              std::make_pair(Frame(segment * int(row_steps.size()), 1, segments),
+                             std::vector<int>{0, 0, segment * int(row_steps.size()), 1})}) {
+            videotest::ExpectEveryBuild(cmd_defocus,
+                                        {1, 0, double(args[0]), double(args[1]), double(args[2]),
+                                         double(args[3]), 0, 0, double(r)},
+                                        frame, 0,
+                                        PlainDefocus(frame, args[0], args[1], args[2], args[3], r));
+        }
+        EXPECT_GT(DefocusDoubleSums(), before) << r;
+    }
+}
+
+TEST(Defocus, FlatAreasNextToAnIntegerAndAtTheExtremes) {
+    // Stripes of one value each, wide and tall enough to be flat around
+    // their middle: the values whose flat sum comes nearest a nonzero
+    // integer, the extremes and values around zero.
+    for (int r : {2, 3, 10}) {
+        const std::vector<double> kernel = DefocusKernel(r);
+        std::vector<std::pair<double, int>> nearest;
+        for (int v = -32768; v < 32768; ++v) {
+            double sum = StepSum(kernel, 0, v, v);
+            if (std::fabs(sum) >= 0.5) nearest.push_back({IntegerDistance(sum), v});
+        }
+        std::partial_sort(nearest.begin(), nearest.begin() + 12, nearest.end());
+        std::vector<int> values = {-32768, 32767, -32767, -1, 0, 1, 2, -2};
+        for (int i = 0; i < 12; ++i)
+            values.push_back(nearest[i].second);
+        const int stripe = 2 * r + 3, width = stripe * int(values.size()), height = 2 * r + 3;
+        Picture frame = Frame(width, height, [&](int x, int) {
+            int v = values[x / stripe];
+            return YC(v, -v, v / 2);
+        });
+        videotest::ExpectEveryBuild(cmd_defocus,
+                                    {1, 0, 0, 0, double(width), double(height), 0, 0, double(r)},
+                                    frame, 0, PlainDefocus(frame, 0, 0, width, height, r));
     }
 }
 

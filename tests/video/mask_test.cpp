@@ -3,6 +3,7 @@
 // made in the buffer they key.
 #include <gtest/gtest.h>
 
+#include "common/yc_rgb.h"
 #include "video/video_commands.h"
 #include "video_script.h"
 
@@ -138,6 +139,48 @@ TEST(Mkmask, ShiftedMaskInItsOwnBufferKeysThePictureAsItWas) {
     EXPECT_EQ(YC(out.at(6, 2)), Channels(4096, 0, 0));
     for (int y = 3; y < 24; ++y)
         EXPECT_EQ(YC(out.at(6, y)), Channels(0, 0, 0)) << y;
+}
+
+TEST(MkmaskRGBDirect, EveryKernelBuildMatchesThePlainVersion) {
+    // {buffer w, h, source buffer, sx, sy, w, h, dx, dy}: rows that end in a
+    // vector's tail, the mask made over its own picture (buffer 0 into 0), a
+    // shifted and a clipped rectangle, and one split between workers.
+    const int rects[][9] = {
+        {37, 9, 1, 0, 0, 37, 9, 0, 0},       {37, 9, 0, 0, 0, 37, 9, 0, 0},
+        {37, 9, 0, 3, 1, 30, 8, 5, 0},       {37, 9, 1, -4, 2, 40, 9, 2, -3},
+        {203, 130, 0, 0, 0, 203, 130, 0, 0},
+    };
+    // Boxes in R, G, B (lows, highs, in, out): one that takes about half of
+    // the full-range values, one of the usual range, one with out of 16 bits.
+    const int boxes[][8] = {{-40000, -60000, -30000, 40000, 30000, 50000, 4096, -5},
+                            {0, -500, 1000, 30000, 40000, 30000, -1, 70000},
+                            {-90000, -90000, -90000, 90000, 90000, 90000, 7, 65537}};
+    for (const auto& r : rects) {
+        for (const auto& k : boxes) {
+            Picture frame = videotest::FullRangePicture(r[0], r[1], uint32_t(r[5] + k[7]));
+            Picture expected = frame;
+            for (int y = 0; y < r[6]; ++y) {
+                for (int x = 0; x < r[5]; ++x) {
+                    const int sx = r[3] + x, sy = r[4] + y, dx = r[7] + x, dy = r[8] + y;
+                    if (sx < 0 || sy < 0 || sx >= r[0] || sy >= r[1] || dx < 0 || dy < 0 ||
+                        dx >= r[0] || dy >= r[1]) {
+                        continue;
+                    }
+                    const PixelYC p = frame.at(sx, sy);
+                    const ColorRGB c = YCToRGB(p.y, p.cb, p.cr);
+                    const bool in = k[0] <= c.r && c.r <= k[3] && k[1] <= c.g && c.g <= k[4] &&
+                                    k[2] <= c.b && c.b <= k[5];
+                    expected.at(dx, dy) = PixelYC{int16_t(in ? k[6] : k[7]), 0, 0};
+                }
+            }
+            videotest::ExpectEveryBuild(
+                cmd_mkmask_rgb,
+                {double(r[2]), 0, double(r[3]), double(r[4]), double(r[5]), double(r[6]),
+                 double(r[7]), double(r[8]), double(k[0]), double(k[1]), double(k[2]), double(k[3]),
+                 double(k[4]), double(k[5]), double(k[6]), double(k[7])},
+                frame, 0, expected);
+        }
+    }
 }
 
 TEST(MkmaskDirect, BuffersAreMadeAvailableInArgumentOrder) {

@@ -7,6 +7,8 @@
 
 #include "video/effects_support.h"
 #include "video/pixel.h"
+#include "video/video_commands.h"
+#include "video/video_script.h"
 
 namespace {
 
@@ -136,6 +138,40 @@ TEST(Resize, MatchesThePlainVersionWhereverTheRectanglesLie) {
             EXPECT_EQ(FirstDifference(Render(c[0], c[1], Noise, same, 0, threads), expected), "")
                 << same << threads;
         }
+    }
+}
+
+TEST(Resize, EveryKernelBuildMatchesThePlainVersion) {
+    // {buffer w, h, source buffer, sx, sy, sw, sh, dx, dy, dw, dh} over the
+    // whole 16-bit range: halving (every weight 0) and odd ratios, scaling up,
+    // rows that end in a vector's tail, rectangles cut on every side, the
+    // source as the destination (buffer 0), and sizes split between workers.
+    const int cases[][11] = {
+        {37, 21, 1, 0, 0, 37, 21, 0, 0, 18, 10},
+        {37, 21, 0, 0, 0, 37, 21, 0, 0, 18, 10},
+        {37, 21, 1, 0, 0, 37, 21, 2, 1, 13, 19},
+        {37, 21, 1, 3, 2, 11, 7, 0, 0, 37, 21},
+        {37, 21, 0, 5, 4, 9, 6, 1, 1, 35, 19},
+        {37, 21, 1, -6, -3, 30, 20, -4, -2, 40, 15},
+        {37, 21, 1, 20, 10, 40, 30, 3, 5, 25, 25},
+        {37, 21, 1, 0, 0, 37, 21, 0, 0, 37, 21},
+        {37, 21, 1, 0, 0, 3, 2, 5, 5, 30, 9},
+        {37, 21, 0, 30, 1, 7, 19, 0, 0, 9, 21},
+        {301, 150, 1, 0, 0, 301, 150, 0, 0, 150, 75},
+        {301, 150, 0, 0, 0, 301, 150, 0, 0, 150, 75},
+        {301, 150, 1, -5, 7, 290, 160, 3, -1, 297, 149},
+        {301, 150, 0, 40, 20, 100, 60, -2, 0, 299, 151},
+    };
+    for (const auto& c : cases) {
+        Picture frame = videotest::FullRangePicture(c[0], c[1], uint32_t(c[3] + 7 * c[9]));
+        Picture expected = frame;
+        PlainResize(frame, &expected, c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10]);
+        std::initializer_list<double> values = {double(c[2]), 0,
+                                                double(c[3]), double(c[4]),
+                                                double(c[5]), double(c[6]),
+                                                double(c[7]), double(c[8]),
+                                                double(c[9]), double(c[10])};
+        videotest::ExpectEveryBuild(cmd_resize, values, frame, 0, expected);
     }
 }
 
