@@ -53,6 +53,13 @@ struct PictureYC {
         height = h;
         pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h), PixelYC{0, 0, 0});
     }
+    // Sets the size for a picture about to be overwritten whole: the storage
+    // is kept where it is large enough and the pixels are left as they are.
+    void ResizeForOverwrite(int32_t w, int32_t h) {
+        width = w;
+        height = h;
+        pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+    }
 };
 
 // Copies the top-left corner of a picture (width x height pixels, rows

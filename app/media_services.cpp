@@ -161,7 +161,7 @@ const PictureYC* FrameOf(MediaFile* file, int32_t f) {
     if (decoded == nullptr) return nullptr;
     ++g_frames_decoded;
     PictureYC* slot = file->cache.Take(f);
-    slot->Resize(decoded->width, decoded->height);
+    slot->ResizeForOverwrite(decoded->width, decoded->height);
     if (!file->converter.Convert(decoded, slot->pixels.data(), decoded->width)) {
         file->cache.Drop(f);
         return nullptr;
