@@ -130,7 +130,8 @@ void BM_MediaReadRandom(benchmark::State& state) {
 }
 
 // One 1080p 4:2:0 picture to YC and back, in one pass and through swscale.
-void ConvertColour(benchmark::State& state, bool direct, bool to_yc) {
+void ConvertColour(benchmark::State& state, int64_t path, bool to_yc) {
+    bool direct = path != 0;
     FramePtr frame(av_frame_alloc());
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = kWidth;
@@ -150,6 +151,8 @@ void ConvertColour(benchmark::State& state, bool direct, bool to_yc) {
     FromYCConverter out;
     in.set_direct(direct);
     out.set_direct(direct);
+    in.set_simd(path == 1);
+    out.set_simd(path == 1);
     out.Open(kWidth, kHeight, AV_PIX_FMT_YUV420P, ColourSpec{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG});
     in.Convert(frame.get(), picture.data(), kWidth);
     for (auto _ : state) {
@@ -164,14 +167,14 @@ void ConvertColour(benchmark::State& state, bool direct, bool to_yc) {
 }
 
 void BM_ColourToYC(benchmark::State& state) {
-    ConvertColour(state, state.range(0) != 0, true);
+    ConvertColour(state, state.range(0), true);
 }
 void BM_ColourFromYC(benchmark::State& state) {
-    ConvertColour(state, state.range(0) != 0, false);
+    ConvertColour(state, state.range(0), false);
 }
-// Argument 1: the one-pass path; 0: swscale.
-BENCHMARK(BM_ColourToYC)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ColourFromYC)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Argument 1: the one-pass path; 2: the same with the plain row loops; 0: swscale.
+BENCHMARK(BM_ColourToYC)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ColourFromYC)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MediaReadSequential)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_MediaReadRandom)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_RenderEmptyScript)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);

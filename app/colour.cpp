@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -395,6 +399,198 @@ void WriteChroma(const float* a, const float* b, int32_t log2_w, const DirectCoe
     }
 }
 
+// ---- explicit AVX2 row kernels ------------------------------------------------
+//
+// The same single-precision arithmetic as the plain loops above, step for
+// step (no fused multiply-adds, the same order of additions), eight pixels at
+// a time, so that they give the same bits. What the compiler cannot do well
+// on its own is the three-way interleave of PixelYC: here it is a few byte
+// shuffles per eight pixels. The kernels are chosen once, at run time, where
+// the processor has AVX2; elsewhere the plain loops run.
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KINETRA_AVX2_ROWS 1
+#endif
+
+#ifdef KINETRA_AVX2_ROWS
+
+// Byte shuffles between three vectors of eight Y, Cb, Cr words and the 24
+// interleaved words of eight PixelYC. interleave[j][c]: the words of
+// component c that go into output vector j; split[j][c]: the words of input
+// vector j that belong to component c. Bytes of -128 give zero.
+struct YCShuffles {
+    int8_t interleave[3][3][16];
+    int8_t split[3][3][16];
+};
+
+constexpr YCShuffles MakeYCShuffles() {
+    YCShuffles s{};
+    for (int j = 0; j < 3; ++j) {
+        for (int c = 0; c < 3; ++c) {
+            for (int p = 0; p < 8; ++p) {
+                int word = 8 * j + p;  // of the interleaved pixels
+                bool own = word % 3 == c;
+                s.interleave[j][c][2 * p] = own ? int8_t(2 * (word / 3)) : int8_t(-128);
+                s.interleave[j][c][2 * p + 1] = own ? int8_t(2 * (word / 3) + 1) : int8_t(-128);
+                int from = 3 * p + c;  // pixel p's component c among the 24 words
+                bool here = from / 8 == j;
+                s.split[j][c][2 * p] = here ? int8_t(2 * (from % 8)) : int8_t(-128);
+                s.split[j][c][2 * p + 1] = here ? int8_t(2 * (from % 8) + 1) : int8_t(-128);
+            }
+        }
+    }
+    return s;
+}
+
+alignas(16) constexpr YCShuffles kYCShuffles = MakeYCShuffles();
+
+__attribute__((target("avx2"))) inline __m128i Shuffle(__m128i v, const int8_t* mask) {
+    return _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(mask)));
+}
+
+__attribute__((target("avx2"))) inline __m256 Clamp4096x8(__m256 v) {
+    return _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(4096.0f));
+}
+
+// ScaledRowToYC into `count` rows at once.
+__attribute__((target("avx2"))) void ScaledRowToYCAvx2(const float* y, const float* cb,
+                                                       const float* cr, const DirectCoefficients& k,
+                                                       PixelYC* const* outs, int32_t count,
+                                                       int32_t width) {
+    const __m256 r_cr = _mm256_set1_ps(k.r_cr), g_cb = _mm256_set1_ps(k.g_cb);
+    const __m256 g_cr = _mm256_set1_ps(k.g_cr), b_cb = _mm256_set1_ps(k.b_cb);
+    const __m256 c587 = _mm256_set1_ps(0.587f), c299 = _mm256_set1_ps(0.299f);
+    const __m256 c114 = _mm256_set1_ps(0.114f), half = _mm256_set1_ps(0.5f);
+    const __m256 c331 = _mm256_set1_ps(0.331f), c169 = _mm256_set1_ps(0.169f);
+    const __m256 c419 = _mm256_set1_ps(0.419f), c081 = _mm256_set1_ps(0.081f);
+    const YCShuffles& m = kYCShuffles;
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        __m256 vy = _mm256_loadu_ps(y + x), vb = _mm256_loadu_ps(cb + x);
+        __m256 vr = _mm256_loadu_ps(cr + x);
+        __m256 r = Clamp4096x8(_mm256_add_ps(vy, _mm256_mul_ps(r_cr, vr)));
+        __m256 g = Clamp4096x8(
+            _mm256_add_ps(_mm256_add_ps(vy, _mm256_mul_ps(g_cb, vb)), _mm256_mul_ps(g_cr, vr)));
+        __m256 b = Clamp4096x8(_mm256_add_ps(vy, _mm256_mul_ps(b_cb, vb)));
+        __m256 oy = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(c587, g), _mm256_mul_ps(c299, r)),
+                                  _mm256_mul_ps(c114, b));
+        __m256 ob = _mm256_sub_ps(_mm256_mul_ps(half, b),
+                                  _mm256_add_ps(_mm256_mul_ps(c331, g), _mm256_mul_ps(c169, r)));
+        __m256 orr = _mm256_sub_ps(_mm256_sub_ps(_mm256_mul_ps(half, r), _mm256_mul_ps(c419, g)),
+                                   _mm256_mul_ps(c081, b));
+        // Truncated to int32, then to int16 (the values fit: no saturation).
+        __m256i yb = _mm256_packs_epi32(_mm256_cvttps_epi32(oy), _mm256_cvttps_epi32(ob));
+        yb = _mm256_permute4x64_epi64(yb, _MM_SHUFFLE(3, 1, 2, 0));
+        __m256i ri = _mm256_cvttps_epi32(orr);
+        __m128i wy = _mm256_castsi256_si128(yb), wb = _mm256_extracti128_si256(yb, 1);
+        __m128i wr = _mm_packs_epi32(_mm256_castsi256_si128(ri), _mm256_extracti128_si256(ri, 1));
+        __m128i o[3];
+        for (int j = 0; j < 3; ++j) {
+            o[j] = _mm_or_si128(
+                _mm_or_si128(Shuffle(wy, m.interleave[j][0]), Shuffle(wb, m.interleave[j][1])),
+                Shuffle(wr, m.interleave[j][2]));
+        }
+        for (int32_t i = 0; i < count; ++i) {
+            __m128i* to = reinterpret_cast<__m128i*>(outs[i] + x);
+            _mm_storeu_si128(to, o[0]);
+            _mm_storeu_si128(to + 1, o[1]);
+            _mm_storeu_si128(to + 2, o[2]);
+        }
+    }
+    if (x < width) {
+        ScaledRowToYC(y + x, cb + x, cr + x, k, outs[0] + x, width - x);
+        for (int32_t i = 1; i < count; ++i)
+            std::memcpy(outs[i] + x, outs[0] + x, sizeof(PixelYC) * size_t(width - x));
+    }
+}
+
+// SplitYC and YCRowToScaled in one pass.
+__attribute__((target("avx2"))) void YCRowToScaledAvx2(const PixelYC* in, float* cb, float* cr,
+                                                       const DirectCoefficients& k, int32_t* luma,
+                                                       int32_t width) {
+    const __m256 kr = _mm256_set1_ps(k.kr), kg = _mm256_set1_ps(k.kg), kb = _mm256_set1_ps(k.kb);
+    const __m256 y_scale = _mm256_set1_ps(k.y_scale), y_offset = _mm256_set1_ps(k.y_offset);
+    const __m256 cb_scale = _mm256_set1_ps(k.cb_scale), cr_scale = _mm256_set1_ps(k.cr_scale);
+    const __m256 c1402 = _mm256_set1_ps(1.402f), c0344 = _mm256_set1_ps(0.344f);
+    const __m256 c0714 = _mm256_set1_ps(0.714f), c1772 = _mm256_set1_ps(1.772f);
+    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256i max_sample = _mm256_set1_epi32(k.max_sample);
+    const YCShuffles& m = kYCShuffles;
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m128i* from = reinterpret_cast<const __m128i*>(in + x);
+        __m128i a = _mm_loadu_si128(from), b = _mm_loadu_si128(from + 1);
+        __m128i c = _mm_loadu_si128(from + 2);
+        __m128i w[3];
+        for (int i = 0; i < 3; ++i) {
+            w[i] = _mm_or_si128(_mm_or_si128(Shuffle(a, m.split[0][i]), Shuffle(b, m.split[1][i])),
+                                Shuffle(c, m.split[2][i]));
+        }
+        __m256 yv = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w[0]));
+        __m256 u = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w[1]));
+        __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w[2]));
+        __m256 r = Clamp4096x8(_mm256_add_ps(yv, _mm256_mul_ps(c1402, v)));
+        __m256 g = Clamp4096x8(
+            _mm256_sub_ps(_mm256_sub_ps(yv, _mm256_mul_ps(c0344, u)), _mm256_mul_ps(c0714, v)));
+        __m256 bl = Clamp4096x8(_mm256_add_ps(yv, _mm256_mul_ps(c1772, u)));
+        __m256 l = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kr, r), _mm256_mul_ps(kg, g)),
+                                 _mm256_mul_ps(kb, bl));
+        __m256i s = _mm256_cvttps_epi32(
+            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(l, y_scale), y_offset), half));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + x), _mm256_min_epi32(s, max_sample));
+        _mm256_storeu_ps(cb + x, _mm256_mul_ps(_mm256_sub_ps(bl, l), cb_scale));
+        _mm256_storeu_ps(cr + x, _mm256_mul_ps(_mm256_sub_ps(r, l), cr_scale));
+    }
+    if (x < width) {
+        int32_t n = width - x;
+        float ys[8];
+        SplitYC(in + x, ys, cb + x, cr + x, n);
+        YCRowToScaled(ys, cb + x, cr + x, k, luma + x, n);
+    }
+}
+
+// WriteChroma for pairs of pixels on two rows into consecutive samples (the
+// planar 4:2:0 formats).
+template <typename T>
+__attribute__((target("avx2"))) void WriteChroma420Avx2(const float* a, const float* b,
+                                                        const DirectCoefficients& k, int32_t shift,
+                                                        T* out, int32_t width) {
+    const __m256 quarter = _mm256_set1_ps(0.25f), half = _mm256_set1_ps(0.5f);
+    const __m256 centre = _mm256_set1_ps(k.c_centre);
+    const __m256i max_sample = _mm256_set1_epi32(k.max_sample);
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    int32_t pairs = width / 2, i = 0;
+    for (; i + 8 <= pairs; i += 8) {
+        // Sums of neighbours, pairs in the order 0 1 4 5 2 3 6 7.
+        __m256 sa = _mm256_hadd_ps(_mm256_loadu_ps(a + 2 * i), _mm256_loadu_ps(a + 2 * i + 8));
+        __m256 sb = _mm256_hadd_ps(_mm256_loadu_ps(b + 2 * i), _mm256_loadu_ps(b + 2 * i + 8));
+        __m256 mean = _mm256_mul_ps(_mm256_add_ps(sa, sb), quarter);
+        __m256i s = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_add_ps(mean, centre), half));
+        s = _mm256_min_epi32(_mm256_max_epi32(s, _mm256_setzero_si256()), max_sample);
+        s = _mm256_sll_epi32(s, count);
+        s = _mm256_permute4x64_epi64(s, _MM_SHUFFLE(3, 1, 2, 0));  // back in order
+        __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+        if (sizeof(T) == 1) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(words, words));
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), words);
+        }
+    }
+    WriteChroma(a + 2 * i, b + 2 * i, 1, k, shift, 1, out + i, width - 2 * i);
+}
+
+#endif  // KINETRA_AVX2_ROWS
+
+// Whether the explicit kernels may run here.
+bool HaveAvx2Rows() {
+#ifdef KINETRA_AVX2_ROWS
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+#else
+    return false;
+#endif
+}
+
 template <typename T>
 const T* SampleRow(const AVFrame* f, int32_t plane, int32_t row, int32_t offset) {
     return reinterpret_cast<const T*>(f->data[plane] + ptrdiff_t(row) * f->linesize[plane]) +
@@ -409,7 +605,7 @@ T* SampleRow(AVFrame* f, int32_t plane, int32_t row, int32_t offset) {
 template <typename T>
 void DirectRowsToYC(const AVFrame* f, const YuvLayout& l, const DirectCoefficients& k,
                     int32_t begin, int32_t end, float* scratch, PixelYC* const* outs, int32_t count,
-                    int32_t stride) {
+                    int32_t stride, bool simd) {
     int32_t w = f->width;
     float *ys = scratch, *cbs = scratch + w, *crs = scratch + 2 * w;
     int32_t chroma_row = -1;  // the chroma row in cbs and crs
@@ -426,8 +622,20 @@ void DirectRowsToYC(const AVFrame* f, const YuvLayout& l, const DirectCoefficien
                           l.log2_cw, k.c_mul, k.c_add, crs, w);
         }
         PixelYC* first = outs[0] + ptrdiff_t(y) * stride;
-        ScaledRowToYC(ys, cbs, crs, k, first, w);
-        for (int32_t i = 1; i < count; ++i)
+        int32_t written = 1;
+#ifdef KINETRA_AVX2_ROWS
+        if (simd) {
+            // The kernel writes the row into several pictures at once.
+            constexpr int32_t kRowsAtOnce = 4;
+            PixelYC* rows[kRowsAtOnce];
+            written = std::min(count, kRowsAtOnce);
+            for (int32_t i = 0; i < written; ++i)
+                rows[i] = outs[i] + ptrdiff_t(y) * stride;
+            ScaledRowToYCAvx2(ys, cbs, crs, k, rows, written, w);
+        }
+#endif
+        if (!simd) ScaledRowToYC(ys, cbs, crs, k, first, w);
+        for (int32_t i = written; i < count; ++i)
             std::memcpy(outs[i] + ptrdiff_t(y) * stride, first, sizeof(PixelYC) * size_t(w));
     }
 }
@@ -436,7 +644,7 @@ void DirectRowsToYC(const AVFrame* f, const YuvLayout& l, const DirectCoefficien
 template <typename T>
 void DirectRowsFromYC(const PixelYC* in, int32_t stride, const YuvLayout& l,
                       const DirectCoefficients& k, int32_t begin, int32_t end, float* scratch,
-                      AVFrame* f) {
+                      AVFrame* f, bool simd) {
     int32_t w = f->width, h = f->height;
     float* cb[2] = {scratch, scratch + w};
     float* cr[2] = {scratch + 2 * w, scratch + 3 * w};
@@ -448,11 +656,26 @@ void DirectRowsFromYC(const PixelYC* in, int32_t stride, const YuvLayout& l,
         for (int32_t i = 0; i < rows; ++i) {
             int32_t y = cy * rows + i;
             if (y >= h) break;
-            SplitYC(in + ptrdiff_t(y) * stride, ys, cb[i], cr[i], w);
-            YCRowToScaled(ys, cb[i], cr[i], k, luma, w);
+            const PixelYC* row = in + ptrdiff_t(y) * stride;
+#ifdef KINETRA_AVX2_ROWS
+            if (simd) YCRowToScaledAvx2(row, cb[i], cr[i], k, luma, w);
+#endif
+            if (!simd) {
+                SplitYC(row, ys, cb[i], cr[i], w);
+                YCRowToScaled(ys, cb[i], cr[i], k, luma, w);
+            }
             StoreSamples(luma, l.shift[0], SampleRow<T>(f, l.plane[0], y, l.offset[0]), w);
             ++n;
         }
+#ifdef KINETRA_AVX2_ROWS
+        if (simd && n > 1 && l.log2_cw == 1 && l.step[1] == 1 && l.step[2] == 1) {
+            WriteChroma420Avx2(cb[0], cb[1], k, l.shift[1],
+                               SampleRow<T>(f, l.plane[1], cy, l.offset[1]), w);
+            WriteChroma420Avx2(cr[0], cr[1], k, l.shift[2],
+                               SampleRow<T>(f, l.plane[2], cy, l.offset[2]), w);
+            continue;
+        }
+#endif
         WriteChroma(cb[0], n > 1 ? cb[1] : nullptr, l.log2_cw, k, l.shift[1], l.step[1],
                     SampleRow<T>(f, l.plane[1], cy, l.offset[1]), w);
         WriteChroma(cr[0], n > 1 ? cr[1] : nullptr, l.log2_cw, k, l.shift[2], l.step[2],
@@ -515,15 +738,18 @@ bool ToYCConverter::Convert(const AVFrame* frame, PixelYC* const* outs, int32_t 
         ColourSpec colour = ColourOf(format, frame->colorspace, frame->color_range, frame->height);
         DirectCoefficients k = CoefficientsFor(colour, layout.depth);
         WorkerPool& pool = Pool();
+        bool simd = allow_simd_ && HaveAvx2Rows();
         size_t row = 3 * static_cast<size_t>(frame->width);
         scratch_.resize(row * static_cast<size_t>(pool.threads()));
         float* scratch = scratch_.data();
         pool.Run(frame->height, kParallelRows, [&](int32_t block, int32_t begin, int32_t end) {
             float* rows = scratch + row * static_cast<size_t>(block);
             if (layout.bytes == 1) {
-                DirectRowsToYC<uint8_t>(frame, layout, k, begin, end, rows, outs, count, stride);
+                DirectRowsToYC<uint8_t>(frame, layout, k, begin, end, rows, outs, count, stride,
+                                        simd);
             } else {
-                DirectRowsToYC<uint16_t>(frame, layout, k, begin, end, rows, outs, count, stride);
+                DirectRowsToYC<uint16_t>(frame, layout, k, begin, end, rows, outs, count, stride,
+                                         simd);
             }
         });
         return true;
@@ -610,6 +836,7 @@ bool FromYCConverter::Convert(const PixelYC* in, int32_t stride, AVFrame* frame)
         DescribeYuv(format_, &layout);
         DirectCoefficients k = CoefficientsFor(colour_, layout.depth);
         WorkerPool& pool = Pool();
+        bool simd = allow_simd_ && HaveAvx2Rows();
         size_t row = 6 * static_cast<size_t>(width_);  // five float rows and an int32 one
         scratch_.resize(row * static_cast<size_t>(pool.threads()));
         float* scratch = scratch_.data();
@@ -617,9 +844,9 @@ bool FromYCConverter::Convert(const PixelYC* in, int32_t stride, AVFrame* frame)
         pool.Run(chroma_rows, kParallelRows, [&](int32_t block, int32_t begin, int32_t end) {
             float* rows = scratch + row * static_cast<size_t>(block);
             if (layout.bytes == 1) {
-                DirectRowsFromYC<uint8_t>(in, stride, layout, k, begin, end, rows, frame);
+                DirectRowsFromYC<uint8_t>(in, stride, layout, k, begin, end, rows, frame, simd);
             } else {
-                DirectRowsFromYC<uint16_t>(in, stride, layout, k, begin, end, rows, frame);
+                DirectRowsFromYC<uint16_t>(in, stride, layout, k, begin, end, rows, frame, simd);
             }
         });
         return true;

@@ -84,12 +84,16 @@ class ToYCConverter {
     // Turns the one-pass path off, so that every format goes through
     // swscale (for comparing the two).
     void set_direct(bool direct) { allow_direct_ = direct; }
+    // Turns the explicit SIMD row kernels of the one-pass path off, so that
+    // the plain loops run (they give the same bits; for comparing the two).
+    void set_simd(bool simd) { allow_simd_ = simd; }
 
   private:
     bool Prepare(const AVFrame* frame, AVPixelFormat rgb_format, int matrix_height);
     WorkerPool& Pool();
     int32_t threads_ = 0;
     bool allow_direct_ = true;
+    bool allow_simd_ = true;
     std::unique_ptr<WorkerPool> pool_;
     std::vector<float> scratch_;
     SwsContext* scaler_ = nullptr;
@@ -115,11 +119,14 @@ class FromYCConverter {
     bool Convert(const PixelYC* in, int32_t stride, AVFrame* frame);
     // As ToYCConverter::set_direct; takes effect at the next Open.
     void set_direct(bool direct) { allow_direct_ = direct; }
+    // As ToYCConverter::set_simd.
+    void set_simd(bool simd) { allow_simd_ = simd; }
 
   private:
     WorkerPool& Pool();
     int32_t threads_ = 0;
     bool allow_direct_ = true;
+    bool allow_simd_ = true;
     bool direct_ = false;
     AVPixelFormat format_ = AV_PIX_FMT_NONE;
     ColourSpec colour_;

@@ -40,8 +40,11 @@ void EncodeWorker::Loop() {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
+            // Every frame's storage is kept: there are never more than the
+            // frames in flight, and a storage dropped now would be allocated
+            // (and its pages cleared) again for a later frame.
             if (!job.picture.empty() || !job.samples.empty()) {
-                if (spare_.size() < spare_.capacity()) spare_.push_back(std::move(job));
+                spare_.push_back(std::move(job));
                 job = Job();
             }
             changed_.wait(lock, [&] { return closing_ || !queue_.empty(); });

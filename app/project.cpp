@@ -80,14 +80,38 @@ void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
 }
 
 const PixelYC* Project::Frame(int32_t f) {
+    if (!keep_sources_.exchange(true)) {
+        // Frames already read ahead get their source from their untouched copy.
+        std::lock_guard<std::mutex> lock(ahead_mutex_);
+        for (AheadFrame& a : ahead_ready_) {
+            if (!a.has_source) AddSource(&a);
+        }
+    }
+    return CachedFrame(f);
+}
+
+void Project::AddSource(AheadFrame* ahead) {
+    ahead->source.resize(ahead->edit.size());
+    std::copy(ahead->edit.begin(), ahead->edit.end(), ahead->source.begin());
+    ahead->has_source = true;
+}
+
+const PixelYC* Project::FrameForCopies(int32_t f) {
+    return CachedFrame(f);
+}
+
+const PixelYC* Project::CachedFrame(int32_t f) {
     if (f < 0 || f >= frame_count_) return nullptr;
     if (std::vector<PixelYC>* kept = cache_.Find(f)) return kept->data();
     size_t pixels = static_cast<size_t>(width_) * height_;
     if (TakeAhead(f, &taken_)) {
-        std::vector<PixelYC>* slot = cache_.Take(f);
-        std::swap(*slot, taken_.source);
+        std::vector<PixelYC>* slot = nullptr;
+        if (taken_.has_source) {
+            slot = cache_.Take(f);
+            std::swap(*slot, taken_.source);
+        }
         Recycle(&taken_);
-        return slot->data();
+        if (slot != nullptr) return slot->data();
     }
     std::vector<PixelYC>* slot = cache_.Take(f);
     slot->resize(pixels);
@@ -101,15 +125,11 @@ bool Project::TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<Pixe
     if (f < 0 || f >= frame_count_) return false;
     if (cache_.Holds(f)) return false;  // already current: no copies left
     if (!TakeAhead(f, &taken_)) return false;
-    std::swap(*cache_.Take(f), taken_.source);
-    size_t pixels = static_cast<size_t>(width_) * height_;
-    bool fits = edit->size() == pixels && temp->size() == pixels;
-    if (fits) {
-        std::swap(*edit, taken_.edit);
-        std::swap(*temp, taken_.temp);
-    }
+    if (taken_.has_source) std::swap(*cache_.Take(f), taken_.source);
+    std::swap(*edit, taken_.edit);
+    std::swap(*temp, taken_.temp);
     Recycle(&taken_);
-    return fits;
+    return true;
 }
 
 // ---- reading ahead -------------------------------------------------------------
@@ -144,8 +164,10 @@ void Project::StopReadAhead() {
 
 void Project::Recycle(AheadFrame* ahead) {
     std::lock_guard<std::mutex> lock(ahead_mutex_);
-    if (ahead_spare_.size() < ahead_spare_.capacity()) ahead_spare_.push_back(std::move(*ahead));
-    ahead->frame = -1;
+    // Kept whatever their number (never more than the frames in flight), so
+    // that the steady state allocates nothing.
+    ahead_spare_.push_back(std::move(*ahead));
+    *ahead = AheadFrame();
     ahead_changed_.notify_all();
 }
 
@@ -204,17 +226,22 @@ void Project::ReadAheadLoop() {
             }
         }
         work.frame = f;
-        work.source.resize(pixels);
+        work.has_source = keep_sources_;
         work.edit.resize(pixels);
         work.temp.resize(pixels);
-        PixelYC* pictures[3] = {work.source.data(), work.edit.data(), work.temp.data()};
+        PixelYC* pictures[3] = {work.edit.data(), work.temp.data(), nullptr};
+        if (work.has_source) {
+            work.source.resize(pixels);
+            pictures[2] = work.source.data();
+        }
         {
             std::lock_guard<std::mutex> lock(source_mutex_);
-            Decode(f, pictures, 3);
+            Decode(f, pictures, work.has_source ? 3 : 2);
         }
         std::lock_guard<std::mutex> lock(ahead_mutex_);
         ahead_busy_ = -1;
         if (generation == ahead_generation_) {
+            if (!work.has_source && keep_sources_) AddSource(&work);
             ahead_ready_.push_back(std::move(work));
             work = AheadFrame();
         }

@@ -3,6 +3,7 @@
 // and a small cache of decoded frames in the plug-in's pixel format.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -50,21 +51,29 @@ class Project {
     // the project. Valid until the cache drops it (after `cache_size` other
     // frames were asked for).
     const PixelYC* Frame(int32_t f);
+    // Frame(f) for the caller to copy into its working buffers when
+    // TakeCopies could not give them: it does not make the frames read ahead
+    // bring their source pictures.
+    const PixelYC* FrameForCopies(int32_t f);
     // Keeps at least `count` decoded frames.
     void ReserveFrames(int32_t count);
 
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each
-    // comes as three equal pictures: the cached source frame and the two
-    // working copies that TakeCopies hands out. Frame() stays exact for any
-    // frame in any order; a request outside the run decodes on the caller's
-    // thread (and a jump forward restarts the run after it).
+    // comes as the two working copies that TakeCopies hands out and, once
+    // Frame() has been asked for any frame, a third equal picture that goes
+    // into the cache (a render whose script never looks at source frames
+    // writes two pictures per frame, not three; frames waiting when Frame()
+    // is first asked for get theirs then). Frame() stays exact for any frame
+    // in any order; a request outside the run, or for a frame handed out
+    // without its source picture, decodes on the caller's thread (and a jump
+    // forward restarts the run after it).
     void StartReadAhead(int32_t first, int32_t depth);
     void StopReadAhead();
     // Makes frame f the current one as Frame(f) does and, when it was read
     // ahead, swaps its two working copies into `edit` and `temp` (whose old
-    // pictures of width x height are kept for later frames); false when it
-    // was not (the caller copies Frame(f) itself).
+    // storage, of any size, is kept for later frames); false when it was not
+    // (the caller copies Frame(f) itself).
     bool TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<PixelYC>* temp);
 
     // Sample frames of project frame f: from round(f * rate / fps) up to
@@ -83,9 +92,11 @@ class Project {
     // A frame decoded ahead: the source and its two working copies.
     struct AheadFrame {
         int32_t frame = -1;
+        bool has_source = false;  // `source` holds the frame
         std::vector<PixelYC> source, edit, temp;
     };
 
+    const PixelYC* CachedFrame(int32_t f);
     // Decodes and converts frame f into `count` pictures (the caller holds
     // source_mutex_).
     void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
@@ -94,6 +105,9 @@ class Project {
     bool TakeAhead(int32_t f, AheadFrame* ahead);
     void ReadAheadLoop();
     void Recycle(AheadFrame* ahead);
+    // Makes the source picture of a frame read ahead from its working copy,
+    // before that is handed out (the caller holds ahead_mutex_).
+    static void AddSource(AheadFrame* ahead);
 
     std::string source_path_;
     VideoSource video_;
@@ -106,6 +120,9 @@ class Project {
     int32_t audio_rate_ = 48000;
     int32_t channels_ = 2;
     FrameCache<std::vector<PixelYC>> cache_{2};
+    // Set by the first Frame(): from then on frames read ahead bring their
+    // source picture for the cache.
+    std::atomic<bool> keep_sources_{false};
     int64_t decoded_frames_ = 0;
     bool warned_decode_ = false;
 

@@ -96,14 +96,14 @@ struct RenderSession {
 bool RunVideoFilter(RenderSession* s, int32_t f, FrameInfo* info) {
     Project& p = s->project;
     size_t count = static_cast<size_t>(s->max_w) * s->max_h;
-    // Buffers handed to the encoder come back as storage of earlier frames.
-    if (s->edit.size() != count) s->edit.resize(count);
-    if (s->temp.size() != count) s->temp.resize(count);
     // Frames read ahead come with their working copies made, when the
     // buffers are the frame's size.
     bool canvas = s->max_w != p.width() || s->max_h != p.height();
     if (canvas || !p.TakeCopies(f, &s->edit, &s->temp)) {
-        const PixelYC* source = p.Frame(f);
+        // Buffers handed to the encoder come back as storage of earlier frames.
+        if (s->edit.size() != count) s->edit.resize(count);
+        if (s->temp.size() != count) s->temp.resize(count);
+        const PixelYC* source = p.FrameForCopies(f);
         // The frame's rows into buffers of max_w x max_h pixels; with a larger
         // canvas the rest is black, whatever the last frame left there.
         if (canvas) {

@@ -276,10 +276,12 @@ TEST(ProjectReadAhead, GivesThePicturesOfPlainDecodingInEveryOrder) {
         const char* name;
         int32_t first;
         std::vector<int32_t> order;  // negative: TakeCopies of -f-1
+        int32_t copies_first = 0;    // frames first..first+N-1 taken by TakeCopies alone
     };
     const Case cases[] = {
         {"in order with copies", 0, {-1, -2, -3, -4, -5, -6, -7, -8, -9, -10, -11, -12, -13}},
         {"looking back each frame", 3, {-4, 3, -5, 4, -6, 5, -7, 6}},
+        {"copies only, then looking back", 0, {3, -6, 4, -7, 5, -8}, 5},
         {"jump ahead then on", 0, {-1, -2, -18, -19, -20, 2}},
         {"jump back", 10, {-11, -12, 1, -13, -14}},
         {"past the end", 20, {-21, -22, -23, -24, -25, -26}},
@@ -296,6 +298,14 @@ TEST(ProjectReadAhead, GivesThePicturesOfPlainDecodingInEveryOrder) {
         ahead.StartReadAhead(c.first, 2);
         std::vector<PixelYC> edit(pixels), temp(pixels);
         int32_t taken = 0;
+        // A script that never looks at source frames: only the copies are made.
+        for (int32_t f = c.first; f < c.first + c.copies_first; ++f) {
+            std::vector<PixelYC> expected(plain.Frame(f), plain.Frame(f) + pixels);
+            if (ahead.TakeCopies(f, &edit, &temp)) {
+                EXPECT_EQ(0, std::memcmp(edit.data(), expected.data(), pixels * 6))
+                    << c.name << " frame " << f;
+            }
+        }
         for (int32_t step : c.order) {
             int32_t f = step < 0 ? -step - 1 : step;
             std::vector<PixelYC> expected(plain.Frame(f), plain.Frame(f) + pixels);
