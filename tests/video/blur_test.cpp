@@ -229,6 +229,70 @@ PixelYC FullRange(int32_t x, int32_t y) {
     return PixelYC{int16_t(p.y * 15 + q.y), int16_t(p.cb * 15 - q.cr), int16_t(q.cb * 15)};
 }
 
+// Plain mosaic: each block's pixels inside the buffer summed one by one in
+// 64 bits, their average (truncated toward zero) written where the block
+// lands inside the buffer.
+Picture PlainMosaic(const Picture& from, int sx, int sy, int w, int h, int dx, int dy, int bw,
+                    int bh) {
+    w = ClampCount(w, from.width);
+    h = ClampCount(h, from.height);
+    bw = ClampCount(bw, from.width);
+    bh = ClampCount(bh, from.height);
+    Picture to = from;
+    auto inside = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < from.width && y < from.height;
+    };
+    for (int by = 0; by < h; by += bh) {
+        for (int bx = 0; bx < w; bx += bw) {
+            int64_t sum[3] = {0, 0, 0}, n = 0;
+            for (int j = by; j < std::min(by + bh, h); ++j) {
+                for (int i = bx; i < std::min(bx + bw, w); ++i) {
+                    if (!inside(sx + i, sy + j)) continue;
+                    const PixelYC p = from.pixels[size_t(sy + j) * from.width + sx + i];
+                    sum[0] += p.y;
+                    sum[1] += p.cb;
+                    sum[2] += p.cr;
+                    ++n;
+                }
+            }
+            if (n == 0) continue;
+            for (int j = by; j < std::min(by + bh, h); ++j) {
+                for (int i = bx; i < std::min(bx + bw, w); ++i) {
+                    if (inside(dx + i, dy + j)) {
+                        to.at(dx + i, dy + j) =
+                            YC(int(sum[0] / n), int(sum[1] / n), int(sum[2] / n));
+                    }
+                }
+            }
+        }
+    }
+    return to;
+}
+
+TEST(Mosaic, MatchesThePlainVersionOverTheWholeRange) {
+    // {buffer w, h, source buffer, x, y, w, h, dx, dy, block w, h}: blocks cut
+    // by the rectangle's end, rectangles cut on every side, the source as the
+    // destination (buffer 0), blocks taller than the buffer, and sizes split
+    // between workers.
+    const int cases[][11] = {
+        {101, 37, 1, 0, 0, 101, 37, 0, 0, 16, 16},   {101, 37, 0, -7, 5, 90, 40, 3, -2, 5, 3},
+        {67, 23, 1, 20, 2, 60, 15, -4, 1, 7, 64},    {45, 50, 0, 3, -4, 30, 70, 0, 0, 1, 1},
+        {300, 120, 1, 0, 0, 300, 120, 0, 0, 16, 16}, {300, 120, 0, -9, 4, 310, 117, 5, 0, 13, 9},
+    };
+    for (const auto& c : cases) {
+        char script[128];
+        std::snprintf(script, sizeof script, "mosaic(%d, 0, %d, %d, %d, %d, %d, %d, %d, %d)\n",
+                      c[2], c[3], c[4], c[5], c[6], c[7], c[8], c[9], c[10]);
+        Picture expected = PlainMosaic(Frame(c[0], c[1], FullRange), c[3], c[4], c[5], c[6], c[7],
+                                       c[8], c[9], c[10]);
+        for (int threads : {1, 2}) {
+            EXPECT_EQ(FirstDifference(Render(c[0], c[1], FullRange, script, 0, threads), expected),
+                      "")
+                << script << threads;
+        }
+    }
+}
+
 TEST(Defocus, EveryKernelBuildMatchesThePlainVersion) {
     // {buffer w, h, rectangle x, y, w, h, radius, source buffer}: widths that
     // leave partial strips, blocks and vectors, rectangles clipped on every
