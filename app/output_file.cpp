@@ -446,14 +446,7 @@ bool OutputFile::Finish(std::string* error) {
         *error = std::string("cannot rename the finished file (") + std::strerror(errno) + ")";
         ok = false;
     }
-    if (!ok) {
-        Abandon();
-        return false;
-    }
-    finished_ = true;
-    SetEmergencyRemoval("");
-    Release();
-    return true;
+    return Settle(ok);
 }
 
 bool OutputFile::FinishPartial(std::string* kept, std::string* error) {
@@ -466,6 +459,10 @@ bool OutputFile::FinishPartial(std::string* kept, std::string* error) {
             ok = false;
         }
     }
+    return Settle(ok);
+}
+
+bool OutputFile::Settle(bool ok) {
     if (!ok) {
         Abandon();
         return false;

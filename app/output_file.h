@@ -109,6 +109,9 @@ class OutputFile {
                    std::string* error);
     bool OpenAudio(int32_t rate, int32_t channels, std::string* error);
     bool Complete(std::string* error);
+    // The end of Finish and FinishPartial: the file stays when `ok`, else it
+    // is abandoned. Returns `ok`.
+    bool Settle(bool ok);
     bool Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame, std::string* error);
     bool EncodeAudioFrames(bool final, std::string* error);
     void Release();
