@@ -175,6 +175,7 @@ bool Project::TakeAhead(int32_t f, AheadFrame* ahead) {
     std::unique_lock<std::mutex> lock(ahead_mutex_);
     if (!ahead_running_ || f >= video_.frame_count()) return false;
     for (;;) {
+        if (ahead_stop_) return false;  // stopping: nothing more comes
         auto found = std::find_if(ahead_ready_.begin(), ahead_ready_.end(),
                                   [f](const AheadFrame& a) { return a.frame == f; });
         if (found != ahead_ready_.end()) {
@@ -190,7 +191,19 @@ bool Project::TakeAhead(int32_t f, AheadFrame* ahead) {
             ahead_changed_.wait(lock);
             continue;
         }
-        if (f >= ahead_next_) {
+        if (f == ahead_next_) {
+            // The frame the thread takes next: waiting for it costs no more
+            // than decoding it here, keeps this thread free of decoding and
+            // keeps the run going. Frames before it will not be asked for in
+            // order.
+            for (AheadFrame& a : ahead_ready_)
+                ahead_spare_.push_back(std::move(a));
+            ahead_ready_.clear();
+            ahead_changed_.notify_all();
+            ahead_changed_.wait(lock);
+            continue;
+        }
+        if (f > ahead_next_) {
             // A jump forward: the run goes on after f; f itself is decoded here.
             for (AheadFrame& a : ahead_ready_)
                 ahead_spare_.push_back(std::move(a));

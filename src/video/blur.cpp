@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "common/clamp.h"
@@ -18,6 +19,10 @@
 #include "video/pixel.h"
 #include "video/source_rect.h"
 #include "video/video_commands.h"
+
+#if KINETRA_HAVE_AVX2
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -150,8 +155,9 @@ namespace {
 static_assert(sizeof(PixelYC) == 3 * sizeof(int16_t), "PixelYC is three packed channels");
 constexpr int64_t kChannels = 3;
 
-// Values kept converted by one vertical-pass strip: its ring of rows.
-constexpr int64_t kRingValues = 8192;
+// Values kept converted by one vertical-pass strip: its ring of rows, each
+// stored twice, small enough to stay in the nearest cache.
+constexpr int64_t kRingValues = 9000;
 // Rows read ahead of the one being converted (their columns are one page
 // apart or more, which the processor does not fetch ahead by itself).
 constexpr int64_t kPrefetchRows = 16;
@@ -191,11 +197,15 @@ struct DefocusKernel {
 //                   + u * sum_j a_j                  each product
 //                   + u (1+u)^(r+2) * sum_j>0 A_j)   each addition, whose
 // operands are at most (1+u)^(j+1) A_j M. D's own error is the same sum for
-// doubles (u = 2^-53, 2r + 1 products and 2r additions). So S and D both lie
-// within B = M * bound_per_value of F. Truncation is constant between two
-// nonzero integers (over (-1, 1) it is zero), so when no nonzero integer
-// lies within B of F, trunc(F) = trunc(D); otherwise the value gets the
-// double sum.
+// doubles (u = 2^-53, 2r + 1 products and 2r additions). The AVX2 builds
+// add each product to the running sum s with a fused multiply-add: the first
+// (onto 0) rounds h_0 * p_0 once, as counted, and every later step rounds
+// s + h_j * p_j once, an error of at most u |s + h_j * p_j| <= u (1+u)^(j+1)
+// A_j M, the addition's term above without the product's; so the bound
+// holds for them too. So S and D both lie within B = M * bound_per_value of
+// F. Truncation is constant between two nonzero integers (over (-1, 1) it is
+// zero), so when no nonzero integer lies within B of F, trunc(F) = trunc(D);
+// otherwise the value gets the double sum.
 double FloatSumBound(const double* weights, const float* half, int64_t radius) {
     const double u = 0x1p-24, ud = 0x1p-53;
     double weight_error = 0.0, products = 0.0, additions = 0.0, prefix = 0.0;
@@ -377,6 +387,152 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
     s_defocus_double_sums.fetch_add(redone, std::memory_order_relaxed);
 }
 
+#if KINETRA_HAVE_AVX2
+// The AVX2 builds take the float sums with fused multiply-adds: each tap is
+// rounded once where the portable build rounds twice (the product, then the
+// sum), in the same order, so the bound of FloatSumBound holds for them (see
+// there). Contraction is off for the rest of the build, so they are written
+// out with intrinsics; a machine with AVX2 but without FMA takes the
+// portable build.
+#define KINETRA_TARGET_AVX2_FMA __attribute__((target("avx2,fma")))
+
+// Finishes two vectors of float sums: their truncations' low 16 bits go to
+// out[0 .. 16); returns a bit for each of those values whose sum lies within
+// `bound` of a nonzero integer, where truncation may differ from the double
+// sum's.
+KINETRA_TARGET_AVX2_FMA inline uint32_t FinishTwo(__m256 a, __m256 b, __m256 bound, int16_t* out) {
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    const __m256 zero = _mm256_setzero_ps();
+    // The nearest integer is exact, and so is the difference from it (as in
+    // SumBlockFloat).
+    const __m256 nearest_a = _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 nearest_b = _mm256_round_ps(b, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 distance_a = _mm256_and_ps(_mm256_sub_ps(a, nearest_a), magnitude);
+    const __m256 distance_b = _mm256_and_ps(_mm256_sub_ps(b, nearest_b), magnitude);
+    const __m256 near_a = _mm256_and_ps(_mm256_cmp_ps(distance_a, bound, _CMP_LE_OQ),
+                                        _mm256_cmp_ps(nearest_a, zero, _CMP_NEQ_OQ));
+    const __m256 near_b = _mm256_and_ps(_mm256_cmp_ps(distance_b, bound, _CMP_LE_OQ),
+                                        _mm256_cmp_ps(nearest_b, zero, _CMP_NEQ_OQ));
+    // Truncated toward zero, then the low 16 bits of each, in order.
+    const __m256i whole_a = _mm256_and_si256(_mm256_cvttps_epi32(a), low16);
+    const __m256i whole_b = _mm256_and_si256(_mm256_cvttps_epi32(b), low16);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi32(whole_a, whole_b), 0xD8));
+    return uint32_t(_mm256_movemask_ps(near_a)) | uint32_t(_mm256_movemask_ps(near_b)) << 8;
+}
+
+// The values FinishTwo marked in `near` (bit b for out[b]), from the rows
+// p + k * step, again as the double sum.
+inline void RedoNear(uint64_t near, const float* p, int64_t step, const DefocusKernel& kernel,
+                     int16_t* out) {
+    int64_t redone = 0;
+    for (; near != 0; near &= near - 1) {
+        const int32_t b = __builtin_ctzll(near);
+        SumOne(p + b, step, kernel.weights, 2 * kernel.radius + 1, out + b);
+        ++redone;
+    }
+    s_defocus_double_sums.fetch_add(redone, std::memory_order_relaxed);
+}
+
+// SumBlockFloat<Float8, 8> with fused multiply-adds: 64 values.
+template <int32_t kVectors>
+KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
+                                                const DefocusKernel& kernel, float bound,
+                                                int16_t* out) {
+    static_assert(kVectors % 2 == 0 && kVectors <= 8, "whole pairs of vectors");
+    __m256 sums[kVectors];
+#pragma GCC unroll 16
+    for (int32_t v = 0; v < kVectors; ++v)
+        sums[v] = _mm256_setzero_ps();
+    const int64_t r = kernel.radius;
+    const float* low = p;
+    const float* high = p + 2 * r * step;
+    for (int64_t j = 0; j < r; ++j, low += step, high -= step) {
+        const __m256 w = _mm256_broadcast_ss(kernel.half + j);
+#pragma GCC unroll 16
+        for (int32_t v = 0; v < kVectors; ++v) {
+            const __m256 pair =
+                _mm256_add_ps(_mm256_loadu_ps(low + 8 * v), _mm256_loadu_ps(high + 8 * v));
+            sums[v] = _mm256_fmadd_ps(w, pair, sums[v]);
+        }
+    }
+    const __m256 middle = _mm256_broadcast_ss(kernel.half + r);
+    const __m256 limit = _mm256_set1_ps(bound);
+    uint64_t near = 0;
+#pragma GCC unroll 16
+    for (int32_t v = 0; v < kVectors; v += 2) {
+        sums[v] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + 8 * v), sums[v]);
+        sums[v + 1] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + 8 * v + 8), sums[v + 1]);
+        near |= uint64_t{FinishTwo(sums[v], sums[v + 1], limit, out + 8 * v)} << (8 * v);
+    }
+    if (near != 0) RedoNear(near, p, step, kernel, out);
+}
+
+// Two rows of 32 values at once, where each row loaded serves both: out0
+// from the window of rows p + k * step (k = 0 .. 2r), out1 from the window
+// one row further on. Each sum takes its pairs in the same order as
+// SumBlockFma. Pair j of out0 is rows j and 2r - j; pair j of out1 is rows
+// j + 1 and 2r + 1 - j, so a step of j loads rows j and 2r - j and takes
+// pair j of out0 and pair j - 1 of out1 (whose high row, 2r + 2 - j, was
+// loaded two steps before and comes again from the nearest cache): three
+// loads for two pairs instead of four.
+KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
+                                                  const DefocusKernel& kernel, float bound,
+                                                  int16_t* out0, int16_t* out1) {
+    constexpr int32_t kVectors = 4;
+    const int64_t r = kernel.radius;
+    const float* low = p;                  // row j
+    const float* high = p + 2 * r * step;  // row 2r - j
+    __m256 sum0[kVectors], sum1[kVectors];
+    const __m256 w0 = _mm256_broadcast_ss(kernel.half);
+#pragma GCC unroll 4
+    for (int32_t v = 0; v < kVectors; ++v) {
+        const __m256 pair =
+            _mm256_add_ps(_mm256_loadu_ps(low + 8 * v), _mm256_loadu_ps(high + 8 * v));
+        sum0[v] = _mm256_mul_ps(w0, pair);
+        sum1[v] = _mm256_setzero_ps();
+    }
+    for (int64_t j = 1; j < r; ++j) {
+        low += step;
+        high -= step;
+        const __m256 w = _mm256_broadcast_ss(kernel.half + j);
+        const __m256 w_before = _mm256_broadcast_ss(kernel.half + j - 1);
+#pragma GCC unroll 4
+        for (int32_t v = 0; v < kVectors; ++v) {
+            const __m256 l = _mm256_loadu_ps(low + 8 * v);
+            const __m256 pair0 = _mm256_add_ps(l, _mm256_loadu_ps(high + 8 * v));
+            const __m256 pair1 = _mm256_add_ps(l, _mm256_loadu_ps(high + 2 * step + 8 * v));
+            sum0[v] = _mm256_fmadd_ps(w, pair0, sum0[v]);
+            sum1[v] = _mm256_fmadd_ps(w_before, pair1, sum1[v]);
+        }
+    }
+    // Row r: out0's middle, and with row r + 2 out1's last pair; then row
+    // r + 1, out1's middle.
+    low += step;
+    const __m256 w_last = _mm256_broadcast_ss(kernel.half + r - 1);
+    const __m256 middle = _mm256_broadcast_ss(kernel.half + r);
+#pragma GCC unroll 4
+    for (int32_t v = 0; v < kVectors; ++v) {
+        const __m256 m = _mm256_loadu_ps(low + 8 * v);
+        sum0[v] = _mm256_fmadd_ps(middle, m, sum0[v]);
+        const __m256 pair1 = _mm256_add_ps(m, _mm256_loadu_ps(low + 2 * step + 8 * v));
+        sum1[v] = _mm256_fmadd_ps(w_last, pair1, sum1[v]);
+        sum1[v] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + step + 8 * v), sum1[v]);
+    }
+    const __m256 limit = _mm256_set1_ps(bound);
+    uint32_t near0 = 0, near1 = 0;
+#pragma GCC unroll 4
+    for (int32_t v = 0; v < kVectors; v += 2) {
+        near0 |= FinishTwo(sum0[v], sum0[v + 1], limit, out0 + 8 * v) << (8 * v);
+        near1 |= FinishTwo(sum1[v], sum1[v + 1], limit, out1 + 8 * v) << (8 * v);
+    }
+    if ((near0 | near1) == 0) return;
+    RedoNear(near0, p, step, kernel, out0);
+    RedoNear(near1, p + step, step, kernel, out1);
+}
+#endif
+
 // The sums over n values: blocks of eight vectors, then single vectors, then
 // single values; float sums where `bound` allows (nonzero), else doubles.
 template <class F>
@@ -387,8 +543,15 @@ KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& 
     int64_t b = 0;
     if (bound > 0.0f) {
         constexpr int32_t kLanes = sizeof(F) / sizeof(float);
-        for (; b + 8 * kLanes <= n; b += 8 * kLanes)
+        for (; b + 8 * kLanes <= n; b += 8 * kLanes) {
+#if KINETRA_HAVE_AVX2
+            if constexpr (std::is_same<F, Float8>::value) {
+                SumBlockFma<8>(p + b, step, kernel, bound, out + b);
+                continue;
+            }
+#endif
             SumBlockFloat<F, 8>(p + b, step, kernel, bound, out + b);
+        }
         for (; b + kLanes <= n; b += kLanes)
             SumBlockFloat<F, 1>(p + b, step, kernel, bound, out + b);
     } else {
@@ -400,6 +563,24 @@ KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& 
     }
     for (; b < n; ++b)
         SumOne(p + b, step, kernel.weights, taps, out + b);
+}
+
+// SumRunOf for two rows at once: out0 from the window at p, out1 from the
+// one a row (`step`) further on.
+template <class F>
+KINETRA_INLINE void SumRowPairRunOf(const float* p, int64_t step, const DefocusKernel& kernel,
+                                    float bound, int64_t n, int16_t* out0, int16_t* out1) {
+    int64_t b = 0;
+#if KINETRA_HAVE_AVX2
+    if constexpr (std::is_same<F, Float8>::value) {
+        if (bound > 0.0f) {
+            for (; b + 32 <= n; b += 32)
+                SumRowPairFma(p + b, step, kernel, bound, out0 + b, out1 + b);
+        }
+    }
+#endif
+    SumRunOf<F>(p + b, step, kernel, bound, n - b, out0 + b);
+    SumRunOf<F>(p + step + b, step, kernel, bound, n - b, out1 + b);
 }
 
 // The largest magnitude among n values, as it grows.
@@ -432,16 +613,47 @@ int16_t* Values(PixelYC* p) {
     return reinterpret_cast<int16_t*>(p);
 }
 
+// Rows the vertical pass keeps converted: the windows of two rows.
+constexpr int64_t RingSlots(int64_t radius) {
+    return 2 * radius + 2;
+}
+
+// Converts n values to floats, stored at `to` and `twin`; returns the
+// largest magnitude among them and `largest`.
+template <class F>
+KINETRA_INLINE int32_t ConvertTwice(const int16_t* from, int64_t n, float* to, float* twin,
+                                    int32_t largest) {
+    typedef typename VectorOf<F>::Short Short;
+    constexpr int32_t kLanes = sizeof(F) / sizeof(float);
+    Short low{}, high{};
+    int64_t b = 0;
+    for (; b + kLanes <= n; b += kLanes) {
+        Short x;
+        __builtin_memcpy(&x, from + b, sizeof x);
+        const F f = __builtin_convertvector(x, F);
+        __builtin_memcpy(to + b, &f, sizeof f);
+        __builtin_memcpy(twin + b, &f, sizeof f);
+        low = x < low ? x : low;
+        high = x > high ? x : high;
+    }
+    for (int32_t i = 0; i < kLanes; ++i)
+        largest = std::max(largest, std::max<int32_t>(high[i], -int32_t{low[i]}));
+    for (; b < n; ++b)
+        to[b] = twin[b] = from[b];
+    return Largest(from + n - n % kLanes, n % kLanes, largest);
+}
+
 // Vertical pass over work columns [c_begin, c_end) and rectangle rows
 // [l_begin, l_end): work(c, l) = trunc(sum over k of w[k] * source(c, l - r +
-// k)), rows clamped to the buffer. The rows l - r .. l + r are kept converted
-// in a ring of 2r + 1 rows, each stored twice (slots s and s + 2r + 1), so
-// that the window of any output row is 2r + 1 consecutive slots. The float
-// bound follows the largest value of the rows converted so far.
+// k)), rows clamped to the buffer. The rows l - r - 1 .. l + r are kept
+// converted in a ring of 2r + 2 rows, each stored twice (slots s and s + 2r +
+// 2), so that the windows of rows l - 1 and l are 2r + 1 consecutive slots
+// each, and taken together. The float bound follows the largest value of the
+// rows converted so far.
 template <class F>
 KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
                                       int32_t l_begin, int32_t l_end, float* ring) {
-    const int64_t taps = 2 * job.radius + 1;
+    const int64_t slots = RingSlots(job.radius);
     const int64_t n = kChannels * (c_end - c_begin);
     const int16_t* source = Values(job.source) + kChannels * c_begin;
     const int64_t pitch = kChannels * job.max_w;
@@ -455,18 +667,24 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
         for (int64_t b = 0; b < n; b += 32)
             __builtin_prefetch(source + ahead * pitch + b);
         const int16_t* from = source + std::clamp<int64_t>(i, 0, last_row) * pitch;
-        float* to = ring + slot * n;
-        float* twin = to + taps * n;
-        for (int64_t b = 0; b < n; ++b)
-            to[b] = twin[b] = from[b];
-        largest = Largest(from, n, largest);
-        slot = slot + 1 == taps ? 0 : slot + 1;
+        largest = ConvertTwice<F>(from, n, ring + slot * n, ring + (slot + slots) * n, largest);
+        slot = slot + 1 == slots ? 0 : slot + 1;
         const int64_t l = i - job.radius;  // the row whose window is complete
-        if (l < l_begin) continue;
+        // Rows go in pairs from l_begin, the last one alone if left over.
+        if (l < l_begin || ((l - l_begin) % 2 == 0 && l + 1 < l_end)) continue;
+        const float bound = FloatBound(job.kernel, largest);
         int16_t* out =
             Values(job.work + (l - job.row_begin) * work_cols + (c_begin - job.work_begin));
-        SumRunOf<F>(ring + first * n, n, job.kernel, FloatBound(job.kernel, largest), n, out);
-        first = first + 1 == taps ? 0 : first + 1;
+        if ((l - l_begin) % 2 == 1) {
+            // The window of row l - 1 starts at slot `first`, row l's at the
+            // next one (the twins keep both contiguous).
+            SumRowPairRunOf<F>(ring + first * n, n, job.kernel, bound, n,
+                               out - kChannels * work_cols, out);
+            first = first + 2 >= slots ? first + 2 - slots : first + 2;
+        } else {
+            SumRunOf<F>(ring + first * n, n, job.kernel, bound, n, out);
+            first = first + 1 == slots ? 0 : first + 1;
+        }
     }
 }
 
@@ -520,18 +738,21 @@ void DefocusHorizontalRowPortable(const DefocusJob& job, int32_t l, float* row) 
 }
 
 #if KINETRA_HAVE_AVX2
-KINETRA_TARGET_AVX2 void DefocusVerticalAvx2(const DefocusJob& job, int32_t c_begin, int32_t c_end,
-                                             int32_t l_begin, int32_t l_end, float* ring) {
+KINETRA_TARGET_AVX2_FMA void DefocusVerticalAvx2(const DefocusJob& job, int32_t c_begin,
+                                                 int32_t c_end, int32_t l_begin, int32_t l_end,
+                                                 float* ring) {
     DefocusVerticalOf<Float8>(job, c_begin, c_end, l_begin, l_end, ring);
 }
-KINETRA_TARGET_AVX2 void DefocusHorizontalRowAvx2(const DefocusJob& job, int32_t l, float* row) {
+KINETRA_TARGET_AVX2_FMA void DefocusHorizontalRowAvx2(const DefocusJob& job, int32_t l,
+                                                      float* row) {
     DefocusHorizontalRowOf<Float8>(job, l, row);
 }
 #endif
 
 DefocusPasses ChooseDefocusPasses() {
 #if KINETRA_HAVE_AVX2
-    if (simd::UseAvx2()) return {DefocusVerticalAvx2, DefocusHorizontalRowAvx2};
+    if (simd::UseAvx2() && __builtin_cpu_supports("fma"))
+        return {DefocusVerticalAvx2, DefocusHorizontalRowAvx2};
 #endif
     return {DefocusVerticalPortable, DefocusHorizontalRowPortable};
 }
@@ -706,12 +927,14 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         const DefocusPasses passes = ChooseDefocusPasses();
         const int64_t taps = 2 * job.radius + 1;
         // Narrower strips for wide kernels keep a strip's ring of rows small;
-        // whole blocks of eight pixels where the kernel allows.
-        const int64_t fit = kRingValues / (2 * kChannels * taps);
-        job.strip = static_cast<int32_t>(fit >= 8 ? std::min<int64_t>(fit / 8 * 8, 128)
-                                                  : std::max<int64_t>(fit, 1));
+        // whole blocks of 32 pixels (the 96 values of three blocks of two
+        // rows) or else of eight where the kernel allows.
+        const int64_t fit = kRingValues / (2 * kChannels * RingSlots(job.radius));
+        job.strip = static_cast<int32_t>(fit >= 32  ? std::min<int64_t>(fit / 32 * 32, 128)
+                                         : fit >= 8 ? fit / 8 * 8
+                                                    : std::max<int64_t>(fit, 1));
         const int32_t work_cols = job.work_end - job.work_begin;
-        const int64_t ring_values = 2 * taps * kChannels * job.strip;
+        const int64_t ring_values = 2 * RingSlots(job.radius) * kChannels * job.strip;
         // A worker without its scratch memory says so; the destination is
         // then left alone if the first pass is incomplete.
         std::atomic<bool> failed{false};

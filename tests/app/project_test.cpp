@@ -327,4 +327,25 @@ TEST(ProjectReadAhead, GivesThePicturesOfPlainDecodingInEveryOrder) {
     }
 }
 
+// A render that catches up with the reading ahead waits for the frame the
+// thread takes next rather than decoding it a second time itself: every frame
+// asked for in order comes with its copies, each decoded once.
+TEST(ProjectReadAhead, FramesAskedForInOrderAreDecodedOnce) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 16;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    Project p;
+    std::string error;
+    ASSERT_TRUE(p.Open(dir / "clip.mkv", &error)) << error;
+    const int32_t depth = 2;
+    p.StartReadAhead(0, depth);
+    std::vector<PixelYC> edit, temp;
+    for (int32_t f = 0; f < 12; ++f)
+        EXPECT_TRUE(p.TakeCopies(f, &edit, &temp)) << "frame " << f;
+    p.StopReadAhead();
+    // Twelve frames handed out, at most depth + 1 more read ahead.
+    EXPECT_LE(p.decoded_frames(), 12 + depth + 1);
+}
+
 }  // namespace

@@ -343,19 +343,28 @@ TEST(Defocus, SumsNextToAnIntegerComeOutAsTheDoubleSums) {
             int v = x % segment < 2 * r + 2 ? s.a : s.b;
             return YC(v, -v, v / 3);
         };
-        const int64_t before = DefocusDoubleSums();
         for (const auto& [frame, args] :
              {std::make_pair(Frame(width, height, columns), std::vector<int>{0, 0, width, height}),
               std::make_pair(Frame(width, height, columns), std::vector<int>{1, 2, width, 9}),
               std::make_pair(Frame(segment * int(row_steps.size()), 1, segments),
                              std::vector<int>{0, 0, segment * int(row_steps.size()), 1})}) {
-            videotest::ExpectEveryBuild(cmd_defocus,
-                                        {1, 0, double(args[0]), double(args[1]), double(args[2]),
-                                         double(args[3]), 0, 0, double(r)},
-                                        frame, 0,
+            const std::initializer_list<double> values = {
+                1, 0, double(args[0]), double(args[1]), double(args[2]), double(args[3]),
+                0, 0, double(r)};
+            videotest::ExpectEveryBuild(cmd_defocus, values, frame, 0,
                                         PlainDefocus(frame, args[0], args[1], args[2], args[3], r));
+            // Each build (portable, and the wide one where the machine has
+            // it) took the double sum for some of these values.
+            for (bool wide : {false, true}) {
+                simd::AllowAvx2(wide);
+                videotest::DirectCall call(frame.width, frame.height);
+                std::copy(frame.pixels.begin(), frame.pixels.end(), call.Buffer(1));
+                const int64_t before = DefocusDoubleSums();
+                call.Call(cmd_defocus, values);
+                EXPECT_GT(DefocusDoubleSums(), before) << r << (wide ? " wide" : " portable");
+            }
+            simd::AllowAvx2(true);
         }
-        EXPECT_GT(DefocusDoubleSums(), before) << r;
     }
 }
 
