@@ -422,8 +422,8 @@ void WriteChroma(const float* a, const float* b, int32_t log2_w, const DirectCoe
 // The most pictures a conversion kernel writes at once (more are copies).
 constexpr int32_t kPicturesAtOnce = 4;
 
-// The rows of one chroma row: the luma rows that share it (one or two) and,
-// on the way in, the pictures' rows they go to.
+// The luma rows that share one chroma row: one, or two in 4:2:0 (one at an
+// odd picture's last row).
 struct RowGroup {
     int32_t rows = 0;
     int32_t y0 = 0;  // the first luma row
