@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -21,6 +22,10 @@
 #include "kinetra/plugin_abi.h"
 #include "media_services.h"
 #include "services.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace {
 
@@ -129,35 +134,56 @@ void BM_MediaReadRandom(benchmark::State& state) {
     ReadMediaFrames(state, true);
 }
 
-// One 1080p 4:2:0 picture to YC and back, in one pass and through swscale.
-void ConvertColour(benchmark::State& state, int64_t path, bool to_yc) {
+// One 1080p picture to YC (into two pictures, as a render fills its edit and
+// temp buffers) and back. Arguments: path (1: the one-pass path, 2: the same
+// with the plain row loops, 0: swscale), threads, and the format (an index into
+// kColourFormats). The processor time with one thread is the kernels' cost.
+const AVPixelFormat kColourFormats[] = {AV_PIX_FMT_YUV420P,     AV_PIX_FMT_NV12,
+                                        AV_PIX_FMT_P010LE,      AV_PIX_FMT_YUV422P10LE,
+                                        AV_PIX_FMT_YUV444P16LE, AV_PIX_FMT_YUV444P};
+
+void ConvertColour(benchmark::State& state, bool to_yc) {
+    int64_t path = state.range(0);
     bool direct = path != 0;
+    int32_t threads = int32_t(state.range(1));
+    AVPixelFormat format = kColourFormats[state.range(2)];
     FramePtr frame(av_frame_alloc());
-    frame->format = AV_PIX_FMT_YUV420P;
+    frame->format = format;
     frame->width = kWidth;
     frame->height = kHeight;
     frame->colorspace = AVCOL_SPC_BT709;
     frame->color_range = AVCOL_RANGE_MPEG;
     if (av_frame_get_buffer(frame.get(), 0) < 0) std::abort();
-    for (int p = 0; p < 3; ++p) {
-        int rows = p == 0 ? kHeight : kHeight / 2;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    int bytes = d->comp[0].depth > 8 ? 2 : 1;
+    for (int p = 0; p < 4 && frame->data[p] != nullptr; ++p) {
+        int rows = p == 0 ? kHeight : AV_CEIL_RSHIFT(kHeight, d->log2_chroma_h);
         for (int y = 0; y < rows; ++y) {
-            for (int x = 0; x < frame->linesize[p]; ++x)
-                frame->data[p][y * frame->linesize[p] + x] = uint8_t(16 + (x * 7 + y * 3) % 220);
+            uint8_t* row = frame->data[p] + y * frame->linesize[p];
+            for (int x = 0; x < frame->linesize[p] / bytes; ++x) {
+                int v = 16 + (x * 7 + y * 3) % 220;
+                if (bytes == 1) {
+                    row[x] = uint8_t(v);
+                } else {
+                    uint16_t w = uint16_t(v << (d->comp[0].depth - 8 + d->comp[0].shift));
+                    std::memcpy(row + 2 * x, &w, 2);
+                }
+            }
         }
     }
-    std::vector<PixelYC> picture(size_t(kWidth) * kHeight);
-    ToYCConverter in;
-    FromYCConverter out;
+    std::vector<PixelYC> picture(size_t(kWidth) * kHeight), second(picture.size());
+    PixelYC* const pictures[2] = {picture.data(), second.data()};
+    ToYCConverter in(threads);
+    FromYCConverter out(threads);
     in.set_direct(direct);
     out.set_direct(direct);
     in.set_simd(path == 1);
     out.set_simd(path == 1);
-    out.Open(kWidth, kHeight, AV_PIX_FMT_YUV420P, ColourSpec{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG});
-    in.Convert(frame.get(), picture.data(), kWidth);
+    out.Open(kWidth, kHeight, format, ColourSpec{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG});
+    in.Convert(frame.get(), pictures, 2, kWidth);
     for (auto _ : state) {
         if (to_yc) {
-            in.Convert(frame.get(), picture.data(), kWidth);
+            in.Convert(frame.get(), pictures, 2, kWidth);
         } else {
             out.Convert(picture.data(), kWidth, frame.get());
         }
@@ -167,14 +193,22 @@ void ConvertColour(benchmark::State& state, int64_t path, bool to_yc) {
 }
 
 void BM_ColourToYC(benchmark::State& state) {
-    ConvertColour(state, state.range(0), true);
+    ConvertColour(state, true);
 }
 void BM_ColourFromYC(benchmark::State& state) {
-    ConvertColour(state, state.range(0), false);
+    ConvertColour(state, false);
 }
-// Argument 1: the one-pass path; 2: the same with the plain row loops; 0: swscale.
-BENCHMARK(BM_ColourToYC)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ColourFromYC)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+void ColourArgs(benchmark::internal::Benchmark* b) {
+    for (int64_t format = 0; format < 6; ++format) {
+        for (int64_t path : {1, 2}) {
+            b->Args({path, 1, format});
+        }
+    }
+    b->Args({1, 2, 0});
+    b->Args({0, 1, 0});
+}
+BENCHMARK(BM_ColourToYC)->Apply(ColourArgs)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ColourFromYC)->Apply(ColourArgs)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MediaReadSequential)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);
 BENCHMARK(BM_MediaReadRandom)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_RenderEmptyScript)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(2);

@@ -1,7 +1,9 @@
 #include "colour.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -399,25 +401,53 @@ void WriteChroma(const float* a, const float* b, int32_t log2_w, const DirectCoe
     }
 }
 
-// ---- explicit AVX2 row kernels ------------------------------------------------
+// ---- explicit AVX2 kernels ----------------------------------------------------
 //
 // The same single-precision arithmetic as the plain loops above, step for
-// step (no fused multiply-adds, the same order of additions), eight pixels at
-// a time, so that they give the same bits. What the compiler cannot do well
-// on its own is the three-way interleave of PixelYC: here it is a few byte
-// shuffles per eight pixels. The kernels are chosen once, at run time, where
-// the processor has AVX2; elsewhere the plain loops run.
+// step (no fused multiply-adds, the same order of additions), so that they
+// give the same bits, but in one pass over the rows that share a chroma row
+// (two in 4:2:0), sixteen pixels at a time, all in registers: the samples are
+// read and widened in the kernel; on the way in, the chroma terms of the
+// matrix are computed once per chroma sample, for both rows and both pixels
+// that share it; on the way out, the chroma of the two rows is averaged while
+// their luma is written. PixelYC's three-way interleave is a few byte
+// shuffles per sixteen pixels. The kernels are chosen once, at run time,
+// where the processor has AVX2, for planar and semi-planar layouts; elsewhere
+// the plain loops run.
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define KINETRA_AVX2_ROWS 1
 #endif
 
+// The most pictures a conversion kernel writes at once (more are copies).
+constexpr int32_t kPicturesAtOnce = 4;
+
+// The rows of one chroma row: the luma rows that share it (one or two) and,
+// on the way in, the pictures' rows they go to.
+struct RowGroup {
+    int32_t rows = 0;
+    int32_t y0 = 0;  // the first luma row
+};
+
+// Where the chroma samples of a row are: two planes (step 1) or one plane of
+// pairs (step 2; `cb_first` when Cb comes first in a pair).
+template <typename T>
+struct ChromaRow {
+    T* cb;
+    T* cr;
+    T* pairs;
+    bool cb_first;
+};
+
 #ifdef KINETRA_AVX2_ROWS
+
+#define KINETRA_AVX2 __attribute__((target("avx2")))
 
 // Byte shuffles between three vectors of eight Y, Cb, Cr words and the 24
 // interleaved words of eight PixelYC. interleave[j][c]: the words of
 // component c that go into output vector j; split[j][c]: the words of input
-// vector j that belong to component c. Bytes of -128 give zero.
+// vector j that belong to component c. Bytes of -128 give zero. In 256-bit
+// registers the same masks serve two groups of eight pixels, one per lane.
 struct YCShuffles {
     int8_t interleave[3][3][16];
     int8_t split[3][3][16];
@@ -444,139 +474,282 @@ constexpr YCShuffles MakeYCShuffles() {
 
 alignas(16) constexpr YCShuffles kYCShuffles = MakeYCShuffles();
 
-__attribute__((target("avx2"))) inline __m128i Shuffle(__m128i v, const int8_t* mask) {
-    return _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(mask)));
+KINETRA_AVX2 inline __m256i Mask(const int8_t* m) {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(m)));
 }
 
-__attribute__((target("avx2"))) inline __m256 Clamp4096x8(__m256 v) {
+KINETRA_AVX2 inline __m256 Clamp4096x8(__m256 v) {
     return _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(4096.0f));
 }
 
-// ScaledRowToYC into `count` rows at once.
-__attribute__((target("avx2"))) void ScaledRowToYCAvx2(const float* y, const float* cb,
-                                                       const float* cr, const DirectCoefficients& k,
-                                                       PixelYC* const* outs, int32_t count,
-                                                       int32_t width) {
+KINETRA_AVX2 inline __m256 Scaled(__m256i v, __m256 mul, __m256 add) {
+    return _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(v), mul), add);
+}
+
+// Eight samples widened to int32 (shifted right by `shift`: 16-bit samples only).
+KINETRA_AVX2 inline __m256i Load8(const uint8_t* p, __m128i) {
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+KINETRA_AVX2 inline __m256i Load8(const uint16_t* p, __m128i shift) {
+    return _mm256_srl_epi32(
+        _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))), shift);
+}
+// Eight pairs of interleaved samples: the first of each pair in *a, the second in *b.
+KINETRA_AVX2 inline void Load8Pairs(const uint8_t* p, __m128i, __m256i* a, __m256i* b) {
+    __m256i w = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    *a = _mm256_and_si256(w, _mm256_set1_epi32(0xFFFF));
+    *b = _mm256_srli_epi32(w, 16);
+}
+KINETRA_AVX2 inline void Load8Pairs(const uint16_t* p, __m128i shift, __m256i* a, __m256i* b) {
+    __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    *a = _mm256_srl_epi32(_mm256_and_si256(w, _mm256_set1_epi32(0xFFFF)), shift);
+    *b = _mm256_srl_epi32(_mm256_srli_epi32(w, 16), shift);
+}
+
+// Sixteen samples (0..65535, in order in two vectors) stored.
+KINETRA_AVX2 inline void Store16(uint8_t* p, __m256i a, __m256i b) {
+    __m256i w = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                     _mm_packus_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1)));
+}
+KINETRA_AVX2 inline void Store16(uint16_t* p, __m256i a, __m256i b) {
+    __m256i w = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), w);
+}
+// Eight samples stored.
+KINETRA_AVX2 inline void Store8(uint8_t* p, __m256i s) {
+    __m128i w = _mm_packus_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(w, w));
+}
+KINETRA_AVX2 inline void Store8(uint16_t* p, __m256i s) {
+    __m128i w = _mm_packus_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), w);
+}
+// Eight pairs of samples stored interleaved, a first.
+KINETRA_AVX2 inline void Store8Pairs(uint8_t* p, __m256i a, __m256i b) {
+    __m256i d = _mm256_or_si256(a, _mm256_slli_epi32(b, 8));
+    __m128i w = _mm_packus_epi32(_mm256_castsi256_si128(d), _mm256_extracti128_si256(d, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), w);
+}
+KINETRA_AVX2 inline void Store8Pairs(uint16_t* p, __m256i a, __m256i b) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p),
+                        _mm256_or_si256(a, _mm256_slli_epi32(b, 16)));
+}
+
+// Sixteen pixels [x, x + 16) of the rows of a group to YC, for pixels
+// [0, width16): Y rows `luma`, their chroma `c`, written to `outs` (row r of
+// picture i at outs[r * count + i]).
+template <typename T, int kLog2Cw, bool kPaired>
+KINETRA_AVX2 void ToYCGroupAvx2(const T* const* luma, int32_t rows, ChromaRow<const T> c,
+                                const DirectCoefficients& k, int32_t y_bits, int32_t c_bits,
+                                PixelYC* const* outs, int32_t count, int32_t width16) {
+    const __m128i shift_y = _mm_cvtsi32_si128(y_bits), shift_c = _mm_cvtsi32_si128(c_bits);
+    const __m256 y_mul = _mm256_set1_ps(k.y_mul), y_add = _mm256_set1_ps(k.y_add);
+    const __m256 c_mul = _mm256_set1_ps(k.c_mul), c_add = _mm256_set1_ps(k.c_add);
     const __m256 r_cr = _mm256_set1_ps(k.r_cr), g_cb = _mm256_set1_ps(k.g_cb);
     const __m256 g_cr = _mm256_set1_ps(k.g_cr), b_cb = _mm256_set1_ps(k.b_cb);
     const __m256 c587 = _mm256_set1_ps(0.587f), c299 = _mm256_set1_ps(0.299f);
     const __m256 c114 = _mm256_set1_ps(0.114f), half = _mm256_set1_ps(0.5f);
     const __m256 c331 = _mm256_set1_ps(0.331f), c169 = _mm256_set1_ps(0.169f);
     const __m256 c419 = _mm256_set1_ps(0.419f), c081 = _mm256_set1_ps(0.081f);
+    const __m256i low_pairs = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    const __m256i high_pairs = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
     const YCShuffles& m = kYCShuffles;
-    int32_t x = 0;
-    for (; x + 8 <= width; x += 8) {
-        __m256 vy = _mm256_loadu_ps(y + x), vb = _mm256_loadu_ps(cb + x);
-        __m256 vr = _mm256_loadu_ps(cr + x);
-        __m256 r = Clamp4096x8(_mm256_add_ps(vy, _mm256_mul_ps(r_cr, vr)));
-        __m256 g = Clamp4096x8(
-            _mm256_add_ps(_mm256_add_ps(vy, _mm256_mul_ps(g_cb, vb)), _mm256_mul_ps(g_cr, vr)));
-        __m256 b = Clamp4096x8(_mm256_add_ps(vy, _mm256_mul_ps(b_cb, vb)));
-        __m256 oy = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(c587, g), _mm256_mul_ps(c299, r)),
+    for (int32_t x = 0; x < width16; x += 16) {
+        // The chroma terms of pixels x..x+7 ([0]) and x+8..x+15 ([1]).
+        __m256 rcr[2], gcb[2], gcr[2], bcb[2];
+        for (int h = 0; h < (kLog2Cw == 1 ? 1 : 2); ++h) {
+            int32_t at = kLog2Cw == 1 ? x / 2 : x + 8 * h;
+            __m256i u, v;
+            if (kPaired) {
+                Load8Pairs(c.pairs + 2 * at, shift_c, c.cb_first ? &u : &v, c.cb_first ? &v : &u);
+            } else {
+                u = Load8(c.cb + at, shift_c);
+                v = Load8(c.cr + at, shift_c);
+            }
+            __m256 fu = Scaled(u, c_mul, c_add), fv = Scaled(v, c_mul, c_add);
+            rcr[h] = _mm256_mul_ps(r_cr, fv);
+            gcb[h] = _mm256_mul_ps(g_cb, fu);
+            gcr[h] = _mm256_mul_ps(g_cr, fv);
+            bcb[h] = _mm256_mul_ps(b_cb, fu);
+        }
+        if (kLog2Cw == 1) {  // each sample serves two pixels
+            rcr[1] = _mm256_permutevar8x32_ps(rcr[0], high_pairs);
+            gcb[1] = _mm256_permutevar8x32_ps(gcb[0], high_pairs);
+            gcr[1] = _mm256_permutevar8x32_ps(gcr[0], high_pairs);
+            bcb[1] = _mm256_permutevar8x32_ps(bcb[0], high_pairs);
+            rcr[0] = _mm256_permutevar8x32_ps(rcr[0], low_pairs);
+            gcb[0] = _mm256_permutevar8x32_ps(gcb[0], low_pairs);
+            gcr[0] = _mm256_permutevar8x32_ps(gcr[0], low_pairs);
+            bcb[0] = _mm256_permutevar8x32_ps(bcb[0], low_pairs);
+        }
+        for (int32_t row = 0; row < rows; ++row) {
+            __m256i yi[2], bi[2], ri[2];
+            for (int h = 0; h < 2; ++h) {
+                __m256 vy = Scaled(Load8(luma[row] + x + 8 * h, shift_y), y_mul, y_add);
+                __m256 r = Clamp4096x8(_mm256_add_ps(vy, rcr[h]));
+                __m256 g = Clamp4096x8(_mm256_add_ps(_mm256_add_ps(vy, gcb[h]), gcr[h]));
+                __m256 b = Clamp4096x8(_mm256_add_ps(vy, bcb[h]));
+                __m256 oy =
+                    _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(c587, g), _mm256_mul_ps(c299, r)),
                                   _mm256_mul_ps(c114, b));
-        __m256 ob = _mm256_sub_ps(_mm256_mul_ps(half, b),
+                __m256 ob =
+                    _mm256_sub_ps(_mm256_mul_ps(half, b),
                                   _mm256_add_ps(_mm256_mul_ps(c331, g), _mm256_mul_ps(c169, r)));
-        __m256 orr = _mm256_sub_ps(_mm256_sub_ps(_mm256_mul_ps(half, r), _mm256_mul_ps(c419, g)),
-                                   _mm256_mul_ps(c081, b));
-        // Truncated to int32, then to int16 (the values fit: no saturation).
-        __m256i yb = _mm256_packs_epi32(_mm256_cvttps_epi32(oy), _mm256_cvttps_epi32(ob));
-        yb = _mm256_permute4x64_epi64(yb, _MM_SHUFFLE(3, 1, 2, 0));
-        __m256i ri = _mm256_cvttps_epi32(orr);
-        __m128i wy = _mm256_castsi256_si128(yb), wb = _mm256_extracti128_si256(yb, 1);
-        __m128i wr = _mm_packs_epi32(_mm256_castsi256_si128(ri), _mm256_extracti128_si256(ri, 1));
-        __m128i o[3];
-        for (int j = 0; j < 3; ++j) {
-            o[j] = _mm_or_si128(
-                _mm_or_si128(Shuffle(wy, m.interleave[j][0]), Shuffle(wb, m.interleave[j][1])),
-                Shuffle(wr, m.interleave[j][2]));
+                __m256 orr =
+                    _mm256_sub_ps(_mm256_sub_ps(_mm256_mul_ps(half, r), _mm256_mul_ps(c419, g)),
+                                  _mm256_mul_ps(c081, b));
+                yi[h] = _mm256_cvttps_epi32(oy);
+                bi[h] = _mm256_cvttps_epi32(ob);
+                ri[h] = _mm256_cvttps_epi32(orr);
+            }
+            // To words (the values fit: no saturation), pixels x..x+7 in the
+            // low lane and x+8..x+15 in the high one.
+            __m256i wy = _mm256_permute4x64_epi64(_mm256_packs_epi32(yi[0], yi[1]), 0xD8);
+            __m256i wb = _mm256_permute4x64_epi64(_mm256_packs_epi32(bi[0], bi[1]), 0xD8);
+            __m256i wr = _mm256_permute4x64_epi64(_mm256_packs_epi32(ri[0], ri[1]), 0xD8);
+            // p[j]: bytes 16j.. of the eight pixels of each lane.
+            __m256i p[3];
+            for (int j = 0; j < 3; ++j) {
+                p[j] = _mm256_or_si256(
+                    _mm256_or_si256(_mm256_shuffle_epi8(wy, Mask(m.interleave[j][0])),
+                                    _mm256_shuffle_epi8(wb, Mask(m.interleave[j][1]))),
+                    _mm256_shuffle_epi8(wr, Mask(m.interleave[j][2])));
+            }
+            __m256i o0 = _mm256_permute2x128_si256(p[0], p[1], 0x20);
+            __m256i o1 = _mm256_blend_epi32(p[2], p[0], 0xF0);
+            __m256i o2 = _mm256_permute2x128_si256(p[1], p[2], 0x31);
+            for (int32_t i = 0; i < count; ++i) {
+                __m256i* to = reinterpret_cast<__m256i*>(outs[row * count + i] + x);
+                _mm256_storeu_si256(to, o0);
+                _mm256_storeu_si256(to + 1, o1);
+                _mm256_storeu_si256(to + 2, o2);
+            }
         }
-        for (int32_t i = 0; i < count; ++i) {
-            __m128i* to = reinterpret_cast<__m128i*>(outs[i] + x);
-            _mm_storeu_si128(to, o[0]);
-            _mm_storeu_si128(to + 1, o[1]);
-            _mm_storeu_si128(to + 2, o[2]);
-        }
-    }
-    if (x < width) {
-        ScaledRowToYC(y + x, cb + x, cr + x, k, outs[0] + x, width - x);
-        for (int32_t i = 1; i < count; ++i)
-            std::memcpy(outs[i] + x, outs[0] + x, sizeof(PixelYC) * size_t(width - x));
     }
 }
 
-// SplitYC and YCRowToScaled in one pass.
-__attribute__((target("avx2"))) void YCRowToScaledAvx2(const PixelYC* in, float* cb, float* cr,
-                                                       const DirectCoefficients& k, int32_t* luma,
-                                                       int32_t width) {
+// Offsets of one chroma component from the centre, rounded to samples.
+// `wide`: 16-bit samples, shifted left by `shift`.
+KINETRA_AVX2 inline __m256i RoundChroma8(__m256 offset, __m256 centre, __m256i max_sample,
+                                         bool wide, __m128i shift) {
+    __m256i s =
+        _mm256_cvttps_epi32(_mm256_add_ps(_mm256_add_ps(offset, centre), _mm256_set1_ps(0.5f)));
+    s = _mm256_min_epi32(_mm256_max_epi32(s, _mm256_setzero_si256()), max_sample);
+    return wide ? _mm256_sll_epi32(s, shift) : s;
+}
+
+// Chroma samples of a group from the offsets of its rows' pixels x..x+15:
+// o[row][0] for pixels x..x+7, o[row][1] for x+8..x+15. With kLog2Cw == 1,
+// eight samples in s[0]; otherwise sixteen in s[0] and s[1].
+template <int kLog2Cw>
+KINETRA_AVX2 inline void ChromaOf(const __m256 (*o)[2], int32_t rows, __m256 centre,
+                                  __m256i max_sample, bool wide, __m128i shift, __m256i* s) {
+    if (kLog2Cw == 1) {
+        // Sums of neighbours, pairs in the order 0 1 4 5 2 3 6 7.
+        __m256 sum = _mm256_hadd_ps(o[0][0], o[0][1]);
+        __m256 mean;
+        if (rows > 1) {
+            mean = _mm256_mul_ps(_mm256_add_ps(sum, _mm256_hadd_ps(o[1][0], o[1][1])),
+                                 _mm256_set1_ps(0.25f));
+        } else {
+            mean = _mm256_mul_ps(sum, _mm256_set1_ps(0.5f));
+        }
+        s[0] = _mm256_permute4x64_epi64(RoundChroma8(mean, centre, max_sample, wide, shift), 0xD8);
+        return;
+    }
+    for (int h = 0; h < 2; ++h) {
+        __m256 mean = o[0][h];
+        if (rows > 1) mean = _mm256_mul_ps(_mm256_add_ps(o[0][h], o[1][h]), _mm256_set1_ps(0.5f));
+        s[h] = RoundChroma8(mean, centre, max_sample, wide, shift);
+    }
+}
+
+template <typename T, int kLog2Cw, bool kPaired>
+KINETRA_AVX2 inline void StoreChroma(ChromaRow<T> c, int32_t x, const __m256i* cb,
+                                     const __m256i* cr) {
+    constexpr int kGroups = kLog2Cw == 1 ? 1 : 2;
+    for (int h = 0; h < kGroups; ++h) {
+        int32_t at = kLog2Cw == 1 ? x / 2 : x + 8 * h;
+        if (kPaired) {
+            if (c.cb_first) {
+                Store8Pairs(c.pairs + 2 * at, cb[h], cr[h]);
+            } else {
+                Store8Pairs(c.pairs + 2 * at, cr[h], cb[h]);
+            }
+        } else if (kGroups == 1) {
+            Store8(c.cb + at, cb[h]);
+            Store8(c.cr + at, cr[h]);
+        }
+    }
+    if (!kPaired && kGroups == 2) {
+        Store16(c.cb + x, cb[0], cb[1]);
+        Store16(c.cr + x, cr[0], cr[1]);
+    }
+}
+
+// Sixteen pixels [x, x + 16) of the YC rows `in` of a group (one or two), for
+// pixels [0, width16), to luma rows `luma` and the group's chroma row `c`.
+template <typename T, int kLog2Cw, bool kPaired>
+KINETRA_AVX2 void FromYCGroupAvx2(const PixelYC* const* in, int32_t rows,
+                                  const DirectCoefficients& k, int32_t y_bits, int32_t c_bits,
+                                  T* const* luma, ChromaRow<T> c, int32_t width16) {
+    const __m128i shift_y = _mm_cvtsi32_si128(y_bits), shift_c = _mm_cvtsi32_si128(c_bits);
     const __m256 kr = _mm256_set1_ps(k.kr), kg = _mm256_set1_ps(k.kg), kb = _mm256_set1_ps(k.kb);
     const __m256 y_scale = _mm256_set1_ps(k.y_scale), y_offset = _mm256_set1_ps(k.y_offset);
     const __m256 cb_scale = _mm256_set1_ps(k.cb_scale), cr_scale = _mm256_set1_ps(k.cr_scale);
     const __m256 c1402 = _mm256_set1_ps(1.402f), c0344 = _mm256_set1_ps(0.344f);
     const __m256 c0714 = _mm256_set1_ps(0.714f), c1772 = _mm256_set1_ps(1.772f);
-    const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256 half = _mm256_set1_ps(0.5f), centre = _mm256_set1_ps(k.c_centre);
     const __m256i max_sample = _mm256_set1_epi32(k.max_sample);
     const YCShuffles& m = kYCShuffles;
-    int32_t x = 0;
-    for (; x + 8 <= width; x += 8) {
-        const __m128i* from = reinterpret_cast<const __m128i*>(in + x);
-        __m128i a = _mm_loadu_si128(from), b = _mm_loadu_si128(from + 1);
-        __m128i c = _mm_loadu_si128(from + 2);
-        __m128i w[3];
-        for (int i = 0; i < 3; ++i) {
-            w[i] = _mm_or_si128(_mm_or_si128(Shuffle(a, m.split[0][i]), Shuffle(b, m.split[1][i])),
-                                Shuffle(c, m.split[2][i]));
+    for (int32_t x = 0; x < width16; x += 16) {
+        __m256 cbo[2][2] = {}, cro[2][2] = {};  // [row][pixels x.. or x+8..]
+        for (int32_t row = 0; row < rows; ++row) {
+            const __m256i* from = reinterpret_cast<const __m256i*>(in[row] + x);
+            __m256i a = _mm256_loadu_si256(from), b = _mm256_loadu_si256(from + 1);
+            __m256i cc = _mm256_loadu_si256(from + 2);
+            // Bytes 0..47 of the pixels x..x+7 in the low lanes, of x+8.. in the high.
+            __m256i p[3] = {_mm256_blend_epi32(a, b, 0xF0), _mm256_permute2x128_si256(a, cc, 0x21),
+                            _mm256_blend_epi32(b, cc, 0xF0)};
+            __m256i w[3];
+            for (int i = 0; i < 3; ++i) {
+                w[i] =
+                    _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(p[0], Mask(m.split[0][i])),
+                                                    _mm256_shuffle_epi8(p[1], Mask(m.split[1][i]))),
+                                    _mm256_shuffle_epi8(p[2], Mask(m.split[2][i])));
+            }
+            __m256i s[2];
+            for (int h = 0; h < 2; ++h) {
+                __m128i wy =
+                    h == 0 ? _mm256_castsi256_si128(w[0]) : _mm256_extracti128_si256(w[0], 1);
+                __m128i wu =
+                    h == 0 ? _mm256_castsi256_si128(w[1]) : _mm256_extracti128_si256(w[1], 1);
+                __m128i wv =
+                    h == 0 ? _mm256_castsi256_si128(w[2]) : _mm256_extracti128_si256(w[2], 1);
+                __m256 yv = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(wy));
+                __m256 u = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(wu));
+                __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(wv));
+                __m256 r = Clamp4096x8(_mm256_add_ps(yv, _mm256_mul_ps(c1402, v)));
+                __m256 g = Clamp4096x8(_mm256_sub_ps(_mm256_sub_ps(yv, _mm256_mul_ps(c0344, u)),
+                                                     _mm256_mul_ps(c0714, v)));
+                __m256 bl = Clamp4096x8(_mm256_add_ps(yv, _mm256_mul_ps(c1772, u)));
+                __m256 l = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kr, r), _mm256_mul_ps(kg, g)),
+                                         _mm256_mul_ps(kb, bl));
+                __m256i t = _mm256_cvttps_epi32(
+                    _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(l, y_scale), y_offset), half));
+                s[h] = _mm256_min_epi32(t, max_sample);
+                if (sizeof(T) > 1) s[h] = _mm256_sll_epi32(s[h], shift_y);
+                cbo[row][h] = _mm256_mul_ps(_mm256_sub_ps(bl, l), cb_scale);
+                cro[row][h] = _mm256_mul_ps(_mm256_sub_ps(r, l), cr_scale);
+            }
+            Store16(luma[row] + x, s[0], s[1]);
         }
-        __m256 yv = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w[0]));
-        __m256 u = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w[1]));
-        __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(w[2]));
-        __m256 r = Clamp4096x8(_mm256_add_ps(yv, _mm256_mul_ps(c1402, v)));
-        __m256 g = Clamp4096x8(
-            _mm256_sub_ps(_mm256_sub_ps(yv, _mm256_mul_ps(c0344, u)), _mm256_mul_ps(c0714, v)));
-        __m256 bl = Clamp4096x8(_mm256_add_ps(yv, _mm256_mul_ps(c1772, u)));
-        __m256 l = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kr, r), _mm256_mul_ps(kg, g)),
-                                 _mm256_mul_ps(kb, bl));
-        __m256i s = _mm256_cvttps_epi32(
-            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(l, y_scale), y_offset), half));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + x), _mm256_min_epi32(s, max_sample));
-        _mm256_storeu_ps(cb + x, _mm256_mul_ps(_mm256_sub_ps(bl, l), cb_scale));
-        _mm256_storeu_ps(cr + x, _mm256_mul_ps(_mm256_sub_ps(r, l), cr_scale));
+        __m256i cb[2], cr[2];
+        ChromaOf<kLog2Cw>(cbo, rows, centre, max_sample, sizeof(T) > 1, shift_c, cb);
+        ChromaOf<kLog2Cw>(cro, rows, centre, max_sample, sizeof(T) > 1, shift_c, cr);
+        StoreChroma<T, kLog2Cw, kPaired>(c, x, cb, cr);
     }
-    if (x < width) {
-        int32_t n = width - x;
-        float ys[8];
-        SplitYC(in + x, ys, cb + x, cr + x, n);
-        YCRowToScaled(ys, cb + x, cr + x, k, luma + x, n);
-    }
-}
-
-// WriteChroma for pairs of pixels on two rows into consecutive samples (the
-// planar 4:2:0 formats).
-template <typename T>
-__attribute__((target("avx2"))) void WriteChroma420Avx2(const float* a, const float* b,
-                                                        const DirectCoefficients& k, int32_t shift,
-                                                        T* out, int32_t width) {
-    const __m256 quarter = _mm256_set1_ps(0.25f), half = _mm256_set1_ps(0.5f);
-    const __m256 centre = _mm256_set1_ps(k.c_centre);
-    const __m256i max_sample = _mm256_set1_epi32(k.max_sample);
-    const __m128i count = _mm_cvtsi32_si128(shift);
-    int32_t pairs = width / 2, i = 0;
-    for (; i + 8 <= pairs; i += 8) {
-        // Sums of neighbours, pairs in the order 0 1 4 5 2 3 6 7.
-        __m256 sa = _mm256_hadd_ps(_mm256_loadu_ps(a + 2 * i), _mm256_loadu_ps(a + 2 * i + 8));
-        __m256 sb = _mm256_hadd_ps(_mm256_loadu_ps(b + 2 * i), _mm256_loadu_ps(b + 2 * i + 8));
-        __m256 mean = _mm256_mul_ps(_mm256_add_ps(sa, sb), quarter);
-        __m256i s = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_add_ps(mean, centre), half));
-        s = _mm256_min_epi32(_mm256_max_epi32(s, _mm256_setzero_si256()), max_sample);
-        s = _mm256_sll_epi32(s, count);
-        s = _mm256_permute4x64_epi64(s, _MM_SHUFFLE(3, 1, 2, 0));  // back in order
-        __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
-        if (sizeof(T) == 1) {
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(words, words));
-        } else {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), words);
-        }
-    }
-    WriteChroma(a + 2 * i, b + 2 * i, 1, k, shift, 1, out + i, width - 2 * i);
 }
 
 #endif  // KINETRA_AVX2_ROWS
@@ -602,42 +775,127 @@ T* SampleRow(AVFrame* f, int32_t plane, int32_t row, int32_t offset) {
     return reinterpret_cast<T*>(f->data[plane] + ptrdiff_t(row) * f->linesize[plane]) + offset;
 }
 
+// The luma rows that share chroma row cy.
+RowGroup GroupOf(const YuvLayout& l, int32_t cy, int32_t height) {
+    RowGroup g;
+    g.y0 = cy << l.log2_ch;
+    g.rows = std::min(height - g.y0, int32_t(1) << l.log2_ch);
+    return g;
+}
+
+// Chroma planes the kernels know: two planes of consecutive samples, or one
+// plane of Cb, Cr pairs.
+bool ChromaPlanar(const YuvLayout& l) {
+    return l.step[1] == 1 && l.step[2] == 1 && l.plane[1] != l.plane[2];
+}
+bool ChromaPaired(const YuvLayout& l) {
+    return l.step[1] == 2 && l.step[2] == 2 && l.plane[1] == l.plane[2] &&
+           std::abs(l.offset[1] - l.offset[2]) == 1 && l.shift[1] == l.shift[2];
+}
+
+template <typename T, typename F>
+ChromaRow<T> ChromaRowOf(F* f, const YuvLayout& l, int32_t cy) {
+    ChromaRow<T> c;
+    c.cb = SampleRow<typename std::remove_const<T>::type>(f, l.plane[1], cy, l.offset[1]);
+    c.cr = SampleRow<typename std::remove_const<T>::type>(f, l.plane[2], cy, l.offset[2]);
+    c.cb_first = l.offset[1] < l.offset[2];
+    c.pairs = c.cb_first ? c.cb : c.cr;
+    return c;
+}
+
+// Columns [x, width) of the rows of group `g` to YC with the plain loops, into
+// the first picture's rows (first[r]).
+template <typename T>
+void PlainToYC(const AVFrame* f, const YuvLayout& l, const DirectCoefficients& k, int32_t cy,
+               RowGroup g, int32_t x, float* scratch, PixelYC* const* first) {
+    int32_t n = f->width - x;
+    float *ys = scratch, *cbs = scratch + n, *crs = scratch + 2 * n;
+    int32_t cx = x >> l.log2_cw;
+    ReadComponent(SampleRow<T>(f, l.plane[1], cy, l.offset[1]) + cx * l.step[1], l.step[1],
+                  l.shift[1], l.log2_cw, k.c_mul, k.c_add, cbs, n);
+    ReadComponent(SampleRow<T>(f, l.plane[2], cy, l.offset[2]) + cx * l.step[2], l.step[2],
+                  l.shift[2], l.log2_cw, k.c_mul, k.c_add, crs, n);
+    for (int32_t r = 0; r < g.rows; ++r) {
+        ReadComponent(SampleRow<T>(f, l.plane[0], g.y0 + r, l.offset[0]) + x, 1, l.shift[0], 0,
+                      k.y_mul, k.y_add, ys, n);
+        ScaledRowToYC(ys, cbs, crs, k, first[r] + x, n);
+    }
+}
+
+// Chroma rows [begin, end) of a frame and the luma rows that share them to YC.
 template <typename T>
 void DirectRowsToYC(const AVFrame* f, const YuvLayout& l, const DirectCoefficients& k,
                     int32_t begin, int32_t end, float* scratch, PixelYC* const* outs, int32_t count,
                     int32_t stride, bool simd) {
-    int32_t w = f->width;
-    float *ys = scratch, *cbs = scratch + w, *crs = scratch + 2 * w;
-    int32_t chroma_row = -1;  // the chroma row in cbs and crs
-    for (int32_t y = begin; y < end; ++y) {
-        int32_t cy = y >> l.log2_ch;
-        ReadComponent(SampleRow<T>(f, l.plane[0], y, l.offset[0]), 1, l.shift[0], 0, k.y_mul,
-                      k.y_add, ys, w);
-        // In 4:2:0 the second row of a pair keeps the chroma of the first.
-        if (cy != chroma_row) {
-            chroma_row = cy;
-            ReadComponent(SampleRow<T>(f, l.plane[1], cy, l.offset[1]), l.step[1], l.shift[1],
-                          l.log2_cw, k.c_mul, k.c_add, cbs, w);
-            ReadComponent(SampleRow<T>(f, l.plane[2], cy, l.offset[2]), l.step[2], l.shift[2],
-                          l.log2_cw, k.c_mul, k.c_add, crs, w);
-        }
-        PixelYC* first = outs[0] + ptrdiff_t(y) * stride;
-        int32_t written = 1;
+    const int32_t w = f->width;
+    int32_t width16 = 0;
+    void (*kernel)(const T* const*, int32_t, ChromaRow<const T>, const DirectCoefficients&, int32_t,
+                   int32_t, PixelYC* const*, int32_t, int32_t) = nullptr;
 #ifdef KINETRA_AVX2_ROWS
-        if (simd) {
-            // The kernel writes the row into several pictures at once.
-            constexpr int32_t kRowsAtOnce = 4;
-            PixelYC* rows[kRowsAtOnce];
-            written = std::min(count, kRowsAtOnce);
-            for (int32_t i = 0; i < written; ++i)
-                rows[i] = outs[i] + ptrdiff_t(y) * stride;
-            ScaledRowToYCAvx2(ys, cbs, crs, k, rows, written, w);
-        }
-#endif
-        if (!simd) ScaledRowToYC(ys, cbs, crs, k, first, w);
-        for (int32_t i = written; i < count; ++i)
-            std::memcpy(outs[i] + ptrdiff_t(y) * stride, first, sizeof(PixelYC) * size_t(w));
+    if (simd) {
+        bool planar = ChromaPlanar(l), paired = ChromaPaired(l);
+        if (l.log2_cw == 1 && planar) kernel = ToYCGroupAvx2<T, 1, false>;
+        if (l.log2_cw == 1 && paired) kernel = ToYCGroupAvx2<T, 1, true>;
+        if (l.log2_cw == 0 && planar) kernel = ToYCGroupAvx2<T, 0, false>;
+        if (l.log2_cw == 0 && paired) kernel = ToYCGroupAvx2<T, 0, true>;
+        if (kernel != nullptr) width16 = w & ~15;
     }
+#endif
+    const int32_t written = kernel != nullptr ? std::min(count, kPicturesAtOnce) : 1;
+    for (int32_t cy = begin; cy < end; ++cy) {
+        RowGroup g = GroupOf(l, cy, f->height);
+        PixelYC* rows[2 * kPicturesAtOnce] = {};
+        for (int32_t r = 0; r < g.rows; ++r) {
+            for (int32_t i = 0; i < written; ++i)
+                rows[r * written + i] = outs[i] + ptrdiff_t(g.y0 + r) * stride;
+        }
+        if (kernel != nullptr && width16 > 0) {
+            const T* luma[2];
+            for (int32_t r = 0; r < g.rows; ++r)
+                luma[r] = SampleRow<T>(f, l.plane[0], g.y0 + r, l.offset[0]);
+            kernel(luma, g.rows, ChromaRowOf<const T>(f, l, cy), k, l.shift[0], l.shift[1], rows,
+                   written, width16);
+        }
+        if (width16 < w) {
+            PixelYC* first[2] = {rows[0], g.rows > 1 ? rows[written] : nullptr};
+            PlainToYC<T>(f, l, k, cy, g, width16, scratch, first);
+            for (int32_t r = 0; r < g.rows; ++r) {
+                for (int32_t i = 1; i < written; ++i)
+                    std::memcpy(rows[r * written + i] + width16, first[r] + width16,
+                                sizeof(PixelYC) * size_t(w - width16));
+            }
+        }
+        for (int32_t r = 0; r < g.rows; ++r) {
+            const PixelYC* from = rows[r * written];
+            for (int32_t i = written; i < count; ++i)
+                std::memcpy(outs[i] + ptrdiff_t(g.y0 + r) * stride, from,
+                            sizeof(PixelYC) * size_t(w));
+        }
+    }
+}
+
+// Columns [x, width) of the YC rows `in` of group `g` to samples with the
+// plain loops.
+template <typename T>
+void PlainFromYC(const PixelYC* const* in, const YuvLayout& l, const DirectCoefficients& k,
+                 int32_t cy, RowGroup g, int32_t x, float* scratch, AVFrame* f) {
+    int32_t n = f->width - x;
+    float* cb[2] = {scratch, scratch + n};
+    float* cr[2] = {scratch + 2 * n, scratch + 3 * n};
+    float* ys = scratch + 4 * n;
+    int32_t* luma = reinterpret_cast<int32_t*>(scratch + 5 * n);
+    for (int32_t r = 0; r < g.rows; ++r) {
+        SplitYC(in[r] + x, ys, cb[r], cr[r], n);
+        YCRowToScaled(ys, cb[r], cr[r], k, luma, n);
+        StoreSamples(luma, l.shift[0], SampleRow<T>(f, l.plane[0], g.y0 + r, l.offset[0]) + x, n);
+    }
+    int32_t cx = x >> l.log2_cw;
+    const float* second_cb = g.rows > 1 ? cb[1] : nullptr;
+    const float* second_cr = g.rows > 1 ? cr[1] : nullptr;
+    WriteChroma(cb[0], second_cb, l.log2_cw, k, l.shift[1], l.step[1],
+                SampleRow<T>(f, l.plane[1], cy, l.offset[1]) + cx * l.step[1], n);
+    WriteChroma(cr[0], second_cr, l.log2_cw, k, l.shift[2], l.step[2],
+                SampleRow<T>(f, l.plane[2], cy, l.offset[2]) + cx * l.step[2], n);
 }
 
 // Chroma rows [begin, end) of the output and the luma rows that share them.
@@ -645,41 +903,33 @@ template <typename T>
 void DirectRowsFromYC(const PixelYC* in, int32_t stride, const YuvLayout& l,
                       const DirectCoefficients& k, int32_t begin, int32_t end, float* scratch,
                       AVFrame* f, bool simd) {
-    int32_t w = f->width, h = f->height;
-    float* cb[2] = {scratch, scratch + w};
-    float* cr[2] = {scratch + 2 * w, scratch + 3 * w};
-    float* ys = scratch + 4 * w;
-    int32_t* luma = reinterpret_cast<int32_t*>(scratch + 5 * w);
-    int32_t rows = 1 << l.log2_ch;
+    const int32_t w = f->width;
+    int32_t width16 = 0;
+    void (*kernel)(const PixelYC* const*, int32_t, const DirectCoefficients&, int32_t, int32_t,
+                   T* const*, ChromaRow<T>, int32_t) = nullptr;
+#ifdef KINETRA_AVX2_ROWS
+    if (simd) {
+        bool planar = ChromaPlanar(l), paired = ChromaPaired(l);
+        if (l.log2_cw == 1 && planar) kernel = FromYCGroupAvx2<T, 1, false>;
+        if (l.log2_cw == 1 && paired) kernel = FromYCGroupAvx2<T, 1, true>;
+        if (l.log2_cw == 0 && planar) kernel = FromYCGroupAvx2<T, 0, false>;
+        if (l.log2_cw == 0 && paired) kernel = FromYCGroupAvx2<T, 0, true>;
+        if (kernel != nullptr) width16 = w & ~15;
+    }
+#endif
     for (int32_t cy = begin; cy < end; ++cy) {
-        int32_t n = 0;
-        for (int32_t i = 0; i < rows; ++i) {
-            int32_t y = cy * rows + i;
-            if (y >= h) break;
-            const PixelYC* row = in + ptrdiff_t(y) * stride;
-#ifdef KINETRA_AVX2_ROWS
-            if (simd) YCRowToScaledAvx2(row, cb[i], cr[i], k, luma, w);
-#endif
-            if (!simd) {
-                SplitYC(row, ys, cb[i], cr[i], w);
-                YCRowToScaled(ys, cb[i], cr[i], k, luma, w);
-            }
-            StoreSamples(luma, l.shift[0], SampleRow<T>(f, l.plane[0], y, l.offset[0]), w);
-            ++n;
+        RowGroup g = GroupOf(l, cy, f->height);
+        const PixelYC* rows[2];
+        for (int32_t r = 0; r < g.rows; ++r)
+            rows[r] = in + ptrdiff_t(g.y0 + r) * stride;
+        if (kernel != nullptr && width16 > 0) {
+            T* luma[2];
+            for (int32_t r = 0; r < g.rows; ++r)
+                luma[r] = SampleRow<T>(f, l.plane[0], g.y0 + r, l.offset[0]);
+            kernel(rows, g.rows, k, l.shift[0], l.shift[1], luma, ChromaRowOf<T>(f, l, cy),
+                   width16);
         }
-#ifdef KINETRA_AVX2_ROWS
-        if (simd && n > 1 && l.log2_cw == 1 && l.step[1] == 1 && l.step[2] == 1) {
-            WriteChroma420Avx2(cb[0], cb[1], k, l.shift[1],
-                               SampleRow<T>(f, l.plane[1], cy, l.offset[1]), w);
-            WriteChroma420Avx2(cr[0], cr[1], k, l.shift[2],
-                               SampleRow<T>(f, l.plane[2], cy, l.offset[2]), w);
-            continue;
-        }
-#endif
-        WriteChroma(cb[0], n > 1 ? cb[1] : nullptr, l.log2_cw, k, l.shift[1], l.step[1],
-                    SampleRow<T>(f, l.plane[1], cy, l.offset[1]), w);
-        WriteChroma(cr[0], n > 1 ? cr[1] : nullptr, l.log2_cw, k, l.shift[2], l.step[2],
-                    SampleRow<T>(f, l.plane[2], cy, l.offset[2]), w);
+        if (width16 < w) PlainFromYC<T>(rows, l, k, cy, g, width16, scratch, f);
     }
 }
 
@@ -742,7 +992,8 @@ bool ToYCConverter::Convert(const AVFrame* frame, PixelYC* const* outs, int32_t 
         size_t row = 3 * static_cast<size_t>(frame->width);
         scratch_.resize(row * static_cast<size_t>(pool.threads()));
         float* scratch = scratch_.data();
-        pool.Run(frame->height, kParallelRows, [&](int32_t block, int32_t begin, int32_t end) {
+        int32_t chroma_rows = AV_CEIL_RSHIFT(frame->height, layout.log2_ch);
+        pool.Run(chroma_rows, kParallelRows, [&](int32_t block, int32_t begin, int32_t end) {
             float* rows = scratch + row * static_cast<size_t>(block);
             if (layout.bytes == 1) {
                 DirectRowsToYC<uint8_t>(frame, layout, k, begin, end, rows, outs, count, stride,

@@ -422,13 +422,13 @@ TEST(ColourDirect, ThreadsAndExtraPicturesGiveTheSameResult) {
 
 // The explicit SIMD row kernels give the plain loops' bits, both ways, on
 // random pictures of every direct format (all depths and subsamplings), with
-// widths around the kernels' eight-pixel steps and odd heights.
+// widths around the kernels' sixteen-pixel steps and odd heights.
 TEST(ColourDirect, SimdKernelsMatchThePlainLoops) {
     std::mt19937 rng(14);
     std::uniform_int_distribution<int> luma(-200, 4300), chroma(-2300, 2300);
     for (AVPixelFormat format : kDirectFormats) {
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-        for (int w : {1, 7, 8, 17, 33, 95}) {
+        for (int w : {1, 7, 15, 16, 17, 32, 33, 47, 95}) {
             const int h = 5;
             const Matrix& m = kMatrices[rng() % 5];
             AVColorRange range = kRanges[rng() % 2];
