@@ -618,8 +618,8 @@ constexpr int64_t RingSlots(int64_t radius) {
     return 2 * radius + 2;
 }
 
-// Converts n values to floats, stored at `to` and `twin`; returns the
-// largest magnitude among them and `largest`.
+// Converts n values to floats, stored at `to` and `twin` (which may be the
+// same); returns the largest magnitude among them and `largest`.
 template <class F>
 KINETRA_INLINE int32_t ConvertTwice(const int16_t* from, int64_t n, float* to, float* twin,
                                     int32_t largest) {
@@ -712,10 +712,8 @@ KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, flo
     const int16_t* inside = from + kChannels * (inside_begin - job.work_begin);
     float* to = row + kChannels * (inside_begin - first);
     const int64_t inside_values = kChannels * (inside_end - inside_begin);
-    for (int64_t b = 0; b < inside_values; ++b)
-        to[b] = inside[b];
     // The columns filled in beyond the sides repeat columns inside.
-    const float bound = FloatBound(job.kernel, Largest(inside, inside_values, 0));
+    const float bound = FloatBound(job.kernel, ConvertTwice<F>(inside, inside_values, to, to, 0));
     fill(inside_end, last, job.max_w - 1);
     int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
     SumRunOf<F>(row, kChannels, job.kernel, bound, kChannels * (job.col_end - job.col_begin),
