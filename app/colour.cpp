@@ -443,30 +443,50 @@ struct ChromaRow {
 
 #define KINETRA_AVX2 __attribute__((target("avx2")))
 
-// Byte shuffles between three vectors of eight Y, Cb, Cr words and the 24
-// interleaved words of eight PixelYC. interleave[j][c]: the words of
-// component c that go into output vector j; split[j][c]: the words of input
-// vector j that belong to component c. Bytes of -128 give zero. In 256-bit
-// registers the same masks serve two groups of eight pixels, one per lane.
+// PixelYC's interleave, eight pixels to a 128-bit lane: of the 24 words of
+// eight pixels, word w (word p of vector j, w = 8j + p) is component w % 3 of
+// pixel w / 3. Each component's words are shuffled once into "blend order",
+// where word p is that of the pixel (8j + p) / 3 for the j with
+// (8j + p) % 3 == c; then every output vector j is two word blends of the
+// three, and the way back is the same blends and one shuffle per component
+// and half. scatter[c]: component c's words from pixel order to blend order;
+// gather[c][h]: from blend order, pixels 4h..4h+3 each in the high word of a
+// 32-bit lane (an arithmetic shift then extends the sign). Bytes of -128 give
+// zero.
 struct YCShuffles {
-    int8_t interleave[3][3][16];
-    int8_t split[3][3][16];
+    int8_t scatter[3][16];
+    int8_t gather[3][2][16];
 };
+
+// The pixel whose component c sits at word p in blend order.
+constexpr int BlendOrderPixel(int c, int p) {
+    int j = 0;
+    while ((8 * j + p) % 3 != c)
+        ++j;
+    return (8 * j + p) / 3;
+}
+
+// The words of output vector j that hold component c.
+constexpr int BlendMask(int c, int j) {
+    int mask = 0;
+    for (int p = 0; p < 8; ++p) {
+        if ((8 * j + p) % 3 == c) mask |= 1 << p;
+    }
+    return mask;
+}
 
 constexpr YCShuffles MakeYCShuffles() {
     YCShuffles s{};
-    for (int j = 0; j < 3; ++j) {
-        for (int c = 0; c < 3; ++c) {
-            for (int p = 0; p < 8; ++p) {
-                int word = 8 * j + p;  // of the interleaved pixels
-                bool own = word % 3 == c;
-                s.interleave[j][c][2 * p] = own ? int8_t(2 * (word / 3)) : int8_t(-128);
-                s.interleave[j][c][2 * p + 1] = own ? int8_t(2 * (word / 3) + 1) : int8_t(-128);
-                int from = 3 * p + c;  // pixel p's component c among the 24 words
-                bool here = from / 8 == j;
-                s.split[j][c][2 * p] = here ? int8_t(2 * (from % 8)) : int8_t(-128);
-                s.split[j][c][2 * p + 1] = here ? int8_t(2 * (from % 8) + 1) : int8_t(-128);
-            }
+    for (int c = 0; c < 3; ++c) {
+        for (int p = 0; p < 8; ++p) {
+            int q = BlendOrderPixel(c, p);
+            s.scatter[c][2 * p] = int8_t(2 * q);
+            s.scatter[c][2 * p + 1] = int8_t(2 * q + 1);
+            int h = q / 4, k = q % 4;
+            s.gather[c][h][4 * k] = -128;
+            s.gather[c][h][4 * k + 1] = -128;
+            s.gather[c][h][4 * k + 2] = int8_t(2 * p);
+            s.gather[c][h][4 * k + 3] = int8_t(2 * p + 1);
         }
     }
     return s;
@@ -506,15 +526,30 @@ KINETRA_AVX2 inline void Load8Pairs(const uint16_t* p, __m128i shift, __m256i* a
     *b = _mm256_srl_epi32(_mm256_srli_epi32(w, 16), shift);
 }
 
-// Sixteen samples (0..65535, in order in two vectors) stored.
+// Sixteen pixels in "split order" are two vectors of 32-bit lanes: pixels
+// 0..3 and 8..11 in the first, 4..7 and 12..15 in the second (the order of
+// word unpacking and of packing back).
+
+// Sixteen samples in split order (shifted right by `shift`: 16-bit samples only).
+KINETRA_AVX2 inline void Load16Split(const uint8_t* p, __m128i, __m256i* a, __m256i* b) {
+    __m256i w = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    *a = _mm256_unpacklo_epi16(w, _mm256_setzero_si256());
+    *b = _mm256_unpackhi_epi16(w, _mm256_setzero_si256());
+}
+KINETRA_AVX2 inline void Load16Split(const uint16_t* p, __m128i shift, __m256i* a, __m256i* b) {
+    __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    *a = _mm256_srl_epi32(_mm256_unpacklo_epi16(w, _mm256_setzero_si256()), shift);
+    *b = _mm256_srl_epi32(_mm256_unpackhi_epi16(w, _mm256_setzero_si256()), shift);
+}
+
+// Sixteen samples (0..65535, in split order) stored.
 KINETRA_AVX2 inline void Store16(uint8_t* p, __m256i a, __m256i b) {
-    __m256i w = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
+    __m256i w = _mm256_packs_epi32(a, b);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
                      _mm_packus_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1)));
 }
 KINETRA_AVX2 inline void Store16(uint16_t* p, __m256i a, __m256i b) {
-    __m256i w = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), w);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_packus_epi32(a, b));
 }
 // Eight samples stored.
 KINETRA_AVX2 inline void Store8(uint8_t* p, __m256i s) {
@@ -552,41 +587,55 @@ KINETRA_AVX2 void ToYCGroupAvx2(const T* const* luma, int32_t rows, ChromaRow<co
     const __m256 c114 = _mm256_set1_ps(0.114f), half = _mm256_set1_ps(0.5f);
     const __m256 c331 = _mm256_set1_ps(0.331f), c169 = _mm256_set1_ps(0.169f);
     const __m256 c419 = _mm256_set1_ps(0.419f), c081 = _mm256_set1_ps(0.081f);
-    const __m256i low_pairs = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
-    const __m256i high_pairs = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
     const YCShuffles& m = kYCShuffles;
     for (int32_t x = 0; x < width16; x += 16) {
-        // The chroma terms of pixels x..x+7 ([0]) and x+8..x+15 ([1]).
+        // The chroma terms of the sixteen pixels, in split order.
         __m256 rcr[2], gcb[2], gcr[2], bcb[2];
-        for (int h = 0; h < (kLog2Cw == 1 ? 1 : 2); ++h) {
-            int32_t at = kLog2Cw == 1 ? x / 2 : x + 8 * h;
-            __m256i u, v;
+        __m256i u[2], v[2];
+        if (kLog2Cw == 1) {  // eight samples in order, each serving two pixels
             if (kPaired) {
-                Load8Pairs(c.pairs + 2 * at, shift_c, c.cb_first ? &u : &v, c.cb_first ? &v : &u);
+                Load8Pairs(c.pairs + x, shift_c, c.cb_first ? &u[0] : &v[0],
+                           c.cb_first ? &v[0] : &u[0]);
             } else {
-                u = Load8(c.cb + at, shift_c);
-                v = Load8(c.cr + at, shift_c);
+                u[0] = Load8(c.cb + x / 2, shift_c);
+                v[0] = Load8(c.cr + x / 2, shift_c);
             }
-            __m256 fu = Scaled(u, c_mul, c_add), fv = Scaled(v, c_mul, c_add);
+        } else if (kPaired) {  // two groups of eight pairs in order
+            __m256i u8[2], v8[2];
+            for (int h = 0; h < 2; ++h) {
+                Load8Pairs(c.pairs + 2 * (x + 8 * h), shift_c, c.cb_first ? &u8[h] : &v8[h],
+                           c.cb_first ? &v8[h] : &u8[h]);
+            }
+            u[0] = _mm256_permute2x128_si256(u8[0], u8[1], 0x20);
+            u[1] = _mm256_permute2x128_si256(u8[0], u8[1], 0x31);
+            v[0] = _mm256_permute2x128_si256(v8[0], v8[1], 0x20);
+            v[1] = _mm256_permute2x128_si256(v8[0], v8[1], 0x31);
+        } else {
+            Load16Split(c.cb + x, shift_c, &u[0], &u[1]);
+            Load16Split(c.cr + x, shift_c, &v[0], &v[1]);
+        }
+        for (int h = 0; h < (kLog2Cw == 1 ? 1 : 2); ++h) {
+            __m256 fu = Scaled(u[h], c_mul, c_add), fv = Scaled(v[h], c_mul, c_add);
             rcr[h] = _mm256_mul_ps(r_cr, fv);
             gcb[h] = _mm256_mul_ps(g_cb, fu);
             gcr[h] = _mm256_mul_ps(g_cr, fv);
             bcb[h] = _mm256_mul_ps(b_cb, fu);
         }
-        if (kLog2Cw == 1) {  // each sample serves two pixels
-            rcr[1] = _mm256_permutevar8x32_ps(rcr[0], high_pairs);
-            gcb[1] = _mm256_permutevar8x32_ps(gcb[0], high_pairs);
-            gcr[1] = _mm256_permutevar8x32_ps(gcr[0], high_pairs);
-            bcb[1] = _mm256_permutevar8x32_ps(bcb[0], high_pairs);
-            rcr[0] = _mm256_permutevar8x32_ps(rcr[0], low_pairs);
-            gcb[0] = _mm256_permutevar8x32_ps(gcb[0], low_pairs);
-            gcr[0] = _mm256_permutevar8x32_ps(gcr[0], low_pairs);
-            bcb[0] = _mm256_permutevar8x32_ps(bcb[0], low_pairs);
+        if (kLog2Cw == 1) {  // samples 0 0 1 1 | 4 4 5 5 and 2 2 3 3 | 6 6 7 7
+            rcr[1] = _mm256_unpackhi_ps(rcr[0], rcr[0]);
+            gcb[1] = _mm256_unpackhi_ps(gcb[0], gcb[0]);
+            gcr[1] = _mm256_unpackhi_ps(gcr[0], gcr[0]);
+            bcb[1] = _mm256_unpackhi_ps(bcb[0], bcb[0]);
+            rcr[0] = _mm256_unpacklo_ps(rcr[0], rcr[0]);
+            gcb[0] = _mm256_unpacklo_ps(gcb[0], gcb[0]);
+            gcr[0] = _mm256_unpacklo_ps(gcr[0], gcr[0]);
+            bcb[0] = _mm256_unpacklo_ps(bcb[0], bcb[0]);
         }
         for (int32_t row = 0; row < rows; ++row) {
-            __m256i yi[2], bi[2], ri[2];
+            __m256i yi[2], bi[2], ri[2], ys[2];
+            Load16Split(luma[row] + x, shift_y, &ys[0], &ys[1]);
             for (int h = 0; h < 2; ++h) {
-                __m256 vy = Scaled(Load8(luma[row] + x + 8 * h, shift_y), y_mul, y_add);
+                __m256 vy = Scaled(ys[h], y_mul, y_add);
                 __m256 r = Clamp4096x8(_mm256_add_ps(vy, rcr[h]));
                 __m256 g = Clamp4096x8(_mm256_add_ps(_mm256_add_ps(vy, gcb[h]), gcr[h]));
                 __m256 b = Clamp4096x8(_mm256_add_ps(vy, bcb[h]));
@@ -604,18 +653,17 @@ KINETRA_AVX2 void ToYCGroupAvx2(const T* const* luma, int32_t rows, ChromaRow<co
                 ri[h] = _mm256_cvttps_epi32(orr);
             }
             // To words (the values fit: no saturation), pixels x..x+7 in the
-            // low lane and x+8..x+15 in the high one.
-            __m256i wy = _mm256_permute4x64_epi64(_mm256_packs_epi32(yi[0], yi[1]), 0xD8);
-            __m256i wb = _mm256_permute4x64_epi64(_mm256_packs_epi32(bi[0], bi[1]), 0xD8);
-            __m256i wr = _mm256_permute4x64_epi64(_mm256_packs_epi32(ri[0], ri[1]), 0xD8);
+            // low lane and x+8..x+15 in the high one, then in blend order.
+            __m256i wy = _mm256_shuffle_epi8(_mm256_packs_epi32(yi[0], yi[1]), Mask(m.scatter[0]));
+            __m256i wb = _mm256_shuffle_epi8(_mm256_packs_epi32(bi[0], bi[1]), Mask(m.scatter[1]));
+            __m256i wr = _mm256_shuffle_epi8(_mm256_packs_epi32(ri[0], ri[1]), Mask(m.scatter[2]));
             // p[j]: bytes 16j.. of the eight pixels of each lane.
-            __m256i p[3];
-            for (int j = 0; j < 3; ++j) {
-                p[j] = _mm256_or_si256(
-                    _mm256_or_si256(_mm256_shuffle_epi8(wy, Mask(m.interleave[j][0])),
-                                    _mm256_shuffle_epi8(wb, Mask(m.interleave[j][1]))),
-                    _mm256_shuffle_epi8(wr, Mask(m.interleave[j][2])));
-            }
+            __m256i p[3] = {_mm256_blend_epi16(_mm256_blend_epi16(wy, wb, BlendMask(1, 0)), wr,
+                                               BlendMask(2, 0)),
+                            _mm256_blend_epi16(_mm256_blend_epi16(wy, wb, BlendMask(1, 1)), wr,
+                                               BlendMask(2, 1)),
+                            _mm256_blend_epi16(_mm256_blend_epi16(wy, wb, BlendMask(1, 2)), wr,
+                                               BlendMask(2, 2))};
             __m256i o0 = _mm256_permute2x128_si256(p[0], p[1], 0x20);
             __m256i o1 = _mm256_blend_epi32(p[2], p[0], 0xF0);
             __m256i o2 = _mm256_permute2x128_si256(p[1], p[2], 0x31);
@@ -646,7 +694,7 @@ template <int kLog2Cw>
 KINETRA_AVX2 inline void ChromaOf(const __m256 (*o)[2], int32_t rows, __m256 centre,
                                   __m256i max_sample, bool wide, __m128i shift, __m256i* s) {
     if (kLog2Cw == 1) {
-        // Sums of neighbours, pairs in the order 0 1 4 5 2 3 6 7.
+        // Sums of neighbours: the pixels in split order give the pairs in order.
         __m256 sum = _mm256_hadd_ps(o[0][0], o[0][1]);
         __m256 mean;
         if (rows > 1) {
@@ -655,7 +703,7 @@ KINETRA_AVX2 inline void ChromaOf(const __m256 (*o)[2], int32_t rows, __m256 cen
         } else {
             mean = _mm256_mul_ps(sum, _mm256_set1_ps(0.5f));
         }
-        s[0] = _mm256_permute4x64_epi64(RoundChroma8(mean, centre, max_sample, wide, shift), 0xD8);
+        s[0] = RoundChroma8(mean, centre, max_sample, wide, shift);
         return;
     }
     for (int h = 0; h < 2; ++h) {
@@ -672,10 +720,17 @@ KINETRA_AVX2 inline void StoreChroma(ChromaRow<T> c, int32_t x, const __m256i* c
     for (int h = 0; h < kGroups; ++h) {
         int32_t at = kLog2Cw == 1 ? x / 2 : x + 8 * h;
         if (kPaired) {
+            __m256i u = cb[h], v = cr[h];
+            if (kGroups == 2) {  // from split order to pixels 8h..8h+7
+                u = h == 0 ? _mm256_permute2x128_si256(cb[0], cb[1], 0x20)
+                           : _mm256_permute2x128_si256(cb[0], cb[1], 0x31);
+                v = h == 0 ? _mm256_permute2x128_si256(cr[0], cr[1], 0x20)
+                           : _mm256_permute2x128_si256(cr[0], cr[1], 0x31);
+            }
             if (c.cb_first) {
-                Store8Pairs(c.pairs + 2 * at, cb[h], cr[h]);
+                Store8Pairs(c.pairs + 2 * at, u, v);
             } else {
-                Store8Pairs(c.pairs + 2 * at, cr[h], cb[h]);
+                Store8Pairs(c.pairs + 2 * at, v, u);
             }
         } else if (kGroups == 1) {
             Store8(c.cb + at, cb[h]);
@@ -704,7 +759,7 @@ KINETRA_AVX2 void FromYCGroupAvx2(const PixelYC* const* in, int32_t rows,
     const __m256i max_sample = _mm256_set1_epi32(k.max_sample);
     const YCShuffles& m = kYCShuffles;
     for (int32_t x = 0; x < width16; x += 16) {
-        __m256 cbo[2][2] = {}, cro[2][2] = {};  // [row][pixels x.. or x+8..]
+        __m256 cbo[2][2] = {}, cro[2][2] = {};  // [row][half, in split order]
         for (int32_t row = 0; row < rows; ++row) {
             const __m256i* from = reinterpret_cast<const __m256i*>(in[row] + x);
             __m256i a = _mm256_loadu_si256(from), b = _mm256_loadu_si256(from + 1);
@@ -712,24 +767,21 @@ KINETRA_AVX2 void FromYCGroupAvx2(const PixelYC* const* in, int32_t rows,
             // Bytes 0..47 of the pixels x..x+7 in the low lanes, of x+8.. in the high.
             __m256i p[3] = {_mm256_blend_epi32(a, b, 0xF0), _mm256_permute2x128_si256(a, cc, 0x21),
                             _mm256_blend_epi32(b, cc, 0xF0)};
-            __m256i w[3];
-            for (int i = 0; i < 3; ++i) {
-                w[i] =
-                    _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(p[0], Mask(m.split[0][i])),
-                                                    _mm256_shuffle_epi8(p[1], Mask(m.split[1][i]))),
-                                    _mm256_shuffle_epi8(p[2], Mask(m.split[2][i])));
-            }
+            // Each component's words in blend order.
+            __m256i w[3] = {_mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], BlendMask(0, 1)),
+                                               p[2], BlendMask(0, 2)),
+                            _mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], BlendMask(1, 1)),
+                                               p[2], BlendMask(1, 2)),
+                            _mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], BlendMask(2, 1)),
+                                               p[2], BlendMask(2, 2))};
             __m256i s[2];
-            for (int h = 0; h < 2; ++h) {
-                __m128i wy =
-                    h == 0 ? _mm256_castsi256_si128(w[0]) : _mm256_extracti128_si256(w[0], 1);
-                __m128i wu =
-                    h == 0 ? _mm256_castsi256_si128(w[1]) : _mm256_extracti128_si256(w[1], 1);
-                __m128i wv =
-                    h == 0 ? _mm256_castsi256_si128(w[2]) : _mm256_extracti128_si256(w[2], 1);
-                __m256 yv = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(wy));
-                __m256 u = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(wu));
-                __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(wv));
+            for (int h = 0; h < 2; ++h) {  // the pixels in split order
+                __m256 yv = _mm256_cvtepi32_ps(
+                    _mm256_srai_epi32(_mm256_shuffle_epi8(w[0], Mask(m.gather[0][h])), 16));
+                __m256 u = _mm256_cvtepi32_ps(
+                    _mm256_srai_epi32(_mm256_shuffle_epi8(w[1], Mask(m.gather[1][h])), 16));
+                __m256 v = _mm256_cvtepi32_ps(
+                    _mm256_srai_epi32(_mm256_shuffle_epi8(w[2], Mask(m.gather[2][h])), 16));
                 __m256 r = Clamp4096x8(_mm256_add_ps(yv, _mm256_mul_ps(c1402, v)));
                 __m256 g = Clamp4096x8(_mm256_sub_ps(_mm256_sub_ps(yv, _mm256_mul_ps(c0344, u)),
                                                      _mm256_mul_ps(c0714, v)));
