@@ -410,10 +410,12 @@ void WriteChroma(const float* a, const float* b, int32_t log2_w, const DirectCoe
 // read and widened in the kernel; on the way in, the chroma terms of the
 // matrix are computed once per chroma sample, for both rows and both pixels
 // that share it; on the way out, the chroma of the two rows is averaged while
-// their luma is written. PixelYC's three-way interleave is a few byte
-// shuffles per sixteen pixels. The kernels are chosen once, at run time,
-// where the processor has AVX2, for planar and semi-planar layouts; elsewhere
-// the plain loops run.
+// their luma is written. The byte-shuffle unit is the scarce one, so
+// PixelYC's three-way interleave takes one shuffle per component and some
+// word blends, and the pixels stay in the order in which words unpack to
+// 32-bit lanes (no lane-crossing permutes). The kernels are chosen once, at
+// run time, where the processor has AVX2, for planar and semi-planar
+// layouts; elsewhere the plain loops run.
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define KINETRA_AVX2_ROWS 1
