@@ -157,6 +157,10 @@ void Project::StopReadAhead() {
     ahead_thread_.join();
     std::lock_guard<std::mutex> lock(ahead_mutex_);
     ahead_running_ = false;
+    SpareReady();
+}
+
+void Project::SpareReady() {
     for (AheadFrame& a : ahead_ready_)
         ahead_spare_.push_back(std::move(a));
     ahead_ready_.clear();
@@ -196,18 +200,14 @@ bool Project::TakeAhead(int32_t f, AheadFrame* ahead) {
             // than decoding it here, keeps this thread free of decoding and
             // keeps the run going. Frames before it will not be asked for in
             // order.
-            for (AheadFrame& a : ahead_ready_)
-                ahead_spare_.push_back(std::move(a));
-            ahead_ready_.clear();
+            SpareReady();
             ahead_changed_.notify_all();
             ahead_changed_.wait(lock);
             continue;
         }
         if (f > ahead_next_) {
             // A jump forward: the run goes on after f; f itself is decoded here.
-            for (AheadFrame& a : ahead_ready_)
-                ahead_spare_.push_back(std::move(a));
-            ahead_ready_.clear();
+            SpareReady();
             ahead_next_ = f + 1;
             ++ahead_generation_;
             ahead_changed_.notify_all();

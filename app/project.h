@@ -105,6 +105,9 @@ class Project {
     bool TakeAhead(int32_t f, AheadFrame* ahead);
     void ReadAheadLoop();
     void Recycle(AheadFrame* ahead);
+    // Moves every frame waiting in the queue to the spares (the caller holds
+    // ahead_mutex_).
+    void SpareReady();
     // Makes the source picture of a frame read ahead from its working copy,
     // before that is handed out (the caller holds ahead_mutex_).
     static void AddSource(AheadFrame* ahead);

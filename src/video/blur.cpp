@@ -321,6 +321,19 @@ KINETRA_INLINE void SumOne(const float* p, int64_t step, const double* weights, 
     *out = TruncateSum(sum);
 }
 
+// The values marked in `near` (bit b for out[b]), from the rows
+// p + k * step, again as the double sum.
+inline void RedoNear(uint64_t near, const float* p, int64_t step, const DefocusKernel& kernel,
+                     int16_t* out) {
+    int64_t redone = 0;
+    for (; near != 0; near &= near - 1) {
+        const int32_t b = __builtin_ctzll(near);
+        SumOne(p + b, step, kernel.weights, 2 * kernel.radius + 1, out + b);
+        ++redone;
+    }
+    s_defocus_double_sums.fetch_add(redone, std::memory_order_relaxed);
+}
+
 // SumBlock's results from float sums (see FloatSumBound): pairs of values
 // symmetric about the middle tap are added first, so each pair takes one
 // multiply and one add. Values whose float sum lies within `bound` of a
@@ -347,7 +360,8 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
         }
     }
     const float middle = kernel.half[kernel.radius];
-    Int near[kVectors];
+    static_assert(kVectors * kLanes <= 64, "one bit per value");
+    Int marked[kVectors];
     Int any{};
 #pragma GCC unroll 16
     for (int32_t v = 0; v < kVectors; ++v) {
@@ -366,8 +380,8 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
         F distance;
         __builtin_memcpy(&distance, &bits, sizeof distance);
         // Truncation changes only at nonzero integers.
-        near[v] = (distance <= bound) & (nearest != 0.0f);
-        any |= near[v];
+        marked[v] = (distance <= bound) & (nearest != 0.0f);
+        any |= marked[v];
         auto low16 = __builtin_convertvector(whole, typename VectorOf<F>::Short);
         __builtin_memcpy(out + v * kLanes, &low16, sizeof low16);
     }
@@ -375,16 +389,12 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
     for (int32_t i = 0; i < kLanes; ++i)
         lanes_near |= any[i];
     if (lanes_near == 0) return;
-    int64_t redone = 0;
+    uint64_t near = 0;
     for (int32_t v = 0; v < kVectors; ++v) {
-        for (int32_t i = 0; i < kLanes; ++i) {
-            if (near[v][i] == 0) continue;
-            SumOne(p + v * kLanes + i, step, kernel.weights, 2 * kernel.radius + 1,
-                   out + v * kLanes + i);
-            ++redone;
-        }
+        for (int32_t i = 0; i < kLanes; ++i)
+            near |= uint64_t{marked[v][i] != 0} << (v * kLanes + i);
     }
-    s_defocus_double_sums.fetch_add(redone, std::memory_order_relaxed);
+    RedoNear(near, p, step, kernel, out);
 }
 
 #if KINETRA_HAVE_AVX2
@@ -420,19 +430,6 @@ KINETRA_TARGET_AVX2_FMA inline uint32_t FinishTwo(__m256 a, __m256 b, __m256 bou
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_permute4x64_epi64(_mm256_packus_epi32(whole_a, whole_b), 0xD8));
     return uint32_t(_mm256_movemask_ps(near_a)) | uint32_t(_mm256_movemask_ps(near_b)) << 8;
-}
-
-// The values FinishTwo marked in `near` (bit b for out[b]), from the rows
-// p + k * step, again as the double sum.
-inline void RedoNear(uint64_t near, const float* p, int64_t step, const DefocusKernel& kernel,
-                     int16_t* out) {
-    int64_t redone = 0;
-    for (; near != 0; near &= near - 1) {
-        const int32_t b = __builtin_ctzll(near);
-        SumOne(p + b, step, kernel.weights, 2 * kernel.radius + 1, out + b);
-        ++redone;
-    }
-    s_defocus_double_sums.fetch_add(redone, std::memory_order_relaxed);
 }
 
 // SumBlockFloat<Float8, 8> with fused multiply-adds: 64 values.
