@@ -167,16 +167,11 @@ class Pool {
         return std::min(wanted, live_);
     }
 
+    // dlclose and process exit run this on an ordinary thread: the workers
+    // finish and are joined before the code they run goes away. (Windows
+    // never destroys its pool: see g_pool.)
     void StopAtUnload() {
-#ifdef _WIN32
-        // Each worker holds the module, so the unload comes only after they
-        // have all left, or at the end of the process, when the system has
-        // already ended them. Nothing is left to stop.
-#else
-        // dlclose and process exit run this on an ordinary thread: the
-        // workers finish and are joined before the code they run goes away.
         Stop();
-#endif
     }
 
     std::mutex mutex_;              // guards everything below
@@ -238,9 +233,20 @@ bool LaunchWorker(Pool* pool, int32_t index, uint64_t seen) {
 }
 #endif
 
+#ifdef _WIN32
+// Never destroyed. A process ends by destroying its static objects while
+// its other threads still run (the system ends them only afterwards): idle
+// workers still wait on the pool's lock then, and one that woke would touch
+// a destroyed lock. The pool lives in the module's own storage, so an
+// unload (which comes only after every worker has left) frees it with the
+// module.
+alignas(Pool) unsigned char g_pool_storage[sizeof(Pool)];
+Pool& g_pool = *new (g_pool_storage) Pool;
+#else
 // Destroyed when the plug-in is unloaded (or the process ends): the last
 // chance to join the workers.
 Pool g_pool;
+#endif
 
 int32_t DefaultThreadCount() {
     unsigned cores = std::thread::hardware_concurrency();
