@@ -615,6 +615,30 @@ constexpr int64_t RingSlots(int64_t radius) {
     return 2 * radius + 2;
 }
 
+// Floats between the starts of two ring slots holding n values: whole cache
+// lines, so that every vector load of the sums is aligned as the ring is.
+// (A load that straddles two cache lines costs about two, and the sums are
+// bound by their loads.)
+constexpr int64_t SlotStride(int64_t n) {
+    return (n + 15) / 16 * 16;
+}
+
+// Scratch floats starting on a cache line.
+class CacheLineFloats {
+  public:
+    explicit CacheLineFloats(int64_t count) : raw_(std::malloc(count * sizeof(float) + 64)) {}
+    ~CacheLineFloats() { std::free(raw_); }
+    CacheLineFloats(const CacheLineFloats&) = delete;
+    CacheLineFloats& operator=(const CacheLineFloats&) = delete;
+    float* get() const {
+        if (raw_ == nullptr) return nullptr;
+        return reinterpret_cast<float*>((reinterpret_cast<uintptr_t>(raw_) + 63) & ~uintptr_t{63});
+    }
+
+  private:
+    void* raw_;
+};
+
 // Converts n values to floats, stored at `to` and `twin` (which may be the
 // same); returns the largest magnitude among them and `largest`.
 template <class F>
@@ -652,6 +676,7 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
                                       int32_t l_begin, int32_t l_end, float* ring) {
     const int64_t slots = RingSlots(job.radius);
     const int64_t n = kChannels * (c_end - c_begin);
+    const int64_t stride = SlotStride(n);
     const int16_t* source = Values(job.source) + kChannels * c_begin;
     const int64_t pitch = kChannels * job.max_w;
     const int64_t last_row = job.max_h - 1;
@@ -664,7 +689,8 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
         for (int64_t b = 0; b < n; b += 32)
             __builtin_prefetch(source + ahead * pitch + b);
         const int16_t* from = source + std::clamp<int64_t>(i, 0, last_row) * pitch;
-        largest = ConvertTwice<F>(from, n, ring + slot * n, ring + (slot + slots) * n, largest);
+        largest =
+            ConvertTwice<F>(from, n, ring + slot * stride, ring + (slot + slots) * stride, largest);
         slot = slot + 1 == slots ? 0 : slot + 1;
         const int64_t l = i - job.radius;  // the row whose window is complete
         // Rows go in pairs from l_begin, the last one alone if left over.
@@ -675,11 +701,11 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
         if ((l - l_begin) % 2 == 1) {
             // The window of row l - 1 starts at slot `first`, row l's at the
             // next one (the twins keep both contiguous).
-            SumRowPairRunOf<F>(ring + first * n, n, job.kernel, bound, n,
+            SumRowPairRunOf<F>(ring + first * stride, stride, job.kernel, bound, n,
                                out - kChannels * work_cols, out);
             first = first + 2 >= slots ? first + 2 - slots : first + 2;
         } else {
-            SumRunOf<F>(ring + first * n, n, job.kernel, bound, n, out);
+            SumRunOf<F>(ring + first * stride, stride, job.kernel, bound, n, out);
             first = first + 1 == slots ? 0 : first + 1;
         }
     }
@@ -929,7 +955,7 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                                          : fit >= 8 ? fit / 8 * 8
                                                     : std::max<int64_t>(fit, 1));
         const int32_t work_cols = job.work_end - job.work_begin;
-        const int64_t ring_values = 2 * RingSlots(job.radius) * kChannels * job.strip;
+        const int64_t ring_values = 2 * RingSlots(job.radius) * SlotStride(kChannels * job.strip);
         // A worker without its scratch memory says so; the destination is
         // then left alone if the first pass is incomplete.
         std::atomic<bool> failed{false};
@@ -942,8 +968,9 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
             parallel::ParallelForRanges(
                 job.row_begin, job.row_end, int64_t{work_cols + job.col_end - job.col_begin} * taps,
                 [&](int64_t first, int64_t last) {
-                    float* ring = static_cast<float*>(std::malloc(ring_values * sizeof(float)));
-                    float* row = static_cast<float*>(std::malloc(row_values * sizeof(float)));
+                    const CacheLineFloats ring_memory(ring_values), row_memory(row_values);
+                    float* ring = ring_memory.get();
+                    float* row = row_memory.get();
                     if (ring != nullptr && row != nullptr) {
                         for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
                             const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
@@ -955,8 +982,6 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                                 passes.horizontal_row(job, l, row);
                         }
                     }
-                    std::free(ring);
-                    std::free(row);
                 });
             std::free(weights);
             return;
@@ -967,7 +992,8 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         parallel::ParallelForRanges(
             job.row_begin, job.row_end, int64_t{work_cols} * taps,
             [&](int64_t first, int64_t last) {
-                float* ring = static_cast<float*>(std::malloc(ring_values * sizeof(float)));
+                const CacheLineFloats ring_memory(ring_values);
+                float* ring = ring_memory.get();
                 if (ring == nullptr) {
                     failed = true;
                     return;
@@ -976,7 +1002,6 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                     passes.vertical(job, c, std::min(job.work_end, c + job.strip), int32_t(first),
                                     int32_t(last), ring);
                 }
-                std::free(ring);
             });
         if (failed) {
             std::free(weights);
@@ -984,15 +1009,15 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         }
         // The second pass reads only the work image, so the source may be the
         // destination.
-        parallel::ParallelForRanges(
-            job.row_begin, job.row_end, int64_t{job.col_end - job.col_begin} * taps,
-            [&](int64_t first, int64_t last) {
-                float* row = static_cast<float*>(std::malloc(row_values * sizeof(float)));
-                if (row == nullptr) return;
-                for (int64_t l = first; l < last; ++l)
-                    passes.horizontal_row(job, int32_t(l), row);
-                std::free(row);
-            });
+        parallel::ParallelForRanges(job.row_begin, job.row_end,
+                                    int64_t{job.col_end - job.col_begin} * taps,
+                                    [&](int64_t first, int64_t last) {
+                                        const CacheLineFloats row_memory(row_values);
+                                        float* row = row_memory.get();
+                                        if (row == nullptr) return;
+                                        for (int64_t l = first; l < last; ++l)
+                                            passes.horizontal_row(job, int32_t(l), row);
+                                    });
     }
     std::free(weights);
 }
