@@ -406,30 +406,40 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
 // portable build.
 #define KINETRA_TARGET_AVX2_FMA __attribute__((target("avx2,fma")))
 
-// Finishes two vectors of float sums: their truncations' low 16 bits go to
-// out[0 .. 16); returns a bit for each of those values whose sum lies within
-// `bound` of a nonzero integer, where truncation may differ from the double
-// sum's.
-KINETRA_TARGET_AVX2_FMA inline uint32_t FinishTwo(__m256 a, __m256 b, __m256 bound, int16_t* out) {
+// Lanes of a vector of float sums that lie within `bound` of a nonzero
+// integer, where truncation may differ from the double sum's: all ones.
+KINETRA_TARGET_AVX2_FMA inline __m256 NearInteger(__m256 a, __m256 bound) {
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
-    const __m256 zero = _mm256_setzero_ps();
     // The nearest integer is exact, and so is the difference from it (as in
     // SumBlockFloat).
-    const __m256 nearest_a = _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    const __m256 nearest_b = _mm256_round_ps(b, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    const __m256 distance_a = _mm256_and_ps(_mm256_sub_ps(a, nearest_a), magnitude);
-    const __m256 distance_b = _mm256_and_ps(_mm256_sub_ps(b, nearest_b), magnitude);
-    const __m256 near_a = _mm256_and_ps(_mm256_cmp_ps(distance_a, bound, _CMP_LE_OQ),
-                                        _mm256_cmp_ps(nearest_a, zero, _CMP_NEQ_OQ));
-    const __m256 near_b = _mm256_and_ps(_mm256_cmp_ps(distance_b, bound, _CMP_LE_OQ),
-                                        _mm256_cmp_ps(nearest_b, zero, _CMP_NEQ_OQ));
+    const __m256 nearest = _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 distance = _mm256_and_ps(_mm256_sub_ps(a, nearest), magnitude);
+    return _mm256_and_ps(_mm256_cmp_ps(distance, bound, _CMP_LE_OQ),
+                         _mm256_cmp_ps(nearest, _mm256_setzero_ps(), _CMP_NEQ_OQ));
+}
+
+// Finishes two vectors of float sums: their truncations' low 16 bits go to
+// out[0 .. 16); returns the lanes of either that lie near an integer (see
+// NearInteger) as set lanes. Only when some lie near are they told apart
+// (NearBits), which is seldom.
+KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, __m256 bound, int16_t* out) {
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     // Truncated toward zero, then the low 16 bits of each, in order.
     const __m256i whole_a = _mm256_and_si256(_mm256_cvttps_epi32(a), low16);
     const __m256i whole_b = _mm256_and_si256(_mm256_cvttps_epi32(b), low16);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_permute4x64_epi64(_mm256_packus_epi32(whole_a, whole_b), 0xD8));
-    return uint32_t(_mm256_movemask_ps(near_a)) | uint32_t(_mm256_movemask_ps(near_b)) << 8;
+    return _mm256_or_ps(NearInteger(a, bound), NearInteger(b, bound));
+}
+
+// A bit for each value of FinishTwo's out[0 .. 16) that lies near an integer.
+KINETRA_TARGET_AVX2_FMA inline uint32_t NearBits(__m256 a, __m256 b, __m256 bound) {
+    return uint32_t(_mm256_movemask_ps(NearInteger(a, bound))) |
+           uint32_t(_mm256_movemask_ps(NearInteger(b, bound))) << 8;
+}
+
+KINETRA_TARGET_AVX2_FMA inline bool AnySet(__m256 lanes) {
+    return !_mm256_testz_ps(lanes, lanes);
 }
 
 // SumBlockFloat<Float8, 8> with fused multiply-adds: 64 values.
@@ -459,14 +469,18 @@ KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
     }
     const __m256 middle = _mm256_broadcast_ss(kernel.half + r);
     const __m256 limit = _mm256_set1_ps(bound);
-    uint64_t near = 0;
+    __m256 any = _mm256_setzero_ps();
 #pragma GCC unroll 16
     for (int32_t v = 0; v < kVectors; v += 2) {
         sums[v] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + 8 * v), sums[v]);
         sums[v + 1] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + 8 * v + 8), sums[v + 1]);
-        near |= uint64_t{FinishTwo(sums[v], sums[v + 1], limit, out + 8 * v)} << (8 * v);
+        any = _mm256_or_ps(any, FinishTwo(sums[v], sums[v + 1], limit, out + 8 * v));
     }
-    if (near != 0) RedoNear(near, p, step, kernel, out);
+    if (!AnySet(any)) return;
+    uint64_t near = 0;
+    for (int32_t v = 0; v < kVectors; v += 2)
+        near |= uint64_t{NearBits(sums[v], sums[v + 1], limit)} << (8 * v);
+    RedoNear(near, p, step, kernel, out);
 }
 
 // Two rows of 32 values at once, where each row loaded serves both: out0
@@ -523,13 +537,18 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
         sum1[v] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + step + 8 * v), sum1[v]);
     }
     const __m256 limit = _mm256_set1_ps(bound);
-    uint32_t near0 = 0, near1 = 0;
+    __m256 any = _mm256_setzero_ps();
 #pragma GCC unroll 4
     for (int32_t v = 0; v < kVectors; v += 2) {
-        near0 |= FinishTwo(sum0[v], sum0[v + 1], limit, out0 + 8 * v) << (8 * v);
-        near1 |= FinishTwo(sum1[v], sum1[v + 1], limit, out1 + 8 * v) << (8 * v);
+        any = _mm256_or_ps(any, FinishTwo(sum0[v], sum0[v + 1], limit, out0 + 8 * v));
+        any = _mm256_or_ps(any, FinishTwo(sum1[v], sum1[v + 1], limit, out1 + 8 * v));
     }
-    if ((near0 | near1) == 0) return;
+    if (!AnySet(any)) return;
+    uint32_t near0 = 0, near1 = 0;
+    for (int32_t v = 0; v < kVectors; v += 2) {
+        near0 |= NearBits(sum0[v], sum0[v + 1], limit) << (8 * v);
+        near1 |= NearBits(sum1[v], sum1[v + 1], limit) << (8 * v);
+    }
     RedoNear(near0, p, step, kernel, out0);
     RedoNear(near1, p + step, step, kernel, out1);
 }
