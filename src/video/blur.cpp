@@ -640,9 +640,8 @@ constexpr int64_t RingSlots(int64_t radius) {
 }
 
 // Floats between the starts of two ring slots holding n values: whole cache
-// lines, so that every vector load of the sums is aligned as the ring is.
-// (A load that straddles two cache lines costs about two, and the sums are
-// bound by their loads.)
+// lines, so that every vector load of the sums is aligned as the ring is (a
+// load that straddles two cache lines costs about two).
 constexpr int64_t SlotStride(int64_t n) {
     return (n + 15) / 16 * 16;
 }
