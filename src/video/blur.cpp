@@ -406,30 +406,40 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
 // portable build.
 #define KINETRA_TARGET_AVX2_FMA __attribute__((target("avx2,fma")))
 
-// Finishes two vectors of float sums: their truncations' low 16 bits go to
-// out[0 .. 16); returns a bit for each of those values whose sum lies within
-// `bound` of a nonzero integer, where truncation may differ from the double
-// sum's.
-KINETRA_TARGET_AVX2_FMA inline uint32_t FinishTwo(__m256 a, __m256 b, __m256 bound, int16_t* out) {
+// Lanes of a vector of float sums that lie within `bound` of a nonzero
+// integer, where truncation may differ from the double sum's: all ones.
+KINETRA_TARGET_AVX2_FMA inline __m256 NearInteger(__m256 a, __m256 bound) {
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
-    const __m256 zero = _mm256_setzero_ps();
     // The nearest integer is exact, and so is the difference from it (as in
     // SumBlockFloat).
-    const __m256 nearest_a = _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    const __m256 nearest_b = _mm256_round_ps(b, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    const __m256 distance_a = _mm256_and_ps(_mm256_sub_ps(a, nearest_a), magnitude);
-    const __m256 distance_b = _mm256_and_ps(_mm256_sub_ps(b, nearest_b), magnitude);
-    const __m256 near_a = _mm256_and_ps(_mm256_cmp_ps(distance_a, bound, _CMP_LE_OQ),
-                                        _mm256_cmp_ps(nearest_a, zero, _CMP_NEQ_OQ));
-    const __m256 near_b = _mm256_and_ps(_mm256_cmp_ps(distance_b, bound, _CMP_LE_OQ),
-                                        _mm256_cmp_ps(nearest_b, zero, _CMP_NEQ_OQ));
+    const __m256 nearest = _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 distance = _mm256_and_ps(_mm256_sub_ps(a, nearest), magnitude);
+    return _mm256_and_ps(_mm256_cmp_ps(distance, bound, _CMP_LE_OQ),
+                         _mm256_cmp_ps(nearest, _mm256_setzero_ps(), _CMP_NEQ_OQ));
+}
+
+// Finishes two vectors of float sums: their truncations' low 16 bits go to
+// out[0 .. 16); returns the lanes of either that lie near an integer (see
+// NearInteger) as set lanes. Only when some lie near are they told apart
+// (NearBits), which is seldom.
+KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, __m256 bound, int16_t* out) {
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     // Truncated toward zero, then the low 16 bits of each, in order.
     const __m256i whole_a = _mm256_and_si256(_mm256_cvttps_epi32(a), low16);
     const __m256i whole_b = _mm256_and_si256(_mm256_cvttps_epi32(b), low16);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_permute4x64_epi64(_mm256_packus_epi32(whole_a, whole_b), 0xD8));
-    return uint32_t(_mm256_movemask_ps(near_a)) | uint32_t(_mm256_movemask_ps(near_b)) << 8;
+    return _mm256_or_ps(NearInteger(a, bound), NearInteger(b, bound));
+}
+
+// A bit for each value of FinishTwo's out[0 .. 16) that lies near an integer.
+KINETRA_TARGET_AVX2_FMA inline uint32_t NearBits(__m256 a, __m256 b, __m256 bound) {
+    return uint32_t(_mm256_movemask_ps(NearInteger(a, bound))) |
+           uint32_t(_mm256_movemask_ps(NearInteger(b, bound))) << 8;
+}
+
+KINETRA_TARGET_AVX2_FMA inline bool AnySet(__m256 lanes) {
+    return !_mm256_testz_ps(lanes, lanes);
 }
 
 // SumBlockFloat<Float8, 8> with fused multiply-adds: 64 values.
@@ -445,6 +455,9 @@ KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
     const int64_t r = kernel.radius;
     const float* low = p;
     const float* high = p + 2 * r * step;
+    // Two taps a turn: these loops are bound by the instructions the core
+    // takes in, and the loop's own counting is a good share of them.
+#pragma GCC unroll 2
     for (int64_t j = 0; j < r; ++j, low += step, high -= step) {
         const __m256 w = _mm256_broadcast_ss(kernel.half + j);
 #pragma GCC unroll 16
@@ -456,14 +469,18 @@ KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
     }
     const __m256 middle = _mm256_broadcast_ss(kernel.half + r);
     const __m256 limit = _mm256_set1_ps(bound);
-    uint64_t near = 0;
+    __m256 any = _mm256_setzero_ps();
 #pragma GCC unroll 16
     for (int32_t v = 0; v < kVectors; v += 2) {
         sums[v] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + 8 * v), sums[v]);
         sums[v + 1] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + 8 * v + 8), sums[v + 1]);
-        near |= uint64_t{FinishTwo(sums[v], sums[v + 1], limit, out + 8 * v)} << (8 * v);
+        any = _mm256_or_ps(any, FinishTwo(sums[v], sums[v + 1], limit, out + 8 * v));
     }
-    if (near != 0) RedoNear(near, p, step, kernel, out);
+    if (!AnySet(any)) return;
+    uint64_t near = 0;
+    for (int32_t v = 0; v < kVectors; v += 2)
+        near |= uint64_t{NearBits(sums[v], sums[v + 1], limit)} << (8 * v);
+    RedoNear(near, p, step, kernel, out);
 }
 
 // Two rows of 32 values at once, where each row loaded serves both: out0
@@ -490,6 +507,8 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
         sum0[v] = _mm256_mul_ps(w0, pair);
         sum1[v] = _mm256_setzero_ps();
     }
+    // Two steps a turn, as in SumBlockFma.
+#pragma GCC unroll 2
     for (int64_t j = 1; j < r; ++j) {
         low += step;
         high -= step;
@@ -518,13 +537,18 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
         sum1[v] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + step + 8 * v), sum1[v]);
     }
     const __m256 limit = _mm256_set1_ps(bound);
-    uint32_t near0 = 0, near1 = 0;
+    __m256 any = _mm256_setzero_ps();
 #pragma GCC unroll 4
     for (int32_t v = 0; v < kVectors; v += 2) {
-        near0 |= FinishTwo(sum0[v], sum0[v + 1], limit, out0 + 8 * v) << (8 * v);
-        near1 |= FinishTwo(sum1[v], sum1[v + 1], limit, out1 + 8 * v) << (8 * v);
+        any = _mm256_or_ps(any, FinishTwo(sum0[v], sum0[v + 1], limit, out0 + 8 * v));
+        any = _mm256_or_ps(any, FinishTwo(sum1[v], sum1[v + 1], limit, out1 + 8 * v));
     }
-    if ((near0 | near1) == 0) return;
+    if (!AnySet(any)) return;
+    uint32_t near0 = 0, near1 = 0;
+    for (int32_t v = 0; v < kVectors; v += 2) {
+        near0 |= NearBits(sum0[v], sum0[v + 1], limit) << (8 * v);
+        near1 |= NearBits(sum1[v], sum1[v + 1], limit) << (8 * v);
+    }
     RedoNear(near0, p, step, kernel, out0);
     RedoNear(near1, p + step, step, kernel, out1);
 }
@@ -615,6 +639,29 @@ constexpr int64_t RingSlots(int64_t radius) {
     return 2 * radius + 2;
 }
 
+// Floats between the starts of two ring slots holding n values: whole cache
+// lines, so that every vector load of the sums is aligned as the ring is (a
+// load that straddles two cache lines costs about two).
+constexpr int64_t SlotStride(int64_t n) {
+    return (n + 15) / 16 * 16;
+}
+
+// Scratch floats starting on a cache line.
+class CacheLineFloats {
+  public:
+    explicit CacheLineFloats(int64_t count) : raw_(std::malloc(count * sizeof(float) + 64)) {}
+    ~CacheLineFloats() { std::free(raw_); }
+    CacheLineFloats(const CacheLineFloats&) = delete;
+    CacheLineFloats& operator=(const CacheLineFloats&) = delete;
+    float* get() const {
+        if (raw_ == nullptr) return nullptr;
+        return reinterpret_cast<float*>((reinterpret_cast<uintptr_t>(raw_) + 63) & ~uintptr_t{63});
+    }
+
+  private:
+    void* raw_;
+};
+
 // Converts n values to floats, stored at `to` and `twin` (which may be the
 // same); returns the largest magnitude among them and `largest`.
 template <class F>
@@ -640,6 +687,51 @@ KINETRA_INLINE int32_t ConvertTwice(const int16_t* from, int64_t n, float* to, f
     return Largest(from + n - n % kLanes, n % kLanes, largest);
 }
 
+#if KINETRA_HAVE_AVX2
+// ConvertTwice for AVX2: sixteen values a step, each half widened in one
+// instruction, and the magnitudes kept as unsigned 16-bit lanes (32768 for
+// -32768) whose largest is found once.
+template <bool kTwin>
+KINETRA_TARGET_AVX2_FMA inline int32_t ConvertTwiceAvx2(const int16_t* from, int64_t n, float* to,
+                                                        float* twin, int32_t largest) {
+    __m256i magnitude = _mm256_setzero_si256();
+    int64_t b = 0;
+    for (; b + 16 <= n; b += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + b));
+        magnitude = _mm256_max_epu16(magnitude, _mm256_abs_epi16(x));
+        const __m256 f0 = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(x)));
+        const __m256 f1 = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(x, 1)));
+        _mm256_storeu_ps(to + b, f0);
+        _mm256_storeu_ps(to + b + 8, f1);
+        if (kTwin) {
+            _mm256_storeu_ps(twin + b, f0);
+            _mm256_storeu_ps(twin + b + 8, f1);
+        }
+    }
+    // The largest of eight unsigned lanes is 65535 less the smallest of
+    // their complements.
+    const __m128i eight =
+        _mm_max_epu16(_mm256_castsi256_si128(magnitude), _mm256_extracti128_si256(magnitude, 1));
+    const __m128i smallest = _mm_minpos_epu16(_mm_xor_si128(eight, _mm_set1_epi16(-1)));
+    largest = std::max(largest, 65535 - _mm_extract_epi16(smallest, 0));
+    for (int64_t k = b; k < n; ++k)
+        to[k] = twin[k] = from[k];
+    return Largest(from + b, n - b, largest);
+}
+#endif
+
+template <class F>
+KINETRA_INLINE int32_t ConvertRow(const int16_t* from, int64_t n, float* to, float* twin,
+                                  int32_t largest) {
+#if KINETRA_HAVE_AVX2
+    if constexpr (std::is_same<F, Float8>::value) {
+        return twin == to ? ConvertTwiceAvx2<false>(from, n, to, twin, largest)
+                          : ConvertTwiceAvx2<true>(from, n, to, twin, largest);
+    }
+#endif
+    return ConvertTwice<F>(from, n, to, twin, largest);
+}
+
 // Vertical pass over work columns [c_begin, c_end) and rectangle rows
 // [l_begin, l_end): work(c, l) = trunc(sum over k of w[k] * source(c, l - r +
 // k)), rows clamped to the buffer. The rows l - r - 1 .. l + r are kept
@@ -652,6 +744,7 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
                                       int32_t l_begin, int32_t l_end, float* ring) {
     const int64_t slots = RingSlots(job.radius);
     const int64_t n = kChannels * (c_end - c_begin);
+    const int64_t stride = SlotStride(n);
     const int16_t* source = Values(job.source) + kChannels * c_begin;
     const int64_t pitch = kChannels * job.max_w;
     const int64_t last_row = job.max_h - 1;
@@ -664,7 +757,8 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
         for (int64_t b = 0; b < n; b += 32)
             __builtin_prefetch(source + ahead * pitch + b);
         const int16_t* from = source + std::clamp<int64_t>(i, 0, last_row) * pitch;
-        largest = ConvertTwice<F>(from, n, ring + slot * n, ring + (slot + slots) * n, largest);
+        largest =
+            ConvertRow<F>(from, n, ring + slot * stride, ring + (slot + slots) * stride, largest);
         slot = slot + 1 == slots ? 0 : slot + 1;
         const int64_t l = i - job.radius;  // the row whose window is complete
         // Rows go in pairs from l_begin, the last one alone if left over.
@@ -675,11 +769,11 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
         if ((l - l_begin) % 2 == 1) {
             // The window of row l - 1 starts at slot `first`, row l's at the
             // next one (the twins keep both contiguous).
-            SumRowPairRunOf<F>(ring + first * n, n, job.kernel, bound, n,
+            SumRowPairRunOf<F>(ring + first * stride, stride, job.kernel, bound, n,
                                out - kChannels * work_cols, out);
             first = first + 2 >= slots ? first + 2 - slots : first + 2;
         } else {
-            SumRunOf<F>(ring + first * n, n, job.kernel, bound, n, out);
+            SumRunOf<F>(ring + first * stride, stride, job.kernel, bound, n, out);
             first = first + 1 == slots ? 0 : first + 1;
         }
     }
@@ -710,7 +804,7 @@ KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, flo
     float* to = row + kChannels * (inside_begin - first);
     const int64_t inside_values = kChannels * (inside_end - inside_begin);
     // The columns filled in beyond the sides repeat columns inside.
-    const float bound = FloatBound(job.kernel, ConvertTwice<F>(inside, inside_values, to, to, 0));
+    const float bound = FloatBound(job.kernel, ConvertRow<F>(inside, inside_values, to, to, 0));
     fill(inside_end, last, job.max_w - 1);
     int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
     SumRunOf<F>(row, kChannels, job.kernel, bound, kChannels * (job.col_end - job.col_begin),
@@ -929,7 +1023,7 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                                          : fit >= 8 ? fit / 8 * 8
                                                     : std::max<int64_t>(fit, 1));
         const int32_t work_cols = job.work_end - job.work_begin;
-        const int64_t ring_values = 2 * RingSlots(job.radius) * kChannels * job.strip;
+        const int64_t ring_values = 2 * RingSlots(job.radius) * SlotStride(kChannels * job.strip);
         // A worker without its scratch memory says so; the destination is
         // then left alone if the first pass is incomplete.
         std::atomic<bool> failed{false};
@@ -942,8 +1036,9 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
             parallel::ParallelForRanges(
                 job.row_begin, job.row_end, int64_t{work_cols + job.col_end - job.col_begin} * taps,
                 [&](int64_t first, int64_t last) {
-                    float* ring = static_cast<float*>(std::malloc(ring_values * sizeof(float)));
-                    float* row = static_cast<float*>(std::malloc(row_values * sizeof(float)));
+                    const CacheLineFloats ring_memory(ring_values), row_memory(row_values);
+                    float* ring = ring_memory.get();
+                    float* row = row_memory.get();
                     if (ring != nullptr && row != nullptr) {
                         for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
                             const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
@@ -955,8 +1050,6 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                                 passes.horizontal_row(job, l, row);
                         }
                     }
-                    std::free(ring);
-                    std::free(row);
                 });
             std::free(weights);
             return;
@@ -967,7 +1060,8 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         parallel::ParallelForRanges(
             job.row_begin, job.row_end, int64_t{work_cols} * taps,
             [&](int64_t first, int64_t last) {
-                float* ring = static_cast<float*>(std::malloc(ring_values * sizeof(float)));
+                const CacheLineFloats ring_memory(ring_values);
+                float* ring = ring_memory.get();
                 if (ring == nullptr) {
                     failed = true;
                     return;
@@ -976,7 +1070,6 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                     passes.vertical(job, c, std::min(job.work_end, c + job.strip), int32_t(first),
                                     int32_t(last), ring);
                 }
-                std::free(ring);
             });
         if (failed) {
             std::free(weights);
@@ -984,15 +1077,15 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         }
         // The second pass reads only the work image, so the source may be the
         // destination.
-        parallel::ParallelForRanges(
-            job.row_begin, job.row_end, int64_t{job.col_end - job.col_begin} * taps,
-            [&](int64_t first, int64_t last) {
-                float* row = static_cast<float*>(std::malloc(row_values * sizeof(float)));
-                if (row == nullptr) return;
-                for (int64_t l = first; l < last; ++l)
-                    passes.horizontal_row(job, int32_t(l), row);
-                std::free(row);
-            });
+        parallel::ParallelForRanges(job.row_begin, job.row_end,
+                                    int64_t{job.col_end - job.col_begin} * taps,
+                                    [&](int64_t first, int64_t last) {
+                                        const CacheLineFloats row_memory(row_values);
+                                        float* row = row_memory.get();
+                                        if (row == nullptr) return;
+                                        for (int64_t l = first; l < last; ++l)
+                                            passes.horizontal_row(job, int32_t(l), row);
+                                    });
     }
     std::free(weights);
 }

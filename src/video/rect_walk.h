@@ -26,6 +26,7 @@
 #include <type_traits>
 
 #include "common/parallel.h"
+#include "common/stream_copy.h"
 #include "host/buffers.h"
 #include "kinetra/plugin_abi.h"
 #include "script/arguments.h"
@@ -307,6 +308,15 @@ void RunRectWalkRows(const RectWalk& walk, const RowOp& row_op) {
 inline void CopyRect(const WalkRequest& request, const FrameInfo* frame) {
     RectWalk walk;
     if (!PlanRectWalk(request, Mirror::kNone, frame->max_w, frame->max_h, &walk)) return;
+    const size_t row_bytes = static_cast<size_t>(walk.j1 - walk.j0) * sizeof(PixelYC);
+    if (row_bytes * static_cast<size_t>(walk.k1 - walk.k0) >= memory::kStreamCopyBytes) {
+        RunRectWalkRows(walk, [row_bytes](const PixelYC* source, PixelYC* destination, int64_t) {
+            if (source == destination) return;
+            memory::StreamCopy(destination, source, row_bytes);
+            memory::StreamFence();
+        });
+        return;
+    }
     RunRectWalkRows(walk, [](const PixelYC* source, PixelYC* destination, int64_t count) {
         if (source != destination) {
             std::memcpy(destination, source, static_cast<size_t>(count) * sizeof(PixelYC));

@@ -175,6 +175,22 @@ TEST(Copy, OverlappingCopyWithinOneBufferMovesThePictureWhole) {
     }
 }
 
+// Copies too large for the caches write around them; the pixels are the same,
+// whatever the alignment of the rows and the number of threads.
+TEST(Copy, CopiesLargerThanTheCachesArriveWhole) {
+    ScriptRun run;
+    run.width = 1283;  // odd: rows start at every alignment
+    run.height = 600;  // 4.6 MB of pixels, above the streaming threshold
+    run.shown = 2;
+    Picture out = videotest::RunWithOneAndTwoThreads("copy(0, 2, 1, 0, w, h, 0, 1)\n", run);
+    for (int y = 0; y < run.height; ++y) {
+        for (int x = 0; x < run.width; ++x) {
+            Channels expected = (y == 0 || x == run.width - 1) ? kBlack : Project(x + 1, y - 1);
+            ASSERT_EQ(YC(out.at(x, y)), expected) << x << "," << y;
+        }
+    }
+}
+
 // ---- on the plug-in's parts directly ----
 
 TEST(CopyDirect, BuffersAreMadeAvailableInArgumentOrder) {
