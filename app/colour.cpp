@@ -1003,12 +1003,6 @@ WorkerPool& ToYCConverter::Pool() {
     return *pool_;
 }
 
-void ToYCConverter::set_threads(int32_t threads) {
-    if (threads == threads_) return;
-    threads_ = threads;
-    pool_.reset();
-}
-
 ToYCConverter::~ToYCConverter() {
     sws_freeContext(scaler_);
 }
@@ -1119,12 +1113,6 @@ FromYCConverter::~FromYCConverter() {
 WorkerPool& FromYCConverter::Pool() {
     if (!pool_) pool_.reset(new WorkerPool(threads_ > 0 ? threads_ : HostThreadCount()));
     return *pool_;
-}
-
-void FromYCConverter::set_threads(int32_t threads) {
-    if (threads == threads_) return;
-    threads_ = threads;
-    pool_.reset();
 }
 
 bool FromYCConverter::Open(int32_t width, int32_t height, AVPixelFormat format, ColourSpec colour) {

@@ -94,8 +94,6 @@ class ToYCConverter {
     // Turns the explicit SIMD row kernels of the one-pass path off, so that
     // the plain loops run (they give the same bits; for comparing the two).
     void set_simd(bool simd) { allow_simd_ = simd; }
-    // How many threads later conversions use; 0 for the host's count.
-    void set_threads(int32_t threads);
 
   private:
     bool Prepare(const AVFrame* frame, AVPixelFormat rgb_format, int matrix_height);
@@ -130,8 +128,6 @@ class FromYCConverter {
     void set_direct(bool direct) { allow_direct_ = direct; }
     // As ToYCConverter::set_simd.
     void set_simd(bool simd) { allow_simd_ = simd; }
-    // As ToYCConverter::set_threads.
-    void set_threads(int32_t threads);
 
   private:
     WorkerPool& Pool();

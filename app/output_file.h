@@ -68,9 +68,6 @@ class OutputFile {
                AVPixelFormat source_format, int32_t audio_rate, int32_t channels,
                std::string* error);
 
-    // How many threads WriteVideo's conversion uses; 0 (the default) for the
-    // host's count.
-    void SetConversionThreads(int32_t threads) { converter_.set_threads(threads); }
     // Encodes one frame: width x height pixels of `pixels`, rows of `stride`.
     bool WriteVideo(const PixelYC* pixels, int32_t stride, std::string* error);
     // Stamps the next frame at `periods` frame periods from the start (for

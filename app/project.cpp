@@ -45,11 +45,6 @@ void Project::ReserveFrames(int32_t count) {
     cache_.set_capacity(std::max(cache_.capacity(), wanted));
 }
 
-void Project::SetConversionThreads(int32_t threads) {
-    std::lock_guard<std::mutex> lock(source_mutex_);
-    converter_.set_threads(threads);
-}
-
 void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
     size_t pixels = static_cast<size_t>(width_) * height_;
     bool ok = false;

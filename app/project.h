@@ -57,9 +57,6 @@ class Project {
     const PixelYC* FrameForCopies(int32_t f);
     // Keeps at least `count` decoded frames.
     void ReserveFrames(int32_t count);
-    // How many threads the conversion of decoded frames uses; 0 (the
-    // default) for the host's count.
-    void SetConversionThreads(int32_t threads);
 
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each

@@ -415,13 +415,7 @@ int RunRender(const RenderOptions& options) {
     SetMediaNotes(!options.quiet);
     InitPlugin(&s.plugin, s.tracks, &s.services);
     // Decoding runs ahead on its own thread, encoding behind on another; the
-    // plug-in is called from this thread only, frame after frame. The two
-    // conversions run at the same time as each other, the plug-in and the
-    // codecs, so each takes half of the threads: more only adds waits for
-    // threads that find the cores busy.
-    int32_t stage_threads = std::max(1, HostThreadCount() / 2);
-    p.SetConversionThreads(stage_threads);
-    output.SetConversionThreads(stage_threads);
+    // plug-in is called from this thread only, frame after frame.
     p.StartReadAhead(options.first_frame, kReadAheadFrames);
     std::unique_ptr<EncodeWorker> encoder;
 
