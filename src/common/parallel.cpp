@@ -44,7 +44,10 @@ bool LaunchWorker(Pool* pool, int32_t index, uint64_t seen);
 
 class Pool {
   public:
-    ~Pool() { StopAtUnload(); }
+    // dlclose and process exit run this on an ordinary thread: the workers
+    // finish and are joined before the code they run goes away. (Windows
+    // never destroys its pool: see g_pool.)
+    ~Pool() { Stop(); }
 
     int32_t Running() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -165,13 +168,6 @@ class Pool {
             ++live_;
         }
         return std::min(wanted, live_);
-    }
-
-    // dlclose and process exit run this on an ordinary thread: the workers
-    // finish and are joined before the code they run goes away. (Windows
-    // never destroys its pool: see g_pool.)
-    void StopAtUnload() {
-        Stop();
     }
 
     std::mutex mutex_;              // guards everything below

@@ -308,18 +308,18 @@ void RunRectWalkRows(const RectWalk& walk, const RowOp& row_op) {
 inline void CopyRect(const WalkRequest& request, const FrameInfo* frame) {
     RectWalk walk;
     if (!PlanRectWalk(request, Mirror::kNone, frame->max_w, frame->max_h, &walk)) return;
-    const size_t row_bytes = static_cast<size_t>(walk.j1 - walk.j0) * sizeof(PixelYC);
-    if (row_bytes * static_cast<size_t>(walk.k1 - walk.k0) >= memory::kStreamCopyBytes) {
-        RunRectWalkRows(walk, [row_bytes](const PixelYC* source, PixelYC* destination, int64_t) {
-            if (source == destination) return;
-            memory::StreamCopy(destination, source, row_bytes);
+    // Copies too large for the caches write around them.
+    const bool stream = static_cast<size_t>(walk.j1 - walk.j0) * sizeof(PixelYC) *
+                            static_cast<size_t>(walk.k1 - walk.k0) >=
+                        memory::kStreamCopyBytes;
+    RunRectWalkRows(walk, [stream](const PixelYC* source, PixelYC* destination, int64_t count) {
+        if (source == destination) return;
+        const size_t bytes = static_cast<size_t>(count) * sizeof(PixelYC);
+        if (stream) {
+            memory::StreamCopy(destination, source, bytes);
             memory::StreamFence();
-        });
-        return;
-    }
-    RunRectWalkRows(walk, [](const PixelYC* source, PixelYC* destination, int64_t count) {
-        if (source != destination) {
-            std::memcpy(destination, source, static_cast<size_t>(count) * sizeof(PixelYC));
+        } else {
+            std::memcpy(destination, source, bytes);
         }
     });
 }
