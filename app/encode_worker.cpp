@@ -16,8 +16,8 @@ EncodeWorker::~EncodeWorker() {
     Finish(&error);
 }
 
-bool EncodeWorker::Push(std::vector<PixelYC>* picture, int32_t stride,
-                        std::vector<int16_t>* samples, int32_t sample_count) {
+bool EncodeWorker::Push(PixelBuffer* picture, int32_t stride, std::vector<int16_t>* samples,
+                        int32_t sample_count) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return failed_ || queue_.size() < depth_; });
     if (failed_ || closing_) return false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kinetra/plugin_abi.h"
+#include "pixel_buffer.h"
 
 class OutputFile;
 
@@ -27,7 +28,7 @@ class EncodeWorker {
     // `stride`) and `sample_count` sample frames of `samples`. Both vectors
     // come back holding spare storage of earlier frames. False once encoding
     // has failed (the frame is dropped).
-    bool Push(std::vector<PixelYC>* picture, int32_t stride, std::vector<int16_t>* samples,
+    bool Push(PixelBuffer* picture, int32_t stride, std::vector<int16_t>* samples,
               int32_t sample_count);
     // Waits until every frame handed over is encoded; false with `error` set
     // when encoding failed. The output is the caller's again afterwards.
@@ -38,7 +39,7 @@ class EncodeWorker {
 
   private:
     struct Job {
-        std::vector<PixelYC> picture;
+        PixelBuffer picture;
         int32_t stride = 0;
         std::vector<int16_t> samples;
         int32_t sample_count = 0;

@@ -91,6 +91,7 @@ const PixelYC* Project::Frame(int32_t f) {
 }
 
 void Project::AddSource(AheadFrame* ahead) {
+    ahead->source = TakeSpare();
     ahead->source.resize(ahead->edit.size());
     std::copy(ahead->edit.begin(), ahead->edit.end(), ahead->source.begin());
     ahead->has_source = true;
@@ -102,18 +103,13 @@ const PixelYC* Project::FrameForCopies(int32_t f) {
 
 const PixelYC* Project::CachedFrame(int32_t f) {
     if (f < 0 || f >= frame_count_) return nullptr;
-    if (std::vector<PixelYC>* kept = cache_.Find(f)) return kept->data();
+    if (PixelBuffer* kept = cache_.Find(f)) return kept->data();
     size_t pixels = static_cast<size_t>(width_) * height_;
-    if (TakeAhead(f, &taken_)) {
-        std::vector<PixelYC>* slot = nullptr;
-        if (taken_.has_source) {
-            slot = cache_.Take(f);
-            std::swap(*slot, taken_.source);
-        }
-        Recycle(&taken_);
-        if (slot != nullptr) return slot->data();
+    // A frame read ahead with its source picture leaves that in the cache.
+    if (TakeAhead(f, nullptr, nullptr)) {
+        if (PixelBuffer* kept = cache_.Find(f)) return kept->data();
     }
-    std::vector<PixelYC>* slot = cache_.Take(f);
+    PixelBuffer* slot = cache_.Take(f);
     slot->resize(pixels);
     PixelYC* picture = slot->data();
     std::lock_guard<std::mutex> lock(source_mutex_);
@@ -121,15 +117,10 @@ const PixelYC* Project::CachedFrame(int32_t f) {
     return picture;
 }
 
-bool Project::TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<PixelYC>* temp) {
+bool Project::TakeCopies(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
     if (f < 0 || f >= frame_count_) return false;
     if (cache_.Holds(f)) return false;  // already current: no copies left
-    if (!TakeAhead(f, &taken_)) return false;
-    if (taken_.has_source) std::swap(*cache_.Take(f), taken_.source);
-    std::swap(*edit, taken_.edit);
-    std::swap(*temp, taken_.temp);
-    Recycle(&taken_);
-    return true;
+    return TakeAhead(f, edit, temp);
 }
 
 // ---- reading ahead -------------------------------------------------------------
@@ -138,11 +129,11 @@ void Project::StartReadAhead(int32_t first, int32_t depth) {
     StopReadAhead();
     std::lock_guard<std::mutex> lock(ahead_mutex_);
     ahead_next_ = std::max(first, 0);
+    ahead_first_ = ahead_next_;
     ahead_depth_ = std::max(depth, 1);
     ahead_stop_ = false;
     ahead_ready_.clear();
     ahead_ready_.reserve(static_cast<size_t>(ahead_depth_) + 1);
-    ahead_spare_.reserve(static_cast<size_t>(ahead_depth_) + 2);
     ahead_running_ = true;
     ahead_thread_ = std::thread(&Project::ReadAheadLoop, this);
 }
@@ -162,20 +153,27 @@ void Project::StopReadAhead() {
 
 void Project::SpareReady() {
     for (AheadFrame& a : ahead_ready_)
-        ahead_spare_.push_back(std::move(a));
+        Recycle(&a);
     ahead_ready_.clear();
 }
 
 void Project::Recycle(AheadFrame* ahead) {
-    std::lock_guard<std::mutex> lock(ahead_mutex_);
-    // Kept whatever their number (never more than the frames in flight), so
+    // Kept whatever their number (never more than the pictures in flight), so
     // that the steady state allocates nothing.
-    ahead_spare_.push_back(std::move(*ahead));
-    *ahead = AheadFrame();
-    ahead_changed_.notify_all();
+    for (PixelBuffer* picture : {&ahead->source, &ahead->edit, &ahead->temp}) {
+        if (!picture->empty()) spare_pictures_.push_back(std::move(*picture));
+        *picture = PixelBuffer();
+    }
 }
 
-bool Project::TakeAhead(int32_t f, AheadFrame* ahead) {
+PixelBuffer Project::TakeSpare() {
+    if (spare_pictures_.empty()) return PixelBuffer();
+    PixelBuffer picture = std::move(spare_pictures_.back());
+    spare_pictures_.pop_back();
+    return picture;
+}
+
+bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
     std::unique_lock<std::mutex> lock(ahead_mutex_);
     if (!ahead_running_ || f >= video_.frame_count()) return false;
     for (;;) {
@@ -185,8 +183,16 @@ bool Project::TakeAhead(int32_t f, AheadFrame* ahead) {
         if (found != ahead_ready_.end()) {
             // Frames before f in the queue will not be asked for in order.
             for (auto a = ahead_ready_.begin(); a != found; ++a)
-                ahead_spare_.push_back(std::move(*a));
-            *ahead = std::move(*found);
+                Recycle(&*a);
+            // The pictures change places in the same step as the queue
+            // shrinks, so that the thread, woken by that, finds the storage
+            // they replace among the spares instead of allocating more.
+            if (found->has_source) std::swap(*cache_.Take(f), found->source);
+            if (edit != nullptr) {
+                std::swap(*edit, found->edit);
+                std::swap(*temp, found->temp);
+            }
+            Recycle(&*found);
             ahead_ready_.erase(ahead_ready_.begin(), found + 1);
             ahead_changed_.notify_all();
             return true;
@@ -233,13 +239,17 @@ void Project::ReadAheadLoop() {
             f = ahead_next_++;
             ahead_busy_ = f;
             generation = ahead_generation_;
-            if (work.source.empty() && !ahead_spare_.empty()) {
-                work = std::move(ahead_spare_.back());
-                ahead_spare_.pop_back();
-            }
+            // The first frame of the run brings its source picture whatever
+            // the script does: a script that asks for frames asks first
+            // while that frame is current, when its copies are already
+            // handed out, and would have it decoded again.
+            work.has_source = keep_sources_ || f == ahead_first_;
+            // (A frame dropped by a jump left its pictures in `work`.)
+            if (work.edit.empty()) work.edit = TakeSpare();
+            if (work.temp.empty()) work.temp = TakeSpare();
+            if (work.has_source && work.source.empty()) work.source = TakeSpare();
         }
         work.frame = f;
-        work.has_source = keep_sources_;
         work.edit.resize(pixels);
         work.temp.resize(pixels);
         PixelYC* pictures[3] = {work.edit.data(), work.temp.data(), nullptr};

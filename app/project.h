@@ -14,6 +14,7 @@
 #include "audio_track.h"
 #include "colour.h"
 #include "frame_cache.h"
+#include "pixel_buffer.h"
 #include "video_source.h"
 
 class Project {
@@ -60,11 +61,12 @@ class Project {
 
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each
-    // comes as the two working copies that TakeCopies hands out and, once
-    // Frame() has been asked for any frame, a third equal picture that goes
-    // into the cache (a render whose script never looks at source frames
-    // writes two pictures per frame, not three; frames waiting when Frame()
-    // is first asked for get theirs then). Frame() stays exact for any frame
+    // comes as the two working copies that TakeCopies hands out and, for
+    // `first` and once Frame() has been asked for any frame, a third equal
+    // picture that goes into the cache (a render whose script never looks at
+    // source frames writes two pictures per frame, not three; frames waiting
+    // when Frame() is first asked for get theirs then). The pictures of
+    // frames done are reused for later ones. Frame() stays exact for any frame
     // in any order; a request outside the run, or for a frame handed out
     // without its source picture, decodes on the caller's thread (and a jump
     // forward restarts the run after it).
@@ -74,7 +76,7 @@ class Project {
     // ahead, swaps its two working copies into `edit` and `temp` (whose old
     // storage, of any size, is kept for later frames); false when it was not
     // (the caller copies Frame(f) itself).
-    bool TakeCopies(int32_t f, std::vector<PixelYC>* edit, std::vector<PixelYC>* temp);
+    bool TakeCopies(int32_t f, PixelBuffer* edit, PixelBuffer* temp);
 
     // Sample frames of project frame f: from round(f * rate / fps) up to
     // round((f + 1) * rate / fps), so that consecutive frames tile the audio.
@@ -93,24 +95,32 @@ class Project {
     struct AheadFrame {
         int32_t frame = -1;
         bool has_source = false;  // `source` holds the frame
-        std::vector<PixelYC> source, edit, temp;
+        PixelBuffer source, edit, temp;
     };
 
     const PixelYC* CachedFrame(int32_t f);
     // Decodes and converts frame f into `count` pictures (the caller holds
     // source_mutex_).
     void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
-    // Takes frame f from the read-ahead queue into `ahead` (true), waiting
-    // while it is being decoded; false when the queue will not bring it.
-    bool TakeAhead(int32_t f, AheadFrame* ahead);
+    // Takes frame f from the read-ahead queue (true), waiting while it is
+    // being decoded; false when the queue will not bring it. Its working
+    // copies are swapped into *edit and *temp (when not null: otherwise
+    // they go back to the spares) and its source picture, if any, into the
+    // cache.
+    bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp);
     void ReadAheadLoop();
+    // Moves the frame's pictures to the spares (the caller holds
+    // ahead_mutex_).
     void Recycle(AheadFrame* ahead);
+    // A spare picture's storage, or an empty one (the caller holds
+    // ahead_mutex_).
+    PixelBuffer TakeSpare();
     // Moves every frame waiting in the queue to the spares (the caller holds
     // ahead_mutex_).
     void SpareReady();
     // Makes the source picture of a frame read ahead from its working copy,
     // before that is handed out (the caller holds ahead_mutex_).
-    static void AddSource(AheadFrame* ahead);
+    void AddSource(AheadFrame* ahead);
 
     std::string source_path_;
     VideoSource video_;
@@ -122,7 +132,7 @@ class Project {
     int64_t refused_length_ = 0;
     int32_t audio_rate_ = 48000;
     int32_t channels_ = 2;
-    FrameCache<std::vector<PixelYC>> cache_{2};
+    FrameCache<PixelBuffer> cache_{2};
     // Set by the first Frame(): from then on frames read ahead bring their
     // source picture for the cache.
     std::atomic<bool> keep_sources_{false};
@@ -134,11 +144,13 @@ class Project {
     std::condition_variable ahead_changed_;
     std::thread ahead_thread_;
     bool ahead_running_ = false, ahead_stop_ = false;
+    int32_t ahead_first_ = 0;  // the run's first frame
     int32_t ahead_next_ = 0;   // next frame the thread decodes
     int32_t ahead_busy_ = -1;  // frame being decoded now
     int32_t ahead_depth_ = 2;
     int64_t ahead_generation_ = 0;
     std::vector<AheadFrame> ahead_ready_;  // in frame order
-    std::vector<AheadFrame> ahead_spare_;
-    AheadFrame taken_;  // the last frame taken, whose pictures go back to spare
+    // Storage of pictures handed back: the frame cache's, the plug-in's
+    // images of earlier frames and those of frames read ahead but not used.
+    std::vector<PixelBuffer> spare_pictures_;
 };

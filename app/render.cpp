@@ -84,7 +84,7 @@ struct RenderSession {
     HostServices services;
     int32_t tracks[KINETRA_TRACK_COUNT] = {0};
     int32_t max_w = 0, max_h = 0;  // the buffers' size: the frame's, or --canvas
-    std::vector<PixelYC> edit, temp, staging;
+    PixelBuffer edit, temp, staging;
     std::vector<int16_t> audio;
     ~RenderSession() {
         // exit closes the plug-in's files through the services, so they go last.
@@ -405,9 +405,6 @@ int RunRender(const RenderOptions& options) {
                      options.canvas_width, options.canvas_height, p.width(), p.height(), s.max_w,
                      s.max_h);
     }
-    size_t pixels = static_cast<size_t>(s.max_w) * s.max_h;
-    s.edit.resize(pixels);
-    s.temp.resize(pixels);
     SetSliders(s.plugin, options, s.tracks);
     FillHostServices(&s.services);
     BindProject(&p);
@@ -498,7 +495,7 @@ int RunRender(const RenderOptions& options) {
             observer_stopped = true;
         }
         // The picture goes to the encoder by swapping its buffer for a spare one.
-        std::vector<PixelYC>* picture = &s.staging;
+        PixelBuffer* picture = &s.staging;
         if (image == s.edit.data()) {
             picture = &s.edit;
         } else if (image == s.temp.data()) {

@@ -1,7 +1,8 @@
 #include "host/buffers.h"
 
-#include <cstdlib>
 #include <cstring>
+
+#include "common/page_memory.h"
 
 ImageBufferSet g_image_buffers;
 AudioBufferSet g_audio_buffers;
@@ -15,12 +16,15 @@ constexpr int32_t kFirstOwnedImage = 2;
 constexpr int32_t kFirstOwnedAudio = 1;
 
 // Makes *block hold at least `bytes` bytes, zero-filled when (re)allocated.
-// A block that is already large enough keeps its contents.
+// A block that is already large enough keeps its contents. Blocks come with
+// their pages present (page_memory.h): a buffer that a command first reads
+// while it is still all zero, and writes later, costs no second round of
+// page faults.
 bool EnsureBlock(void** block, size_t* capacity, size_t bytes) {
     if (*block != nullptr && *capacity >= bytes) return true;
-    void* fresh = std::calloc(bytes > 0 ? bytes : 1, 1);
+    void* fresh = page_memory::AllocateZeroed(bytes);
     if (fresh == nullptr) return false;
-    std::free(*block);
+    page_memory::Release(*block);
     *block = fresh;
     *capacity = bytes;
     return true;
@@ -63,8 +67,8 @@ int16_t* AcquireAudioBuffer(int32_t index) {
 void* AcquireScratch(ScratchUse use, size_t bytes) {
     ScratchBlock& block = s_scratch[use];
     if (block.data != nullptr && block.capacity >= bytes) return block.data;
-    std::free(block.data);
-    block.data = std::malloc(bytes > 0 ? bytes : 1);
+    page_memory::Release(block.data);
+    block.data = page_memory::AllocateZeroed(bytes);
     block.capacity = block.data != nullptr ? bytes : 0;
     return block.data;
 }
@@ -114,20 +118,20 @@ void CopyDisplayedAudio(int32_t index, const FrameInfo* frame) {
 
 void ReleaseBuffers() {
     for (int32_t i = kFirstOwnedImage; i < kBufferCount; ++i) {
-        std::free(g_image_buffers.entry[i]);
+        page_memory::Release(g_image_buffers.entry[i]);
         g_image_buffers.entry[i] = nullptr;
         g_image_buffers.capacity_bytes[i] = 0;
     }
     for (int32_t i = kFirstOwnedAudio; i < kBufferCount; ++i) {
-        std::free(g_audio_buffers.entry[i]);
+        page_memory::Release(g_audio_buffers.entry[i]);
         g_audio_buffers.entry[i] = nullptr;
         g_audio_buffers.capacity_bytes[i] = 0;
     }
     for (ScratchBlock& block : s_scratch) {
-        std::free(block.data);
+        page_memory::Release(block.data);
         block = ScratchBlock{nullptr, 0};
     }
-    std::free(g_audio_work);
+    page_memory::Release(g_audio_work);
     g_audio_work = nullptr;
     ++g_audio_work_generation;
     g_audio_work_bytes = 0;

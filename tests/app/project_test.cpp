@@ -296,7 +296,7 @@ TEST(ProjectReadAhead, GivesThePicturesOfPlainDecodingInEveryOrder) {
         ASSERT_TRUE(ahead.Open(dir / "clip.mp4", &error)) << error;
         ahead.Lengthen(26);
         ahead.StartReadAhead(c.first, 2);
-        std::vector<PixelYC> edit(pixels), temp(pixels);
+        PixelBuffer edit(pixels), temp(pixels);
         int32_t taken = 0;
         // A script that never looks at source frames: only the copies are made.
         for (int32_t f = c.first; f < c.first + c.copies_first; ++f) {
@@ -329,23 +329,38 @@ TEST(ProjectReadAhead, GivesThePicturesOfPlainDecodingInEveryOrder) {
 
 // A render that catches up with the reading ahead waits for the frame the
 // thread takes next rather than decoding it a second time itself: every frame
-// asked for in order comes with its copies, each decoded once.
-TEST(ProjectReadAhead, FramesAskedForInOrderAreDecodedOnce) {
+// asked for in order comes with its copies, each decoded once, also when the
+// script looks at source frames from the first frame on (whose copies are
+// out before it first asks). The pictures of frames done are reused: the
+// whole run makes no more of them than are ever in use at once.
+TEST(ProjectReadAhead, FramesAskedForInOrderAreDecodedOnceIntoReusedPictures) {
     TempDir dir;
     ClipSpec spec;
     spec.frames = 16;
     ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
-    Project p;
-    std::string error;
-    ASSERT_TRUE(p.Open(dir / "clip.mkv", &error)) << error;
-    const int32_t depth = 2;
-    p.StartReadAhead(0, depth);
-    std::vector<PixelYC> edit, temp;
-    for (int32_t f = 0; f < 12; ++f)
-        EXPECT_TRUE(p.TakeCopies(f, &edit, &temp)) << "frame " << f;
-    p.StopReadAhead();
-    // Twelve frames handed out, at most depth + 1 more read ahead.
-    EXPECT_LE(p.decoded_frames(), 12 + depth + 1);
+    for (bool looks_back : {false, true}) {
+        Project p;
+        std::string error;
+        ASSERT_TRUE(p.Open(dir / "clip.mkv", &error)) << error;
+        const int32_t depth = 2;
+        int64_t blocks_before = page_memory::BlocksMade();
+        p.StartReadAhead(0, depth);
+        PixelBuffer edit, temp;
+        for (int32_t f = 0; f < 12; ++f) {
+            EXPECT_TRUE(p.TakeCopies(f, &edit, &temp)) << "frame " << f;
+            if (looks_back) {
+                EXPECT_EQ(p.Frame(f - 1) == nullptr, f == 0) << "frame " << f;
+                EXPECT_NE(p.Frame(f), nullptr) << "frame " << f;
+            }
+        }
+        p.StopReadAhead();
+        // Twelve frames handed out, at most depth + 1 more read ahead.
+        EXPECT_LE(p.decoded_frames(), 12 + depth + 1) << looks_back;
+        EXPECT_EQ(p.video().seek_count(), 0) << looks_back;
+        // In use at once: the two copies handed out, the two frames cached
+        // and three pictures of each frame read ahead.
+        EXPECT_LE(page_memory::BlocksMade() - blocks_before, 2 + 2 + 3 * (depth + 1)) << looks_back;
+    }
 }
 
 }  // namespace

@@ -88,4 +88,30 @@ TEST_F(BufferSetTest, AudioBuffersHoldTwoBlocksAndTheWorkBufferFour) {
     EXPECT_EQ(g_audio_work_bytes, 4u * 300 * 2 * 2);
 }
 
+// Full-frame buffers and scratch blocks come from mapped memory: all zero at
+// first use, and again after a release, whatever an earlier render wrote.
+TEST_F(BufferSetTest, FullFrameBuffersStartBlackAfterEveryRelease) {
+    frame.max_w = 1920;
+    frame.max_h = 1080;
+    SetUpImageBuffers(&frame);  // entries 0 and 1 are not touched here
+    const size_t pixels = size_t(1920) * 1080;
+    for (int round = 0; round < 2; ++round) {
+        for (int32_t index : {2, 9}) {
+            PixelYC* b = AcquireImageBuffer(index);
+            ASSERT_NE(b, nullptr) << index;
+            size_t nonzero = 0;
+            for (size_t i = 0; i < pixels; ++i)
+                nonzero += (b[i].y | b[i].cb | b[i].cr) != 0;
+            EXPECT_EQ(nonzero, 0u) << "buffer " << index << " round " << round;
+            std::memset(b, 0x5A, pixels * sizeof(PixelYC));
+        }
+        void* scratch = AcquireScratch(kScratchDefocus, pixels * sizeof(PixelYC));
+        ASSERT_NE(scratch, nullptr);
+        std::memset(scratch, 0x5A, pixels * sizeof(PixelYC));
+        EXPECT_EQ(AcquireScratch(kScratchDefocus, 16), scratch) << "kept while large enough";
+        ReleaseBuffers();
+        SetUpImageBuffers(&frame);
+    }
+}
+
 }  // namespace
