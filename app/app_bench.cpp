@@ -164,8 +164,9 @@ void FillColourFrame(AVFrame* frame, bool outside) {
                 if (outside) {
                     v = (16 + (px * 7 + py * 3) % 220) * unit;
                 } else {
-                    double r = double(px) / frame->width, g = double(py) / frame->height;
-                    double b = 0.5 + 0.4 * std::sin(px / 50.0 + py / 70.0);
+                    double r = 0.1 + 0.8 * px / frame->width;
+                    double g = 0.1 + 0.8 * py / frame->height;
+                    double b = 0.5 + 0.3 * std::sin(px / 50.0 + py / 70.0);
                     double l = kr * r + (1 - kr - kb) * g + kb * b;
                     double e = c == 0 ? 219 * l
                                       : 224 * (c == 1 ? (b - l) / (2 * (1 - kb))
