@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -136,42 +137,67 @@ void BM_MediaReadRandom(benchmark::State& state) {
 
 // One 1080p picture to YC (into two pictures, as a render fills its edit and
 // temp buffers) and back. Arguments: path (1: the one-pass path, 2: the same
-// with the plain row loops, 0: swscale), threads, and the format (an index into
-// kColourFormats). The processor time with one thread is the kernels' cost.
+// with the plain row loops, 0: swscale), threads, the format (an index into
+// kColourFormats), the height (0 for 1080; 16 keeps the data in cache) and the
+// content (0: inside the RGB cube, 1: mostly outside). The processor time with
+// one thread is the kernels' cost.
 const AVPixelFormat kColourFormats[] = {AV_PIX_FMT_YUV420P,     AV_PIX_FMT_NV12,
                                         AV_PIX_FMT_P010LE,      AV_PIX_FMT_YUV422P10LE,
                                         AV_PIX_FMT_YUV444P16LE, AV_PIX_FMT_YUV444P};
+
+// Fills a frame: smooth colours inside the RGB cube (as most video is; Cb and
+// Cr from the first pixel of each chroma sample's block), or a pattern whose
+// pixels mostly lie outside it (as saturated colours nudged by coding do),
+// where the conversions clamp.
+void FillColourFrame(AVFrame* frame, bool outside) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+    const int depth = d->comp[0].depth;
+    const double kr = 0.2126, kb = 0.0722, unit = double(1 << (depth - 8));
+    std::vector<uint16_t> row(frame->width);
+    for (int c = 0; c < 3; ++c) {
+        int sw = c == 0 ? 0 : d->log2_chroma_w, sh = c == 0 ? 0 : d->log2_chroma_h;
+        int cw = AV_CEIL_RSHIFT(frame->width, sw), ch = AV_CEIL_RSHIFT(frame->height, sh);
+        for (int y = 0; y < ch; ++y) {
+            for (int x = 0; x < cw; ++x) {
+                int px = x << sw, py = y << sh;
+                double v;
+                if (outside) {
+                    v = (16 + (px * 7 + py * 3) % 220) * unit;
+                } else {
+                    double r = 0.1 + 0.8 * px / frame->width;
+                    double g = 0.1 + 0.8 * py / frame->height;
+                    double b = 0.5 + 0.3 * std::sin(px / 50.0 + py / 70.0);
+                    double l = kr * r + (1 - kr - kb) * g + kb * b;
+                    double e = c == 0 ? 219 * l
+                                      : 224 * (c == 1 ? (b - l) / (2 * (1 - kb))
+                                                      : (r - l) / (2 * (1 - kr)));
+                    v = ((c == 0 ? 16 : 128) + e) * unit;
+                }
+                row[x] = uint16_t(std::lround(v));
+            }
+            av_write_image_line2(row.data(), frame->data, frame->linesize, d, 0, y, c, cw, 2);
+        }
+    }
+}
 
 void ConvertColour(benchmark::State& state, bool to_yc) {
     int64_t path = state.range(0);
     bool direct = path != 0;
     int32_t threads = int32_t(state.range(1));
     AVPixelFormat format = kColourFormats[state.range(2)];
+    const int32_t height = state.range(3) > 0 ? int32_t(state.range(3)) : kHeight;
     FramePtr frame(av_frame_alloc());
     frame->format = format;
     frame->width = kWidth;
-    frame->height = kHeight;
+    frame->height = height;
     frame->colorspace = AVCOL_SPC_BT709;
     frame->color_range = AVCOL_RANGE_MPEG;
     if (av_frame_get_buffer(frame.get(), 0) < 0) std::abort();
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-    int bytes = d->comp[0].depth > 8 ? 2 : 1;
-    for (int p = 0; p < 4 && frame->data[p] != nullptr; ++p) {
-        int rows = p == 0 ? kHeight : AV_CEIL_RSHIFT(kHeight, d->log2_chroma_h);
-        for (int y = 0; y < rows; ++y) {
-            uint8_t* row = frame->data[p] + y * frame->linesize[p];
-            for (int x = 0; x < frame->linesize[p] / bytes; ++x) {
-                int v = 16 + (x * 7 + y * 3) % 220;
-                if (bytes == 1) {
-                    row[x] = uint8_t(v);
-                } else {
-                    uint16_t w = uint16_t(v << (d->comp[0].depth - 8 + d->comp[0].shift));
-                    std::memcpy(row + 2 * x, &w, 2);
-                }
-            }
-        }
-    }
-    std::vector<PixelYC> picture(size_t(kWidth) * kHeight), second(picture.size());
+    // av_write_image_line2 ors its bits into the samples.
+    for (int i = 0; i < AV_NUM_DATA_POINTERS && frame->buf[i] != nullptr; ++i)
+        std::memset(frame->buf[i]->data, 0, frame->buf[i]->size);
+    FillColourFrame(frame.get(), state.range(4) == 1);
+    std::vector<PixelYC> picture(size_t(kWidth) * height), second(picture.size());
     PixelYC* const pictures[2] = {picture.data(), second.data()};
     ToYCConverter in(threads);
     FromYCConverter out(threads);
@@ -179,7 +205,7 @@ void ConvertColour(benchmark::State& state, bool to_yc) {
     out.set_direct(direct);
     in.set_simd(path == 1);
     out.set_simd(path == 1);
-    out.Open(kWidth, kHeight, format, ColourSpec{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG});
+    out.Open(kWidth, height, format, ColourSpec{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG});
     in.Convert(frame.get(), pictures, 2, kWidth);
     for (auto _ : state) {
         if (to_yc) {
@@ -199,13 +225,15 @@ void BM_ColourFromYC(benchmark::State& state) {
     ConvertColour(state, false);
 }
 void ColourArgs(benchmark::internal::Benchmark* b) {
-    for (int64_t format = 0; format < 6; ++format) {
-        for (int64_t path : {1, 2}) {
-            b->Args({path, 1, format});
+    for (int64_t content : {0, 1}) {
+        for (int64_t format = 0; format < 6; ++format) {
+            for (int64_t path : {1, 2})
+                b->Args({path, 1, format, 0, content});
         }
+        b->Args({1, 1, 0, 16, content});
     }
-    b->Args({1, 2, 0});
-    b->Args({0, 1, 0});
+    b->Args({1, 2, 0, 0, 0});
+    b->Args({0, 1, 0, 0, 0});
 }
 BENCHMARK(BM_ColourToYC)->Apply(ColourArgs)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ColourFromYC)->Apply(ColourArgs)->Unit(benchmark::kMillisecond)->UseRealTime();
