@@ -161,8 +161,9 @@ constexpr int64_t kRingValues = 9000;
 // Rows read ahead of the one being converted (their columns are one page
 // apart or more, which the processor does not fetch ahead by itself).
 constexpr int64_t kPrefetchRows = 16;
-// Rows a worker takes through both passes at a time, where it may.
-constexpr int64_t kFusedRows = 128;
+// Rows a worker takes through both passes at a time, where it may: their
+// values between the passes stay in the processor's second-level cache.
+constexpr int64_t kFusedRows = 16;
 // The float sums are used while their error bound stays below this, where
 // at most a few values in a hundred need the double sum again.
 constexpr double kFloatBoundLimit = 1.0 / 64;
@@ -183,6 +184,7 @@ struct DefocusKernel {
     // The error bound of the float sum (see FloatSumBound) per unit of the
     // largest magnitude among the values summed.
     double bound_per_value;
+    double total;  // the sum of the taps (all positive)
 };
 
 // Why a float sum may stand in for the double one.
@@ -240,6 +242,13 @@ float FloatBound(const DefocusKernel& kernel, int32_t largest) {
     return double(f) < bound ? std::nextafter(f, 1.0f) : f;
 }
 
+// The largest magnitude a blurred value can have where no value summed is
+// beyond `largest`: the sum's, with room for its rounding, or the largest
+// of 16 bits.
+int32_t BlurredLargest(const DefocusKernel& kernel, int32_t largest) {
+    return int32_t(std::min(32768.0, std::ceil(double(largest) * kernel.total) + 1.0));
+}
+
 // Vectors: floats and doubles, four and two lanes (SSE2, or plain values
 // where the machine has no vectors) and eight and four (AVX2).
 typedef float Float4 __attribute__((vector_size(16)));
@@ -280,15 +289,28 @@ struct VectorOf<Float8> {
     typedef Double4 Wide;
 };
 
+// Stores truncated sums' low 16 bits `low` (a vector of int16_t) at out:
+// as they are, or as floats (FloatV: as many lanes) for a pass that reads
+// them as floats, which hold them exactly.
+template <class FloatV, class Short, class Out>
+KINETRA_INLINE void StoreLow16(Short low, Out* out) {
+    if constexpr (std::is_same<Out, int16_t>::value) {
+        __builtin_memcpy(out, &low, sizeof low);
+    } else {
+        const FloatV f = __builtin_convertvector(low, FloatV);
+        __builtin_memcpy(out, &f, sizeof f);
+    }
+}
+
 // One tap's sum over a run of values: out[b] = trunc(sum over k of w[k] *
 // p[k * step + b]), each sum taken in order of k from 0.0 with the product
 // rounded before the addition, exactly as one value at a time would. The
 // values are 16-bit integers held as floats, so their doubles are exact.
 // kVectors vectors of sums stay in registers, so each tap is one load,
 // multiply and add per vector for many values at once.
-template <class V, int32_t kVectors>
+template <class V, int32_t kVectors, class Out>
 KINETRA_INLINE void SumBlock(const float* p, int64_t step, const double* weights, int64_t taps,
-                             int16_t* out) {
+                             Out* out) {
     constexpr int32_t kLanes = sizeof(V) / sizeof(double);
     V sums[kVectors];
 #pragma GCC unroll 16
@@ -309,12 +331,13 @@ KINETRA_INLINE void SumBlock(const float* p, int64_t step, const double* weights
         auto low =
             __builtin_convertvector(__builtin_convertvector(sums[v], typename VectorOf<V>::Int),
                                     typename VectorOf<V>::Short);
-        __builtin_memcpy(out + v * kLanes, &low, sizeof low);
+        StoreLow16<typename VectorOf<V>::Half>(low, out + v * kLanes);
     }
 }
 
+template <class Out>
 KINETRA_INLINE void SumOne(const float* p, int64_t step, const double* weights, int64_t taps,
-                           int16_t* out) {
+                           Out* out) {
     double sum = 0.0;
     for (int64_t k = 0; k < taps; ++k, p += step)
         sum += weights[k] * double(*p);
@@ -323,8 +346,9 @@ KINETRA_INLINE void SumOne(const float* p, int64_t step, const double* weights, 
 
 // The values marked in `near` (bit b for out[b]), from the rows
 // p + k * step, again as the double sum.
+template <class Out>
 inline void RedoNear(uint64_t near, const float* p, int64_t step, const DefocusKernel& kernel,
-                     int16_t* out) {
+                     Out* out) {
     int64_t redone = 0;
     for (; near != 0; near &= near - 1) {
         const int32_t b = __builtin_ctzll(near);
@@ -338,9 +362,9 @@ inline void RedoNear(uint64_t near, const float* p, int64_t step, const DefocusK
 // symmetric about the middle tap are added first, so each pair takes one
 // multiply and one add. Values whose float sum lies within `bound` of a
 // nonzero integer get the double sum instead.
-template <class F, int32_t kVectors>
+template <class F, int32_t kVectors, class Out>
 KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKernel& kernel,
-                                  float bound, int16_t* out) {
+                                  float bound, Out* out) {
     typedef typename VectorOf<F>::Int Int;
     constexpr int32_t kLanes = sizeof(F) / sizeof(float);
     F sums[kVectors];
@@ -382,8 +406,8 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
         // Truncation changes only at nonzero integers.
         marked[v] = (distance <= bound) & (nearest != 0.0f);
         any |= marked[v];
-        auto low16 = __builtin_convertvector(whole, typename VectorOf<F>::Short);
-        __builtin_memcpy(out + v * kLanes, &low16, sizeof low16);
+        StoreLow16<F>(__builtin_convertvector(whole, typename VectorOf<F>::Short),
+                      out + v * kLanes);
     }
     int32_t lanes_near = 0;
     for (int32_t i = 0; i < kLanes; ++i)
@@ -422,6 +446,7 @@ KINETRA_TARGET_AVX2_FMA inline __m256 NearInteger(__m256 a, __m256 bound) {
 // out[0 .. 16); returns the lanes of either that lie near an integer (see
 // NearInteger) as set lanes. Only when some lie near are they told apart
 // (NearBits), which is seldom.
+// Floats at `out` get the same values, the low 16 bits taken as signed.
 KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, __m256 bound, int16_t* out) {
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     // Truncated toward zero, then the low 16 bits of each, in order.
@@ -429,6 +454,14 @@ KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, __m256 bound
     const __m256i whole_b = _mm256_and_si256(_mm256_cvttps_epi32(b), low16);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_permute4x64_epi64(_mm256_packus_epi32(whole_a, whole_b), 0xD8));
+    return _mm256_or_ps(NearInteger(a, bound), NearInteger(b, bound));
+}
+KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, __m256 bound, float* out) {
+    // Shifting the low 16 bits to the top and back extends their sign.
+    const __m256i whole_a = _mm256_srai_epi32(_mm256_slli_epi32(_mm256_cvttps_epi32(a), 16), 16);
+    const __m256i whole_b = _mm256_srai_epi32(_mm256_slli_epi32(_mm256_cvttps_epi32(b), 16), 16);
+    _mm256_storeu_ps(out, _mm256_cvtepi32_ps(whole_a));
+    _mm256_storeu_ps(out + 8, _mm256_cvtepi32_ps(whole_b));
     return _mm256_or_ps(NearInteger(a, bound), NearInteger(b, bound));
 }
 
@@ -443,10 +476,10 @@ KINETRA_TARGET_AVX2_FMA inline bool AnySet(__m256 lanes) {
 }
 
 // SumBlockFloat<Float8, 8> with fused multiply-adds: 64 values.
-template <int32_t kVectors>
+template <int32_t kVectors, class Out>
 KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
                                                 const DefocusKernel& kernel, float bound,
-                                                int16_t* out) {
+                                                Out* out) {
     static_assert(kVectors % 2 == 0 && kVectors <= 8, "whole pairs of vectors");
     __m256 sums[kVectors];
 #pragma GCC unroll 16
@@ -491,9 +524,10 @@ KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
 // pair j of out0 and pair j - 1 of out1 (whose high row, 2r + 2 - j, was
 // loaded two steps before and comes again from the nearest cache): three
 // loads for two pairs instead of four.
+template <class Out>
 KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
                                                   const DefocusKernel& kernel, float bound,
-                                                  int16_t* out0, int16_t* out1) {
+                                                  Out* out0, Out* out1) {
     constexpr int32_t kVectors = 4;
     const int64_t r = kernel.radius;
     const float* low = p;                  // row j
@@ -556,9 +590,9 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
 
 // The sums over n values: blocks of eight vectors, then single vectors, then
 // single values; float sums where `bound` allows (nonzero), else doubles.
-template <class F>
+template <class F, class Out>
 KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& kernel, float bound,
-                             int64_t n, int16_t* out) {
+                             int64_t n, Out* out) {
     typedef typename VectorOf<F>::Wide D;
     const int64_t taps = 2 * kernel.radius + 1;
     int64_t b = 0;
@@ -588,9 +622,9 @@ KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& 
 
 // SumRunOf for two rows at once: out0 from the window at p, out1 from the
 // one a row (`step`) further on.
-template <class F>
+template <class F, class Out>
 KINETRA_INLINE void SumRowPairRunOf(const float* p, int64_t step, const DefocusKernel& kernel,
-                                    float bound, int64_t n, int16_t* out0, int16_t* out1) {
+                                    float bound, int64_t n, Out* out0, Out* out1) {
     int64_t b = 0;
 #if KINETRA_HAVE_AVX2
     if constexpr (std::is_same<F, Float8>::value) {
@@ -738,24 +772,37 @@ KINETRA_INLINE int32_t ConvertRow(const int16_t* from, int64_t n, float* to, flo
 // converted in a ring of 2r + 2 rows, each stored twice (slots s and s + 2r +
 // 2), so that the windows of rows l - 1 and l are 2r + 1 consecutive slots
 // each, and taken together. The float bound follows the largest value of the
-// rows converted so far.
-template <class F>
-KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
-                                      int32_t l_begin, int32_t l_end, float* ring) {
+// rows converted so far, which is returned. Row l's values go to out +
+// (l - l_begin) * pitch.
+template <class F, class Out>
+KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
+                                         int32_t l_begin, int32_t l_end, int32_t next_end,
+                                         float* ring, Out* out_first, int64_t pitch_out) {
     const int64_t slots = RingSlots(job.radius);
     const int64_t n = kChannels * (c_end - c_begin);
     const int64_t stride = SlotStride(n);
     const int16_t* source = Values(job.source) + kChannels * c_begin;
     const int64_t pitch = kChannels * job.max_w;
     const int64_t last_row = job.max_h - 1;
-    const int32_t work_cols = job.work_end - job.work_begin;
     int64_t slot = 0;   // where the next row converted goes
     int64_t first = 0;  // the slot of row l - r
     int32_t largest = 0;
+    // The strip's last rows fetch the first rows of the next strip (columns
+    // c_end .. next_end), which start on other pages.
+    const int64_t rows = l_end - l_begin + 2 * job.radius;
+    const int64_t next_n = kChannels * (next_end - c_end);
     for (int64_t i = l_begin - job.radius; i < l_end + job.radius; ++i) {
-        const int64_t ahead = std::clamp<int64_t>(i + kPrefetchRows, 0, last_row);
-        for (int64_t b = 0; b < n; b += 32)
-            __builtin_prefetch(source + ahead * pitch + b);
+        const int64_t ahead = i + kPrefetchRows;
+        if (ahead < l_end + job.radius) {
+            const int16_t* row = source + std::clamp<int64_t>(ahead, 0, last_row) * pitch;
+            for (int64_t b = 0; b < n; b += 32)
+                __builtin_prefetch(row + b);
+        } else {
+            const int16_t* row =
+                source + n + std::clamp<int64_t>(ahead - rows, 0, last_row) * pitch;
+            for (int64_t b = 0; b < next_n; b += 32)
+                __builtin_prefetch(row + b);
+        }
         const int16_t* from = source + std::clamp<int64_t>(i, 0, last_row) * pitch;
         largest =
             ConvertRow<F>(from, n, ring + slot * stride, ring + (slot + slots) * stride, largest);
@@ -764,19 +811,19 @@ KINETRA_INLINE void DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, in
         // Rows go in pairs from l_begin, the last one alone if left over.
         if (l < l_begin || ((l - l_begin) % 2 == 0 && l + 1 < l_end)) continue;
         const float bound = FloatBound(job.kernel, largest);
-        int16_t* out =
-            Values(job.work + (l - job.row_begin) * work_cols + (c_begin - job.work_begin));
+        Out* out = out_first + (l - l_begin) * pitch_out;
         if ((l - l_begin) % 2 == 1) {
             // The window of row l - 1 starts at slot `first`, row l's at the
             // next one (the twins keep both contiguous).
-            SumRowPairRunOf<F>(ring + first * stride, stride, job.kernel, bound, n,
-                               out - kChannels * work_cols, out);
+            SumRowPairRunOf<F>(ring + first * stride, stride, job.kernel, bound, n, out - pitch_out,
+                               out);
             first = first + 2 >= slots ? first + 2 - slots : first + 2;
         } else {
             SumRunOf<F>(ring + first * stride, stride, job.kernel, bound, n, out);
             first = first + 1 == slots ? 0 : first + 1;
         }
     }
+    return largest;
 }
 
 // Horizontal pass over rectangle row l: dest(c, l) = trunc(sum over k of
@@ -811,39 +858,104 @@ KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, flo
                 out + kChannels * job.col_begin);
 }
 
-// The two passes, built for the portable vectors and for AVX2.
+// Horizontal pass over rectangle row l from the vertical pass's values left
+// as floats in `row` (laid out as DefocusHorizontalRowOf lays it out, the
+// columns inside the buffer only); `bound` is the float bound for them.
+template <class F>
+KINETRA_INLINE void DefocusHorizontalFloatRowOf(const DefocusJob& job, int32_t l, float* row,
+                                                float bound) {
+    const int64_t first = job.col_begin - job.radius;
+    const int64_t last = job.col_end + job.radius;  // one past
+    auto fill = [&](int64_t v_begin, int64_t v_end, int64_t column) {
+        const float* p = row + kChannels * (column - first);
+        for (int64_t v = v_begin; v < v_end; ++v) {
+            for (int64_t b = 0; b < kChannels; ++b)
+                row[kChannels * (v - first) + b] = p[b];
+        }
+    };
+    fill(first, std::max<int64_t>(first, 0), 0);
+    fill(std::min<int64_t>(last, job.max_w), last, job.max_w - 1);
+    int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
+    SumRunOf<F>(row, kChannels, job.kernel, bound, kChannels * (job.col_end - job.col_begin),
+                out + kChannels * job.col_begin);
+}
+
+// The two passes, built for the portable vectors and for AVX2: into the
+// work image and from it, or through rows of floats.
 struct DefocusPasses {
     void (*vertical)(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
-                     int32_t l_end, float* ring);
+                     int32_t l_end, int32_t next_end, float* ring);
     void (*horizontal_row)(const DefocusJob& job, int32_t l, float* row);
+    int32_t (*vertical_float)(const DefocusJob& job, int32_t c_begin, int32_t c_end,
+                              int32_t l_begin, int32_t l_end, int32_t next_end, float* ring,
+                              float* out, int64_t pitch);
+    void (*horizontal_float_row)(const DefocusJob& job, int32_t l, float* row, float bound);
 };
 
+// The work image's values of row l_begin from column c_begin on.
+int16_t* WorkValues(const DefocusJob& job, int32_t c_begin, int32_t l_begin) {
+    return Values(job.work + int64_t{l_begin - job.row_begin} * (job.work_end - job.work_begin) +
+                  (c_begin - job.work_begin));
+}
+
+template <class F>
+KINETRA_INLINE void DefocusVerticalWorkOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
+                                          int32_t l_begin, int32_t l_end, int32_t next_end,
+                                          float* ring) {
+    DefocusVerticalOf<F>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
+                         WorkValues(job, c_begin, l_begin),
+                         kChannels * (job.work_end - job.work_begin));
+}
+
 void DefocusVerticalPortable(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
-                             int32_t l_end, float* ring) {
-    DefocusVerticalOf<Float4>(job, c_begin, c_end, l_begin, l_end, ring);
+                             int32_t l_end, int32_t next_end, float* ring) {
+    DefocusVerticalWorkOf<Float4>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
 }
 void DefocusHorizontalRowPortable(const DefocusJob& job, int32_t l, float* row) {
     DefocusHorizontalRowOf<Float4>(job, l, row);
+}
+int32_t DefocusVerticalFloatPortable(const DefocusJob& job, int32_t c_begin, int32_t c_end,
+                                     int32_t l_begin, int32_t l_end, int32_t next_end, float* ring,
+                                     float* out, int64_t pitch) {
+    return DefocusVerticalOf<Float4>(job, c_begin, c_end, l_begin, l_end, next_end, ring, out,
+                                     pitch);
+}
+void DefocusHorizontalFloatRowPortable(const DefocusJob& job, int32_t l, float* row, float bound) {
+    DefocusHorizontalFloatRowOf<Float4>(job, l, row, bound);
 }
 
 #if KINETRA_HAVE_AVX2
 KINETRA_TARGET_AVX2_FMA void DefocusVerticalAvx2(const DefocusJob& job, int32_t c_begin,
                                                  int32_t c_end, int32_t l_begin, int32_t l_end,
-                                                 float* ring) {
-    DefocusVerticalOf<Float8>(job, c_begin, c_end, l_begin, l_end, ring);
+                                                 int32_t next_end, float* ring) {
+    DefocusVerticalWorkOf<Float8>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
 }
 KINETRA_TARGET_AVX2_FMA void DefocusHorizontalRowAvx2(const DefocusJob& job, int32_t l,
                                                       float* row) {
     DefocusHorizontalRowOf<Float8>(job, l, row);
 }
+KINETRA_TARGET_AVX2_FMA int32_t DefocusVerticalFloatAvx2(const DefocusJob& job, int32_t c_begin,
+                                                         int32_t c_end, int32_t l_begin,
+                                                         int32_t l_end, int32_t next_end,
+                                                         float* ring, float* out, int64_t pitch) {
+    return DefocusVerticalOf<Float8>(job, c_begin, c_end, l_begin, l_end, next_end, ring, out,
+                                     pitch);
+}
+KINETRA_TARGET_AVX2_FMA void DefocusHorizontalFloatRowAvx2(const DefocusJob& job, int32_t l,
+                                                           float* row, float bound) {
+    DefocusHorizontalFloatRowOf<Float8>(job, l, row, bound);
+}
 #endif
 
 DefocusPasses ChooseDefocusPasses() {
 #if KINETRA_HAVE_AVX2
-    if (simd::UseAvx2() && __builtin_cpu_supports("fma"))
-        return {DefocusVerticalAvx2, DefocusHorizontalRowAvx2};
+    if (simd::UseAvx2() && __builtin_cpu_supports("fma")) {
+        return {DefocusVerticalAvx2, DefocusHorizontalRowAvx2, DefocusVerticalFloatAvx2,
+                DefocusHorizontalFloatRowAvx2};
+    }
 #endif
-    return {DefocusVerticalPortable, DefocusHorizontalRowPortable};
+    return {DefocusVerticalPortable, DefocusHorizontalRowPortable, DefocusVerticalFloatPortable,
+            DefocusHorizontalFloatRowPortable};
 }
 
 // The blur's taps: w[k] = exp(-i^2 / (2 sigma^2)) / sqrt(2 sigma^2 pi) for
@@ -860,7 +972,10 @@ DefocusKernel BuildDefocusKernel(double* weights, float* half, int64_t radius) {
     }
     for (int64_t j = 0; j <= radius; ++j)
         half[j] = static_cast<float>(weights[j]);
-    return {weights, half, radius, FloatSumBound(weights, half, radius)};
+    double total = 0.0;
+    for (int64_t k = 0; k < 2 * radius + 1; ++k)
+        total += weights[k];
+    return {weights, half, radius, FloatSumBound(weights, half, radius), total};
 }
 
 // ---- diffuse ---------------------------------------------------------------
@@ -1007,9 +1122,12 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                                static_cast<size_t>(job.row_end - job.row_begin);
     double* weights = static_cast<double*>(
         std::malloc((2 * job.radius + 1) * sizeof(double) + (job.radius + 1) * sizeof(float)));
+    // Only a blur in place keeps its whole work image.
     PixelYC* work =
-        static_cast<PixelYC*>(AcquireScratch(kScratchDefocus, work_pixels * sizeof(PixelYC)));
-    if (weights != nullptr && work != nullptr) {
+        src == dst
+            ? static_cast<PixelYC*>(AcquireScratch(kScratchDefocus, work_pixels * sizeof(PixelYC)))
+            : nullptr;
+    if (weights != nullptr && (work != nullptr || src != dst)) {
         job.kernel = BuildDefocusKernel(
             weights, reinterpret_cast<float*>(weights + 2 * job.radius + 1), job.radius);
         job.work = work;
@@ -1030,24 +1148,38 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         const int64_t row_values = kChannels * (job.col_end - job.col_begin + 2 * job.radius);
         if (src != dst) {
             // Each worker takes a band of rows through both passes, in chunks
-            // of kFusedRows rows whose work rows stay in the cache between
-            // the passes: the second pass of a row reads only that row of the
-            // work image, and no worker writes what another reads.
+            // of kFusedRows rows: the vertical pass leaves a chunk's values
+            // as floats in rows laid out for the horizontal pass, which
+            // reads them from the cache. No worker writes what another
+            // reads. The work columns of a row start on a cache line.
+            const int64_t first_column = job.col_begin - job.radius;
+            const int64_t lead = (16 - kChannels * (job.work_begin - first_column) % 16) % 16;
+            const int64_t chunk_stride = SlotStride(lead + row_values);
             parallel::ParallelForRanges(
                 job.row_begin, job.row_end, int64_t{work_cols + job.col_end - job.col_begin} * taps,
                 [&](int64_t first, int64_t last) {
-                    const CacheLineFloats ring_memory(ring_values), row_memory(row_values);
+                    const CacheLineFloats ring_memory(ring_values),
+                        rows_memory(kFusedRows * chunk_stride);
                     float* ring = ring_memory.get();
-                    float* row = row_memory.get();
-                    if (ring != nullptr && row != nullptr) {
-                        for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
-                            const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
-                            for (int32_t c = job.work_begin; c < job.work_end; c += job.strip) {
-                                passes.vertical(job, c, std::min(job.work_end, c + job.strip),
-                                                int32_t(chunk), chunk_end, ring);
-                            }
-                            for (int32_t l = int32_t(chunk); l < chunk_end; ++l)
-                                passes.horizontal_row(job, l, row);
+                    float* rows = rows_memory.get();
+                    if (ring == nullptr || rows == nullptr) return;
+                    for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
+                        const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
+                        int32_t largest = 0;
+                        for (int32_t c = job.work_begin; c < job.work_end; c += job.strip) {
+                            const int32_t c_end = std::min(job.work_end, c + job.strip);
+                            largest = std::max(
+                                largest,
+                                passes.vertical_float(
+                                    job, c, c_end, int32_t(chunk), chunk_end,
+                                    std::min(job.work_end, c_end + job.strip), ring,
+                                    rows + lead + kChannels * (c - first_column), chunk_stride));
+                        }
+                        const float bound =
+                            FloatBound(job.kernel, BlurredLargest(job.kernel, largest));
+                        for (int32_t l = int32_t(chunk); l < chunk_end; ++l) {
+                            passes.horizontal_float_row(
+                                job, l, rows + lead + (l - chunk) * chunk_stride, bound);
                         }
                     }
                 });
@@ -1067,8 +1199,9 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                     return;
                 }
                 for (int32_t c = job.work_begin; c < job.work_end; c += job.strip) {
-                    passes.vertical(job, c, std::min(job.work_end, c + job.strip), int32_t(first),
-                                    int32_t(last), ring);
+                    const int32_t c_end = std::min(job.work_end, c + job.strip);
+                    passes.vertical(job, c, c_end, int32_t(first), int32_t(last),
+                                    std::min(job.work_end, c_end + job.strip), ring);
                 }
             });
         if (failed) {
