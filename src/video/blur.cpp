@@ -161,9 +161,11 @@ constexpr int64_t kRingValues = 9000;
 // Rows read ahead of the one being converted (their columns are one page
 // apart or more, which the processor does not fetch ahead by itself).
 constexpr int64_t kPrefetchRows = 16;
-// Rows a worker takes through both passes at a time, where it may: their
-// values between the passes stay in the processor's second-level cache.
-constexpr int64_t kFusedRows = 16;
+// Rows a worker takes through both passes at a time, where it may: every
+// strip of a chunk converts 2r rows more than it sums (shorter chunks lose
+// more to those than they win from the cache), and a chunk's values between
+// the passes are read back from a cache nearer than memory.
+constexpr int64_t kFusedRows = 64;
 // The float sums are used while their error bound stays below this, where
 // at most a few values in a hundred need the double sum again.
 constexpr double kFloatBoundLimit = 1.0 / 64;
@@ -1149,9 +1151,10 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         if (src != dst) {
             // Each worker takes a band of rows through both passes, in chunks
             // of kFusedRows rows: the vertical pass leaves a chunk's values
-            // as floats in rows laid out for the horizontal pass, which
-            // reads them from the cache. No worker writes what another
-            // reads. The work columns of a row start on a cache line.
+            // as floats (exact: they are 16-bit integers) in rows laid out
+            // for the horizontal pass, which reads them from the cache with
+            // nothing to convert. No worker writes what another reads. The
+            // work columns of a row start on a cache line.
             const int64_t first_column = job.col_begin - job.radius;
             const int64_t lead = (16 - kChannels * (job.work_begin - first_column) % 16) % 16;
             const int64_t chunk_stride = SlotStride(lead + row_values);
