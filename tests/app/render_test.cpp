@@ -216,6 +216,46 @@ TEST(Render, ShowingAnUnusedBufferGivesBlackFrames) {
     apptest::FreeFrames(&out);
 }
 
+// With a canvas larger than the frame, the buffers' area outside the frame
+// starts black on every frame, although the host's images are storage that
+// earlier frames wrote (it comes back from the encoder).
+TEST(Render, CanvasAreaOutsideTheFrameStartsBlackOnEveryFrame) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 6;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    // Frame 0 whitens columns 64..79 of both images; every frame shows
+    // those columns of buffer 0 at x 0..15 and of buffer 1 at x 16..31.
+    apptest::WriteFile(dir / "kinetra.txt",
+                       "[0-0]\n"
+                       "fill(0, 64, 0, 16, 48, 4096, 0, 0)\n"
+                       "fill(1, 64, 0, 16, 48, 4096, 0, 0)\n"
+                       "[0-5]\n"
+                       "copy(0, 0, 64, 0, 16, 48, 0, 0)\n"
+                       "copy(1, 0, 64, 0, 16, 48, 16, 0)\n");
+    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    o.canvas_width = 80;
+    o.canvas_height = 48;
+    std::vector<int32_t> seen;  // luma at x 0 and x 16 on row 20, per frame
+    o.observer = [&seen](int32_t, const PixelYC* image, int32_t, int32_t, int32_t stride) {
+        seen.push_back(image[20 * stride].y);
+        seen.push_back(image[20 * stride + 16].y);
+        return true;
+    };
+    ASSERT_EQ(RunRender(o), kExitOk);
+    ASSERT_EQ(seen.size(), 12u);
+    for (int32_t f = 0; f < 6; ++f) {
+        for (int32_t buffer = 0; buffer < 2; ++buffer) {
+            int32_t y = seen[2 * f + buffer];
+            if (f == 0) {
+                EXPECT_GT(y, 4000) << "buffer " << buffer;
+            } else {
+                EXPECT_EQ(y, 0) << "frame " << f << " buffer " << buffer;
+            }
+        }
+    }
+}
+
 TEST(Render, StoppingEarlyClosesAPlayableFile) {
     TempDir dir;
     ClipSpec spec;
