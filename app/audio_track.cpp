@@ -102,11 +102,12 @@ bool AudioTrack::Restart() {
 void AudioTrack::Append(const uint8_t* const* data, int frames) {
     int room = swr_get_out_samples(resampler_, frames);
     if (room <= 0) return;
-    std::vector<int16_t> converted(static_cast<size_t>(room) * channels_);
-    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(converted.data())};
+    size_t room_values = static_cast<size_t>(room) * channels_;
+    if (converted_.size() < room_values) converted_.resize(room_values);
+    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(converted_.data())};
     int got = swr_convert(resampler_, out, room, const_cast<const uint8_t**>(data), frames);
     if (got <= 0) return;
-    window_.insert(window_.end(), converted.begin(), converted.begin() + size_t(got) * channels_);
+    window_.insert(window_.end(), converted_.begin(), converted_.begin() + size_t(got) * channels_);
 }
 
 void AudioTrack::Drain() {

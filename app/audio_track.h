@@ -74,4 +74,6 @@ class AudioTrack {
     bool ended_ = false;
     int64_t end_ = -1;  // sample frames in the stream, once known
     int64_t restart_count_ = 0;
+    // The resampler's output of one decoded frame, kept from frame to frame.
+    std::vector<int16_t> converted_;
 };
