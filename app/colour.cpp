@@ -476,6 +476,10 @@ constexpr int BlendMask(int c, int j) {
     }
     return mask;
 }
+// BlendMask as a constant expression: a blend's mask must be an immediate,
+// also in builds that do not fold constexpr calls on their own (-O0).
+template <int c, int j>
+constexpr int kBlendMask = BlendMask(c, j);
 
 constexpr YCShuffles MakeYCShuffles() {
     YCShuffles s{};
@@ -660,12 +664,12 @@ KINETRA_AVX2 void ToYCGroupAvx2(const T* const* luma, int32_t rows, ChromaRow<co
             __m256i wb = _mm256_shuffle_epi8(_mm256_packs_epi32(bi[0], bi[1]), Mask(m.scatter[1]));
             __m256i wr = _mm256_shuffle_epi8(_mm256_packs_epi32(ri[0], ri[1]), Mask(m.scatter[2]));
             // p[j]: bytes 16j.. of the eight pixels of each lane.
-            __m256i p[3] = {_mm256_blend_epi16(_mm256_blend_epi16(wy, wb, BlendMask(1, 0)), wr,
-                                               BlendMask(2, 0)),
-                            _mm256_blend_epi16(_mm256_blend_epi16(wy, wb, BlendMask(1, 1)), wr,
-                                               BlendMask(2, 1)),
-                            _mm256_blend_epi16(_mm256_blend_epi16(wy, wb, BlendMask(1, 2)), wr,
-                                               BlendMask(2, 2))};
+            __m256i p[3] = {_mm256_blend_epi16(_mm256_blend_epi16(wy, wb, (kBlendMask<1, 0>)), wr,
+                                               (kBlendMask<2, 0>)),
+                            _mm256_blend_epi16(_mm256_blend_epi16(wy, wb, (kBlendMask<1, 1>)), wr,
+                                               (kBlendMask<2, 1>)),
+                            _mm256_blend_epi16(_mm256_blend_epi16(wy, wb, (kBlendMask<1, 2>)), wr,
+                                               (kBlendMask<2, 2>))};
             __m256i o0 = _mm256_permute2x128_si256(p[0], p[1], 0x20);
             __m256i o1 = _mm256_blend_epi32(p[2], p[0], 0xF0);
             __m256i o2 = _mm256_permute2x128_si256(p[1], p[2], 0x31);
@@ -770,12 +774,12 @@ KINETRA_AVX2 void FromYCGroupAvx2(const PixelYC* const* in, int32_t rows,
             __m256i p[3] = {_mm256_blend_epi32(a, b, 0xF0), _mm256_permute2x128_si256(a, cc, 0x21),
                             _mm256_blend_epi32(b, cc, 0xF0)};
             // Each component's words in blend order.
-            __m256i w[3] = {_mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], BlendMask(0, 1)),
-                                               p[2], BlendMask(0, 2)),
-                            _mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], BlendMask(1, 1)),
-                                               p[2], BlendMask(1, 2)),
-                            _mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], BlendMask(2, 1)),
-                                               p[2], BlendMask(2, 2))};
+            __m256i w[3] = {_mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], (kBlendMask<0, 1>)),
+                                               p[2], (kBlendMask<0, 2>)),
+                            _mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], (kBlendMask<1, 1>)),
+                                               p[2], (kBlendMask<1, 2>)),
+                            _mm256_blend_epi16(_mm256_blend_epi16(p[0], p[1], (kBlendMask<2, 1>)),
+                                               p[2], (kBlendMask<2, 2>))};
             __m256i s[2];
             for (int h = 0; h < 2; ++h) {  // the pixels in split order
                 __m256 yv = _mm256_cvtepi32_ps(
