@@ -828,41 +828,13 @@ KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin,
     return largest;
 }
 
-// Horizontal pass over rectangle row l: dest(c, l) = trunc(sum over k of
-// w[k] * work(c - r + k, l)), columns clamped to the buffer. The row is
-// converted once, with the columns a tap reads beyond the buffer's sides
-// filled in as the clamp reads them, so every pixel runs as blocks.
-template <class F>
-KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, float* row) {
-    const int32_t work_cols = job.work_end - job.work_begin;
-    // row[kChannels * (v - first)] holds column v, first = col_begin - r.
-    const int64_t first = job.col_begin - job.radius;
-    const int64_t last = job.col_end + job.radius;  // one past
-    const int16_t* from = Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols);
-    auto fill = [&](int64_t v_begin, int64_t v_end, int64_t column) {
-        const int16_t* p = from + kChannels * (column - job.work_begin);
-        for (int64_t v = v_begin; v < v_end; ++v) {
-            for (int64_t b = 0; b < kChannels; ++b)
-                row[kChannels * (v - first) + b] = p[b];
-        }
-    };
-    const int64_t inside_begin = std::max<int64_t>(first, 0);
-    const int64_t inside_end = std::min<int64_t>(last, job.max_w);
-    fill(first, inside_begin, 0);
-    const int16_t* inside = from + kChannels * (inside_begin - job.work_begin);
-    float* to = row + kChannels * (inside_begin - first);
-    const int64_t inside_values = kChannels * (inside_end - inside_begin);
-    // The columns filled in beyond the sides repeat columns inside.
-    const float bound = FloatBound(job.kernel, ConvertRow<F>(inside, inside_values, to, to, 0));
-    fill(inside_end, last, job.max_w - 1);
-    int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
-    SumRunOf<F>(row, kChannels, job.kernel, bound, kChannels * (job.col_end - job.col_begin),
-                out + kChannels * job.col_begin);
-}
-
-// Horizontal pass over rectangle row l from the vertical pass's values left
-// as floats in `row` (laid out as DefocusHorizontalRowOf lays it out, the
-// columns inside the buffer only); `bound` is the float bound for them.
+// Horizontal pass over rectangle row l from values already in `row` as
+// floats (row[kChannels * (v - first)] holds column v, first = col_begin - r;
+// the columns inside the buffer only): dest(c, l) = trunc(sum over k of w[k] *
+// row(c - r + k)), columns clamped to the buffer. The columns a tap reads
+// beyond the buffer's sides are filled in as the clamp reads them, so every
+// pixel runs as blocks. `bound` is the float bound for the row's values (the
+// filled-in columns repeat columns inside).
 template <class F>
 KINETRA_INLINE void DefocusHorizontalFloatRowOf(const DefocusJob& job, int32_t l, float* row,
                                                 float bound) {
@@ -880,6 +852,22 @@ KINETRA_INLINE void DefocusHorizontalFloatRowOf(const DefocusJob& job, int32_t l
     int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
     SumRunOf<F>(row, kChannels, job.kernel, bound, kChannels * (job.col_end - job.col_begin),
                 out + kChannels * job.col_begin);
+}
+
+// The same from the work image: row l's columns inside the buffer are
+// converted once into `row`, and their largest magnitude gives the bound.
+template <class F>
+KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, float* row) {
+    const int32_t work_cols = job.work_end - job.work_begin;
+    const int64_t first = job.col_begin - job.radius;
+    const int64_t inside_begin = std::max<int64_t>(first, 0);
+    const int64_t inside_end = std::min<int64_t>(job.col_end + job.radius, job.max_w);
+    const int16_t* inside = Values(job.work + static_cast<int64_t>(l - job.row_begin) * work_cols +
+                                   (inside_begin - job.work_begin));
+    float* to = row + kChannels * (inside_begin - first);
+    const int32_t largest =
+        ConvertRow<F>(inside, kChannels * (inside_end - inside_begin), to, to, 0);
+    DefocusHorizontalFloatRowOf<F>(job, l, row, FloatBound(job.kernel, largest));
 }
 
 // The two passes, built for the portable vectors and for AVX2: into the
