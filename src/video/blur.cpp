@@ -579,13 +579,14 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
         sum0[v] = _mm256_mul_ps(w0, pair);
         sum1[v] = _mm256_setzero_ps();
     }
-    // Two steps a turn, as in SumBlockFma.
+    // Two steps a turn, as in SumBlockFma; each tap is loaded once and kept
+    // for the next step.
+    __m256 w_before = w0;
 #pragma GCC unroll 2
     for (int64_t j = 1; j < r; ++j) {
         low += step;
         high -= step;
         const __m256 w = _mm256_broadcast_ss(kernel.half + j);
-        const __m256 w_before = _mm256_broadcast_ss(kernel.half + j - 1);
 #pragma GCC unroll 4
         for (int32_t v = 0; v < kVectors; ++v) {
             const __m256 l = _mm256_loadu_ps(low + 8 * v);
@@ -594,6 +595,7 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
             sum0[v] = _mm256_fmadd_ps(w, pair0, sum0[v]);
             sum1[v] = _mm256_fmadd_ps(w_before, pair1, sum1[v]);
         }
+        w_before = w;
     }
     // Row r: out0's middle, and with row r + 2 out1's last pair; then row
     // r + 1, out1's middle.
