@@ -1204,8 +1204,14 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                     float* ring = ring_memory.get();
                     float* rows = rows_memory.get();
                     if (ring == nullptr || rows == nullptr) return;
-                    for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
-                        const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
+                    // Chunks of equal height, none taller than kFusedRows:
+                    // a short last chunk would convert its 2r extra rows for
+                    // few rows summed.
+                    const int64_t chunks = (last - first + kFusedRows - 1) / kFusedRows;
+                    const int64_t height =
+                        (last - first + chunks - 1) / std::max<int64_t>(chunks, 1);
+                    for (int64_t chunk = first; chunk < last; chunk += height) {
+                        const int32_t chunk_end = int32_t(std::min(last, chunk + height));
                         int32_t largest = 0;
                         for (int32_t c = job.work_begin; c < job.work_end; c += job.strip) {
                             const int32_t c_end = std::min(job.work_end, c + job.strip);
