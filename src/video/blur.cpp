@@ -699,6 +699,7 @@ struct DefocusJob {
     int32_t col_begin, col_end;    // rectangle columns inside the buffer
     int32_t work_begin, work_end;  // columns the vertical pass fills
     int32_t strip;                 // columns of one vertical-pass strip
+    int64_t ring_slots;            // rows of a strip's values its ring holds
 };
 
 const int16_t* Values(const PixelYC* p) {
@@ -811,14 +812,19 @@ KINETRA_INLINE int32_t ConvertRow(const int16_t* from, int64_t n, float* to, flo
 // k)), rows clamped to the buffer. The rows l - r - 1 .. l + r are kept
 // converted in a ring of 2r + 2 rows, each stored twice (slots s and s + 2r +
 // 2), so that the windows of rows l - 1 and l are 2r + 1 consecutive slots
-// each, and taken together. The float bound follows the largest value of the
+// each, and taken together. Where the ring has a slot for every row the call
+// converts, they go one after another, once each: the windows are
+// consecutive slots without the twins. The float bound follows the largest
+// value of the
 // rows converted so far, which is returned. Row l's values go to out +
 // (l - l_begin) * pitch.
 template <class F, bool kInRange, class Out>
 KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
                                          int32_t l_begin, int32_t l_end, int32_t next_end,
                                          float* ring, Out* out_first, int64_t pitch_out) {
-    const int64_t slots = RingSlots(job.radius);
+    const int64_t rows = l_end - l_begin + 2 * job.radius;
+    const bool in_order = rows <= job.ring_slots;
+    const int64_t slots = in_order ? rows : RingSlots(job.radius);
     const int64_t n = kChannels * (c_end - c_begin);
     const int64_t stride = SlotStride(n);
     const int16_t* source = Values(job.source) + kChannels * c_begin;
@@ -829,7 +835,6 @@ KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin,
     int32_t largest = 0;
     // The strip's last rows fetch the first rows of the next strip (columns
     // c_end .. next_end), which start on other pages.
-    const int64_t rows = l_end - l_begin + 2 * job.radius;
     const int64_t next_n = kChannels * (next_end - c_end);
     for (int64_t i = l_begin - job.radius; i < l_end + job.radius; ++i) {
         const int64_t ahead = i + kPrefetchRows;
@@ -844,8 +849,8 @@ KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin,
                 __builtin_prefetch(row + b);
         }
         const int16_t* from = source + std::clamp<int64_t>(i, 0, last_row) * pitch;
-        largest =
-            ConvertRow<F>(from, n, ring + slot * stride, ring + (slot + slots) * stride, largest);
+        float* to = ring + slot * stride;
+        largest = ConvertRow<F>(from, n, to, in_order ? to : to + slots * stride, largest);
         slot = slot + 1 == slots ? 0 : slot + 1;
         const int64_t l = i - job.radius;  // the row whose window is complete
         // Rows go in pairs from l_begin, the last one alone if left over.
@@ -1181,7 +1186,12 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                                          : fit >= 8 ? fit / 8 * 8
                                                     : std::max<int64_t>(fit, 1));
         const int32_t work_cols = job.work_end - job.work_begin;
-        const int64_t ring_values = 2 * RingSlots(job.radius) * SlotStride(kChannels * job.strip);
+        // A chunk's strip of rows fits its ring in order (see
+        // DefocusVerticalOf); a whole band's may not.
+        job.ring_slots = src != dst
+                             ? std::max(2 * RingSlots(job.radius), kFusedRows + 2 * job.radius)
+                             : 2 * RingSlots(job.radius);
+        const int64_t ring_values = job.ring_slots * SlotStride(kChannels * job.strip);
         // A worker without its scratch memory says so; the destination is
         // then left alone if the first pass is incomplete.
         std::atomic<bool> failed{false};
