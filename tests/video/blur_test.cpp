@@ -299,7 +299,9 @@ TEST(Defocus, EveryKernelBuildMatchesThePlainVersion) {
     // side, the source as the destination (buffer 0), and bands of rows
     // that go through both passes in several chunks; one or two columns, a
     // few rows, a rectangle cut on every side of a buffer wider than two
-    // strips, and one several strips wide and several chunks of rows tall.
+    // strips, one several strips wide and several chunks of rows tall, and
+    // bands of exactly one and two whole chunks (a chunk's rows fill its
+    // strip's rows in order to the last slot).
     const int cases[][8] = {
         {101, 37, 0, 0, 101, 37, 10, 1}, {101, 37, -7, 5, 90, 40, 3, 0},
         {67, 23, 20, 2, 60, 15, 2, 0},   {45, 50, 3, -4, 30, 70, 12, 1},
@@ -308,6 +310,7 @@ TEST(Defocus, EveryKernelBuildMatchesThePlainVersion) {
         {9, 13, 4, 2, 1, 11, 3, 0},      {12, 5, -2, 0, 4, 5, 4, 1},
         {150, 11, 140, 3, 30, 5, 10, 1}, {200, 19, -5, -3, 210, 30, 7, 0},
         {203, 3, 0, 0, 203, 3, 2, 1},    {300, 150, -4, 3, 305, 140, 10, 1},
+        {50, 128, 0, 0, 50, 128, 4, 1},  {50, 140, -2, 6, 60, 128, 2, 0},
     };
     for (const auto& c : cases) {
         for (PixelFn pixel : {PixelFn(Noise), PixelFn(FullRange)}) {
