@@ -149,7 +149,11 @@ void Rgb24RowToYC(const uint8_t* rgb, int32_t step, PixelYC* out, int32_t width)
 // way back computes RGB with the plug-in's YCToRGB matrix (not truncated),
 // clamps it, and writes Y rounded and the chroma averaged over the pixels that
 // share a sample. Every step is a plain loop over a row, with no calls and no
-// division per pixel, so the compiler vectorises it.
+// division per pixel, so the compiler vectorises it. 8-bit samples take the
+// same steps in 16-bit fixed point instead (see "8-bit samples in fixed
+// point"): on one thread a 1080p 4:2:0 picture of saturated colours took 1.6
+// ms instead of 2.6 ms to YC (two pictures written) and 1.2 ms instead of 2.6
+// ms back.
 
 namespace {
 
