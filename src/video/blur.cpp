@@ -251,6 +251,18 @@ int32_t BlurredLargest(const DefocusKernel& kernel, int32_t largest) {
     return int32_t(std::min(32768.0, std::ceil(double(largest) * kernel.total) + 1.0));
 }
 
+// Whether every float sum lies strictly inside (-32768, 32768), whatever
+// 16-bit values are summed. A float sum is only used while its error bound
+// B is below 1/64 (kFloatBoundLimit), and the exact sum is at most 32768
+// times the sum of the taps, which `total` holds to within a relative
+// 2^-40 (2r + 1 positive terms): so |float sum| <= 32768 * total * (1 +
+// 2^-40) + 1/64, below 32767 when 32768 * total + 1 <= 32767. Then a sum's
+// truncation keeps all of its bits. Every kernel but r = 2's (whose taps sum
+// to 1.00026) passes.
+bool InRange(const DefocusKernel& kernel) {
+    return 32768.0 * kernel.total + 1.0 <= 32767.0;
+}
+
 // Vectors: floats and doubles, four and two lanes (SSE2, or plain values
 // where the machine has no vectors) and eight and four (AVX2).
 typedef float Float4 __attribute__((vector_size(16)));
@@ -432,53 +444,77 @@ KINETRA_INLINE void SumBlockFloat(const float* p, int64_t step, const DefocusKer
 // portable build.
 #define KINETRA_TARGET_AVX2_FMA __attribute__((target("avx2,fma")))
 
-// Lanes of a vector of float sums that lie within `bound` of a nonzero
-// integer, where truncation may differ from the double sum's: all ones.
-KINETRA_TARGET_AVX2_FMA inline __m256 NearInteger(__m256 a, __m256 bound) {
+// The distance of each float sum from the nearest nonzero integer, where
+// truncation may differ from the double sum's: with m = |a| and n the larger
+// of 1 and m rounded to the nearest integer, |m - n|. A nonzero integer
+// within a distance d < 1/2 of a has magnitude round(m), at least 1, so it is
+// n; and m - n is exact when m >= 1/2 (n is within 1/2 of m, so they are
+// within a factor of two), and of magnitude at least 1/2, rounded or not,
+// when m < 1/2 (then n = 1). So the result is the distance itself wherever
+// that is below 1/2, and at least 1/2 elsewhere: the lanes within a bound
+// B < 1/2 of a nonzero integer are exactly those whose result is at most B.
+KINETRA_TARGET_AVX2_FMA inline __m256 NonzeroIntegerDistance(__m256 a) {
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-    // The nearest integer is exact, and so is the difference from it (as in
-    // SumBlockFloat).
-    const __m256 nearest = _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    const __m256 distance = _mm256_and_ps(_mm256_sub_ps(a, nearest), magnitude);
-    return _mm256_and_ps(_mm256_cmp_ps(distance, bound, _CMP_LE_OQ),
-                         _mm256_cmp_ps(nearest, _mm256_setzero_ps(), _CMP_NEQ_OQ));
+    const __m256 m = _mm256_and_ps(a, magnitude);
+    const __m256 n = _mm256_max_ps(
+        _mm256_round_ps(m, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC), _mm256_set1_ps(1.0f));
+    return _mm256_and_ps(_mm256_sub_ps(m, n), magnitude);
 }
 
 // Finishes two vectors of float sums: their truncations' low 16 bits go to
-// out[0 .. 16); returns the lanes of either that lie near an integer (see
-// NearInteger) as set lanes. Only when some lie near are they told apart
-// (NearBits), which is seldom.
-// Floats at `out` get the same values, the low 16 bits taken as signed.
-KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, __m256 bound, int16_t* out) {
-    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
-    // Truncated toward zero, then the low 16 bits of each, in order.
-    const __m256i whole_a = _mm256_and_si256(_mm256_cvttps_epi32(a), low16);
-    const __m256i whole_b = _mm256_and_si256(_mm256_cvttps_epi32(b), low16);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                        _mm256_permute4x64_epi64(_mm256_packus_epi32(whole_a, whole_b), 0xD8));
-    return _mm256_or_ps(NearInteger(a, bound), NearInteger(b, bound));
+// out[0 .. 16); returns the smaller NonzeroIntegerDistance of each lane.
+// Only when a block has a lane within the bound are its lanes told apart
+// (NearBits), which is seldom. Floats at `out` get the same values, the low
+// 16 bits taken as signed. With kInRange, every sum lies strictly inside
+// (-32768, 32768) (see InRange), so its truncation is all of its bits.
+template <bool kInRange>
+KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, int16_t* out) {
+    __m256i whole_a = _mm256_cvttps_epi32(a), whole_b = _mm256_cvttps_epi32(b);
+    __m256i packed;
+    if constexpr (kInRange) {
+        // Saturation leaves 16-bit values as they are.
+        packed = _mm256_packs_epi32(whole_a, whole_b);
+    } else {
+        // The low 16 bits of each, in order.
+        const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+        packed =
+            _mm256_packus_epi32(_mm256_and_si256(whole_a, low16), _mm256_and_si256(whole_b, low16));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute4x64_epi64(packed, 0xD8));
+    return _mm256_min_ps(NonzeroIntegerDistance(a), NonzeroIntegerDistance(b));
 }
-KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, __m256 bound, float* out) {
-    // Shifting the low 16 bits to the top and back extends their sign.
-    const __m256i whole_a = _mm256_srai_epi32(_mm256_slli_epi32(_mm256_cvttps_epi32(a), 16), 16);
-    const __m256i whole_b = _mm256_srai_epi32(_mm256_slli_epi32(_mm256_cvttps_epi32(b), 16), 16);
-    _mm256_storeu_ps(out, _mm256_cvtepi32_ps(whole_a));
-    _mm256_storeu_ps(out + 8, _mm256_cvtepi32_ps(whole_b));
-    return _mm256_or_ps(NearInteger(a, bound), NearInteger(b, bound));
+template <bool kInRange>
+KINETRA_TARGET_AVX2_FMA inline __m256 FinishTwo(__m256 a, __m256 b, float* out) {
+    if constexpr (kInRange) {
+        _mm256_storeu_ps(out, _mm256_round_ps(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+        _mm256_storeu_ps(out + 8, _mm256_round_ps(b, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+    } else {
+        // Shifting the low 16 bits to the top and back extends their sign.
+        const __m256i whole_a =
+            _mm256_srai_epi32(_mm256_slli_epi32(_mm256_cvttps_epi32(a), 16), 16);
+        const __m256i whole_b =
+            _mm256_srai_epi32(_mm256_slli_epi32(_mm256_cvttps_epi32(b), 16), 16);
+        _mm256_storeu_ps(out, _mm256_cvtepi32_ps(whole_a));
+        _mm256_storeu_ps(out + 8, _mm256_cvtepi32_ps(whole_b));
+    }
+    return _mm256_min_ps(NonzeroIntegerDistance(a), NonzeroIntegerDistance(b));
+}
+
+// Whether any lane of FinishTwo's distances lies within `bound`.
+KINETRA_TARGET_AVX2_FMA inline bool AnyNear(__m256 distance, __m256 bound) {
+    return _mm256_movemask_ps(_mm256_cmp_ps(distance, bound, _CMP_LE_OQ)) != 0;
 }
 
 // A bit for each value of FinishTwo's out[0 .. 16) that lies near an integer.
 KINETRA_TARGET_AVX2_FMA inline uint32_t NearBits(__m256 a, __m256 b, __m256 bound) {
-    return uint32_t(_mm256_movemask_ps(NearInteger(a, bound))) |
-           uint32_t(_mm256_movemask_ps(NearInteger(b, bound))) << 8;
-}
-
-KINETRA_TARGET_AVX2_FMA inline bool AnySet(__m256 lanes) {
-    return !_mm256_testz_ps(lanes, lanes);
+    return uint32_t(
+               _mm256_movemask_ps(_mm256_cmp_ps(NonzeroIntegerDistance(a), bound, _CMP_LE_OQ))) |
+           uint32_t(_mm256_movemask_ps(_mm256_cmp_ps(NonzeroIntegerDistance(b), bound, _CMP_LE_OQ)))
+               << 8;
 }
 
 // SumBlockFloat<Float8, 8> with fused multiply-adds: 64 values.
-template <int32_t kVectors, class Out>
+template <int32_t kVectors, bool kInRange, class Out>
 KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
                                                 const DefocusKernel& kernel, float bound,
                                                 Out* out) {
@@ -504,14 +540,14 @@ KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
     }
     const __m256 middle = _mm256_broadcast_ss(kernel.half + r);
     const __m256 limit = _mm256_set1_ps(bound);
-    __m256 any = _mm256_setzero_ps();
+    __m256 nearest = _mm256_set1_ps(1.0f);
 #pragma GCC unroll 16
     for (int32_t v = 0; v < kVectors; v += 2) {
         sums[v] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + 8 * v), sums[v]);
         sums[v + 1] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + 8 * v + 8), sums[v + 1]);
-        any = _mm256_or_ps(any, FinishTwo(sums[v], sums[v + 1], limit, out + 8 * v));
+        nearest = _mm256_min_ps(nearest, FinishTwo<kInRange>(sums[v], sums[v + 1], out + 8 * v));
     }
-    if (!AnySet(any)) return;
+    if (!AnyNear(nearest, limit)) return;
     uint64_t near = 0;
     for (int32_t v = 0; v < kVectors; v += 2)
         near |= uint64_t{NearBits(sums[v], sums[v + 1], limit)} << (8 * v);
@@ -526,7 +562,7 @@ KINETRA_TARGET_AVX2_FMA inline void SumBlockFma(const float* p, int64_t step,
 // pair j of out0 and pair j - 1 of out1 (whose high row, 2r + 2 - j, was
 // loaded two steps before and comes again from the nearest cache): three
 // loads for two pairs instead of four.
-template <class Out>
+template <bool kInRange, class Out>
 KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
                                                   const DefocusKernel& kernel, float bound,
                                                   Out* out0, Out* out1) {
@@ -543,13 +579,14 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
         sum0[v] = _mm256_mul_ps(w0, pair);
         sum1[v] = _mm256_setzero_ps();
     }
-    // Two steps a turn, as in SumBlockFma.
+    // Two steps a turn, as in SumBlockFma; each tap is loaded once and kept
+    // for the next step.
+    __m256 w_before = w0;
 #pragma GCC unroll 2
     for (int64_t j = 1; j < r; ++j) {
         low += step;
         high -= step;
         const __m256 w = _mm256_broadcast_ss(kernel.half + j);
-        const __m256 w_before = _mm256_broadcast_ss(kernel.half + j - 1);
 #pragma GCC unroll 4
         for (int32_t v = 0; v < kVectors; ++v) {
             const __m256 l = _mm256_loadu_ps(low + 8 * v);
@@ -558,6 +595,7 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
             sum0[v] = _mm256_fmadd_ps(w, pair0, sum0[v]);
             sum1[v] = _mm256_fmadd_ps(w_before, pair1, sum1[v]);
         }
+        w_before = w;
     }
     // Row r: out0's middle, and with row r + 2 out1's last pair; then row
     // r + 1, out1's middle.
@@ -573,13 +611,13 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
         sum1[v] = _mm256_fmadd_ps(middle, _mm256_loadu_ps(low + step + 8 * v), sum1[v]);
     }
     const __m256 limit = _mm256_set1_ps(bound);
-    __m256 any = _mm256_setzero_ps();
+    __m256 nearest = _mm256_set1_ps(1.0f);
 #pragma GCC unroll 4
     for (int32_t v = 0; v < kVectors; v += 2) {
-        any = _mm256_or_ps(any, FinishTwo(sum0[v], sum0[v + 1], limit, out0 + 8 * v));
-        any = _mm256_or_ps(any, FinishTwo(sum1[v], sum1[v + 1], limit, out1 + 8 * v));
+        nearest = _mm256_min_ps(nearest, FinishTwo<kInRange>(sum0[v], sum0[v + 1], out0 + 8 * v));
+        nearest = _mm256_min_ps(nearest, FinishTwo<kInRange>(sum1[v], sum1[v + 1], out1 + 8 * v));
     }
-    if (!AnySet(any)) return;
+    if (!AnyNear(nearest, limit)) return;
     uint32_t near0 = 0, near1 = 0;
     for (int32_t v = 0; v < kVectors; v += 2) {
         near0 |= NearBits(sum0[v], sum0[v + 1], limit) << (8 * v);
@@ -592,7 +630,7 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
 
 // The sums over n values: blocks of eight vectors, then single vectors, then
 // single values; float sums where `bound` allows (nonzero), else doubles.
-template <class F, class Out>
+template <class F, bool kInRange, class Out>
 KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& kernel, float bound,
                              int64_t n, Out* out) {
     typedef typename VectorOf<F>::Wide D;
@@ -603,7 +641,7 @@ KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& 
         for (; b + 8 * kLanes <= n; b += 8 * kLanes) {
 #if KINETRA_HAVE_AVX2
             if constexpr (std::is_same<F, Float8>::value) {
-                SumBlockFma<8>(p + b, step, kernel, bound, out + b);
+                SumBlockFma<8, kInRange>(p + b, step, kernel, bound, out + b);
                 continue;
             }
 #endif
@@ -624,7 +662,7 @@ KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& 
 
 // SumRunOf for two rows at once: out0 from the window at p, out1 from the
 // one a row (`step`) further on.
-template <class F, class Out>
+template <class F, bool kInRange, class Out>
 KINETRA_INLINE void SumRowPairRunOf(const float* p, int64_t step, const DefocusKernel& kernel,
                                     float bound, int64_t n, Out* out0, Out* out1) {
     int64_t b = 0;
@@ -632,12 +670,12 @@ KINETRA_INLINE void SumRowPairRunOf(const float* p, int64_t step, const DefocusK
     if constexpr (std::is_same<F, Float8>::value) {
         if (bound > 0.0f) {
             for (; b + 32 <= n; b += 32)
-                SumRowPairFma(p + b, step, kernel, bound, out0 + b, out1 + b);
+                SumRowPairFma<kInRange>(p + b, step, kernel, bound, out0 + b, out1 + b);
         }
     }
 #endif
-    SumRunOf<F>(p + b, step, kernel, bound, n - b, out0 + b);
-    SumRunOf<F>(p + step + b, step, kernel, bound, n - b, out1 + b);
+    SumRunOf<F, kInRange>(p + b, step, kernel, bound, n - b, out0 + b);
+    SumRunOf<F, kInRange>(p + step + b, step, kernel, bound, n - b, out1 + b);
 }
 
 // The largest magnitude among n values, as it grows.
@@ -776,7 +814,7 @@ KINETRA_INLINE int32_t ConvertRow(const int16_t* from, int64_t n, float* to, flo
 // each, and taken together. The float bound follows the largest value of the
 // rows converted so far, which is returned. Row l's values go to out +
 // (l - l_begin) * pitch.
-template <class F, class Out>
+template <class F, bool kInRange, class Out>
 KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
                                          int32_t l_begin, int32_t l_end, int32_t next_end,
                                          float* ring, Out* out_first, int64_t pitch_out) {
@@ -817,11 +855,11 @@ KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin,
         if ((l - l_begin) % 2 == 1) {
             // The window of row l - 1 starts at slot `first`, row l's at the
             // next one (the twins keep both contiguous).
-            SumRowPairRunOf<F>(ring + first * stride, stride, job.kernel, bound, n, out - pitch_out,
-                               out);
+            SumRowPairRunOf<F, kInRange>(ring + first * stride, stride, job.kernel, bound, n,
+                                         out - pitch_out, out);
             first = first + 2 >= slots ? first + 2 - slots : first + 2;
         } else {
-            SumRunOf<F>(ring + first * stride, stride, job.kernel, bound, n, out);
+            SumRunOf<F, kInRange>(ring + first * stride, stride, job.kernel, bound, n, out);
             first = first + 1 == slots ? 0 : first + 1;
         }
     }
@@ -835,7 +873,7 @@ KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin,
 // beyond the buffer's sides are filled in as the clamp reads them, so every
 // pixel runs as blocks. `bound` is the float bound for the row's values (the
 // filled-in columns repeat columns inside).
-template <class F>
+template <class F, bool kInRange>
 KINETRA_INLINE void DefocusHorizontalFloatRowOf(const DefocusJob& job, int32_t l, float* row,
                                                 float bound) {
     const int64_t first = job.col_begin - job.radius;
@@ -850,13 +888,14 @@ KINETRA_INLINE void DefocusHorizontalFloatRowOf(const DefocusJob& job, int32_t l
     fill(first, std::max<int64_t>(first, 0), 0);
     fill(std::min<int64_t>(last, job.max_w), last, job.max_w - 1);
     int16_t* out = Values(job.dest + static_cast<int64_t>(l) * job.max_w);
-    SumRunOf<F>(row, kChannels, job.kernel, bound, kChannels * (job.col_end - job.col_begin),
-                out + kChannels * job.col_begin);
+    SumRunOf<F, kInRange>(row, kChannels, job.kernel, bound,
+                          kChannels * (job.col_end - job.col_begin),
+                          out + kChannels * job.col_begin);
 }
 
 // The same from the work image: row l's columns inside the buffer are
 // converted once into `row`, and their largest magnitude gives the bound.
-template <class F>
+template <class F, bool kInRange>
 KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, float* row) {
     const int32_t work_cols = job.work_end - job.work_begin;
     const int64_t first = job.col_begin - job.radius;
@@ -867,7 +906,7 @@ KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, flo
     float* to = row + kChannels * (inside_begin - first);
     const int32_t largest =
         ConvertRow<F>(inside, kChannels * (inside_end - inside_begin), to, to, 0);
-    DefocusHorizontalFloatRowOf<F>(job, l, row, FloatBound(job.kernel, largest));
+    DefocusHorizontalFloatRowOf<F, kInRange>(job, l, row, FloatBound(job.kernel, largest));
 }
 
 // The two passes, built for the portable vectors and for AVX2: into the
@@ -888,61 +927,72 @@ int16_t* WorkValues(const DefocusJob& job, int32_t c_begin, int32_t l_begin) {
                   (c_begin - job.work_begin));
 }
 
-template <class F>
+template <class F, bool kInRange>
 KINETRA_INLINE void DefocusVerticalWorkOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
                                           int32_t l_begin, int32_t l_end, int32_t next_end,
                                           float* ring) {
-    DefocusVerticalOf<F>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
-                         WorkValues(job, c_begin, l_begin),
-                         kChannels * (job.work_end - job.work_begin));
+    DefocusVerticalOf<F, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
+                                   WorkValues(job, c_begin, l_begin),
+                                   kChannels * (job.work_end - job.work_begin));
 }
 
 void DefocusVerticalPortable(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
                              int32_t l_end, int32_t next_end, float* ring) {
-    DefocusVerticalWorkOf<Float4>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
+    DefocusVerticalWorkOf<Float4, false>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
 }
 void DefocusHorizontalRowPortable(const DefocusJob& job, int32_t l, float* row) {
-    DefocusHorizontalRowOf<Float4>(job, l, row);
+    DefocusHorizontalRowOf<Float4, false>(job, l, row);
 }
 int32_t DefocusVerticalFloatPortable(const DefocusJob& job, int32_t c_begin, int32_t c_end,
                                      int32_t l_begin, int32_t l_end, int32_t next_end, float* ring,
                                      float* out, int64_t pitch) {
-    return DefocusVerticalOf<Float4>(job, c_begin, c_end, l_begin, l_end, next_end, ring, out,
-                                     pitch);
+    return DefocusVerticalOf<Float4, false>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
+                                            out, pitch);
 }
 void DefocusHorizontalFloatRowPortable(const DefocusJob& job, int32_t l, float* row, float bound) {
-    DefocusHorizontalFloatRowOf<Float4>(job, l, row, bound);
+    DefocusHorizontalFloatRowOf<Float4, false>(job, l, row, bound);
 }
 
 #if KINETRA_HAVE_AVX2
+template <bool kInRange>
 KINETRA_TARGET_AVX2_FMA void DefocusVerticalAvx2(const DefocusJob& job, int32_t c_begin,
                                                  int32_t c_end, int32_t l_begin, int32_t l_end,
                                                  int32_t next_end, float* ring) {
-    DefocusVerticalWorkOf<Float8>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
+    DefocusVerticalWorkOf<Float8, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
 }
+template <bool kInRange>
 KINETRA_TARGET_AVX2_FMA void DefocusHorizontalRowAvx2(const DefocusJob& job, int32_t l,
                                                       float* row) {
-    DefocusHorizontalRowOf<Float8>(job, l, row);
+    DefocusHorizontalRowOf<Float8, kInRange>(job, l, row);
 }
+template <bool kInRange>
 KINETRA_TARGET_AVX2_FMA int32_t DefocusVerticalFloatAvx2(const DefocusJob& job, int32_t c_begin,
                                                          int32_t c_end, int32_t l_begin,
                                                          int32_t l_end, int32_t next_end,
                                                          float* ring, float* out, int64_t pitch) {
-    return DefocusVerticalOf<Float8>(job, c_begin, c_end, l_begin, l_end, next_end, ring, out,
-                                     pitch);
+    return DefocusVerticalOf<Float8, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
+                                               out, pitch);
 }
+template <bool kInRange>
 KINETRA_TARGET_AVX2_FMA void DefocusHorizontalFloatRowAvx2(const DefocusJob& job, int32_t l,
                                                            float* row, float bound) {
-    DefocusHorizontalFloatRowOf<Float8>(job, l, row, bound);
+    DefocusHorizontalFloatRowOf<Float8, kInRange>(job, l, row, bound);
 }
 #endif
 
-DefocusPasses ChooseDefocusPasses() {
+// The passes for `kernel` (see InRange).
+DefocusPasses ChooseDefocusPasses(const DefocusKernel& kernel) {
 #if KINETRA_HAVE_AVX2
     if (simd::UseAvx2() && __builtin_cpu_supports("fma")) {
-        return {DefocusVerticalAvx2, DefocusHorizontalRowAvx2, DefocusVerticalFloatAvx2,
-                DefocusHorizontalFloatRowAvx2};
+        if (InRange(kernel)) {
+            return {DefocusVerticalAvx2<true>, DefocusHorizontalRowAvx2<true>,
+                    DefocusVerticalFloatAvx2<true>, DefocusHorizontalFloatRowAvx2<true>};
+        }
+        return {DefocusVerticalAvx2<false>, DefocusHorizontalRowAvx2<false>,
+                DefocusVerticalFloatAvx2<false>, DefocusHorizontalFloatRowAvx2<false>};
     }
+#else
+    (void)kernel;
 #endif
     return {DefocusVerticalPortable, DefocusHorizontalRowPortable, DefocusVerticalFloatPortable,
             DefocusHorizontalFloatRowPortable};
@@ -1121,7 +1171,7 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
         job.kernel = BuildDefocusKernel(
             weights, reinterpret_cast<float*>(weights + 2 * job.radius + 1), job.radius);
         job.work = work;
-        const DefocusPasses passes = ChooseDefocusPasses();
+        const DefocusPasses passes = ChooseDefocusPasses(job.kernel);
         const int64_t taps = 2 * job.radius + 1;
         // Narrower strips for wide kernels keep a strip's ring of rows small;
         // whole blocks of 32 pixels (the 96 values of three blocks of two
@@ -1154,8 +1204,14 @@ void cmd_defocus(int32_t line, FilterTable*, FrameInfo* frame) {
                     float* ring = ring_memory.get();
                     float* rows = rows_memory.get();
                     if (ring == nullptr || rows == nullptr) return;
-                    for (int64_t chunk = first; chunk < last; chunk += kFusedRows) {
-                        const int32_t chunk_end = int32_t(std::min(last, chunk + kFusedRows));
+                    // Chunks of equal height, none taller than kFusedRows:
+                    // a short last chunk would convert its 2r extra rows for
+                    // few rows summed.
+                    const int64_t chunks = (last - first + kFusedRows - 1) / kFusedRows;
+                    const int64_t height =
+                        (last - first + chunks - 1) / std::max<int64_t>(chunks, 1);
+                    for (int64_t chunk = first; chunk < last; chunk += height) {
+                        const int32_t chunk_end = int32_t(std::min(last, chunk + height));
                         int32_t largest = 0;
                         for (int32_t c = job.work_begin; c < job.work_end; c += job.strip) {
                             const int32_t c_end = std::min(job.work_end, c + job.strip);
