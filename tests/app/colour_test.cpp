@@ -261,15 +261,13 @@ FramePtr RandomFrame(AVPixelFormat format, int w, int h, const Matrix& m, AVColo
     return f;
 }
 
-// The frame's pixel as YC: samples to RGB on the 0..4096 scale, clamped,
-// then the plug-in's RGBToYC, all in double precision.
-PixelYC ReferenceYC(const AVFrame* f, int x, int y, const Matrix& m, AVColorRange range) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+// Samples as YC: to RGB on the 0..4096 scale, clamped, then the plug-in's
+// RGBToYC, all in double precision.
+PixelYC ReferenceYC(uint32_t luma, uint32_t cb, uint32_t cr, int depth, const Matrix& m,
+                    AVColorRange range) {
     double y0, ys, c0, cs;
-    Range(range, d->comp[0].depth, &y0, &ys, &c0, &cs);
-    double l = (Sample(f, 0, x, y) - y0) / ys;
-    double u = (Sample(f, 1, x >> d->log2_chroma_w, y >> d->log2_chroma_h) - c0) / cs;
-    double v = (Sample(f, 2, x >> d->log2_chroma_w, y >> d->log2_chroma_h) - c0) / cs;
+    Range(range, depth, &y0, &ys, &c0, &cs);
+    double l = (luma - y0) / ys, u = (cb - c0) / cs, v = (cr - c0) / cs;
     double r = l + 2 * (1 - m.kr) * v, b = l + 2 * (1 - m.kb) * u;
     double g = (l - m.kr * r - m.kb * b) / (1 - m.kr - m.kb);
     auto clamp = [](double c) { return std::min(4096.0, std::max(0.0, 4096 * c)); };
@@ -277,6 +275,14 @@ PixelYC ReferenceYC(const AVFrame* f, int x, int y, const Matrix& m, AVColorRang
     return PixelYC{int16_t((0.587 * g + 0.299 * r) + 0.114 * b),
                    int16_t(0.5 * b - (0.331 * g + 0.169 * r)),
                    int16_t((0.5 * r - 0.419 * g) - 0.081 * b)};
+}
+
+// The frame's pixel as ReferenceYC.
+PixelYC ReferenceYC(const AVFrame* f, int x, int y, const Matrix& m, AVColorRange range) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    int cx = x >> d->log2_chroma_w, cy = y >> d->log2_chroma_h;
+    return ReferenceYC(Sample(f, 0, x, y), Sample(f, 1, cx, cy), Sample(f, 2, cx, cy),
+                       d->comp[0].depth, m, range);
 }
 
 std::string Name(AVPixelFormat format, const Matrix& m, AVColorRange range) {
@@ -322,6 +328,39 @@ TEST(ColourDirect, ToYCWithinOneOfTheReference) {
     }
 }
 
+// 8-bit pictures convert in fixed point: every 8-bit Y, Cb, Cr under every
+// matrix and range, within 1 of the reference.
+TEST(ColourDirect, EveryEightBitSampleToYCWithinOneOfTheReference) {
+    const int w = 256, h = 256;  // Cb across, Cr down, one picture per Y
+    ToYCConverter converter;
+    std::vector<PixelYC> out(w * h);
+    for (const Matrix& m : kMatrices) {
+        for (AVColorRange range : kRanges) {
+            FramePtr f = NewFrame(AV_PIX_FMT_YUV444P, w, h, m, range);
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    f->data[1][y * f->linesize[1] + x] = uint8_t(x);
+                    f->data[2][y * f->linesize[2] + x] = uint8_t(y);
+                }
+            }
+            int worst = 0;
+            for (int luma = 0; luma < 256; ++luma) {
+                for (int y = 0; y < h; ++y)
+                    std::memset(f->data[0] + y * f->linesize[0], luma, w);
+                ASSERT_TRUE(converter.Convert(f.get(), out.data(), w));
+                for (int y = 0; y < h; ++y) {
+                    for (int x = 0; x < w; ++x) {
+                        PixelYC e = ReferenceYC(luma, x, y, 8, m, range), a = out[y * w + x];
+                        worst = std::max({worst, std::abs(e.y - a.y), std::abs(e.cb - a.cb),
+                                          std::abs(e.cr - a.cr)});
+                    }
+                }
+            }
+            EXPECT_LE(worst, 1) << Name(AV_PIX_FMT_YUV444P, m, range);
+        }
+    }
+}
+
 // YC (inside and outside the RGB cube) to every format: each sample within 1
 // of the reference, whose chroma is the mean over the pixels sharing it.
 TEST(ColourDirect, FromYCWithinOneOfTheReference) {
@@ -329,8 +368,10 @@ TEST(ColourDirect, FromYCWithinOneOfTheReference) {
     std::uniform_int_distribution<int> luma(-200, 4300), chroma(-2300, 2300);
     const int w = 37, h = 11;
     std::vector<PixelYC> in(w * h);
-    for (PixelYC& p : in)
+    for (PixelYC& p : in) {
         p = PixelYC{int16_t(luma(rng)), int16_t(chroma(rng)), int16_t(chroma(rng))};
+        if (rng() % 8 == 0) p = PixelYC{int16_t(rng()), int16_t(rng()), int16_t(rng())};
+    }
     for (AVPixelFormat format : kDirectFormats) {
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
         for (const Matrix& m : kMatrices) {
@@ -456,10 +497,13 @@ TEST(ColourDirect, SimdKernelsMatchThePlainLoops) {
             EXPECT_EQ(0, std::memcmp(plain.data(), fast2.data(), plain.size() * sizeof(PixelYC)))
                 << name;
 
-            // Back, from YC inside and outside the RGB cube.
+            // Back, from YC inside and outside the RGB cube, some of it far
+            // outside (where 16-bit sums saturate).
             std::vector<PixelYC> yc(w * h);
-            for (PixelYC& p : yc)
+            for (PixelYC& p : yc) {
                 p = PixelYC{int16_t(luma(rng)), int16_t(chroma(rng)), int16_t(chroma(rng))};
+                if (rng() % 8 == 0) p = PixelYC{int16_t(rng()), int16_t(rng()), int16_t(rng())};
+            }
             FramePtr a = NewFrame(format, w, h, m, range);
             FramePtr b = NewFrame(format, w, h, m, range);
             FromYCConverter out_plain(1), out_fast(1);
