@@ -296,7 +296,7 @@ DirectCoefficients CoefficientsFor(ColourSpec colour, int32_t depth) {
     LumaWeights(colour.matrix, &kr, &kb);
     double kg = 1 - kr - kb;
     SampleRange s = RangeOf(colour.range, depth);
-    DirectCoefficients c;
+    DirectCoefficients c{};
     c.y_mul = float(kScale / s.ys);
     c.y_add = float(-s.y0 * kScale / s.ys);
     c.c_mul = float(kScale / s.cs);
