@@ -296,7 +296,7 @@ DirectCoefficients CoefficientsFor(ColourSpec colour, int32_t depth) {
     LumaWeights(colour.matrix, &kr, &kb);
     double kg = 1 - kr - kb;
     SampleRange s = RangeOf(colour.range, depth);
-    DirectCoefficients c;
+    DirectCoefficients c{};
     c.y_mul = float(kScale / s.ys);
     c.y_add = float(-s.y0 * kScale / s.ys);
     c.c_mul = float(kScale / s.cs);
@@ -607,8 +607,9 @@ inline uint8_t FixedChroma(int32_t sum, int32_t count) {
 
 // ---- explicit AVX2 kernels ----------------------------------------------------
 //
-// The same single-precision arithmetic as the plain loops above, step for
-// step (no fused multiply-adds, the same order of additions), so that they
+// For samples of more than 8 bits (8-bit ones have kernels of their own,
+// below): the same single-precision arithmetic as the plain loops above, step
+// for step (no fused multiply-adds, the same order of additions), so that they
 // give the same bits, but in one pass over the rows that share a chroma row
 // (two in 4:2:0), sixteen pixels at a time, all in registers: the samples are
 // read and widened in the kernel; on the way in, the chroma terms of the
@@ -719,20 +720,12 @@ KINETRA_AVX2 inline __m256 Scaled(__m256i v, __m256 mul, __m256 add) {
     return _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(v), mul), add);
 }
 
-// Eight samples widened to int32 (shifted right by `shift`: 16-bit samples only).
-KINETRA_AVX2 inline __m256i Load8(const uint8_t* p, __m128i) {
-    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-}
+// Eight 16-bit samples widened to int32 and shifted right by `shift`.
 KINETRA_AVX2 inline __m256i Load8(const uint16_t* p, __m128i shift) {
     return _mm256_srl_epi32(
         _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))), shift);
 }
 // Eight pairs of interleaved samples: the first of each pair in *a, the second in *b.
-KINETRA_AVX2 inline void Load8Pairs(const uint8_t* p, __m128i, __m256i* a, __m256i* b) {
-    __m256i w = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    *a = _mm256_and_si256(w, _mm256_set1_epi32(0xFFFF));
-    *b = _mm256_srli_epi32(w, 16);
-}
 KINETRA_AVX2 inline void Load8Pairs(const uint16_t* p, __m128i shift, __m256i* a, __m256i* b) {
     __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     *a = _mm256_srl_epi32(_mm256_and_si256(w, _mm256_set1_epi32(0xFFFF)), shift);
@@ -743,12 +736,7 @@ KINETRA_AVX2 inline void Load8Pairs(const uint16_t* p, __m128i shift, __m256i* a
 // 0..3 and 8..11 in the first, 4..7 and 12..15 in the second (the order of
 // word unpacking and of packing back).
 
-// Sixteen samples in split order (shifted right by `shift`: 16-bit samples only).
-KINETRA_AVX2 inline void Load16Split(const uint8_t* p, __m128i, __m256i* a, __m256i* b) {
-    __m256i w = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    *a = _mm256_unpacklo_epi16(w, _mm256_setzero_si256());
-    *b = _mm256_unpackhi_epi16(w, _mm256_setzero_si256());
-}
+// Sixteen 16-bit samples in split order, shifted right by `shift`.
 KINETRA_AVX2 inline void Load16Split(const uint16_t* p, __m128i shift, __m256i* a, __m256i* b) {
     __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     *a = _mm256_srl_epi32(_mm256_unpacklo_epi16(w, _mm256_setzero_si256()), shift);
@@ -756,29 +744,15 @@ KINETRA_AVX2 inline void Load16Split(const uint16_t* p, __m128i shift, __m256i* 
 }
 
 // Sixteen samples (0..65535, in split order) stored.
-KINETRA_AVX2 inline void Store16(uint8_t* p, __m256i a, __m256i b) {
-    __m256i w = _mm256_packs_epi32(a, b);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
-                     _mm_packus_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1)));
-}
 KINETRA_AVX2 inline void Store16(uint16_t* p, __m256i a, __m256i b) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_packus_epi32(a, b));
 }
 // Eight samples stored.
-KINETRA_AVX2 inline void Store8(uint8_t* p, __m256i s) {
-    __m128i w = _mm_packus_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(w, w));
-}
 KINETRA_AVX2 inline void Store8(uint16_t* p, __m256i s) {
     __m128i w = _mm_packus_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), w);
 }
 // Eight pairs of samples stored interleaved, a first.
-KINETRA_AVX2 inline void Store8Pairs(uint8_t* p, __m256i a, __m256i b) {
-    __m256i d = _mm256_or_si256(a, _mm256_slli_epi32(b, 8));
-    __m128i w = _mm_packus_epi32(_mm256_castsi256_si128(d), _mm256_extracti128_si256(d, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), w);
-}
 KINETRA_AVX2 inline void Store8Pairs(uint16_t* p, __m256i a, __m256i b) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p),
                         _mm256_or_si256(a, _mm256_slli_epi32(b, 16)));
