@@ -254,12 +254,13 @@ int32_t BlurredLargest(const DefocusKernel& kernel, int32_t largest) {
 
 // Whether every float sum lies strictly inside (-32768, 32768), whatever
 // 16-bit values are summed. A float sum is only used while its error bound
-// B is below 1/64 (kFloatBoundLimit), and the exact sum is at most 32768
-// times the sum of the taps, which `total` holds to within a relative
-// 2^-40 (2r + 1 positive terms): so |float sum| <= 32768 * total * (1 +
-// 2^-40) + 1/64, below 32767 when 32768 * total + 1 <= 32767. Then a sum's
-// truncation keeps all of its bits. Every kernel but r = 2's (whose taps sum
-// to 1.00026) passes.
+// B is about 1/64 at most (kFloatBoundLimit, rounded up to a float) and r <=
+// 2^22 (see FloatSumBound); the exact sum is at most 32768 times the sum of
+// the taps, which `total` holds to within a relative 2r * 2^-53 <= 2^-30
+// (2r + 1 positive terms). So |float sum| <= 32768 * total * (1 + 2^-30) +
+// B < 32768 * total + 0.02, below 32767 when 32768 * total + 1 <= 32767.
+// Then a sum's truncation keeps all of its bits. Every kernel but r = 2's
+// (whose taps sum to 1.00026) passes.
 bool InRange(const DefocusKernel& kernel) {
     return 32768.0 * kernel.total + 1.0 <= 32767.0;
 }
