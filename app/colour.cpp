@@ -1330,6 +1330,19 @@ void PlainFixedToYC(const AVFrame* f, const YuvLayout& l, const FixedCoefficient
     }
 }
 
+// The kernel of a layout among four builds: chroma halved across or not, in
+// two planes or one plane of pairs; null for any other layout.
+template <typename K>
+K KernelForLayout(const YuvLayout& l, K halved_planar, K halved_paired, K full_planar,
+                  K full_paired) {
+    const bool planar = ChromaPlanar(l), paired = ChromaPaired(l);
+    if (l.log2_cw == 1 && planar) return halved_planar;
+    if (l.log2_cw == 1 && paired) return halved_paired;
+    if (l.log2_cw == 0 && planar) return full_planar;
+    if (l.log2_cw == 0 && paired) return full_paired;
+    return nullptr;
+}
+
 // Chroma rows [begin, end) of a frame and the luma rows that share them to YC.
 template <typename T>
 void DirectRowsToYC(const AVFrame* f, const YuvLayout& l, const DirectCoefficients& k,
@@ -1341,18 +1354,13 @@ void DirectRowsToYC(const AVFrame* f, const YuvLayout& l, const DirectCoefficien
                    int32_t, PixelYC* const*, int32_t, int32_t) = nullptr;
 #ifdef KINETRA_AVX2_ROWS
     if (simd) {
-        bool planar = ChromaPlanar(l), paired = ChromaPaired(l);
         if constexpr (sizeof(T) == 1) {
-            if (l.log2_cw == 1 && planar) kernel = FixedToYCGroupAvx2<1, false>;
-            if (l.log2_cw == 1 && paired) kernel = FixedToYCGroupAvx2<1, true>;
-            if (l.log2_cw == 0 && planar) kernel = FixedToYCGroupAvx2<0, false>;
-            if (l.log2_cw == 0 && paired) kernel = FixedToYCGroupAvx2<0, true>;
+            kernel = KernelForLayout(l, FixedToYCGroupAvx2<1, false>, FixedToYCGroupAvx2<1, true>,
+                                     FixedToYCGroupAvx2<0, false>, FixedToYCGroupAvx2<0, true>);
             if (kernel != nullptr) width16 = w & ~31;
         } else {
-            if (l.log2_cw == 1 && planar) kernel = ToYCGroupAvx2<T, 1, false>;
-            if (l.log2_cw == 1 && paired) kernel = ToYCGroupAvx2<T, 1, true>;
-            if (l.log2_cw == 0 && planar) kernel = ToYCGroupAvx2<T, 0, false>;
-            if (l.log2_cw == 0 && paired) kernel = ToYCGroupAvx2<T, 0, true>;
+            kernel = KernelForLayout(l, ToYCGroupAvx2<T, 1, false>, ToYCGroupAvx2<T, 1, true>,
+                                     ToYCGroupAvx2<T, 0, false>, ToYCGroupAvx2<T, 0, true>);
             if (kernel != nullptr) width16 = w & ~15;
         }
     }
@@ -1455,18 +1463,14 @@ void DirectRowsFromYC(const PixelYC* in, int32_t stride, const YuvLayout& l,
                    T* const*, ChromaRow<T>, int32_t) = nullptr;
 #ifdef KINETRA_AVX2_ROWS
     if (simd) {
-        bool planar = ChromaPlanar(l), paired = ChromaPaired(l);
         if constexpr (sizeof(T) == 1) {
-            if (l.log2_cw == 1 && planar) kernel = FixedFromYCGroupAvx2<1, false>;
-            if (l.log2_cw == 1 && paired) kernel = FixedFromYCGroupAvx2<1, true>;
-            if (l.log2_cw == 0 && planar) kernel = FixedFromYCGroupAvx2<0, false>;
-            if (l.log2_cw == 0 && paired) kernel = FixedFromYCGroupAvx2<0, true>;
+            kernel =
+                KernelForLayout(l, FixedFromYCGroupAvx2<1, false>, FixedFromYCGroupAvx2<1, true>,
+                                FixedFromYCGroupAvx2<0, false>, FixedFromYCGroupAvx2<0, true>);
             if (kernel != nullptr) width16 = w & ~31;
         } else {
-            if (l.log2_cw == 1 && planar) kernel = FromYCGroupAvx2<T, 1, false>;
-            if (l.log2_cw == 1 && paired) kernel = FromYCGroupAvx2<T, 1, true>;
-            if (l.log2_cw == 0 && planar) kernel = FromYCGroupAvx2<T, 0, false>;
-            if (l.log2_cw == 0 && paired) kernel = FromYCGroupAvx2<T, 0, true>;
+            kernel = KernelForLayout(l, FromYCGroupAvx2<T, 1, false>, FromYCGroupAvx2<T, 1, true>,
+                                     FromYCGroupAvx2<T, 0, false>, FromYCGroupAvx2<T, 0, true>);
             if (kernel != nullptr) width16 = w & ~15;
         }
     }
