@@ -18,6 +18,8 @@
 #     looped from a raw file). FFmpeg's figure is the difference of two runs
 #     of FFMPEG_FRAMES frames each: over a few frames that difference is
 #     smaller than the runs' own scatter, and the filter's setup weighs in.
+#     A filter much cheaper than that scatter (copy) runs several times in a
+#     row on FFmpeg's side, and the difference is divided by their number.
 #     Both sides also give their processor time per frame (all threads), the
 #     figure to trust on a shared machine.
 # Prints medians and the speed ratio FFmpeg time / Kinetra time (above 1:
@@ -122,9 +124,9 @@ convolve() {  # mode
   for p in 0 1 2; do s+="${p}m=$ROW:${p}rdiv=1/21:${p}mode=$1:"; done
   printf 'convolution=%s' "${s%:}"
 }
-# name | Kinetra script | FFmpeg's format | FFmpeg's filter
+# name | Kinetra script | FFmpeg's format | FFmpeg's filter [| times in a row]
 COMMANDS=(
-  "copy|copy(0, 2, 0, 0, w, h, 0, 0)|yuv444p16le|copy"
+  "copy|copy(0, 2, 0, 0, w, h, 0, 0)|yuv444p16le|copy|8"
   "alpha|alpha(0, 2, 0, 0, w, h, 0, 0, 0.5)|yuv444p16le|split[a][b];[a][b]blend=all_opacity=0.5"
   "mkmask_rgb|mkmask_rgb(0, 2, 0, 0, w, h, 0, 0, 2000, 0, 0, 4096, 1500, 1500, 4096, 0)|rgba|colorkey=color=red:similarity=0.3"
   "resize|resize(0, 2, 0, 0, w, h, 0, 0, w/2, h/2)|yuv444p16le|scale=960:540:flags=bilinear"
@@ -135,6 +137,11 @@ COMMANDS=(
   "text|font2(IPAGothic, 72, 0, 0, 0, 4, 4096, 0, 0, 0, 0, 0)@text(0, w/2, h-120, 1, \"$CAPTION\")|yuv444p16le|drawtext=fontfile=$FONT:text='$CAPTION':fontsize=72:fontcolor=white:borderw=4:bordercolor=black:x=(w-tw)/2:y=h-120"
 )
 
+repeat_filter() {  # filter times -> ",filter" that many times
+  local i out=""
+  for ((i = 0; i < $2; ++i)); do out+=",$1"; done
+  printf '%s' "$out"
+}
 time_kinetra() {  # scene -> "call_ms memcpy_ms cpu_ms"
   "$TIMER" "$PLUGIN" "$WORK/$1/source.mp4" "$CALLS" "$THREADS" | awk '{print $2, $4, $6}'
 }
@@ -160,14 +167,14 @@ for run in $(seq "$RUNS"); do
   read -r call _ cpu <<<"$(time_kinetra cmd_empty)"
   KC[empty]+="$call "; KP[empty]+="$cpu "
   for c in "${COMMANDS[@]}"; do
-    IFS='|' read -r name _ format filter <<<"$c"
+    IFS='|' read -r name _ format filter times <<<"$c"
     read -r call copy cpu <<<"$(time_kinetra "cmd_$name")"
     KC[$name]+="$call "
     MC[$name]+="$copy "
     KP[$name]+="$cpu "
     read -r wall cpu <<<"$(time_ffmpeg "format=$format")"
     FC[base_$name]+="$wall "; FP[base_$name]+="$cpu "
-    read -r wall cpu <<<"$(time_ffmpeg "format=$format,$filter")"
+    read -r wall cpu <<<"$(time_ffmpeg "format=$format$(repeat_filter "$filter" "${times:-1}")")"
     FC[$name]+="$wall "; FP[$name]+="$cpu "
   done
 done
@@ -186,18 +193,23 @@ echo "| chain vs tpad+gblur+blend+drawtext (s) | $kc | $fc | $(ratio "$fc" "$kc"
 echo
 echo "| command, 1080p 16-bit 4:4:4, $THREADS threads (ms per frame) | Kinetra | FFmpeg filter | speed vs FFmpeg | Kinetra / memcpy | Kinetra processor | FFmpeg processor | processor ratio |"
 echo "|---|---|---|---|---|---|---|---|"
-# The median of $1's runs less the median of $2's, at least 0.01.
-minus() { awk -v a="$(med "$1")" -v b="$(med "$2")" 'BEGIN {v = a - b; printf "%.2f", (v > 0.01 ? v : 0.01)}'; }
+# The median of $1's runs less the median of $2's, divided by $3 (default
+# 1), at least 0.01.
+minus() {
+  awk -v a="$(med "$1")" -v b="$(med "$2")" -v n="${3:-1}" \
+    'BEGIN {v = (a - b) / n; printf "%.2f", (v > 0.01 ? v : 0.01)}'
+}
 for c in "${COMMANDS[@]}"; do
-  IFS='|' read -r name _ _ filter <<<"$c"
+  IFS='|' read -r name _ _ filter times <<<"$c"
   k=$(minus "${KC[$name]}" "${KC[empty]}")
-  f=$(minus "${FC[$name]}" "${FC[base_$name]}")
+  f=$(minus "${FC[$name]}" "${FC[base_$name]}" "${times:-1}")
   kp=$(minus "${KP[$name]}" "${KP[empty]}")
-  fp=$(minus "${FP[$name]}" "${FP[base_$name]}")
+  fp=$(minus "${FP[$name]}" "${FP[base_$name]}" "${times:-1}")
   m=$(med "${MC[$name]}")
   label="$name vs ${filter%%=*}"
   [ "$name" = defocus ] && label="defocus r=10 vs 21-tap convolution"
   [ "$name" = alpha ] && label="alpha vs blend"
+  [ "${times:-1}" -gt 1 ] && label+=" (FFmpeg: $times in a row, per filter)"
   echo "| $label | $k | $f | $(ratio "$f" "$k") | $(ratio "$k" "$m") | $kp | $fp | $(ratio "$fp" "$kp") |"
 done
 echo
