@@ -544,11 +544,9 @@ inline int32_t MulHi(int32_t a, int32_t b) {
 inline int32_t MulHrs(int32_t a, int32_t b) {
     return (a * b + 0x4000) >> 15;
 }
+// A sum cut to 16 bits, as the vector instructions' saturating additions do.
 inline int32_t Saturate16(int32_t v) {
-    return std::min(32767, std::max(-32768, v));
-}
-inline int32_t ClampTo(int32_t v, int32_t low, int32_t high) {
-    return std::min(high, std::max(low, v));
+    return std::clamp(v, -32768, 32767);
 }
 
 // The chroma terms of R, G and B of one chroma sample, in quarter units.
@@ -568,9 +566,9 @@ inline FixedTerms FixedTermsOf(int32_t cb, int32_t cr, const FixedCoefficients& 
 // One pixel to YC.
 inline PixelYC FixedToYC(int32_t luma, const FixedTerms& c, const FixedCoefficients& k) {
     int32_t y = int16_t(MulHi(luma * 257, k.y_mul) - k.y_sub);
-    int32_t r = ClampTo(Saturate16(y + c.t[0]), 0, kFixedTop);
-    int32_t g = ClampTo(Saturate16(y + c.t[1]), 0, kFixedTop);
-    int32_t b = ClampTo(Saturate16(y + c.t[2]), 0, kFixedTop);
+    int32_t r = std::clamp(Saturate16(y + c.t[0]), 0, kFixedTop);
+    int32_t g = std::clamp(Saturate16(y + c.t[1]), 0, kFixedTop);
+    int32_t b = std::clamp(Saturate16(y + c.t[2]), 0, kFixedTop);
     int32_t y8 = g + MulHrs(g, kFixedYG) + MulHrs(r, kFixedYR) + MulHrs(b, kFixedYB);
     int32_t cb8 = b - MulHrs(g, kFixedCbG) - MulHrs(r, kFixedCbR);
     int32_t cr8 = r - MulHrs(g, kFixedCrG) - MulHrs(b, kFixedCrB);
@@ -583,12 +581,12 @@ inline PixelYC FixedToYC(int32_t luma, const FixedTerms& c, const FixedCoefficie
 inline void FixedFromYC(PixelYC p, const FixedCoefficients& k, int32_t* luma, int32_t* cb,
                         int32_t* cr) {
     int32_t y = p.y, u = p.cb, v = p.cr;
-    int32_t r = ClampTo(Saturate16(Saturate16(y + v) + MulHrs(v, kFixedRCr)), 0, kScale);
-    int32_t g =
-        ClampTo(Saturate16(Saturate16(y - MulHrs(u, kFixedGCb)) - MulHrs(v, kFixedGCr)), 0, kScale);
-    int32_t b = ClampTo(Saturate16(Saturate16(y + u) + MulHrs(u, kFixedBCb)), 0, kScale);
+    int32_t r = std::clamp(Saturate16(Saturate16(y + v) + MulHrs(v, kFixedRCr)), 0, kScale);
+    int32_t g = std::clamp(Saturate16(Saturate16(y - MulHrs(u, kFixedGCb)) - MulHrs(v, kFixedGCr)),
+                           0, kScale);
+    int32_t b = std::clamp(Saturate16(Saturate16(y + u) + MulHrs(u, kFixedBCb)), 0, kScale);
     int32_t l = MulHrs(r, k.kr) + MulHrs(g, k.kg) + MulHrs(b, k.kb);
-    *luma = ClampTo((MulHrs(l, k.y_mul_out) + k.y_add_out) >> 4, 0, 255);
+    *luma = std::clamp((MulHrs(l, k.y_mul_out) + k.y_add_out) >> 4, 0, 255);
     *cb = MulHrs(b - l, k.cb_mul);
     *cr = MulHrs(r - l, k.cr_mul);
 }
@@ -602,7 +600,7 @@ inline int32_t FixedChromaAdd(int32_t shift) {
 }
 inline uint8_t FixedChroma(int32_t sum, int32_t count) {
     int32_t shift = FixedChromaShift(count);
-    return uint8_t(ClampTo((sum + FixedChromaAdd(shift)) >> shift, 0, 255));
+    return uint8_t(std::clamp((sum + FixedChromaAdd(shift)) >> shift, 0, 255));
 }
 
 // ---- explicit AVX2 kernels ----------------------------------------------------

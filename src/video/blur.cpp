@@ -817,9 +817,8 @@ KINETRA_INLINE int32_t ConvertRow(const int16_t* from, int64_t n, float* to, flo
 // each, and taken together. Where the ring has a slot for every row the call
 // converts, they go one after another, once each: the windows are
 // consecutive slots without the twins. The float bound follows the largest
-// value of the
-// rows converted so far, which is returned. Row l's values go to out +
-// (l - l_begin) * pitch.
+// value of the rows converted so far, which is returned. Row l's values go to
+// out + (l - l_begin) * pitch.
 template <class F, bool kInRange, class Out>
 KINETRA_INLINE int32_t DefocusVerticalOf(const DefocusJob& job, int32_t c_begin, int32_t c_end,
                                          int32_t l_begin, int32_t l_end, int32_t next_end,
