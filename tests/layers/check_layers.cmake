@@ -2,6 +2,10 @@ cmake_minimum_required(VERSION 3.16)
 # Fails when a file under src/ or app/ includes a header from a layer above
 # its own. Layers, lowest first: common and platform, formula, script, host,
 # video and audio, app. include/kinetra is the binary interface, usable by all.
+# Inside app/ its folders are layers of their own, in the order of the
+# render pipeline: base, colour, source, then the checker, the plug-in's
+# loading and services and the output, then render, then the preview and the
+# demo, and the command line on top.
 # Run as: cmake -DROOT=<source dir> -P check_layers.cmake
 set(rank_common 0)
 set(rank_platform 0)
@@ -12,12 +16,24 @@ set(rank_host 3)
 set(rank_video 4)
 set(rank_audio 4)
 set(rank_app 5)
+set(rank_base 10)
+set(rank_colour 11)
+set(rank_source 12)
+set(rank_checker 13)
+set(rank_plugin 13)
+set(rank_output 13)
+set(rank_render 14)
+set(rank_preview 15)
+set(rank_demo 15)
+set(rank_cli 16)
 
 file(GLOB_RECURSE files RELATIVE ${ROOT} ${ROOT}/src/*.cpp ${ROOT}/src/*.h ${ROOT}/app/*.cpp
      ${ROOT}/app/*.h)
 set(faults "")
 foreach(path IN LISTS files)
-  if(path MATCHES "^app/")
+  if(path MATCHES "^app/([a-z_]+)/")
+    set(own ${CMAKE_MATCH_1})
+  elseif(path MATCHES "^app/")
     set(own app)
   else()
     string(REGEX REPLACE "^src/([a-z_]+)/.*" "\\1" own "${path}")
@@ -30,7 +46,7 @@ foreach(path IN LISTS files)
   foreach(line IN LISTS lines)
     string(REGEX REPLACE ".*\"([a-z_]+)/.*" "\\1" used "${line}")
     if(NOT DEFINED rank_${used})
-      continue()  # a folder of its own layer's, e.g. app/ subfolders
+      continue()  # not a layer's folder (a library's, or the layer's own)
     endif()
     if(rank_${used} GREATER rank_${own})
       string(APPEND faults "  ${path} (${own}) includes from ${used}\n")

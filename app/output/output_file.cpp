@@ -1,0 +1,513 @@
+#include "output/output_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswresample/swresample.h>
+}
+
+#include "base/host_threads.h"
+#include "output/output_safety.h"
+#include "base/paths.h"
+#include "base/stop_signals.h"
+
+namespace {
+
+constexpr int kAudioBitsPerChannel = 96000;  // AAC bit rate per channel
+constexpr int kVariableFrameChunk = 1024;    // samples per packet where the codec takes any
+constexpr int32_t kMinSlicedSide = 16;       // FFV1: the smallest side cut into slices
+
+bool IsImageMuxer(const AVOutputFormat* format) {
+    return std::strcmp(format->name, "image2") == 0;
+}
+
+EncoderRequest RequestOf(const OutputSettings& s) {
+    EncoderRequest r;
+    r.format = s.format;
+    r.video_codec = s.video_codec;
+    r.audio_codec = s.audio_codec;
+    r.pixel_format = s.pixel_format;
+    r.video_bitrate = s.video_bitrate;
+    r.audio_bitrate = s.audio_bitrate;
+    // Lossless coding has no quality or speed trade-off to choose.
+    r.crf = s.lossless ? -1 : s.crf;
+    r.preset = s.lossless ? std::string() : s.preset;
+    r.lossless = s.lossless;
+    r.audio = s.audio;
+    return r;
+}
+
+// Outputs that cannot seek (pipes) take MP4 and MOV only as fragments.
+bool IsSeekable(AVIOContext* pb) {
+    return pb != nullptr && (pb->seekable & AVIO_SEEKABLE_NORMAL);
+}
+
+std::string ExtensionOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return path.substr(dot + 1);
+}
+
+int ChooseSampleRate(const AVCodec* codec, int rate) {
+    if (codec->supported_samplerates == nullptr) return rate;
+    int best = 0;
+    for (const int* r = codec->supported_samplerates; *r != 0; ++r) {
+        if (*r == rate) return rate;
+        if (best == 0 || std::abs(*r - rate) < std::abs(best - rate)) best = *r;
+    }
+    return best;
+}
+
+AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
+    if (codec->sample_fmts == nullptr) return AV_SAMPLE_FMT_S16;
+    for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+        if (*f == AV_SAMPLE_FMT_S16) return *f;
+    }
+    return codec->sample_fmts[0];
+}
+
+void TagColour(AVCodecContext* c, ColourSpec colour) {
+    c->colorspace = colour.matrix;
+    c->color_range = colour.range;
+    if (colour.matrix == AVCOL_SPC_BT709) {
+        c->color_primaries = AVCOL_PRI_BT709;
+        c->color_trc = AVCOL_TRC_BT709;
+    } else if (colour.matrix == AVCOL_SPC_BT470BG || colour.matrix == AVCOL_SPC_SMPTE170M) {
+        c->color_primaries = AVCOL_PRI_SMPTE170M;
+        c->color_trc = AVCOL_TRC_SMPTE170M;
+    }
+}
+
+}  // namespace
+
+bool NamesPictureSequence(const std::string& path) {
+    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
+    return format != nullptr && IsImageMuxer(format) && av_filename_number_test(path.c_str());
+}
+
+bool IsStreamPath(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
+}
+
+OutputFile::~OutputFile() {
+    if (!finished_) Abandon();
+    Release();
+}
+
+bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
+    settings_ = settings;
+    error->clear();
+    const std::string& path = settings.path;
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
+        *error = "is a directory; name a file to write";
+        return false;
+    }
+    EncoderRequest request = RequestOf(settings);
+    bool to_stdout = path == "-";
+    const AVOutputFormat* format = ChooseContainer(path, request, error);
+    if (format == nullptr) return false;
+    video_codec_ = ChooseVideoEncoder(format, path, request, error);
+    if (video_codec_ == nullptr && !error->empty()) return false;
+    audio_codec_ = ChooseAudioEncoder(format, request, error);
+    if (audio_codec_ == nullptr && !error->empty()) return false;
+    if (!CheckVideoRequest(video_codec_, request, error)) return false;
+    if (video_codec_ == nullptr && audio_codec_ == nullptr) {
+        if (!settings.audio && format->audio_codec != AV_CODEC_ID_NONE) {
+            *error = std::string("a .") + ExtensionOf(path) +
+                     " file holds only audio, and --no-audio leaves nothing to write";
+        } else {
+            *error = std::string("no encoder for the format ") + format->name;
+        }
+        return false;
+    }
+
+    sequence_ = IsImageMuxer(format) && av_filename_number_test(path.c_str());
+    single_picture_ = IsImageMuxer(format) && !sequence_;
+    renames_ = !sequence_ && !to_stdout && !IsStreamPath(path);
+    if (to_stdout) {
+        write_path_ = "pipe:1";
+    } else if (renames_) {
+        RemoveStaleTemporaries(path);
+        write_path_ = TemporaryName(path, static_cast<long>(getpid()));
+        SetEmergencyRemoval(write_path_);
+    } else {
+        write_path_ = path;
+    }
+    if (avformat_alloc_output_context2(&muxer_, format, nullptr, write_path_.c_str()) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    if (IsImageMuxer(format) && !sequence_) av_opt_set_int(muxer_->priv_data, "update", 1, 0);
+    // YUV4MPEG readers take the deeper formats (10-bit and up) that its
+    // muxer calls unofficial; the source's depth is kept.
+    if (std::strcmp(format->name, "yuv4mpegpipe") == 0) {
+        muxer_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+    }
+    if (!(format->flags & AVFMT_NOFILE)) {
+        int rc = avio_open(&muxer_->pb, write_path_.c_str(), AVIO_FLAG_WRITE);
+        if (rc < 0) {
+            *error = AvErrorText(rc);
+            return false;
+        }
+    } else if (access(DirectoryOf(write_path_).c_str(), W_OK) != 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    packet_.reset(av_packet_alloc());
+    return true;
+}
+
+bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelFormat source_format,
+                           std::string* error) {
+    AVPixelFormat format = ChooseEncoderPixelFormat(video_codec_, muxer_->oformat, source_format,
+                                                    RequestOf(settings_), &pixel_note_);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    // Subsampled chroma needs even sizes: an odd last column or row is cut.
+    if (d != nullptr) {
+        width_ &= ~((1 << d->log2_chroma_w) - 1);
+        height_ &= ~((1 << d->log2_chroma_h) - 1);
+    }
+    if (width_ <= 0 || height_ <= 0) {
+        *error = "the rendered frame is too small to encode";
+        return false;
+    }
+    video_ = avcodec_alloc_context3(video_codec_);
+    if (video_ == nullptr) {
+        *error = "out of memory";
+        return false;
+    }
+    video_->width = width_;
+    video_->height = height_;
+    video_->pix_fmt = format;
+    video_->time_base = av_inv_q(frame_rate);
+    video_->framerate = frame_rate;
+    video_->thread_count = HostThreadCount();
+    TagColour(video_, colour);
+    if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
+    if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
+    if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    ApplyVideoRequest(video_, RequestOf(settings_));
+    if (video_codec_->id == AV_CODEC_ID_FFV1) {
+        // Four slices code faster; pictures under 16 pixels a side cannot be cut
+        // into four, and take one.
+        bool sliced = width_ >= kMinSlicedSide && height_ >= kMinSlicedSide;
+        video_->slices = sliced ? 4 : 1;
+        video_->level = 3;
+    }
+    int rc = avcodec_open2(video_, video_codec_, nullptr);
+    if (rc < 0) {
+        *error = std::string("cannot open the ") + video_codec_->name + " encoder (" +
+                 AvErrorText(rc) + ")";
+        return false;
+    }
+    video_stream_ = avformat_new_stream(muxer_, nullptr);
+    if (video_stream_ == nullptr ||
+        avcodec_parameters_from_context(video_stream_->codecpar, video_) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    video_stream_->time_base = video_->time_base;
+    video_stream_->avg_frame_rate = frame_rate;
+    video_frame_.reset(av_frame_alloc());
+    video_frame_->format = format;
+    video_frame_->width = width_;
+    video_frame_->height = height_;
+    video_frame_->colorspace = colour.matrix;
+    video_frame_->color_range = colour.range;
+    if (av_frame_get_buffer(video_frame_.get(), 0) < 0 ||
+        !converter_.Open(width_, height_, format, colour)) {
+        *error = std::string("cannot convert pictures to ") + av_get_pix_fmt_name(format);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
+    channels_ = channels;
+    audio_ = avcodec_alloc_context3(audio_codec_);
+    if (audio_ == nullptr) {
+        *error = "out of memory";
+        return false;
+    }
+    audio_->sample_fmt = ChooseSampleFormat(audio_codec_);
+    audio_->sample_rate = ChooseSampleRate(audio_codec_, rate);
+    av_channel_layout_default(&audio_->ch_layout, channels);
+    audio_->time_base = AVRational{1, audio_->sample_rate};
+    if (settings_.audio_bitrate > 0) {
+        audio_->bit_rate = settings_.audio_bitrate;
+    } else if (audio_codec_->id == AV_CODEC_ID_AAC || audio_codec_->id == AV_CODEC_ID_OPUS ||
+               audio_codec_->id == AV_CODEC_ID_MP3) {
+        audio_->bit_rate = kAudioBitsPerChannel * channels;
+    }
+    if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int rc = avcodec_open2(audio_, audio_codec_, nullptr);
+    if (rc < 0) {
+        *error = std::string("cannot open the ") + audio_codec_->name + " encoder (" +
+                 AvErrorText(rc) + ")";
+        return false;
+    }
+    audio_stream_ = avformat_new_stream(muxer_, nullptr);
+    if (audio_stream_ == nullptr ||
+        avcodec_parameters_from_context(audio_stream_->codecpar, audio_) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    audio_stream_->time_base = audio_->time_base;
+
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, channels);
+    rc = swr_alloc_set_opts2(&resampler_, &audio_->ch_layout, audio_->sample_fmt,
+                             audio_->sample_rate, &layout, AV_SAMPLE_FMT_S16, rate, 0, nullptr);
+    av_channel_layout_uninit(&layout);
+    if (rc < 0 || swr_init(resampler_) < 0) {
+        *error = "cannot convert the audio for its encoder";
+        return false;
+    }
+    fifo_ = av_audio_fifo_alloc(audio_->sample_fmt, channels, kVariableFrameChunk);
+    int frame_size = audio_->frame_size > 0 ? audio_->frame_size : kVariableFrameChunk;
+    audio_frame_.reset(av_frame_alloc());
+    audio_frame_->format = audio_->sample_fmt;
+    audio_frame_->sample_rate = audio_->sample_rate;
+    audio_frame_->nb_samples = frame_size;
+    av_channel_layout_copy(&audio_frame_->ch_layout, &audio_->ch_layout);
+    if (fifo_ == nullptr || av_frame_get_buffer(audio_frame_.get(), 0) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Start(int32_t width, int32_t height, AVRational frame_rate, ColourSpec colour,
+                       AVPixelFormat source_format, int32_t audio_rate, int32_t channels,
+                       std::string* error) {
+    width_ = asked_width_ = width;
+    height_ = asked_height_ = height;
+    if (video_codec_ != nullptr && !OpenVideo(frame_rate, colour, source_format, error)) {
+        return false;
+    }
+    if (audio_codec_ != nullptr && !OpenAudio(audio_rate, channels, error)) return false;
+    AVDictionary* options = nullptr;
+    if (std::strcmp(muxer_->oformat->name, "mp4") == 0 ||
+        std::strcmp(muxer_->oformat->name, "mov") == 0 ||
+        std::strcmp(muxer_->oformat->name, "ipod") == 0) {
+        // A pipe cannot be rewound to write the index: fragments instead.
+        av_dict_set(&options, "movflags",
+                    IsSeekable(muxer_->pb) ? "+faststart" : "+frag_keyframe+empty_moov", 0);
+    }
+    int rc = avformat_write_header(muxer_, &options);
+    av_dict_free(&options);
+    if (rc < 0) {
+        *error = "cannot write the container header (" + AvErrorText(rc) + ")";
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+bool OutputFile::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame,
+                        std::string* error) {
+    int rc = avcodec_send_frame(codec, frame);
+    if (rc < 0 && rc != AVERROR_EOF) {
+        *error = "encoding failed (" + AvErrorText(rc) + ")";
+        return false;
+    }
+    for (;;) {
+        rc = avcodec_receive_packet(codec, packet_.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+        if (rc < 0) {
+            *error = "encoding failed (" + AvErrorText(rc) + ")";
+            return false;
+        }
+        av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
+        packet_->stream_index = stream->index;
+        rc = av_interleaved_write_frame(muxer_, packet_.get());
+        // Buffered writes report a failure (a full disk, a size limit) later.
+        if (rc >= 0 && muxer_->pb != nullptr && muxer_->pb->error < 0) rc = muxer_->pb->error;
+        if (rc < 0) {
+            *error = "cannot write (" + AvErrorText(rc) + ")";
+            return false;
+        }
+    }
+}
+
+bool OutputFile::WriteVideo(const PixelYC* pixels, int32_t stride, std::string* error) {
+    if (video_ == nullptr) return true;
+    if (av_frame_make_writable(video_frame_.get()) < 0 ||
+        !converter_.Convert(pixels, stride, video_frame_.get())) {
+        *error = "cannot convert a frame for the encoder";
+        return false;
+    }
+    video_frame_->pts = video_pts_++;
+    return Encode(video_, video_stream_, video_frame_.get(), error);
+}
+
+bool OutputFile::WriteFrame(AVFrame* frame, std::string* error) {
+    if (video_ == nullptr) return true;
+    if (frame->width != width_ || frame->height != height_ || frame->format != video_->pix_fmt) {
+        *error = "the frame does not match the encoder";
+        return false;
+    }
+    frame->pts = video_pts_++;
+    return Encode(video_, video_stream_, frame, error);
+}
+
+bool OutputFile::WriteAudio(const int16_t* samples, int32_t count, std::string* error) {
+    if (audio_ == nullptr) return true;
+    const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
+    int room = swr_get_out_samples(resampler_, count);
+    uint8_t** converted = nullptr;
+    if (room > 0 && av_samples_alloc_array_and_samples(&converted, nullptr, channels_, room,
+                                                       audio_->sample_fmt, 0) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    int got =
+        room > 0 ? swr_convert(resampler_, converted, room, count > 0 ? in : nullptr, count) : 0;
+    if (got > 0) av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted), got);
+    if (converted != nullptr) av_freep(&converted[0]);
+    av_freep(&converted);
+    return EncodeAudioFrames(false, error);
+}
+
+bool OutputFile::EncodeAudioFrames(bool final, std::string* error) {
+    int frame_size = audio_->frame_size > 0 ? audio_->frame_size : kVariableFrameChunk;
+    bool small_last =
+        audio_->frame_size == 0 || (audio_codec_->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME);
+    while (av_audio_fifo_size(fifo_) >= frame_size || (final && av_audio_fifo_size(fifo_) > 0)) {
+        int n = std::min(av_audio_fifo_size(fifo_), frame_size);
+        if (av_frame_make_writable(audio_frame_.get()) < 0) {
+            *error = "out of memory";
+            return false;
+        }
+        audio_frame_->nb_samples = frame_size;
+        av_audio_fifo_read(fifo_, reinterpret_cast<void**>(audio_frame_->data), n);
+        if (n < frame_size) {
+            if (small_last) {
+                audio_frame_->nb_samples = n;
+            } else {
+                av_samples_set_silence(audio_frame_->data, n, frame_size - n, channels_,
+                                       audio_->sample_fmt);
+            }
+        }
+        audio_frame_->pts = audio_pts_;
+        audio_pts_ += audio_frame_->nb_samples;
+        if (!Encode(audio_, audio_stream_, audio_frame_.get(), error)) return false;
+    }
+    return true;
+}
+
+// Flushes the encoders and finishes the container under the name it is
+// written to.
+bool OutputFile::Complete(std::string* error) {
+    if (!started_) {
+        *error = "nothing was rendered";
+        return false;
+    }
+    bool ok = true;
+    if (audio_ != nullptr) {
+        ok = WriteAudio(nullptr, 0, error) && EncodeAudioFrames(true, error) &&
+             Encode(audio_, audio_stream_, nullptr, error);
+    }
+    if (ok && video_ != nullptr) ok = Encode(video_, video_stream_, nullptr, error);
+    if (ok) {
+        int rc = av_write_trailer(muxer_);
+        if (rc < 0) {
+            *error = "cannot write the file (" + AvErrorText(rc) + ")";
+            ok = false;
+        }
+    }
+    if (ok && muxer_->pb != nullptr && !(muxer_->oformat->flags & AVFMT_NOFILE)) {
+        int rc = avio_closep(&muxer_->pb);
+        if (rc < 0) {
+            *error = "cannot write the file (" + AvErrorText(rc) + ")";
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool OutputFile::Finish(std::string* error) {
+    bool ok = Complete(error);
+    if (ok && renames_ && std::rename(write_path_.c_str(), settings_.path.c_str()) != 0) {
+        *error = std::string("cannot rename the finished file (") + std::strerror(errno) + ")";
+        ok = false;
+    }
+    return Settle(ok);
+}
+
+bool OutputFile::FinishPartial(std::string* kept, std::string* error) {
+    kept->clear();
+    bool ok = Complete(error);
+    if (ok && renames_) {
+        *kept = KeepAsPartial(write_path_, settings_.path);
+        if (kept->empty()) {
+            *error = std::string("cannot keep the frames done (") + std::strerror(errno) + ")";
+            ok = false;
+        }
+    }
+    return Settle(ok);
+}
+
+bool OutputFile::Settle(bool ok) {
+    if (!ok) {
+        Abandon();
+        return false;
+    }
+    finished_ = true;
+    SetEmergencyRemoval("");
+    Release();
+    return true;
+}
+
+std::string OutputFile::container_name() const {
+    return muxer_ != nullptr ? muxer_->oformat->name : "";
+}
+
+std::string OutputFile::EncoderSummary() const {
+    std::string text;
+    if (video_ != nullptr) {
+        text = std::string(video_codec_->name) + " " + av_get_pix_fmt_name(video_->pix_fmt) + " (" +
+               DescribePixelFormat(video_->pix_fmt) + ")";
+    }
+    if (audio_ != nullptr) {
+        text += (text.empty() ? "" : ", ") + std::string(audio_codec_->name) + " " +
+                std::to_string(audio_->sample_rate) + " Hz " + std::to_string(channels_) + " ch";
+    }
+    return text + " in " + container_name();
+}
+
+void OutputFile::Abandon() {
+    Release();
+    if (renames_ && !write_path_.empty()) std::remove(write_path_.c_str());
+    if (renames_) SetEmergencyRemoval("");
+    finished_ = true;
+}
+
+void OutputFile::Release() {
+    avcodec_free_context(&video_);
+    avcodec_free_context(&audio_);
+    swr_free(&resampler_);
+    if (fifo_ != nullptr) av_audio_fifo_free(fifo_);
+    fifo_ = nullptr;
+    if (muxer_ != nullptr) {
+        if (muxer_->pb != nullptr && !(muxer_->oformat->flags & AVFMT_NOFILE)) {
+            avio_closep(&muxer_->pb);
+        }
+        avformat_free_context(muxer_);
+        muxer_ = nullptr;
+    }
+}

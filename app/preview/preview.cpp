@@ -1,0 +1,209 @@
+// `kinetra preview SOURCE [--port N] [--open]`: the command line, start-up
+// and shutdown of the preview server.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "base/paths.h"
+#include "plugin/plugin_loader.h"
+#include "preview/preview_export.h"
+#include "preview/preview_options.h"
+#include "preview/preview_server.h"
+#include "render/render.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int32_t kMaxThreads = 256;
+
+bool ParseNumber(const std::string& text, long low, long high, int32_t* value) {
+    if (text.empty() || text.size() > 10) return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+    *value = static_cast<int32_t>(v);
+    return true;
+}
+
+// "v0,v1,...": the slider positions of an export job.
+bool ParseSliderList(const std::string& text, std::vector<int32_t>* values) {
+    values->clear();
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        int32_t v = 0;
+        if (!ParseNumber(text.substr(start, comma - start), INT32_MIN, INT32_MAX, &v)) return false;
+        values->push_back(v);
+        start = comma + 1;
+    }
+    return values->size() == KINETRA_TRACK_COUNT;
+}
+
+std::string RunningProgram() {
+    std::vector<char> self(4096);
+    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    return n > 0 ? std::string(self.data(), static_cast<size_t>(n)) : std::string("kinetra");
+}
+
+// Opens the page in the desktop's browser; a failure is a note, not an error.
+void OpenInBrowser(const std::string& url) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    std::string program = "xdg-open";
+    char* argv[] = {program.data(), const_cast<char*>(url.c_str()), nullptr};
+    pid_t pid = -1;
+    int code = posix_spawnp(&pid, "xdg-open", &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (code != 0) {
+        std::fprintf(stderr, "kinetra: cannot run xdg-open (%s); open %s yourself\n",
+                     std::strerror(code), url.c_str());
+        return;
+    }
+    std::thread([pid, url] {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "kinetra: xdg-open could not open the page; open %s yourself\n",
+                         url.c_str());
+        }
+    }).detach();
+}
+
+}  // namespace
+
+bool ParsePreviewArguments(const std::vector<std::string>& args, PreviewOptions* options,
+                           std::string* error) {
+    std::vector<std::string> positional;
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool has_value = false;
+        size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+            has_value = true;
+        }
+        auto take = [&]() {
+            if (has_value) return true;
+            if (i + 1 >= args.size()) {
+                *error = arg + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        if (arg == "--open") {
+            options->open = true;
+        } else if (arg == "--port") {
+            if (!take()) return false;
+            if (!ParseNumber(value, 1, 65535, &options->port)) {
+                *error = "--port takes a port number 1..65535, not '" + value + "'";
+                return false;
+            }
+        } else if (arg == "--threads") {
+            if (!take()) return false;
+            if (!ParseNumber(value, 0, kMaxThreads, &options->threads)) {
+                *error = "--threads takes a number 1..256, not '" + value + "'";
+                return false;
+            }
+        } else if (arg == "--plugin") {
+            if (!take()) return false;
+            options->plugin = value;
+        } else if (arg == "--export-job") {
+            if (!take()) return false;
+            options->export_output = value;
+        } else if (arg == "--sliders") {
+            if (!take()) return false;
+            if (!ParseSliderList(value, &options->export_sliders)) {
+                *error = "--sliders takes ten comma-separated slider positions";
+                return false;
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            *error = "unknown option '" + args[i] + "'";
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 1) {
+        *error =
+            positional.empty() ? "preview needs a SOURCE file" : "preview takes one SOURCE file";
+        return false;
+    }
+    options->source = positional[0];
+    return true;
+}
+
+int RunPreview(const PreviewOptions& options) {
+    if (!options.export_output.empty()) return RunExportJob(options);
+
+    std::string source = AbsolutePath(options.source);
+    struct stat info;
+    if (stat(source.c_str(), &info) != 0) {
+        std::fprintf(stderr, "kinetra: %s: %s\n", options.source.c_str(), std::strerror(errno));
+        return kExitFailure;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        std::fprintf(stderr, "kinetra: %s: not a regular file\n", options.source.c_str());
+        return kExitFailure;
+    }
+
+    // Ctrl-C, SIGTERM and SIGHUP are taken by this thread alone (sigwait
+    // below), so every thread started from here on blocks them.
+    sigset_t stop_signals, previous;
+    sigemptyset(&stop_signals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stop_signals, s);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+    // A browser that goes away mid-answer must not end the server.
+    signal(SIGPIPE, SIG_IGN);
+
+    PreviewServerOptions server_options;
+    server_options.source = source;
+    server_options.plugin = PluginPath(options.plugin);
+    server_options.program = RunningProgram();
+    server_options.port = options.port;
+    server_options.threads = options.threads;
+    PreviewServer server;
+    std::string error;
+    if (!server.Start(server_options, &error)) {
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        std::fprintf(stderr, "kinetra: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    std::printf("kinetra: preview of %s at %s (Ctrl-C stops)\n", source.c_str(),
+                server.address().c_str());
+    std::fflush(stdout);
+    if (options.open) OpenInBrowser(server.address());
+
+    int signal_number = 0;
+    while (sigwait(&stop_signals, &signal_number) != 0) {
+    }
+    std::fprintf(stderr, "kinetra: stopping the preview\n");
+    server.Stop();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return kExitOk;
+}

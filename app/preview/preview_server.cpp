@@ -1,0 +1,455 @@
+#include "preview/preview_server.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "base/paths.h"
+#include "preview/preview_engine.h"
+#include "preview/preview_export.h"
+#include "preview/preview_media.h"
+#include "preview/preview_watch.h"
+
+// The page's files (app/preview/page/, embedded at build time).
+extern const char kPreviewPageHtml[];
+extern const char kPreviewPageCss[];
+extern const char kPreviewPageJs[];
+
+namespace {
+
+using json = nlohmann::json;
+
+constexpr size_t kMaxBody = 64 * 1024;
+constexpr int kServerThreads = 16;
+constexpr int kMaxEventStreams = 8;
+constexpr int kKeptEvents = 64;
+constexpr auto kKeepAlive = std::chrono::seconds(15);
+// The page's icon: a frame with a play mark.
+constexpr char kFavicon[] =
+    "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 16 16'>"
+    "<rect x='1' y='3' width='14' height='10' rx='2' fill='#5fb3f9'/>"
+    "<path d='M6 5.5v5l4.5-2.5z' fill='#15171c'/></svg>";
+// The longest sound one request may ask for.
+constexpr double kMaxAudioSeconds = 60.0;
+
+// Server-sent events for every open page: numbered, the last few kept so that
+// a stream that was busy writing misses nothing.
+class EventHub {
+  public:
+    void Publish(const std::string& name, const json& data) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++sequence_;
+            events_.push_back({sequence_, "event: " + name + "\ndata: " + data.dump() + "\n\n"});
+            while (events_.size() > kKeptEvents)
+                events_.pop_front();
+        }
+        changed_.notify_all();
+    }
+
+    uint64_t sequence() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sequence_;
+    }
+
+    // Waits up to `timeout` for events after `*last`; appends them to `text`.
+    // False once the hub is closed.
+    bool Wait(uint64_t* last, std::string* text, std::chrono::seconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return closed_ || sequence_ > *last; });
+        if (closed_) return false;
+        for (const auto& event : events_) {
+            if (event.first > *last) *text += event.second;
+        }
+        *last = sequence_;
+        return true;
+    }
+
+    void Close() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closed_ = true;
+        }
+        changed_.notify_all();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<uint64_t, std::string>> events_;
+    uint64_t sequence_ = 0;
+    bool closed_ = false;
+};
+
+void SendJson(httplib::Response& res, int status, const json& body) {
+    res.status = status;
+    res.set_content(body.dump(), "application/json");
+}
+
+void SendError(httplib::Response& res, int status, const std::string& message) {
+    SendJson(res, status, json{{"error", message}});
+}
+
+json ExportJson(const ExportStatus& s) {
+    json j{{"state", ExportStateName(s.state)},
+           {"output", s.output},
+           {"done", s.done},
+           {"total", s.total}};
+    if (!s.message.empty()) j["message"] = s.message;
+    return j;
+}
+
+// A frame number from the path: digits only, at most 10 of them; -1 when it
+// does not fit an int32 (outside every project).
+int32_t FrameNumber(const std::string& digits) {
+    long long v = std::strtoll(digits.c_str(), nullptr, 10);
+    return v > INT32_MAX ? -1 : static_cast<int32_t>(v);
+}
+
+}  // namespace
+
+struct PreviewServer::Impl {
+    PreviewServerOptions options;
+    httplib::Server http;
+    PreviewEngine engine;
+    EventHub events;
+    ScriptWatcher watcher;
+    std::unique_ptr<ExportRunner> exporter;
+    std::thread listener;
+    int port = 0;
+    std::string host, host_by_name, origin, origin_by_name;
+    std::atomic<int> streams{0};
+    bool started = false;
+
+    bool OwnHost(const std::string& h) const { return h == host || h == host_by_name; }
+    bool OwnOrigin(const std::string& o) const { return o == origin || o == origin_by_name; }
+
+    json ProjectJson();
+    void Routes();
+    httplib::Server::HandlerResponse Guard(const httplib::Request& req, httplib::Response& res);
+    void OnScriptChange(bool settled);
+};
+
+json PreviewServer::Impl::ProjectJson() {
+    ProjectFacts f = engine.Facts();
+    SliderValues values = engine.Sliders();
+    const SliderTable& table = engine.slider_table();
+    json sliders = json::array();
+    for (int i = 0; i < KINETRA_TRACK_COUNT; ++i) {
+        sliders.push_back({{"index", i},
+                           {"name", table.names[i]},
+                           {"default", table.defaults[i]},
+                           {"min", table.minimums[i]},
+                           {"max", table.maximums[i]},
+                           {"value", values[i]}});
+    }
+    json findings = json::array();
+    for (const PreviewFinding& finding : f.findings) {
+        findings.push_back({{"line", finding.line},
+                            {"severity", finding.error ? "error" : "warning"},
+                            {"message", finding.message}});
+    }
+    json j{{"source", f.source_path},
+           {"script", f.script_path},
+           {"script_exists", f.script_exists},
+           {"width", f.width},
+           {"height", f.height},
+           {"frame_rate", {{"num", f.rate_num}, {"den", f.rate_den}}},
+           {"fps", f.rate_den != 0 ? double(f.rate_num) / f.rate_den : 0.0},
+           {"frame_count", f.frame_count},
+           {"audio", {{"present", f.has_audio}, {"rate", f.audio_rate}, {"channels", f.channels}}},
+           {"sliders", sliders},
+           {"loaded_at", f.loaded_at_ms > 0 ? json(f.loaded_at_ms) : json(nullptr)},
+           {"load_count", f.load_count},
+           {"findings", findings},
+           {"findings_checked", f.findings_checked},
+           {"export", ExportJson(exporter->Status())}};
+    return j;
+}
+
+httplib::Server::HandlerResponse PreviewServer::Impl::Guard(const httplib::Request& req,
+                                                            httplib::Response& res) {
+    using R = httplib::Server::HandlerResponse;
+    if (!OwnHost(req.get_header_value("Host"))) {
+        SendError(res, 403, "this server answers only as " + host);
+        return R::Handled;
+    }
+    bool changes_state = req.method != "GET" && req.method != "HEAD";
+    if (req.has_header("Origin") ? !OwnOrigin(req.get_header_value("Origin")) : changes_state) {
+        SendError(res, 403, "only the preview's own page may do this");
+        return R::Handled;
+    }
+    if (req.has_header("Sec-Fetch-Site")) {
+        std::string site = req.get_header_value("Sec-Fetch-Site");
+        if (site != "same-origin" && site != "none") {
+            SendError(res, 403, "only the preview's own page may do this");
+            return R::Handled;
+        }
+    }
+    return R::Unhandled;
+}
+
+// Every change is announced at once, and again once the clock has moved on
+// to a later second: the plug-in looks at the file at most once a second, and
+// a load in the second of the save may have read it half written.
+void PreviewServer::Impl::OnScriptChange(bool settled) {
+    events.Publish("script", json{{"settled", settled}});
+}
+
+void PreviewServer::Impl::Routes() {
+    httplib::Headers headers = {
+        {"X-Content-Type-Options", "nosniff"},
+        {"X-Frame-Options", "DENY"},
+        {"Referrer-Policy", "no-referrer"},
+        {"Cache-Control", "no-store"},
+        {"Content-Security-Policy",
+         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
+         "media-src 'self' blob:; connect-src 'self'; base-uri 'none'; form-action 'none'; "
+         "frame-ancestors 'none'"},
+    };
+    http.set_default_headers(headers);
+    http.set_payload_max_length(kMaxBody);
+    http.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    http.set_pre_routing_handler(
+        [this](const httplib::Request& req, httplib::Response& res) { return Guard(req, res); });
+    http.set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+            if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+            std::string message = res.status == 404   ? "no such resource"
+                                  : res.status == 413 ? "request body too large"
+                                  : res.status == 414 ? "request line too long"
+                                  : res.status == 405 ? "method not allowed"
+                                  : res.status == 400 ? "malformed request"
+                                                      : "request refused";
+            SendError(res, res.status, message);
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    http.set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                  std::exception_ptr) { SendError(res, 500, "internal error"); });
+
+    http.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kPreviewPageHtml, "text/html; charset=utf-8");
+    });
+    http.Get("/preview.css", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kPreviewPageCss, "text/css; charset=utf-8");
+    });
+    http.Get("/favicon.svg", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kFavicon, "image/svg+xml");
+    });
+    http.Get("/preview.js", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kPreviewPageJs, "text/javascript; charset=utf-8");
+    });
+
+    http.Get(R"(/frame/(\d{1,10})\.png)",
+             [this](const httplib::Request& req, httplib::Response& res) {
+                 int32_t f = FrameNumber(req.matches[1]);
+                 RenderedFrame frame;
+                 RenderStatus status = engine.RenderFrame(f, &frame);
+                 switch (status) {
+                     case RenderStatus::kOk: {
+                         std::string png, error;
+                         if (!EncodeFramePng(frame, &png, &error))
+                             return SendError(res, 500, error);
+                         res.set_content(std::move(png), "image/png");
+                         return;
+                     }
+                     case RenderStatus::kOutside:
+                         return SendError(res, 404,
+                                          "frame " + std::string(req.matches[1]) +
+                                              " is outside the project (0.." +
+                                              std::to_string(engine.Facts().frame_count - 1) + ")");
+                     case RenderStatus::kSuperseded:
+                         return SendError(res, 409, "a newer frame was asked for");
+                     case RenderStatus::kFailed:
+                         return SendError(res, 500, "the plug-in failed on this frame");
+                     case RenderStatus::kStopped:
+                         return SendError(res, 503, "the preview is stopping");
+                 }
+             });
+
+    http.Get(
+        R"(/audio/(\d{1,10})\.wav)", [this](const httplib::Request& req, httplib::Response& res) {
+            ProjectFacts facts = engine.Facts();
+            double fps = facts.rate_den != 0 ? double(facts.rate_num) / facts.rate_den : 0.0;
+            int32_t most = std::max(1, static_cast<int32_t>(std::floor(fps * kMaxAudioSeconds)));
+            int32_t count = 1;
+            if (req.has_param("frames")) {
+                std::string text = req.get_param_value("frames");
+                char* end = nullptr;
+                long long v =
+                    text.empty() || text.size() > 10 ? 0 : std::strtoll(text.c_str(), &end, 10);
+                if (end == nullptr || *end != '\0' || v < 1 || v > most) {
+                    return SendError(res, 400, "frames takes a count 1.." + std::to_string(most));
+                }
+                count = static_cast<int32_t>(v);
+            }
+            int32_t f = FrameNumber(req.matches[1]);
+            RenderedAudio audio;
+            switch (engine.RenderAudio(f, count, &audio)) {
+                case RenderStatus::kOk:
+                    res.set_content(EncodeWav(audio), "audio/wav");
+                    return;
+                case RenderStatus::kOutside:
+                    return SendError(res, 404,
+                                     "frame " + std::string(req.matches[1]) +
+                                         " is outside the project (0.." +
+                                         std::to_string(facts.frame_count - 1) + ")");
+                case RenderStatus::kStopped:
+                    return SendError(res, 503, "the preview is stopping");
+                default:
+                    return SendError(res, 500, "the plug-in failed on this sound");
+            }
+        });
+
+    http.Get("/api/project", [this](const httplib::Request&, httplib::Response& res) {
+        SendJson(res, 200, ProjectJson());
+    });
+
+    http.Put("/api/sliders", [this](const httplib::Request& req, httplib::Response& res) {
+        json body = json::parse(req.body, nullptr, false);
+        if (body.is_discarded()) return SendError(res, 400, "the body is not JSON");
+        const json* values =
+            body.is_object() && body.contains("values") ? &body["values"] : nullptr;
+        if (values == nullptr || !values->is_array() || values->size() != KINETRA_TRACK_COUNT) {
+            return SendError(res, 400, "expected {\"values\": [ten integers]}");
+        }
+        SliderValues v{};
+        for (int i = 0; i < KINETRA_TRACK_COUNT; ++i) {
+            const json& item = (*values)[i];
+            if (!item.is_number_integer()) {
+                return SendError(res, 400, "slider " + std::to_string(i) + " is not an integer");
+            }
+            long long n = item.get<long long>();
+            if (n < INT32_MIN || n > INT32_MAX) n = n < 0 ? INT32_MIN : INT32_MAX;
+            v[i] = static_cast<int32_t>(n);
+        }
+        std::string error;
+        if (!engine.SetSliders(v, &error)) return SendError(res, 400, error);
+        json reply{{"values", v}};
+        events.Publish("sliders", reply);
+        SendJson(res, 200, reply);
+    });
+
+    http.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
+        if (++streams > kMaxEventStreams) {
+            --streams;
+            return SendError(res, 503, "too many open event streams");
+        }
+        uint64_t last = events.sequence();
+        bool first = true;
+        res.set_chunked_content_provider(
+            "text/event-stream",
+            [this, last, first](size_t, httplib::DataSink& sink) mutable {
+                std::string text;
+                if (first) {
+                    text = "retry: 1000\n\n";
+                    first = false;
+                } else if (!events.Wait(&last, &text, kKeepAlive)) {
+                    sink.done();
+                    return true;
+                }
+                if (text.empty()) text = ": keep-alive\n\n";
+                return sink.write(text.data(), text.size());
+            },
+            [this](bool) { --streams; });
+    });
+
+    http.Get("/api/export", [this](const httplib::Request&, httplib::Response& res) {
+        SendJson(res, 200, ExportJson(exporter->Status()));
+    });
+    http.Post("/api/export", [this](const httplib::Request&, httplib::Response& res) {
+        ExportRequest request;
+        request.program = options.program;
+        request.source = options.source;
+        request.plugin = options.plugin;
+        request.threads = options.threads;
+        SliderValues values = engine.Sliders();
+        request.sliders.assign(values.begin(), values.end());
+        request.total = engine.Facts().frame_count;
+        std::string error;
+        if (!exporter->Start(request, &error)) {
+            bool running = exporter->Status().state == ExportStatus::State::kRunning;
+            return SendError(res, running ? 409 : 500, error);
+        }
+        SendJson(res, 202, ExportJson(exporter->Status()));
+    });
+}
+
+PreviewServer::PreviewServer() : impl_(std::make_unique<Impl>()) {}
+
+PreviewServer::~PreviewServer() {
+    Stop();
+}
+
+bool PreviewServer::Start(const PreviewServerOptions& options, std::string* error) {
+    Impl& m = *impl_;
+    m.options = options;
+    m.exporter = std::make_unique<ExportRunner>(
+        [&m](const ExportStatus& status) { m.events.Publish("export", ExportJson(status)); });
+    if (!m.engine.Start(
+            options.source, options.plugin, options.threads,
+            [&m] { m.events.Publish("project", json::object()); }, error)) {
+        return false;
+    }
+    m.Routes();
+    m.port = options.port > 0 ? (m.http.bind_to_port("127.0.0.1", options.port) ? options.port : -1)
+                              : m.http.bind_to_any_port("127.0.0.1");
+    if (m.port <= 0) {
+        *error = options.port > 0
+                     ? "cannot listen on 127.0.0.1:" + std::to_string(options.port) + " (in use?)"
+                     : "cannot listen on 127.0.0.1";
+        m.engine.Stop();
+        return false;
+    }
+    m.host = "127.0.0.1:" + std::to_string(m.port);
+    m.host_by_name = "localhost:" + std::to_string(m.port);
+    m.origin = "http://" + m.host;
+    m.origin_by_name = "http://" + m.host_by_name;
+    std::string directory = DirectoryOf(options.source);
+    std::string watch_error;
+    if (!m.watcher.Start(
+            directory, "kinetra.txt", [&m](bool settled) { m.OnScriptChange(settled); },
+            &watch_error)) {
+        std::fprintf(stderr, "kinetra: warning: %s: %s; reload the page to see changes\n",
+                     directory.c_str(), watch_error.c_str());
+    }
+    m.listener = std::thread([&m] { m.http.listen_after_bind(); });
+    // stop() only acts on a running server: wait until it runs.
+    while (!m.http.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m.started = true;
+    return true;
+}
+
+void PreviewServer::Stop() {
+    Impl& m = *impl_;
+    if (!m.started) return;
+    m.started = false;
+    m.watcher.Stop();
+    m.events.Close();
+    m.http.stop();
+    if (m.listener.joinable()) m.listener.join();
+    m.exporter->Stop();
+    m.engine.Stop();
+}
+
+int PreviewServer::port() const {
+    return impl_->port;
+}
+
+std::string PreviewServer::address() const {
+    return "http://127.0.0.1:" + std::to_string(impl_->port) + "/";
+}
+
+PreviewEngine& PreviewServer::engine() {
+    return impl_->engine;
+}

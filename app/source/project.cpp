@@ -1,0 +1,290 @@
+#include "source/project.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "base/host_threads.h"
+
+namespace {
+
+// The most frames a script can ask the host to keep.
+constexpr int32_t kMaxCachedFrames = 16;
+
+}  // namespace
+
+bool Project::Open(const std::string& source_path, std::string* error) {
+    source_path_ = source_path;
+    if (!video_.Open(source_path, HostThreadCount(), error)) return false;
+    width_ = video_.width();
+    height_ = video_.height();
+    frame_count_ = video_.frame_count();
+    std::string note = video_.MappingNote();
+    if (!note.empty()) std::fprintf(stderr, "kinetra: %s: %s\n", source_path.c_str(), note.c_str());
+    std::string audio_error;
+    if (audio_.Open(source_path, video_.start_seconds(), &audio_error)) {
+        audio_rate_ = audio_.rate();
+        channels_ = audio_.channels();
+    } else {
+        audio_rate_ = 48000;
+        channels_ = 2;
+    }
+    return true;
+}
+
+void Project::Lengthen(int32_t frames) {
+    if (frames > length_bound_) {
+        refused_length_ = std::max<int64_t>(refused_length_, frames);
+        return;
+    }
+    frame_count_ = std::max(frame_count_, frames);
+}
+
+void Project::ReserveFrames(int32_t count) {
+    size_t wanted = static_cast<size_t>(std::clamp(count, 0, kMaxCachedFrames));
+    cache_.set_capacity(std::max(cache_.capacity(), wanted));
+}
+
+void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    bool ok = false;
+    if (f < video_.frame_count()) {
+        const AVFrame* decoded = video_.Frame(f);
+        ++decoded_frames_;
+        ok = decoded != nullptr && decoded->width == width_ && decoded->height == height_ &&
+             converter_.Convert(decoded, pictures, count, width_);
+        if (!ok && decoded != nullptr && decoded->width > 0 && decoded->height > 0) {
+            // A frame of another size is drawn top-left and cut.
+            PictureYC picture;
+            picture.Resize(decoded->width, decoded->height);
+            if (converter_.Convert(decoded, picture.pixels.data(), picture.width)) {
+                for (int32_t i = 0; i < count; ++i) {
+                    std::fill(pictures[i], pictures[i] + pixels, PixelYC{0, 0, 0});
+                    CopyTopLeft(picture.pixels.data(), picture.width, picture.height, picture.width,
+                                pictures[i], width_, height_, width_);
+                }
+                ok = true;
+            }
+        }
+        if (!ok && !warned_decode_) {
+            std::fprintf(stderr,
+                         "kinetra: warning: %s: frame %d cannot be decoded; black instead\n",
+                         source_path_.c_str(), f);
+            warned_decode_ = true;
+        }
+    }
+    if (!ok) {
+        for (int32_t i = 0; i < count; ++i)
+            std::fill(pictures[i], pictures[i] + pixels, PixelYC{0, 0, 0});
+    }
+}
+
+const PixelYC* Project::Frame(int32_t f) {
+    if (!keep_sources_.exchange(true)) {
+        // Frames already read ahead get their source from their untouched copy.
+        std::lock_guard<std::mutex> lock(ahead_mutex_);
+        for (AheadFrame& a : ahead_ready_) {
+            if (!a.has_source) AddSource(&a);
+        }
+    }
+    return CachedFrame(f);
+}
+
+void Project::AddSource(AheadFrame* ahead) {
+    ahead->source = TakeSpare();
+    ahead->source.resize(ahead->edit.size());
+    std::copy(ahead->edit.begin(), ahead->edit.end(), ahead->source.begin());
+    ahead->has_source = true;
+}
+
+const PixelYC* Project::FrameForCopies(int32_t f) {
+    return CachedFrame(f);
+}
+
+const PixelYC* Project::CachedFrame(int32_t f) {
+    if (f < 0 || f >= frame_count_) return nullptr;
+    if (PixelBuffer* kept = cache_.Find(f)) return kept->data();
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    // A frame read ahead with its source picture leaves that in the cache.
+    if (TakeAhead(f, nullptr, nullptr)) {
+        if (PixelBuffer* kept = cache_.Find(f)) return kept->data();
+    }
+    PixelBuffer* slot = cache_.Take(f);
+    slot->resize(pixels);
+    PixelYC* picture = slot->data();
+    std::lock_guard<std::mutex> lock(source_mutex_);
+    Decode(f, &picture, 1);
+    return picture;
+}
+
+bool Project::TakeCopies(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
+    if (f < 0 || f >= frame_count_) return false;
+    if (cache_.Holds(f)) return false;  // already current: no copies left
+    return TakeAhead(f, edit, temp);
+}
+
+// ---- reading ahead -------------------------------------------------------------
+
+void Project::StartReadAhead(int32_t first, int32_t depth) {
+    StopReadAhead();
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    ahead_next_ = std::max(first, 0);
+    ahead_first_ = ahead_next_;
+    ahead_depth_ = std::max(depth, 1);
+    ahead_stop_ = false;
+    ahead_ready_.clear();
+    ahead_ready_.reserve(static_cast<size_t>(ahead_depth_) + 1);
+    ahead_running_ = true;
+    ahead_thread_ = std::thread(&Project::ReadAheadLoop, this);
+}
+
+void Project::StopReadAhead() {
+    {
+        std::lock_guard<std::mutex> lock(ahead_mutex_);
+        if (!ahead_running_) return;
+        ahead_stop_ = true;
+    }
+    ahead_changed_.notify_all();
+    ahead_thread_.join();
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    ahead_running_ = false;
+    SpareReady();
+}
+
+void Project::SpareReady() {
+    for (AheadFrame& a : ahead_ready_)
+        Recycle(&a);
+    ahead_ready_.clear();
+}
+
+void Project::Recycle(AheadFrame* ahead) {
+    // Kept whatever their number (never more than the pictures in flight), so
+    // that the steady state allocates nothing.
+    for (PixelBuffer* picture : {&ahead->source, &ahead->edit, &ahead->temp}) {
+        if (!picture->empty()) spare_pictures_.push_back(std::move(*picture));
+        *picture = PixelBuffer();
+    }
+}
+
+PixelBuffer Project::TakeSpare() {
+    if (spare_pictures_.empty()) return PixelBuffer();
+    PixelBuffer picture = std::move(spare_pictures_.back());
+    spare_pictures_.pop_back();
+    return picture;
+}
+
+bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
+    std::unique_lock<std::mutex> lock(ahead_mutex_);
+    if (!ahead_running_ || f >= video_.frame_count()) return false;
+    for (;;) {
+        if (ahead_stop_) return false;  // stopping: nothing more comes
+        auto found = std::find_if(ahead_ready_.begin(), ahead_ready_.end(),
+                                  [f](const AheadFrame& a) { return a.frame == f; });
+        if (found != ahead_ready_.end()) {
+            // Frames before f in the queue will not be asked for in order.
+            for (auto a = ahead_ready_.begin(); a != found; ++a)
+                Recycle(&*a);
+            // The pictures change places in the same step as the queue
+            // shrinks, so that the thread, woken by that, finds the storage
+            // they replace among the spares instead of allocating more.
+            if (found->has_source) std::swap(*cache_.Take(f), found->source);
+            if (edit != nullptr) {
+                std::swap(*edit, found->edit);
+                std::swap(*temp, found->temp);
+            }
+            Recycle(&*found);
+            ahead_ready_.erase(ahead_ready_.begin(), found + 1);
+            ahead_changed_.notify_all();
+            return true;
+        }
+        if (f == ahead_busy_) {
+            ahead_changed_.wait(lock);
+            continue;
+        }
+        if (f == ahead_next_) {
+            // The frame the thread takes next: waiting for it costs no more
+            // than decoding it here, keeps this thread free of decoding and
+            // keeps the run going. Frames before it will not be asked for in
+            // order.
+            SpareReady();
+            ahead_changed_.notify_all();
+            ahead_changed_.wait(lock);
+            continue;
+        }
+        if (f > ahead_next_) {
+            // A jump forward: the run goes on after f; f itself is decoded here.
+            SpareReady();
+            ahead_next_ = f + 1;
+            ++ahead_generation_;
+            ahead_changed_.notify_all();
+        }
+        return false;
+    }
+}
+
+void Project::ReadAheadLoop() {
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    int32_t source_frames = video_.frame_count();
+    AheadFrame work;
+    for (;;) {
+        int32_t f;
+        int64_t generation;
+        {
+            std::unique_lock<std::mutex> lock(ahead_mutex_);
+            ahead_changed_.wait(lock, [&] {
+                return ahead_stop_ || (ahead_next_ < source_frames &&
+                                       static_cast<int32_t>(ahead_ready_.size()) < ahead_depth_);
+            });
+            if (ahead_stop_) break;
+            f = ahead_next_++;
+            ahead_busy_ = f;
+            generation = ahead_generation_;
+            // The first frame of the run brings its source picture whatever
+            // the script does: a script that asks for frames asks first
+            // while that frame is current, when its copies are already
+            // handed out, and would have it decoded again.
+            work.has_source = keep_sources_ || f == ahead_first_;
+            // (A frame dropped by a jump left its pictures in `work`.)
+            if (work.edit.empty()) work.edit = TakeSpare();
+            if (work.temp.empty()) work.temp = TakeSpare();
+            if (work.has_source && work.source.empty()) work.source = TakeSpare();
+        }
+        work.frame = f;
+        work.edit.resize(pixels);
+        work.temp.resize(pixels);
+        PixelYC* pictures[3] = {work.edit.data(), work.temp.data(), nullptr};
+        if (work.has_source) {
+            work.source.resize(pixels);
+            pictures[2] = work.source.data();
+        }
+        {
+            std::lock_guard<std::mutex> lock(source_mutex_);
+            Decode(f, pictures, work.has_source ? 3 : 2);
+        }
+        std::lock_guard<std::mutex> lock(ahead_mutex_);
+        ahead_busy_ = -1;
+        if (generation == ahead_generation_) {
+            if (!work.has_source && keep_sources_) AddSource(&work);
+            ahead_ready_.push_back(std::move(work));
+            work = AheadFrame();
+        }
+        ahead_changed_.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    ahead_busy_ = -1;
+}
+
+int64_t Project::AudioStart(int32_t f) const {
+    return FrameSampleStart(f, audio_rate_, video_.frame_rate());
+}
+
+int32_t Project::ReadAudio(int32_t f, int16_t* out) {
+    if (f < 0 || f >= frame_count_) return 0;
+    int32_t n = AudioLength(f);
+    if (audio_.is_open() && f < video_.frame_count()) {
+        audio_.Read(AudioStart(f), n, out);
+    } else {
+        std::memset(out, 0, sizeof(int16_t) * size_t(n) * channels_);
+    }
+    return n;
+}

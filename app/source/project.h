@@ -1,0 +1,156 @@
+// The edited project: the frames and audio of the source file, its length
+// (which a script may extend: frames past the source are black and silent)
+// and a small cache of decoded frames in the plug-in's pixel format.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "source/audio_track.h"
+#include "colour/colour.h"
+#include "source/frame_cache.h"
+#include "base/pixel_buffer.h"
+#include "source/video_source.h"
+
+class Project {
+  public:
+    Project() = default;
+    ~Project() { StopReadAhead(); }
+    Project(const Project&) = delete;
+    Project& operator=(const Project&) = delete;
+
+    // Opens the source (an absolute path); false with `error` set.
+    bool Open(const std::string& source_path, std::string* error);
+
+    const std::string& source_path() const { return source_path_; }
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    AVRational frame_rate() const { return video_.frame_rate(); }
+    ColourSpec colour() const { return video_.colour(); }
+    AVPixelFormat pixel_format() const { return video_.pixel_format(); }
+    int32_t source_frames() const { return video_.frame_count(); }
+    int32_t frame_count() const { return frame_count_; }
+    bool has_audio() const { return audio_.is_open(); }
+    int32_t audio_rate() const { return audio_rate_; }
+    int32_t channels() const { return channels_; }
+
+    // Makes the project at least `frames` long, up to the bound; a longer
+    // request is refused and remembered.
+    void Lengthen(int32_t frames);
+    void SetLengthBound(int64_t frames) { length_bound_ = frames; }
+    int64_t length_bound() const { return length_bound_; }
+    // The longest request refused, or 0.
+    int64_t refused_length() const { return refused_length_; }
+
+    // Frame f as decoded from the source, width x height pixels: black past
+    // the source's end (and where a frame cannot be decoded); null outside
+    // the project. Valid until the cache drops it (after `cache_size` other
+    // frames were asked for).
+    const PixelYC* Frame(int32_t f);
+    // Frame(f) for the caller to copy into its working buffers when
+    // TakeCopies could not give them: it does not make the frames read ahead
+    // bring their source pictures.
+    const PixelYC* FrameForCopies(int32_t f);
+    // Keeps at least `count` decoded frames.
+    void ReserveFrames(int32_t count);
+
+    // Decodes the source's frames from `first` on, in order, on a thread of
+    // its own, at most `depth` frames ahead of the last one asked for. Each
+    // comes as the two working copies that TakeCopies hands out and, for
+    // `first` and once Frame() has been asked for any frame, a third equal
+    // picture that goes into the cache (a render whose script never looks at
+    // source frames writes two pictures per frame, not three; frames waiting
+    // when Frame() is first asked for get theirs then). The pictures of
+    // frames done are reused for later ones. Frame() stays exact for any frame
+    // in any order; a request outside the run, or for a frame handed out
+    // without its source picture, decodes on the caller's thread (and a jump
+    // forward restarts the run after it).
+    void StartReadAhead(int32_t first, int32_t depth);
+    void StopReadAhead();
+    // Makes frame f the current one as Frame(f) does and, when it was read
+    // ahead, swaps its two working copies into `edit` and `temp` (whose old
+    // storage, of any size, is kept for later frames); false when it was not
+    // (the caller copies Frame(f) itself).
+    bool TakeCopies(int32_t f, PixelBuffer* edit, PixelBuffer* temp);
+
+    // Sample frames of project frame f: from round(f * rate / fps) up to
+    // round((f + 1) * rate / fps), so that consecutive frames tile the audio.
+    int64_t AudioStart(int32_t f) const;
+    int32_t AudioLength(int32_t f) const { return int32_t(AudioStart(f + 1) - AudioStart(f)); }
+    // Writes frame f's samples (AudioLength(f) x channels) and returns their
+    // count per channel; silence past the source's audio; 0 outside the project.
+    int32_t ReadAudio(int32_t f, int16_t* out);
+
+    // Frames decoded so far (for tests).
+    int64_t decoded_frames() const { return decoded_frames_; }
+    VideoSource& video() { return video_; }
+
+  private:
+    // A frame decoded ahead: the source and its two working copies.
+    struct AheadFrame {
+        int32_t frame = -1;
+        bool has_source = false;  // `source` holds the frame
+        PixelBuffer source, edit, temp;
+    };
+
+    const PixelYC* CachedFrame(int32_t f);
+    // Decodes and converts frame f into `count` pictures (the caller holds
+    // source_mutex_).
+    void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
+    // Takes frame f from the read-ahead queue (true), waiting while it is
+    // being decoded; false when the queue will not bring it. Its working
+    // copies are swapped into *edit and *temp (when not null: otherwise
+    // they go back to the spares) and its source picture, if any, into the
+    // cache.
+    bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp);
+    void ReadAheadLoop();
+    // Moves the frame's pictures to the spares (the caller holds
+    // ahead_mutex_).
+    void Recycle(AheadFrame* ahead);
+    // A spare picture's storage, or an empty one (the caller holds
+    // ahead_mutex_).
+    PixelBuffer TakeSpare();
+    // Moves every frame waiting in the queue to the spares (the caller holds
+    // ahead_mutex_).
+    void SpareReady();
+    // Makes the source picture of a frame read ahead from its working copy,
+    // before that is handed out (the caller holds ahead_mutex_).
+    void AddSource(AheadFrame* ahead);
+
+    std::string source_path_;
+    VideoSource video_;
+    AudioTrack audio_;
+    ToYCConverter converter_;
+    int32_t width_ = 0, height_ = 0;
+    int32_t frame_count_ = 0;
+    int64_t length_bound_ = INT32_MAX;
+    int64_t refused_length_ = 0;
+    int32_t audio_rate_ = 48000;
+    int32_t channels_ = 2;
+    FrameCache<PixelBuffer> cache_{2};
+    // Set by the first Frame(): from then on frames read ahead bring their
+    // source picture for the cache.
+    std::atomic<bool> keep_sources_{false};
+    int64_t decoded_frames_ = 0;
+    bool warned_decode_ = false;
+
+    std::mutex source_mutex_;  // video_, converter_ and the counters above
+    std::mutex ahead_mutex_;   // everything below
+    std::condition_variable ahead_changed_;
+    std::thread ahead_thread_;
+    bool ahead_running_ = false, ahead_stop_ = false;
+    int32_t ahead_first_ = 0;  // the run's first frame
+    int32_t ahead_next_ = 0;   // next frame the thread decodes
+    int32_t ahead_busy_ = -1;  // frame being decoded now
+    int32_t ahead_depth_ = 2;
+    int64_t ahead_generation_ = 0;
+    std::vector<AheadFrame> ahead_ready_;  // in frame order
+    // Storage of pictures handed back: the frame cache's, the plug-in's
+    // images of earlier frames and those of frames read ahead but not used.
+    std::vector<PixelBuffer> spare_pictures_;
+};

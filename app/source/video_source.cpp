@@ -1,0 +1,295 @@
+#include "source/video_source.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// How many earlier key frames a request tries before it decodes from the
+// start (a frame that needs the previous group of pictures).
+constexpr int kKeyRetries = 3;
+// A target at most this many frames ahead is decoded to without a seek.
+constexpr int kReadOnFrames = 8;
+// Decoding errors in a row after which a draining decoder counts as ended.
+constexpr int kMaxDecodeErrors = 64;
+
+int64_t PacketStamp(const AVPacket* p) {
+    return p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+}
+
+AVRational StreamFrameRate(const AVStream* s) {
+    if (s->avg_frame_rate.num > 0 && s->avg_frame_rate.den > 0) return s->avg_frame_rate;
+    if (s->r_frame_rate.num > 0 && s->r_frame_rate.den > 0) return s->r_frame_rate;
+    return AVRational{25, 1};
+}
+
+}  // namespace
+
+bool VideoSource::Open(const std::string& path, int threads, std::string* error) {
+    path_ = path;
+    threads_ = threads > 0 ? threads : 1;
+    if (!BuildIndex(error)) return false;
+    if (order_.empty()) {
+        *error = "its video stream has no frames";
+        return false;
+    }
+    if (!Reopen()) {
+        *error = "cannot read it again after counting its frames";
+        return false;
+    }
+    const AVCodecParameters* par = input_->streams[stream_]->codecpar;
+    width_ = par->width;
+    height_ = par->height;
+    pixel_format_ = static_cast<AVPixelFormat>(par->format);
+    colour_ = ColourOf(pixel_format_, par->color_space, par->color_range, height_);
+    frame_rate_ = StreamFrameRate(input_->streams[stream_]);
+    MapToConstantRate(input_->streams[stream_], last_duration_);
+    if (width_ <= 0 || height_ <= 0) {
+        *error = "its video stream has no picture size";
+        return false;
+    }
+    return true;
+}
+
+// One pass over the stream's packets: the frame count, every frame's stamp
+// and the key frames. Packets the demuxer marks to be discarded (cut by an
+// edit list) are no frames.
+bool VideoSource::BuildIndex(std::string* error) {
+    InputPtr input = OpenInput(path_, error);
+    if (!input) return false;
+    int stream = FindStream(input.get(), AVMEDIA_TYPE_VIDEO);
+    if (stream < 0) {
+        *error = "it has no video stream";
+        return false;
+    }
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (static_cast<int>(i) != stream) input->streams[i]->discard = AVDISCARD_ALL;
+    }
+    PacketPtr packet(av_packet_alloc());
+    order_.clear();
+    keys_.clear();
+    stamped_ = true;
+    int64_t ordinal = 0;
+    int64_t latest = INT64_MIN;
+    last_duration_ = 0;
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream && !(packet->flags & AV_PKT_FLAG_DISCARD)) {
+            int64_t stamp = PacketStamp(packet.get());
+            if (stamp != AV_NOPTS_VALUE && stamp >= latest) {
+                latest = stamp;
+                last_duration_ = packet->duration;
+            }
+            if (stamp == AV_NOPTS_VALUE) stamped_ = false;
+            order_.push_back(stamp);
+            if (packet->flags & AV_PKT_FLAG_KEY) {
+                int64_t seek = packet->dts != AV_NOPTS_VALUE ? packet->dts : stamp;
+                keys_.push_back({stamp, seek});
+            }
+            ++ordinal;
+        }
+        av_packet_unref(packet.get());
+    }
+    stream_ = stream;
+    if (stamped_) {
+        std::sort(order_.begin(), order_.end());
+        // Duplicate stamps cannot tell frames apart: number them in order instead.
+        if (std::adjacent_find(order_.begin(), order_.end()) != order_.end()) stamped_ = false;
+    }
+    if (!stamped_) {
+        for (int64_t i = 0; i < ordinal; ++i)
+            order_[i] = i;
+        keys_.assign(1, KeyFrame{0, 0});
+    }
+    if (keys_.empty()) keys_.push_back({order_.empty() ? 0 : order_.front(), AV_NOPTS_VALUE});
+    const AVStream* s = input->streams[stream];
+    start_seconds_ = stamped_ && !order_.empty() ? order_.front() * av_q2d(s->time_base) : 0.0;
+    return true;
+}
+
+// Frame k of the constant rate R shows the last stream frame whose stamp,
+// counted in periods of R from the first frame and rounded, is at most k; the
+// stream lasts to its last stamp plus that frame's duration (one period when
+// unknown). A stream whose every frame has its own period is left alone.
+void VideoSource::MapToConstantRate(const AVStream* stream, int64_t last_duration) {
+    slots_.clear();
+    repeated_ = dropped_ = 0;
+    if (!stamped_ || order_.size() < 2) return;
+    auto slot_of = [&](int64_t stamp, AVRational rate) {
+        AVRational period_units = av_mul_q(stream->time_base, rate);  // periods per stamp unit
+        return av_rescale_rnd(stamp - order_.front(), period_units.num, period_units.den,
+                              AV_ROUND_NEAR_INF);
+    };
+    auto regular = [&](AVRational rate) {
+        if (rate.num <= 0 || rate.den <= 0) return false;
+        for (size_t i = 0; i < order_.size(); ++i) {
+            if (slot_of(order_[i], rate) != int64_t(i)) return false;
+        }
+        return true;
+    };
+    // FFmpeg's choice of a constant rate for a stream.
+    AVRational rate = av_guess_frame_rate(nullptr, const_cast<AVStream*>(stream), nullptr);
+    if (regular(frame_rate_) || regular(rate)) return;
+    if (rate.num > 0 && rate.den > 0) frame_rate_ = rate;
+    int64_t end = order_.back() + (last_duration > 0
+                                       ? last_duration
+                                       : av_rescale_q(1, av_inv_q(frame_rate_), stream->time_base));
+    int64_t count = std::max<int64_t>(1, slot_of(end, frame_rate_));
+    constexpr int64_t kMaxSlots = INT32_MAX / 2;
+    if (count > kMaxSlots) return;  // a broken stamp; keep the frames as they are
+    slots_.assign(size_t(count), 0);
+    size_t next = 0;
+    int32_t shown = 0;
+    std::vector<bool> used(order_.size(), false);
+    for (int64_t k = 0; k < count; ++k) {
+        while (next < order_.size() && slot_of(order_[next], frame_rate_) <= k)
+            ++next;
+        shown = next > 0 ? int32_t(next - 1) : 0;
+        slots_[size_t(k)] = shown;
+        used[size_t(shown)] = true;
+    }
+    int32_t distinct = int32_t(std::count(used.begin(), used.end(), true));
+    repeated_ = int32_t(count) - distinct;
+    dropped_ = int32_t(order_.size()) - distinct;
+}
+
+std::string VideoSource::MappingNote() const {
+    if (slots_.empty()) return std::string();
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "variable frame rate: its %d frames are mapped by time onto %d frames at %.3f "
+                  "fps (%d repeated, %d dropped)",
+                  stream_frames(), frame_count(), av_q2d(frame_rate_), repeated_, dropped_);
+    return text;
+}
+
+bool VideoSource::Reopen() {
+    std::string error;
+    decoder_.reset();
+    input_ = OpenInput(path_, &error);
+    if (!input_ || stream_ >= static_cast<int>(input_->nb_streams)) return false;
+    for (unsigned i = 0; i < input_->nb_streams; ++i) {
+        if (static_cast<int>(i) != stream_) input_->streams[i]->discard = AVDISCARD_ALL;
+    }
+    decoder_ = OpenDecoder(input_->streams[stream_], threads_, &error);
+    if (!decoder_) return false;
+    if (!frame_) frame_.reset(av_frame_alloc());
+    if (!packet_) packet_.reset(av_packet_alloc());
+    have_frame_ = false;
+    last_stamp_ = INT64_MIN;
+    decoded_count_ = 0;
+    draining_ = false;
+    ended_ = false;
+    skip_to_key_ = false;
+    return true;
+}
+
+size_t VideoSource::KeyBefore(int64_t target) const {
+    size_t best = 0;
+    for (size_t k = 0; k < keys_.size(); ++k) {
+        if (keys_[k].pts <= target) best = k;
+    }
+    return best;
+}
+
+bool VideoSource::SeekToKey(size_t key) {
+    ++seek_count_;
+    const KeyFrame& k = keys_[key];
+    if (!stamped_ || key == 0 || k.seek == AV_NOPTS_VALUE || !input_ || !decoder_) {
+        return Reopen();
+    }
+    if (av_seek_frame(input_.get(), stream_, k.seek, AVSEEK_FLAG_BACKWARD) < 0) return Reopen();
+    avcodec_flush_buffers(decoder_.get());
+    have_frame_ = false;
+    last_stamp_ = INT64_MIN;
+    draining_ = false;
+    ended_ = false;
+    skip_to_key_ = true;
+    return true;
+}
+
+// Takes the next decoded frame into frame_, feeding packets as needed; false
+// at the end of the stream.
+bool VideoSource::ReceiveFrame() {
+    int errors = 0;
+    for (;;) {
+        av_frame_unref(frame_.get());
+        int rc = avcodec_receive_frame(decoder_.get(), frame_.get());
+        if (rc >= 0) {
+            int64_t stamp = stamped_ ? frame_->best_effort_timestamp : decoded_count_;
+            ++decoded_count_;
+            if (stamp == AV_NOPTS_VALUE) continue;
+            last_stamp_ = stamp;
+            have_frame_ = true;
+            return true;
+        }
+        bool stuck = draining_ && (rc == AVERROR(EAGAIN) || ++errors > kMaxDecodeErrors);
+        if (rc == AVERROR_EOF || stuck) {
+            ended_ = true;
+            have_frame_ = false;
+            return false;
+        }
+        if (draining_) continue;  // a damaged frame; the decoder carries on
+        // Feed one packet of our stream, or the end-of-stream signal.
+        for (;;) {
+            if (av_read_frame(input_.get(), packet_.get()) < 0) {
+                avcodec_send_packet(decoder_.get(), nullptr);
+                draining_ = true;
+                break;
+            }
+            bool ours = packet_->stream_index == stream_ &&
+                        !(skip_to_key_ && !(packet_->flags & AV_PKT_FLAG_KEY));
+            if (ours) {
+                skip_to_key_ = false;
+                // A damaged packet is refused; the next one is fed after it.
+                avcodec_send_packet(decoder_.get(), packet_.get());
+            }
+            av_packet_unref(packet_.get());
+            if (ours) break;
+        }
+    }
+}
+
+bool VideoSource::DecodeUntil(int64_t target) {
+    while (!ended_) {
+        if (!ReceiveFrame()) return false;
+        if (last_stamp_ == target) return true;
+        if (last_stamp_ > target) return false;
+    }
+    return false;
+}
+
+const AVFrame* VideoSource::Frame(int32_t index) {
+    if (index < 0 || index >= frame_count()) return nullptr;
+    return FrameInStream(slots_.empty() ? index : slots_[size_t(index)]);
+}
+
+const AVFrame* VideoSource::FrameInStream(int32_t index) {
+    if (index < 0 || index >= stream_frames()) return nullptr;
+    int64_t target = order_[index];
+    if (have_frame_ && last_stamp_ == target) return frame_.get();
+    if (!decoder_ && !Reopen()) return nullptr;
+
+    size_t key = KeyBefore(target);
+    // Reading on is cheaper than a seek when the target lies ahead and its
+    // key frame has already been passed, or it is only a few frames on (in an
+    // all-key-frame stream every frame is a key frame).
+    bool at_start = last_stamp_ == INT64_MIN && decoded_count_ == 0;
+    bool key_passed = last_stamp_ != INT64_MIN && keys_[key].pts <= last_stamp_;
+    bool near = false;
+    if (last_stamp_ != INT64_MIN && target > last_stamp_) {
+        auto last = std::lower_bound(order_.begin(), order_.end(), last_stamp_);
+        near = (order_.begin() + index) - last <= kReadOnFrames;
+    }
+    bool read_on =
+        !ended_ && target > last_stamp_ && (key_passed || near || (at_start && key == 0));
+    if (read_on && DecodeUntil(target)) return frame_.get();
+
+    for (int attempt = 0; attempt <= kKeyRetries; ++attempt) {
+        size_t k = attempt < kKeyRetries && key >= static_cast<size_t>(attempt) ? key - attempt : 0;
+        if (!SeekToKey(k)) return nullptr;
+        if (DecodeUntil(target)) return frame_.get();
+        if (k == 0) break;
+    }
+    have_frame_ = false;
+    return nullptr;
+}

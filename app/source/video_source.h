@@ -1,0 +1,101 @@
+// A video stream opened for frame-exact random access. Opening reads every
+// packet of the stream once to count the frames and to learn each frame's
+// time stamp and the key frames; frame F is then the F-th time stamp in
+// presentation order. A request seeks to the key frame before F and decodes
+// forward; the next frame in order is decoded without a seek.
+//
+// A stream whose time stamps do not fall one per frame period (a variable
+// frame rate) is mapped by time onto a constant rate, as FFmpeg's
+// constant-rate output does: frame F is the last frame stamped at or before
+// F's time (to the nearest period), so frames are repeated across gaps and
+// dropped where several fall into one period.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "colour/colour.h"
+#include "base/ffmpeg_util.h"
+
+class VideoSource {
+  public:
+    // Opens the file's main video stream; false with `error` set (the file's
+    // name is not part of the text).
+    bool Open(const std::string& path, int threads, std::string* error);
+
+    int32_t frame_count() const {
+        return static_cast<int32_t>(slots_.empty() ? order_.size() : slots_.size());
+    }
+    // Frames of a variable-rate stream repeated and dropped to make the
+    // constant rate (0 and 0 for a constant-rate stream).
+    int32_t repeated_frames() const { return repeated_; }
+    int32_t dropped_frames() const { return dropped_; }
+    // "N frames mapped by time onto M at R fps (X repeated, Y dropped)"
+    // for a variable-rate stream, else "".
+    std::string MappingNote() const;
+    // The stream's own frames, before any mapping.
+    int32_t stream_frames() const { return static_cast<int32_t>(order_.size()); }
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    AVRational frame_rate() const { return frame_rate_; }
+    AVPixelFormat pixel_format() const { return pixel_format_; }
+    ColourSpec colour() const { return colour_; }
+    // The decoder's name ("h264"); empty before Open.
+    const char* decoder_name() const { return decoder_ ? decoder_->codec->name : ""; }
+    // Presentation time of frame 0 in seconds (audio is placed against it).
+    double start_seconds() const { return start_seconds_; }
+
+    // Frame `index` decoded, or null when it is outside the stream or cannot
+    // be decoded. The frame stays valid until the next call.
+    const AVFrame* Frame(int32_t index);
+
+    // How many times the stream was repositioned (for tests and benchmarks).
+    int64_t seek_count() const { return seek_count_; }
+
+  private:
+    struct KeyFrame {
+        int64_t pts;   // presentation time stamp
+        int64_t seek;  // the time stamp the demuxer seeks by (dts where known)
+    };
+
+    bool BuildIndex(std::string* error);
+    void MapToConstantRate(const AVStream* stream, int64_t last_duration);
+    const AVFrame* FrameInStream(int32_t index);
+    bool SeekToKey(size_t key);
+    bool Reopen();
+    // Decodes forward until the frame stamped `target` comes out (true), a
+    // later one does, or the stream ends (false).
+    bool DecodeUntil(int64_t target);
+    bool ReceiveFrame();
+    size_t KeyBefore(int64_t target) const;
+
+    std::string path_;
+    int threads_ = 1;
+    InputPtr input_;
+    CodecPtr decoder_;
+    FramePtr frame_;
+    PacketPtr packet_;
+    int stream_ = -1;
+
+    std::vector<int64_t> order_;  // time stamps in presentation order
+    std::vector<KeyFrame> keys_;  // key frames in decoding order
+    std::vector<int32_t> slots_;  // variable rate: the stream frame of each frame
+    int32_t repeated_ = 0, dropped_ = 0;
+    bool stamped_ = true;  // false: frames are numbered by decoding order
+
+    int32_t width_ = 0, height_ = 0;
+    AVRational frame_rate_{25, 1};
+    AVPixelFormat pixel_format_ = AV_PIX_FMT_NONE;
+    ColourSpec colour_;
+    double start_seconds_ = 0;
+    int64_t last_duration_ = 0;  // of the frame stamped last, in stream units
+
+    bool have_frame_ = false;  // frame_ holds the frame stamped last_stamp_
+    int64_t last_stamp_ = INT64_MIN;
+    int64_t decoded_count_ = 0;  // frames out since the start (unstamped streams)
+    bool draining_ = false;
+    bool ended_ = false;
+    bool skip_to_key_ = false;
+    int64_t seek_count_ = 0;
+};

@@ -1,0 +1,248 @@
+// The script checker: each kind of mistake found on its line, clean scripts
+// clean, and `kinetra check` / `kinetra help` as a user runs them.
+#include "checker/check.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "fixtures/clips.h"
+#include "cli/help.h"
+#include "script/command_table.h"
+#include "checker/script_check.h"
+
+using apptest::TempDir;
+
+namespace {
+
+struct FindingCase {
+    const char* name;
+    std::string script;
+    int32_t line;
+    FindingSeverity severity;
+    const char* says;  // part of the message
+};
+
+TEST(ScriptCheck, EachMistakeIsFoundOnItsLine) {
+    const std::string long_line(600, 'x');
+    const FindingCase cases[] = {
+        {"unknown command", "# hi\ntxt(0,100,100,2,\"hi\")\n", 2, FindingSeverity::kError,
+         "did you mean 'text'?"},
+        {"argument does not compile", "fill(0,0,0,w/2+,h,4096,0,0)\n", 1, FindingSeverity::kError,
+         "argument 4 (width) 'w/2+' does not compile"},
+        {"too many arguments", "fill(0,0,0,w,h,4096,0,0,9)\n", 1, FindingSeverity::kError,
+         "takes 8, this line has 9"},
+        {"too few arguments", "fill(0,0,0,w,h)\n", 1, FindingSeverity::kWarning,
+         "the missing ones count as 0"},
+        {"constant buffer out of range", "copy(12,0,0,0,w,h,0,0)\n", 1, FindingSeverity::kError,
+         "buffer 12, outside 0..9"},
+        {"negative buffer", "\n\na_copy(-1,0)\n", 3, FindingSeverity::kError, "outside 0..9"},
+        {"missing label", "goto:nowhere\n", 1, FindingSeverity::kError, "no label ':nowhere'"},
+        {"missing if label", "if f>2 goto :gone\n", 1, FindingSeverity::kError, "no label ':gone'"},
+        {"duplicate label", ":a\nfill(0,0,0,1,1,0,0,0)\n:A\ngoto:a\n", 3, FindingSeverity::kError,
+         "first on line 1"},
+        {"backwards section", "[5-1]\n", 1, FindingSeverity::kError, "never applies"},
+        {"not a range", "[abc]\n", 1, FindingSeverity::kError, "not a frame range"},
+        {"condition does not compile", "[\"f>\"]\n", 1, FindingSeverity::kError,
+         "does not compile"},
+        {"condition never closed", "[\"f>3]\n", 1, FindingSeverity::kError, "never closed"},
+        {"unterminated string", "text(0,0,0,2,\"open)\n", 1, FindingSeverity::kError,
+         "unterminated string"},
+        {"list never closed", "fill(0,0,0\n", 1, FindingSeverity::kError, "not closed by ')'"},
+        {"long line", long_line + "\n", 1, FindingSeverity::kError, "longer than 511 bytes"},
+        {"missing file", "readimage(1,\"missing.png\")\n", 1, FindingSeverity::kError,
+         "'missing.png' does not exist"},
+        {"unknown face", "font(\"No Such Face 987\",32,0,0,0,4096,0,0)\n", 1,
+         FindingSeverity::kWarning, "is used instead"},
+        {"assignment", "C=C+\n", 1, FindingSeverity::kError, "'C+' does not compile"},
+        {"if without goto", "if f>2 :a\n:a\n", 1, FindingSeverity::kError, "if EXPRESSION goto"},
+        {"stray words", "hello world\n", 1, FindingSeverity::kError, "not a command"},
+        {"format text2 refuses", "text2(0,0,0,2,\"%d of %g\",f,m)\n", 1, FindingSeverity::kError,
+         "argument 5 (format) '%d of %g' is not a format the line can draw"},
+        {"format wider than its values", "text2(0,0,0,2,\"%g of %g\",f)\n", 1,
+         FindingSeverity::kWarning, "has 2 conversions but the line gives 1 value: the rest"},
+    };
+    for (const FindingCase& c : cases) {
+        ScriptCheck check = CheckScriptText(c.script, "/nonexistent/kinetra.txt", CheckContext());
+        ASSERT_FALSE(check.findings.empty()) << c.name;
+        const ScriptFinding& f = check.findings[0];
+        EXPECT_EQ(f.line, c.line) << c.name;
+        EXPECT_EQ(f.severity, c.severity) << c.name;
+        EXPECT_NE(f.message.find(c.says), std::string::npos) << c.name << ": " << f.message;
+    }
+}
+
+TEST(ScriptCheck, CorrectScriptsAreClean) {
+    const char* scripts[] = {
+        "# every kind of line\n[0-10]\nfill(0, 0, 0, w/2, h, 4096, 0, 0)\nC = C + 1\n"
+        "if C > 3 goto :done\ngoto:Done\n:done\n[\"f%2\"]\ntext(0,w/2,10,1,\"a, b\")\n"
+        "[20-]\na_tone(1,440,0,0.5)\na_blend(1,0)\n",
+        "text2(0,0,0,2,\"%5.1f / %g\",f,m)\nswapbuf()\ndispsize(320,240)\n",
+        "copy(B,0,0,0,w,h,0,0)\n",  // a buffer from a variable is not judged
+        "font(\"\",24,0,0,0,4096,0,0)\ntext(0,0,0,2,\"Caf\xc3\xa9\")\n",
+    };
+    for (const char* script : scripts) {
+        ScriptCheck check = CheckScriptText(script, "/nonexistent/kinetra.txt", CheckContext());
+        for (const ScriptFinding& f : check.findings)
+            ADD_FAILURE() << script << FormatFinding("", f);
+    }
+}
+
+TEST(ScriptCheck, SectionsPastTheProjectWarnOnlyWhenTheLengthIsKnown) {
+    CheckContext known;
+    known.frame_count = 100;
+    ScriptCheck check = CheckScriptText("[5-2000]\nfill(0,0,0,1,1,0,0,0)\n", "k.txt", known);
+    ASSERT_EQ(check.findings.size(), 1u);
+    EXPECT_EQ(check.findings[0].severity, FindingSeverity::kWarning);
+    EXPECT_NE(check.findings[0].message.find("lengthened to 2000"), std::string::npos);
+    EXPECT_EQ(check.errors(), 0);
+    EXPECT_TRUE(CheckScriptText("[5-2000]\n", "k.txt", CheckContext()).findings.empty());
+}
+
+TEST(ScriptCheck, RecordLinesFollowTheFileAndSayTheEncoding) {
+    ScriptCheck check =
+        CheckScriptText("# c\nfill(0,0,0,1,1,0,0,0)\n\n[1-2]\n:l\nC=1\n", "k.txt", CheckContext());
+    EXPECT_EQ(check.record_lines, (std::vector<int32_t>{2, 5, 6}));
+    EXPECT_FALSE(check.utf8);
+    EXPECT_NE(FormatCheckSummary(check).find("Shift-JIS"), std::string::npos);
+    check = CheckScriptText("text(0,0,0,2,\"Zo\xc3\xab\")\n", "k.txt", CheckContext());
+    EXPECT_TRUE(check.utf8);
+    EXPECT_NE(FormatCheckSummary(check).find("UTF-8"), std::string::npos);
+}
+
+TEST(ScriptCheck, RelativeFilesAreLookedForNextToTheScript) {
+    TempDir dir;
+    std::ofstream(dir / "logo.png") << "x";
+    std::ofstream(dir / "kinetra.txt") << "readimage(1,logo.png)\nreadvideo(2,0,\"other.mp4\")\n";
+    ScriptCheck check = CheckScriptFile(ScriptPathFor(dir.path()), CheckContext());
+    ASSERT_EQ(check.findings.size(), 1u);
+    EXPECT_EQ(check.findings[0].line, 2);
+    EXPECT_EQ(ScriptPathFor(dir / "clip.mp4"), dir / "kinetra.txt");
+    EXPECT_EQ(ScriptPathFor(dir / "other.txt"), dir / "other.txt");
+    EXPECT_FALSE(CheckScriptFile(dir / "none.txt", CheckContext()).read);
+}
+
+// What a user sees: PATH:LINE lines in file order, a count, the exit status.
+// What the host learns before rendering comes from the plug-in's own parse:
+// only lines the plug-in runs count, cut as it cuts them.
+TEST(ScriptFacts, ComeFromTheLinesThePluginRuns) {
+    const std::string tail_of_long_line = std::string(511, ' ') + "readimage(1,\"tail.png\")";
+    ScriptFacts facts;
+    ScanScript(
+        "[0-20]\n[\"f>1\"]\n[ 3 - 90 ]\n[100-]\n"
+        "readvideo(1, 0, \"a, b.mp4\", 0)\n"
+        "READIMAGE(2, \"/abs/pic.png\")\n"
+        "  readimage(3, \"indented.png\")\n"
+        "# a_copy(0, 1)\n"
+        "readimage(4, \"open.png\"\n" +
+            tail_of_long_line + "\n",
+        "/dir/", &facts);
+    EXPECT_EQ(facts.longest_end, 90);
+    EXPECT_EQ(facts.longest_end_line, 3);
+    EXPECT_EQ(facts.longest_end_header, "[ 3 - 90 ]");
+    // The comment's a_copy and the unclosed readimage never run; the tail of
+    // the over-long line is a line of its own and does.
+    EXPECT_FALSE(facts.has_audio_commands);
+    EXPECT_EQ(facts.media_files,
+              (std::vector<std::string>{"/dir/a, b.mp4", "/abs/pic.png", "/dir/tail.png"}));
+
+    ScanScript("[2-]\na_sine(0, 440, 0.5)\n", "/dir/", &facts);
+    EXPECT_TRUE(facts.has_audio_commands);
+}
+
+TEST(CheckProgram, PrintsFindingsThenACountAndFailsOnErrors) {
+    TempDir dir;
+    std::ofstream(dir / "kinetra.txt") << "fill(0,0,0,w,h)\ntxt(1)\n";
+    std::string command = std::string(KINETRA_APP_PATH) + " check " + dir.path() + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+        out += buffer;
+    int status = pclose(pipe);
+    std::string script = dir / "kinetra.txt";
+    EXPECT_EQ(out, script +
+                       ":1: warning: 'fill' takes 8 arguments, this line has 5: the missing "
+                       "ones count as 0\n" +
+                       script + ":2: error: unknown command 'txt': did you mean 'text'?\n" +
+                       script + ": 1 error, 1 warning (read as Shift-JIS)\n");
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+// A render checks the script first: findings on stderr, and --strict stops
+// before any output exists.
+TEST(CheckProgram, RenderChecksFirstAndStrictStopsBeforeWriting) {
+    TempDir dir;
+    apptest::ClipSpec spec;
+    spec.frames = 2;
+    ASSERT_TRUE(apptest::MakeClip(dir / "clip.mkv", spec));
+    apptest::WriteFile(dir / "kinetra.txt", "fill(0,0,0,w,h,4096,0,0)\ntxt(1)\n");
+    const std::string render = "render '" + dir / "clip.mkv" + "' -o '" + dir / "o.mkv' -q" +
+                               " --plugin '" + KINETRA_PLUGIN_PATH + "'";
+    std::string text;
+    EXPECT_EQ(apptest::RunProgram(render + " --strict", &text), 1);
+    EXPECT_NE(text.find(dir / "kinetra.txt" + ":2: error: unknown command 'txt'"),
+              std::string::npos)
+        << text;
+    EXPECT_FALSE(apptest::FileExists(dir / "o.mkv"));
+
+    EXPECT_EQ(apptest::RunProgram(render, &text), 0) << text;
+    EXPECT_NE(text.find("1 error, 0 warnings"), std::string::npos) << text;
+    EXPECT_TRUE(apptest::FileExists(dir / "o.mkv"));
+
+    // A file that exists but cannot be read is reported at run time once,
+    // with the lines that name it, and so is an argument that fails to
+    // evaluate on both frames.
+    apptest::WriteFile(dir / "bad.png", "not a picture");
+    apptest::WriteFile(dir / "kinetra.txt",
+                       "# a picture\nreadimage(2,\"bad.png\")\nfill(0,0,0,4,4,log(f-1),0,0)\n");
+    const std::string render2 = "render '" + dir / "clip.mkv" + "' -o '" + dir / "o2.mkv' -q" +
+                                " --plugin '" + KINETRA_PLUGIN_PATH + "'";
+    EXPECT_EQ(apptest::RunProgram(render2, &text), 0) << text;
+    EXPECT_NE(text.find(dir / "bad.png"), std::string::npos) << text;
+    EXPECT_NE(text.find("(script line 2)"), std::string::npos) << text;
+    const std::string runtime[] = {
+        dir / "kinetra.txt" +
+            ":2: error at frame 0: readimage: cannot open or read 'bad.png': nothing is read\n",
+        dir / "kinetra.txt" +
+            ":3: error at frame 0: fill: argument 6 (Y) 'log(f-1)' fails to evaluate and counts "
+            "as 0\n"};
+    for (const std::string& line : runtime) {
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+        const std::string where = line.substr(0, line.find(" at frame"));
+        EXPECT_EQ(text.find(where, text.find(where) + 1), std::string::npos) << text;
+    }
+
+    // At most twenty findings are listed, then how many more there are.
+    std::string many;
+    for (int i = 0; i < 25; ++i)
+        many += "txt(1)\n";
+    apptest::WriteFile(dir / "kinetra.txt", many);
+    EXPECT_EQ(apptest::RunProgram(render + " --strict", &text), 1);
+    EXPECT_NE(text.find(":20: error"), std::string::npos) << text;
+    EXPECT_EQ(text.find(":21: error"), std::string::npos) << text;
+    EXPECT_NE(text.find("and 5 more"), std::string::npos) << text;
+}
+
+TEST(ScriptHelp, NamesEveryCommandAndItsArguments) {
+    std::string list = CommandListText();
+    for (const CommandTable* table : {&kVideoCommandTable, &kAudioCommandTable}) {
+        for (int32_t i = 0; i < table->count; ++i) {
+            const CommandRow& row = table->rows[i];
+            EXPECT_NE(list.find("  " + std::string(row.name) + " "), std::string::npos) << row.name;
+        }
+    }
+    const CommandRow* fill = FindAnyCommand("fill");
+    EXPECT_EQ(CommandCallText(*fill), "fill(buffer, x, y, width, height, Y, Cb, Cr)");
+    EXPECT_EQ(CommandCallText(*FindAnyCommand("text2")),
+              "text2(buffer, x, y, align, format, value...)");
+    EXPECT_NE(ArgumentTableMarkdown(*FindAnyCommand("text2")).find("| 6..20 | `value` |"),
+              std::string::npos);
+    EXPECT_EQ(NearestCommandName("elipse"), "ellipse");
+    EXPECT_EQ(NearestCommandName("zzzzzz"), "");
+}
+
+}  // namespace

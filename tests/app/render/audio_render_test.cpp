@@ -1,0 +1,69 @@
+// The audio commands through `kinetra render`: a script that makes a tone,
+// fades the source's audio and mixes the two yields exactly the expected
+// samples in a .wav.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "fixtures/clips.h"
+#include "render/render.h"
+
+namespace {
+
+using apptest::ClipSpec;
+using apptest::SampleAt;
+using apptest::TempDir;
+
+// A computed sample as the plug-in stores it: truncated toward zero, low 16
+// bits (every value here lies well inside the 16-bit range).
+int16_t Stored(double x) {
+    return static_cast<int16_t>(static_cast<int32_t>(x));
+}
+
+TEST(AudioRender, ToneOverAFadedSourceIsExact) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 4;  // 30 frames per second at 48000 Hz: 1600 sample frames each
+    ASSERT_TRUE(apptest::MakeClip(dir / "clip.mkv", spec));
+    // A 1000 Hz tone at half level into buffer 1, the source faded out over
+    // the four frames, then the tone added in.
+    apptest::WriteFile(dir / "kinetra.txt",
+                       "[0-3]\n"
+                       "a_tone(1, 1000, 0, 0.5)\n"
+                       "a_volume(0, 1 - g/4, 1 - (g+1)/4, 0)\n"
+                       "a_blend(1, 0)\n");
+    RenderOptions options;
+    options.source = dir / "clip.mkv";
+    options.output = dir / "out.wav";
+    options.quiet = true;
+    options.threads = 2;
+    options.plugin = KINETRA_PLUGIN_PATH;
+    ASSERT_EQ(RunRender(options), kExitOk);
+
+    int32_t rate = 0, channels = 0;
+    std::vector<int16_t> audio = apptest::DecodeAllAudio(dir / "out.wav", &rate, &channels);
+    ASSERT_EQ(rate, 48000);
+    ASSERT_EQ(channels, 2);
+    ASSERT_EQ(audio.size(), size_t(4 * 1600 * 2));
+    const double step = 1000 * 6.28318530717958 / 48000;
+    for (int32_t t = 0; t < 4 * 1600; ++t) {
+        int32_t f = t / 1600, i = t % 1600;
+        // The gain falls from 1 - f/4 at the frame's first sample toward
+        // 1 - (f+1)/4: 1 at the start, 0.5 halfway, 1/1600 short of 0 at the end.
+        double gain = ((1600 - i) * (1 - f / 4.0) + i * (1 - (f + 1) / 4.0)) / 1600;
+        int16_t tone = Stored(std::sin(t * step) * 32767 * 0.5);
+        for (int32_t c = 0; c < 2; ++c) {
+            int16_t faded = Stored(gain * SampleAt(t, c));
+            ASSERT_EQ(audio[size_t(t) * 2 + c], int16_t(faded + tone)) << t << " " << c;
+        }
+    }
+    // By hand: at t = 0 the gain is 1 and the sine 0; at t = 12 the sine peaks
+    // (16383 at half level) and the gain is (1588 + 12 * 0.75) / 1600.
+    EXPECT_EQ(audio[0], -10000);
+    EXPECT_EQ(audio[1], -4997);
+    EXPECT_EQ(audio[24], 6845);  // -9556 * 0.998125 = -9538.08, + 16383
+}
+
+}  // namespace

@@ -1,0 +1,376 @@
+// `kinetra render` end to end: the built plug-in on clips made by the tests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "fixtures/clips.h"
+#include "output/output_file.h"
+#include "render/render.h"
+
+namespace {
+
+using apptest::ClipSpec;
+using apptest::MakeClip;
+using apptest::SampleAt;
+using apptest::TempDir;
+
+RenderOptions Options(const std::string& source, const std::string& output) {
+    RenderOptions o;
+    o.source = source;
+    o.output = output;
+    o.quiet = true;
+    o.lossless = true;
+    o.threads = 2;
+    o.plugin = KINETRA_PLUGIN_PATH;
+    return o;
+}
+
+// The YC picture of a decoded frame.
+PictureYC ToPicture(const AVFrame* frame) {
+    PictureYC p;
+    p.Resize(frame->width, frame->height);
+    ToYCConverter converter;
+    EXPECT_TRUE(converter.Convert(frame, p.pixels.data(), p.width));
+    return p;
+}
+
+int32_t NumberOf(const AVFrame* frame) {
+    PictureYC p = ToPicture(frame);
+    return apptest::ReadFrameNumber(p.pixels.data(), p.width, p.width);
+}
+
+// Eight 75 % colour bars in BT.601 limited range, 4:2:0, with a luma ramp.
+bool MakeBarClip(const std::string& path, int32_t frames) {
+    const uint8_t bars[8][3] = {{180, 128, 128}, {162, 44, 142}, {131, 156, 44}, {112, 72, 58},
+                                {84, 184, 198},  {65, 100, 212}, {35, 212, 114}, {16, 128, 128}};
+    const int32_t w = 64, h = 32;
+    OutputFile out;
+    OutputSettings settings;
+    settings.path = path;
+    settings.lossless = true;
+    settings.audio = false;
+    std::string error;
+    ColourSpec colour{AVCOL_SPC_SMPTE170M, AVCOL_RANGE_MPEG};
+    if (!out.Create(settings, &error) ||
+        !out.Start(w, h, AVRational{25, 1}, colour, AV_PIX_FMT_YUV420P, 48000, 2, &error)) {
+        ADD_FAILURE() << error;
+        return false;
+    }
+    for (int32_t f = 0; f < frames; ++f) {
+        FramePtr frame(av_frame_alloc());
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = w;
+        frame->height = h;
+        av_frame_get_buffer(frame.get(), 0);
+        for (int plane = 0; plane < 3; ++plane) {
+            int pw = plane == 0 ? w : w / 2, ph = plane == 0 ? h : h / 2;
+            for (int y = 0; y < ph; ++y) {
+                for (int x = 0; x < pw; ++x) {
+                    int v = bars[x * 8 / pw][plane] + (plane == 0 ? (y + f) % 8 : 0);
+                    frame->data[plane][y * frame->linesize[plane] + x] = uint8_t(v);
+                }
+            }
+        }
+        if (!out.WriteFrame(frame.get(), &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+    }
+    return out.Finish(&error);
+}
+
+TEST(Render, EmptyScriptKeepsColourBarsWithinOneLevel) {
+    TempDir dir;
+    ASSERT_TRUE(MakeBarClip(dir / "bars.mkv", 3));
+    apptest::WriteFile(dir / "kinetra.txt", "");
+    ASSERT_EQ(RunRender(Options(dir / "bars.mkv", dir / "out.mkv")), kExitOk);
+
+    std::vector<AVFrame*> in = apptest::DecodeAllFrames(dir / "bars.mkv");
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+    ASSERT_EQ(in.size(), 3u);
+    ASSERT_EQ(out.size(), 3u);
+    for (size_t i = 0; i < in.size(); ++i) {
+        ASSERT_EQ(out[i]->format, AV_PIX_FMT_YUV420P);
+        EXPECT_EQ(out[i]->colorspace, AVCOL_SPC_SMPTE170M);
+        for (int plane = 0; plane < 3; ++plane) {
+            int pw = plane == 0 ? 64 : 32, ph = plane == 0 ? 32 : 16;
+            int worst = 0;
+            for (int y = 0; y < ph; ++y) {
+                for (int x = 0; x < pw; ++x) {
+                    int a = in[i]->data[plane][y * in[i]->linesize[plane] + x];
+                    int b = out[i]->data[plane][y * out[i]->linesize[plane] + x];
+                    worst = std::max(worst, std::abs(a - b));
+                }
+            }
+            EXPECT_LE(worst, plane == 0 ? 1 : 2) << "frame " << i << " plane " << plane;
+        }
+    }
+    apptest::FreeFrames(&in);
+    apptest::FreeFrames(&out);
+}
+
+// A render through fill and copy: known pixels change, the rest passes.
+TEST(Render, ScriptChangesKnownPixels) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 4;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    // White in the top-left 8x8 from frame 1 on; the bars of the frame's
+    // top-left 16x8 copied to the bottom-right corner.
+    apptest::WriteFile(dir / "kinetra.txt",
+                       "[1-3]\n"
+                       "fill(0, 0, 0, 8, 8, 4096, 0, 0)\n"
+                       "[0-3]\n"
+                       "copy(1, 0, 0, 0, 16, 8, 48, 40)\n");
+    ASSERT_EQ(RunRender(Options(dir / "clip.mkv", dir / "out.mkv")), kExitOk);
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+    ASSERT_EQ(out.size(), 4u);
+    for (int32_t f = 0; f < 4; ++f) {
+        PictureYC p = ToPicture(out[f]);
+        // Frame 0 keeps its own top-left; later frames are white there.
+        int16_t expected_corner = f == 0 ? 800 : 4095;
+        EXPECT_NEAR(p.pixels[0].y, expected_corner, 24) << "frame " << f;
+        EXPECT_NEAR(p.pixels[7 * 64 + 7].y, expected_corner, 24) << "frame " << f;
+        // Outside the fill: the bars carry the frame number on.
+        EXPECT_NEAR(p.pixels[2 * 64 + 12].y, (f >> 1) & 1 ? 3200 : 800, 24) << "frame " << f;
+        // The copy: buffer 1 (the frame as it came in) at (48, 40).
+        EXPECT_NEAR(p.pixels[42 * 64 + 50].y, f & 1 ? 3200 : 800, 24) << "frame " << f;
+        EXPECT_NEAR(p.pixels[42 * 64 + 60].y, (f >> 1) & 1 ? 3200 : 800, 24) << "frame " << f;
+    }
+    apptest::FreeFrames(&out);
+}
+
+TEST(Render, SectionsLengthenTheProjectWithBlackSilentFrames) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 6;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    // The section's end asks for a project of 10 frames (0..9 less the last:
+    // the plug-in asks for `end` frames).
+    apptest::WriteFile(dir / "kinetra.txt", "[0-10]\n");
+    ASSERT_EQ(RunRender(Options(dir / "clip.mkv", dir / "out.mkv")), kExitOk);
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+    ASSERT_EQ(out.size(), 10u);
+    for (int32_t f = 0; f < 6; ++f)
+        EXPECT_EQ(NumberOf(out[f]), f);
+    for (int32_t f = 6; f < 10; ++f) {
+        PictureYC p = ToPicture(out[f]);
+        EXPECT_NEAR(p.pixels[100].y, 0, 16) << "frame " << f;
+    }
+    int32_t rate = 0, channels = 0;
+    std::vector<int16_t> audio = apptest::DecodeAllAudio(dir / "out.mkv", &rate, &channels);
+    ASSERT_EQ(audio.size(), size_t(10 * 1600 * 2));
+    EXPECT_EQ(audio[5 * 3200 + 11], SampleAt(5 * 1600 + 5, 1));
+    EXPECT_TRUE(
+        std::all_of(audio.begin() + 6 * 3200, audio.end(), [](int16_t s) { return s == 0; }));
+    apptest::FreeFrames(&out);
+}
+
+TEST(Render, FrameRangeRendersThoseFramesAndTheirAudio) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 12;
+    spec.frame_rate = AVRational{30000, 1001};
+    spec.audio_rate = 44100;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    o.first_frame = 3;
+    o.last_frame = 7;
+    ASSERT_EQ(RunRender(o), kExitOk);
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+    ASSERT_EQ(out.size(), 5u);
+    for (int32_t i = 0; i < 5; ++i)
+        EXPECT_EQ(NumberOf(out[i]), 3 + i);
+    int32_t rate = 0, channels = 0;
+    std::vector<int16_t> audio = apptest::DecodeAllAudio(dir / "out.mkv", &rate, &channels);
+    EXPECT_EQ(rate, 44100);
+    // Frames 3..7 are sample frames round(3 * 1471.47) .. round(8 * 1471.47).
+    const int64_t first = 4414, end = 11772;
+    ASSERT_EQ(audio.size(), size_t(end - first) * 2);
+    for (int64_t i = 0; i < end - first; i += 97) {
+        ASSERT_EQ(audio[2 * i], SampleAt(first + i, 0)) << i;
+        ASSERT_EQ(audio[2 * i + 1], SampleAt(first + i, 1)) << i;
+    }
+    apptest::FreeFrames(&out);
+}
+
+TEST(Render, ShowingAnUnusedBufferGivesBlackFrames) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 2;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    apptest::WriteFile(dir / "kinetra.txt", "");
+    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    o.sliders.push_back({0, 5});
+    ASSERT_EQ(RunRender(o), kExitOk);
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+    ASSERT_EQ(out.size(), 2u);
+    PictureYC p = ToPicture(out[1]);
+    EXPECT_TRUE(std::all_of(p.pixels.begin(), p.pixels.end(),
+                            [](const PixelYC& q) { return q.y < 16 && std::abs(q.cb) < 16; }));
+    apptest::FreeFrames(&out);
+}
+
+// With a canvas larger than the frame, the buffers' area outside the frame
+// starts black on every frame, although the host's images are storage that
+// earlier frames wrote (it comes back from the encoder).
+TEST(Render, CanvasAreaOutsideTheFrameStartsBlackOnEveryFrame) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 6;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    // Frame 0 whitens columns 64..79 of both images; every frame shows
+    // those columns of buffer 0 at x 0..15 and of buffer 1 at x 16..31.
+    apptest::WriteFile(dir / "kinetra.txt",
+                       "[0-0]\n"
+                       "fill(0, 64, 0, 16, 48, 4096, 0, 0)\n"
+                       "fill(1, 64, 0, 16, 48, 4096, 0, 0)\n"
+                       "[0-5]\n"
+                       "copy(0, 0, 64, 0, 16, 48, 0, 0)\n"
+                       "copy(1, 0, 64, 0, 16, 48, 16, 0)\n");
+    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    o.canvas_width = 80;
+    o.canvas_height = 48;
+    std::vector<int32_t> seen;  // luma at x 0 and x 16 on row 20, per frame
+    o.observer = [&seen](int32_t, const PixelYC* image, int32_t, int32_t, int32_t stride) {
+        seen.push_back(image[20 * stride].y);
+        seen.push_back(image[20 * stride + 16].y);
+        return true;
+    };
+    ASSERT_EQ(RunRender(o), kExitOk);
+    ASSERT_EQ(seen.size(), 12u);
+    for (int32_t f = 0; f < 6; ++f) {
+        for (int32_t buffer = 0; buffer < 2; ++buffer) {
+            int32_t y = seen[2 * f + buffer];
+            if (f == 0) {
+                EXPECT_GT(y, 4000) << "buffer " << buffer;
+            } else {
+                EXPECT_EQ(y, 0) << "frame " << f << " buffer " << buffer;
+            }
+        }
+    }
+}
+
+TEST(Render, StoppingEarlyClosesAPlayableFile) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 10;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    o.observer = [](int32_t frame, const PixelYC*, int32_t, int32_t, int32_t) { return frame < 2; };
+    EXPECT_EQ(RunRender(o), kExitInterrupted);
+    EXPECT_FALSE(apptest::FileExists(dir / "out.mkv"));
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.partial.mkv");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(NumberOf(out[2]), 2);
+    apptest::FreeFrames(&out);
+}
+
+TEST(Render, OutputKindsFollowTheName) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 3;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+
+    // Audio alone.
+    RenderOptions wav = Options(dir / "clip.mkv", dir / "out.wav");
+    wav.lossless = false;
+    ASSERT_EQ(RunRender(wav), kExitOk);
+    int32_t rate = 0, channels = 0;
+    std::vector<int16_t> audio = apptest::DecodeAllAudio(dir / "out.wav", &rate, &channels);
+    ASSERT_EQ(audio.size(), size_t(3 * 1600 * 2));
+    EXPECT_EQ(audio[4001], SampleAt(2000, 1));
+    EXPECT_TRUE(apptest::DecodeAllFrames(dir / "out.wav").empty());
+
+    // A numbered image sequence.
+    RenderOptions png = Options(dir / "clip.mkv", dir / "frame_%02d.png");
+    ASSERT_EQ(RunRender(png), kExitOk);
+    EXPECT_TRUE(apptest::FileExists(dir / "frame_01.png"));
+    EXPECT_TRUE(apptest::FileExists(dir / "frame_03.png"));
+    EXPECT_FALSE(apptest::FileExists(dir / "frame_04.png"));
+    std::vector<AVFrame*> image = apptest::DecodeAllFrames(dir / "frame_02.png");
+    ASSERT_EQ(image.size(), 1u);
+    EXPECT_EQ(NumberOf(image[0]), 1);
+    apptest::FreeFrames(&image);
+
+    // H.264 and AAC in MP4 by default.
+    RenderOptions mp4 = Options(dir / "clip.mkv", dir / "out.mp4");
+    mp4.lossless = false;
+    mp4.preset = "ultrafast";
+    ASSERT_EQ(RunRender(mp4), kExitOk);
+    std::string error;
+    InputPtr input = OpenInput(dir / "out.mp4", &error);
+    ASSERT_TRUE(input) << error;
+    ASSERT_EQ(input->nb_streams, 2u);
+    EXPECT_EQ(input->streams[0]->codecpar->codec_id, AV_CODEC_ID_H264);
+    EXPECT_EQ(input->streams[1]->codecpar->codec_id, AV_CODEC_ID_AAC);
+}
+
+// The error cases, through the program itself: one line naming the file and
+// the reason, status 1 (2 for usage), and no output left behind.
+TEST(RenderProgram, ReportsFailuresWithTheFileAndTheReason) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 2;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    const std::string plugin = std::string(" --plugin '") + KINETRA_PLUGIN_PATH + "'";
+    struct Case {
+        const char* name;
+        std::string arguments;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"missing source", "render '" + dir / "none.mkv" + "' -o '" + dir / "o.mkv'" + plugin, 1,
+         "kinetra: " + dir / "none.mkv" + ": No such file or directory"},
+        {"not a video", "render '" + dir / "kinetra.txt" + "' -o '" + dir / "o.mkv'" + plugin, 1,
+         "kinetra: " + dir / "kinetra.txt" + ": "},
+        {"unwritable output",
+         "render '" + dir / "clip.mkv" + "' -o '" + dir / "no/dir/o.mkv'" + plugin, 1,
+         "kinetra: " + dir / "no/dir/o.mkv" + ": No such file or directory"},
+        {"missing plug-in",
+         "render '" + dir / "clip.mkv" + "' -o '" + dir / "o.mkv' --plugin '" + dir / "none.auf'",
+         1, "kinetra: " + dir / "none.auf" + ": plug-in not found"},
+        {"lossless mp4",
+         "render '" + dir / "clip.mkv" + "' -o '" + dir / "o.mp4' --lossless" + plugin, 1,
+         "lossless output needs"},
+        {"no output", "render '" + dir / "clip.mkv" + "'", 2, "-o OUTPUT"},
+        {"bad slider letter", "render x -o y --var q=3", 2, "--var takes"},
+        {"slider out of range", "render x -o y --var a=5000", 2, "--var takes"},
+        {"bad buffer", "render x -o y --show 10", 2, "--show takes"},
+        {"unknown command", "paint", 2, "unknown command 'paint'"},
+    };
+    apptest::WriteFile(dir / "kinetra.txt", "");
+    for (const Case& c : cases) {
+        std::string text;
+        EXPECT_EQ(apptest::RunProgram(c.arguments, &text), c.status) << c.name << ": " << text;
+        EXPECT_NE(text.find(c.message), std::string::npos) << c.name << ": " << text;
+    }
+    EXPECT_FALSE(apptest::FileExists(dir / "o.mkv"));
+    EXPECT_FALSE(apptest::FileExists(dir / "o.mp4"));
+    // No temporary file is left either.
+    EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.path() + "' | grep part)\"").c_str()), 0);
+}
+
+TEST(RenderProgram, SaysOnceWhenThereIsNoScript) {
+    TempDir dir;
+    ClipSpec spec;
+    spec.frames = 3;
+    ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
+    std::string text;
+    std::string args = "render '" + dir / "clip.mkv" + "' -o '" +
+                       dir / "out.mkv' -q --lossless --plugin '" + KINETRA_PLUGIN_PATH + "'";
+    ASSERT_EQ(apptest::RunProgram(args, &text), 0) << text;
+    EXPECT_EQ(text, "kinetra: no " + dir / "kinetra.txt" + "; frames pass through unchanged\n");
+    std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(NumberOf(out[2]), 2);
+    apptest::FreeFrames(&out);
+}
+
+}  // namespace
