@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "ffmpeg_util.h"
-#include "media_services.h"
-#include "services.h"
+#include "base/ffmpeg_util.h"
+#include "plugin/media_services.h"
+#include "plugin/services.h"
 
 namespace {
 
