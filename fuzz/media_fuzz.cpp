@@ -44,8 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t w = 24, h = 16;
     HostServices services;
     FillHostServices(&services);
-    SetMediaBufferSize(w, h);
-    SetMediaAudioBlock(512);
+    MediaServices media;
+    MediaServices::Bind(&media);
+    media.SetBufferSize(w, h);
+    media.SetAudioBlock(512);
     std::vector<PixelYC> buffer(size_t(w) * h);
     std::vector<int16_t> samples(2 * 512 * 2);
 
@@ -62,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         services.close_media_file(handle);
     }
     services.load_image_file(buffer.data(), path.c_str(), nullptr, nullptr, 0);
-    CloseAllMedia();
+    MediaServices::Bind(nullptr);
     std::remove(path.c_str());
     return 0;
 }

@@ -60,20 +60,32 @@ struct MediaFile {
     std::vector<int16_t> samples;  // room for one frame's audio
 };
 
-int32_t g_max_w = 0;
-int32_t g_max_h = 0;
-int32_t g_audio_block = 0;
-bool g_said_larger = false;
-bool g_notes_shown = true;
-std::set<MediaFile*> g_open;
-std::set<std::string> g_warned;
-std::set<std::string> g_asked;              // every name asked for, absolute
-std::map<std::string, FileStamp> g_failed;  // files that failed, as they were then
-std::map<std::string, CachedImage> g_pictures;
-size_t g_picture_bytes = 0;
-int64_t g_picture_clock = 0;
-int64_t g_pictures_decoded = 0;
-int64_t g_files_tried = 0;
+}  // namespace
+
+// Everything the services hold for one run.
+struct MediaServices::State {
+    int32_t max_w = 0, max_h = 0;
+    int32_t audio_block = 0;
+    bool notes_shown = true;
+    bool said_larger = false;
+    std::map<std::string, std::string> file_notes;
+    std::set<std::string> told;  // reported before the run
+    std::set<MediaFile*> open;
+    std::set<std::string> warned;
+    std::set<std::string> asked;              // every name asked for, absolute
+    std::map<std::string, FileStamp> failed;  // files that failed, as they were then
+    std::map<std::string, CachedImage> pictures;
+    size_t picture_bytes = 0;
+    int64_t picture_clock = 0;
+    int64_t pictures_decoded = 0;
+    int64_t files_tried = 0;
+    int64_t frames_decoded = 0;
+};
+
+namespace {
+
+// The object the service slots serve: the slots carry no context of their own.
+MediaServices::State* g_media = nullptr;
 
 FileStamp StampOf(const std::string& path, struct stat* info, int* error) {
     FileStamp stamp;
@@ -89,16 +101,14 @@ FileStamp StampOf(const std::string& path, struct stat* info, int* error) {
     stamp.modified_ns = int64_t(info->st_mtim.tv_sec) * 1000000000 + info->st_mtim.tv_nsec;
     return stamp;
 }
-int64_t g_frames_decoded = 0;
-
-std::map<std::string, std::string> g_file_notes;
 
 // One warning per file name for the whole run, with the script lines that
-// name the file when they are known.
-void WarnOnce(const std::string& path, const std::string& reason) {
-    if (!g_warned.insert(path).second) return;
-    auto note = g_file_notes.find(path);
-    std::string where = note != g_file_notes.end() ? " (" + note->second + ")" : "";
+// name the file when they are known; none for a file whose trouble the
+// check before the run already told.
+void WarnOnce(MediaServices::State& m, const std::string& path, const std::string& reason) {
+    if (m.told.count(path) != 0 || !m.warned.insert(path).second) return;
+    auto note = m.file_notes.find(path);
+    std::string where = note != m.file_notes.end() ? " (" + note->second + ")" : "";
     std::fprintf(stderr, "kinetra: warning: %s: %s%s\n", path.c_str(), reason.c_str(),
                  where.c_str());
 }
@@ -106,60 +116,61 @@ void WarnOnce(const std::string& path, const std::string& reason) {
 // Whether a file may be handed to the decoders: not one that failed before
 // and has not changed since, and only a regular file (a FIFO or a device
 // would block or never end). Warns once per name.
-bool MayOpen(const std::string& path, FileStamp* stamp) {
+bool MayOpen(MediaServices::State& m, const std::string& path, FileStamp* stamp) {
     struct stat info;
     int error = 0;
     *stamp = StampOf(path, &info, &error);
-    auto failed = g_failed.find(path);
-    if (failed != g_failed.end() && failed->second == *stamp) return false;
+    auto failed = m.failed.find(path);
+    if (failed != m.failed.end() && failed->second == *stamp) return false;
     if (!stamp->exists) {
-        WarnOnce(path, std::strerror(error));
-        g_failed[path] = *stamp;
+        WarnOnce(m, path, std::strerror(error));
+        m.failed[path] = *stamp;
         return false;
     }
     if (!S_ISREG(info.st_mode)) {
-        WarnOnce(path, S_ISDIR(info.st_mode) ? "is a directory"
-                                             : "not a regular file; only regular files are read");
-        g_failed[path] = *stamp;
+        WarnOnce(m, path,
+                 S_ISDIR(info.st_mode) ? "is a directory"
+                                       : "not a regular file; only regular files are read");
+        m.failed[path] = *stamp;
         return false;
     }
     return true;
 }
 
-void RememberFailure(const std::string& path, const FileStamp& stamp) {
-    g_failed[path] = stamp;
+void RememberFailure(MediaServices::State& m, const std::string& path, const FileStamp& stamp) {
+    m.failed[path] = stamp;
 }
 
-MediaFile* Lookup(void* handle) {
+MediaFile* Lookup(MediaServices::State& m, void* handle) {
     auto* file = static_cast<MediaFile*>(handle);
-    return g_open.count(file) != 0 ? file : nullptr;
+    return m.open.count(file) != 0 ? file : nullptr;
 }
 
 // Says once per render that a clip or picture is cut at the buffers' edges,
 // with the --canvas that would hold it.
-void NoteIfLarger(const std::string& path, int32_t width, int32_t height) {
-    if (!g_notes_shown || g_said_larger || (width <= g_max_w && height <= g_max_h)) return;
-    g_said_larger = true;
+void NoteIfLarger(MediaServices::State& m, const std::string& path, int32_t width, int32_t height) {
+    if (!m.notes_shown || m.said_larger || (width <= m.max_w && height <= m.max_h)) return;
+    m.said_larger = true;
     std::fprintf(stderr,
                  "kinetra: note: %s is %dx%d, larger than the %dx%d buffers, and is cut at their "
                  "edges; --canvas %dx%d holds it\n",
-                 path.c_str(), width, height, g_max_w, g_max_h, std::max(width, g_max_w),
-                 std::max(height, g_max_h));
+                 path.c_str(), width, height, m.max_w, m.max_h, std::max(width, m.max_w),
+                 std::max(height, m.max_h));
 }
 
 // Draws a picture top-left into a max_w x max_h buffer, cut at its edges;
 // the buffer's other pixels keep their values.
-void DrawTopLeft(const PictureYC& picture, PixelYC* buffer) {
+void DrawTopLeft(const MediaServices::State& m, const PictureYC& picture, PixelYC* buffer) {
     CopyTopLeft(picture.pixels.data(), picture.width, picture.height, picture.width, buffer,
-                g_max_w, g_max_h, g_max_w);
+                m.max_w, m.max_h, m.max_w);
 }
 
 // Frame f of the file in YC, from the cache or decoded; null on failure.
-const PictureYC* FrameOf(MediaFile* file, int32_t f) {
+const PictureYC* FrameOf(MediaServices::State& m, MediaFile* file, int32_t f) {
     if (const PictureYC* kept = file->cache.Find(f)) return kept;
     const AVFrame* decoded = file->video.Frame(f);
     if (decoded == nullptr) return nullptr;
-    ++g_frames_decoded;
+    ++m.frames_decoded;
     PictureYC* slot = file->cache.Take(f);
     slot->ResizeForOverwrite(decoded->width, decoded->height);
     if (!file->converter.Convert(decoded, slot->pixels.data(), decoded->width)) {
@@ -220,21 +231,23 @@ bool DecodePicture(const std::string& path, PictureYC* picture, std::string* err
 // ---- the service slots ------------------------------------------------------
 
 void* OpenMediaFile(const char* name, SourceInfo* info, int32_t) {
+    if (g_media == nullptr) return nullptr;
+    MediaServices::State& m = *g_media;
     if (name == nullptr || name[0] == '\0') return nullptr;
     auto file = std::make_unique<MediaFile>();
     file->path = AbsolutePath(name);
-    g_asked.insert(file->path);
+    m.asked.insert(file->path);
     FileStamp stamp;
-    if (!MayOpen(file->path, &stamp)) return nullptr;
+    if (!MayOpen(m, file->path, &stamp)) return nullptr;
     std::string error;
-    ++g_files_tried;
+    ++m.files_tried;
     if (!file->video.Open(file->path, HostThreadCount(), &error)) {
-        WarnOnce(file->path, error);
-        RememberFailure(file->path, stamp);
+        WarnOnce(m, file->path, error);
+        RememberFailure(m, file->path, stamp);
         return nullptr;
     }
     std::string note = file->video.MappingNote();
-    if (!note.empty()) WarnOnce(file->path, note);
+    if (!note.empty()) WarnOnce(m, file->path, note);
     std::string audio_error;
     file->audio.Open(file->path, file->video.start_seconds(), &audio_error);
     if (info != nullptr) {
@@ -250,48 +263,56 @@ void* OpenMediaFile(const char* name, SourceInfo* info, int32_t) {
         info->reserved_28[1] = file->video.frame_count();
     }
     MediaFile* handle = file.release();
-    g_open.insert(handle);
+    m.open.insert(handle);
     return handle;
 }
 
 int32_t CloseMediaFile(void* handle) {
-    MediaFile* file = Lookup(handle);
+    if (g_media == nullptr) return 0;
+    MediaServices::State& m = *g_media;
+    MediaFile* file = Lookup(m, handle);
     if (file == nullptr) return 0;
-    g_open.erase(file);
+    m.open.erase(file);
     delete file;
     return 1;
 }
 
 int32_t ReadMediaFrame(void* handle, PixelYC* buffer, int32_t f) {
-    MediaFile* file = Lookup(handle);
+    if (g_media == nullptr) return 0;
+    MediaServices::State& m = *g_media;
+    MediaFile* file = Lookup(m, handle);
     if (file == nullptr || buffer == nullptr) return 0;
     if (f < 0 || f >= file->video.frame_count()) return 0;
-    const PictureYC* picture = FrameOf(file, f);
+    const PictureYC* picture = FrameOf(m, file, f);
     if (picture == nullptr) {
-        WarnOnce(file->path, "frame " + std::to_string(f) + " cannot be decoded");
+        WarnOnce(m, file->path, "frame " + std::to_string(f) + " cannot be decoded");
         return 0;
     }
-    NoteIfLarger(file->path, picture->width, picture->height);
-    DrawTopLeft(*picture, buffer);
+    NoteIfLarger(m, file->path, picture->width, picture->height);
+    DrawTopLeft(m, *picture, buffer);
     return 1;
 }
 
 int32_t SetMediaAudioFormat(void* handle, int32_t rate, int32_t channels) {
-    MediaFile* file = Lookup(handle);
+    if (g_media == nullptr) return 0;
+    MediaServices::State& m = *g_media;
+    MediaFile* file = Lookup(m, handle);
     if (file == nullptr || !file->audio.is_open()) return 0;
     file->audio.SetFormat(rate, channels);
     return 1;
 }
 
 int32_t ReadMediaAudio(void* handle, int16_t* buffer, int32_t f) {
-    MediaFile* file = Lookup(handle);
+    if (g_media == nullptr) return 0;
+    MediaServices::State& m = *g_media;
+    MediaFile* file = Lookup(m, handle);
     if (file == nullptr || buffer == nullptr || !file->audio.is_open()) return 0;
     if (f < 0 || f >= file->video.frame_count()) return 0;
     AudioTrack& audio = file->audio;
     int64_t start = FrameSampleStart(f, audio.rate(), file->video.frame_rate());
     int64_t length = FrameSampleStart(f + 1, audio.rate(), file->video.frame_rate()) - start;
     // Never more than the plug-in's audio buffers hold: two blocks of the call.
-    int64_t count = std::min<int64_t>(length, 2 * int64_t(g_audio_block));
+    int64_t count = std::min<int64_t>(length, 2 * int64_t(m.audio_block));
     if (count <= 0) return 0;
     file->samples.resize(size_t(count) * audio.channels());
     int64_t inside = audio.Read(start, int32_t(count), file->samples.data());
@@ -302,66 +323,68 @@ int32_t ReadMediaAudio(void* handle, int16_t* buffer, int32_t f) {
 
 // Keeps a decoded picture's visible part, dropping the least recently used
 // ones beyond the cache's bytes.
-CachedImage* CachePicture(const std::string& path, const FileStamp& stamp,
+CachedImage* CachePicture(MediaServices::State& m, const std::string& path, const FileStamp& stamp,
                           const PictureYC& picture) {
-    auto old = g_pictures.find(path);
-    if (old != g_pictures.end()) {
-        g_picture_bytes -= old->second.visible.pixels.size() * sizeof(PixelYC);
-        g_pictures.erase(old);
+    auto old = m.pictures.find(path);
+    if (old != m.pictures.end()) {
+        m.picture_bytes -= old->second.visible.pixels.size() * sizeof(PixelYC);
+        m.pictures.erase(old);
     }
     CachedImage entry;
     entry.stamp = stamp;
     entry.width = picture.width;
     entry.height = picture.height;
-    int32_t w = std::min(picture.width, g_max_w), h = std::min(picture.height, g_max_h);
+    int32_t w = std::min(picture.width, m.max_w), h = std::min(picture.height, m.max_h);
     entry.visible.Resize(std::max(w, 0), std::max(h, 0));
     for (int32_t y = 0; y < h; ++y) {
         std::memcpy(entry.visible.pixels.data() + size_t(y) * w,
                     picture.pixels.data() + size_t(y) * picture.width, sizeof(PixelYC) * size_t(w));
     }
     size_t bytes = entry.visible.pixels.size() * sizeof(PixelYC);
-    while (!g_pictures.empty() && g_picture_bytes + bytes > kPictureCacheBytes) {
+    while (!m.pictures.empty() && m.picture_bytes + bytes > kPictureCacheBytes) {
         auto oldest = std::min_element(
-            g_pictures.begin(), g_pictures.end(),
+            m.pictures.begin(), m.pictures.end(),
             [](const auto& a, const auto& b) { return a.second.last_use < b.second.last_use; });
-        g_picture_bytes -= oldest->second.visible.pixels.size() * sizeof(PixelYC);
-        g_pictures.erase(oldest);
+        m.picture_bytes -= oldest->second.visible.pixels.size() * sizeof(PixelYC);
+        m.pictures.erase(oldest);
     }
-    g_picture_bytes += bytes;
-    CachedImage& kept = g_pictures[path];
+    m.picture_bytes += bytes;
+    CachedImage& kept = m.pictures[path];
     kept = std::move(entry);
     return &kept;
 }
 
 int32_t LoadImageFile(PixelYC* buffer, const char* name, int32_t* w, int32_t* h, int32_t) {
+    if (g_media == nullptr) return 0;
+    MediaServices::State& m = *g_media;
     if (buffer == nullptr || name == nullptr || name[0] == '\0') return 0;
     std::string path = AbsolutePath(name);
-    g_asked.insert(path);
+    m.asked.insert(path);
     FileStamp stamp;
-    if (!MayOpen(path, &stamp)) return 0;
-    auto found = g_pictures.find(path);
+    if (!MayOpen(m, path, &stamp)) return 0;
+    auto found = m.pictures.find(path);
     // A picture cut for other buffers is decoded again.
-    bool fits = found != g_pictures.end() &&
-                found->second.visible.width == std::min(found->second.width, g_max_w) &&
-                found->second.visible.height == std::min(found->second.height, g_max_h);
-    CachedImage* picture = found != g_pictures.end() && found->second.stamp == stamp && fits
+    bool fits = found != m.pictures.end() &&
+                found->second.visible.width == std::min(found->second.width, m.max_w) &&
+                found->second.visible.height == std::min(found->second.height, m.max_h);
+    CachedImage* picture = found != m.pictures.end() && found->second.stamp == stamp && fits
                                ? &found->second
                                : nullptr;
     if (picture == nullptr) {
         PictureYC decoded;
         std::string error;
-        ++g_files_tried;
+        ++m.files_tried;
         if (!DecodePicture(path, &decoded, &error)) {
-            WarnOnce(path, error);
-            RememberFailure(path, stamp);
+            WarnOnce(m, path, error);
+            RememberFailure(m, path, stamp);
             return 0;
         }
-        ++g_pictures_decoded;
-        picture = CachePicture(path, stamp, decoded);
+        ++m.pictures_decoded;
+        picture = CachePicture(m, path, stamp, decoded);
     }
-    picture->last_use = ++g_picture_clock;
-    NoteIfLarger(path, picture->width, picture->height);
-    DrawTopLeft(picture->visible, buffer);
+    picture->last_use = ++m.picture_clock;
+    NoteIfLarger(m, path, picture->width, picture->height);
+    DrawTopLeft(m, picture->visible, buffer);
     if (w != nullptr) *w = picture->width;
     if (h != nullptr) *h = picture->height;
     return 1;
@@ -369,25 +392,18 @@ int32_t LoadImageFile(PixelYC* buffer, const char* name, int32_t* w, int32_t* h,
 
 }  // namespace
 
-void SetMediaFileNotes(const std::map<std::string, std::string>& notes) {
-    g_file_notes = notes;
+MediaServices::MediaServices() : state_(std::make_unique<State>()) {}
+
+MediaServices::~MediaServices() {
+    if (g_media == state_.get()) g_media = nullptr;
+    CloseAll();
 }
 
-void SetMediaBufferSize(int32_t max_w, int32_t max_h) {
-    g_max_w = max_w;
-    g_max_h = max_h;
-    g_said_larger = false;
+void MediaServices::Bind(MediaServices* media) {
+    g_media = media != nullptr ? media->state_.get() : nullptr;
 }
 
-void SetMediaNotes(bool shown) {
-    g_notes_shown = shown;
-}
-
-void SetMediaAudioBlock(int32_t sample_count) {
-    g_audio_block = sample_count;
-}
-
-void FillMediaServices(HostServices* services) {
+void MediaServices::FillSlots(HostServices* services) {
     services->load_image_file = LoadImageFile;
     services->open_media_file = OpenMediaFile;
     services->close_media_file = CloseMediaFile;
@@ -396,29 +412,52 @@ void FillMediaServices(HostServices* services) {
     services->set_media_audio_format = SetMediaAudioFormat;
 }
 
-int64_t PicturesDecoded() {
-    return g_pictures_decoded;
+void MediaServices::SetBufferSize(int32_t max_w, int32_t max_h) {
+    state_->max_w = max_w;
+    state_->max_h = max_h;
+    state_->said_larger = false;
 }
 
-int64_t MediaFilesTried() {
-    return g_files_tried;
+void MediaServices::SetNotesShown(bool shown) {
+    state_->notes_shown = shown;
 }
 
-std::vector<std::string> MediaFilesOpened() {
-    return std::vector<std::string>(g_asked.begin(), g_asked.end());
+void MediaServices::SetAudioBlock(int32_t sample_count) {
+    state_->audio_block = sample_count;
 }
 
-int64_t MediaFramesDecoded() {
-    return g_frames_decoded;
+void MediaServices::SetFileNotes(const std::map<std::string, std::string>& notes) {
+    state_->file_notes = notes;
 }
 
-void CloseAllMedia() {
-    for (MediaFile* file : g_open)
+void MediaServices::SetToldFiles(const std::set<std::string>& paths) {
+    state_->told = paths;
+}
+
+void MediaServices::CloseAll() {
+    State& m = *state_;
+    for (MediaFile* file : m.open)
         delete file;
-    g_open.clear();
-    g_warned.clear();
-    g_asked.clear();
-    g_failed.clear();
-    g_pictures.clear();
-    g_picture_bytes = 0;
+    m.open.clear();
+    m.warned.clear();
+    m.asked.clear();
+    m.failed.clear();
+    m.pictures.clear();
+    m.picture_bytes = 0;
+}
+
+std::vector<std::string> MediaServices::FilesOpened() const {
+    return std::vector<std::string>(state_->asked.begin(), state_->asked.end());
+}
+
+int64_t MediaServices::pictures_decoded() const {
+    return state_->pictures_decoded;
+}
+
+int64_t MediaServices::files_tried() const {
+    return state_->files_tried;
+}
+
+int64_t MediaServices::frames_decoded() const {
+    return state_->frames_decoded;
 }

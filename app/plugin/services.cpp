@@ -93,5 +93,5 @@ void FillHostServices(HostServices* services) {
     services->reserve_frame_cache = ReserveFrameCache;
     services->get_rendered_frame = GetRenderedFrame;
     services->run_on_worker_threads = RunOnWorkerThreads;
-    FillMediaServices(services);
+    MediaServices::FillSlots(services);
 }

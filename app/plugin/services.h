@@ -1,6 +1,7 @@
 // The service table the host hands the plug-in. The project services serve
 // the bound project (the plug-in passes it back as edit_handle); the media
-// and image services read other files (media_services.h).
+// and image services read other files (media_services.h); the filter runner
+// binds both for a run.
 #pragma once
 
 #include <cstdint>

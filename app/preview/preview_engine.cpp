@@ -10,16 +10,16 @@
 #include "checker/check.h"
 #include "base/ffmpeg_util.h"
 #include "base/host_threads.h"
-#include "plugin/media_services.h"
+#include "plugin/filter_runner.h"
 #include "base/paths.h"
-#include "plugin/plugin_loader.h"
 #include "preview/preview_watch.h"
-#include "source/project.h"
-#include "plugin/services.h"
 
 namespace {
 
 constexpr char kScriptName[] = "kinetra.txt";
+// Run-time failures kept for the page (the plug-in reports the first of
+// each script line).
+constexpr size_t kMostFailures = 100;
 
 int64_t NowMilliseconds() {
     using namespace std::chrono;
@@ -32,7 +32,7 @@ bool IsRegularFile(const std::string& path) {
 }
 
 // The checker's findings for the script at `path`.
-void CheckScript(const std::string& path, int32_t frame_count,
+void FindingsFor(const std::string& path, int32_t frame_count,
                  std::vector<PreviewFinding>* findings) {
     CheckContext context;
     context.frame_count = frame_count;
@@ -42,6 +42,27 @@ void CheckScript(const std::string& path, int32_t frame_count,
         findings->push_back(
             PreviewFinding{f.line, f.severity == FindingSeverity::kError, f.message});
     }
+}
+
+// Text of the script's encoding as UTF-8: UTF-8 as it is, else read as
+// Shift-JIS.
+std::string TextForPage(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = c < 0x80         ? 1
+                        : (c >> 5) == 6  ? 2
+                        : (c >> 4) == 14 ? 3
+                        : (c >> 3) == 30 ? 4
+                                         : 0;
+        if (length == 0 || i + length > text.size()) return ShiftJisToUtf8(text.c_str());
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                return ShiftJisToUtf8(text.c_str());
+            }
+        }
+        i += length;
+    }
+    return text;
 }
 
 }  // namespace
@@ -78,24 +99,10 @@ struct PreviewEngine::FrameJob {
     RenderedFrame result;
 };
 
-// Everything the plug-in thread holds, released in the right order.
+// Everything the plug-in thread holds; the runner ends the plug-in's run.
 struct PreviewEngine::Session {
-    Project project;
-    LoadedPlugin plugin;
-    HostServices services;
-    int32_t tracks[KINETRA_TRACK_COUNT] = {0};
-    std::vector<PixelYC> edit, temp;
-    std::vector<int16_t> audio;
+    FilterRunner runner;
     ScriptReadProbe probe;
-    bool bound = false;
-    ~Session() {
-        // exit closes the plug-in's files through the services, so they go last.
-        UnloadPlugin(&plugin);
-        if (bound) {
-            CloseAllMedia();
-            BindProject(nullptr);
-        }
-    }
 };
 
 PreviewEngine::PreviewEngine() = default;
@@ -219,81 +226,45 @@ RenderStatus PreviewEngine::RenderAudio(int32_t first, int32_t count, RenderedAu
 
 RenderStatus PreviewEngine::RunAudioFilter(int32_t first, int32_t count, RenderedAudio* out) {
     Session& s = *session_;
-    Project& p = s.project;
+    Project& p = s.runner.project();
     if (first < 0 || first >= p.frame_count() || count < 1) return RenderStatus::kOutside;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::copy(values_.begin(), values_.end(), s.tracks);
-    }
+    s.runner.SetSliders(Sliders());
     RenderStatus status = RenderStatus::kOk;
     out->rate = p.audio_rate();
     out->channels = p.channels();
     out->samples.clear();
     out->frames = 0;
     for (int32_t f = first; f < first + count && f < p.frame_count(); ++f) {
-        int32_t n = p.AudioLength(f);
-        s.audio.assign(static_cast<size_t>(n) * p.channels(), 0);
-        p.ReadAudio(f, s.audio.data());
-        FrameInfo info;
-        std::memset(&info, 0, sizeof info);
-        info.audio_samples = s.audio.data();
-        info.sample_count = n;
-        info.channel_count = p.channels();
-        info.width = p.width();
-        info.height = p.height();
-        info.max_w = p.width();
-        info.max_h = p.height();
-        info.frame = f;
-        info.frame_count = p.frame_count();
-        info.edit_handle = &p;
-        SetMediaAudioBlock(n);
+        int32_t samples = 0;
         s.probe.Arm();
-        if (s.plugin.audio->process(s.plugin.audio, &info) == 0) status = RenderStatus::kFailed;
-        NoteCall();
-        out->samples.insert(out->samples.end(), s.audio.begin(), s.audio.end());
+        if (!s.runner.RunAudio(f, &samples)) status = RenderStatus::kFailed;
+        NoteCall(f);
+        const std::vector<int16_t>& audio = s.runner.audio();
+        out->samples.insert(out->samples.end(), audio.begin(), audio.end());
         ++out->frames;
     }
     return status;
 }
 
-void PreviewEngine::Run(std::string source, std::string plugin_path, int32_t threads) {
-    auto fail = [this](const std::string& why) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        start_error_ = why;
-        done_.notify_all();
-    };
-    QuietFfmpegLog();
-    SetHostThreadCount(threads > 0 ? threads : HostThreadCount());
+// Loads the plug-in, opens the source and calls init; the start's error
+// when one of them fails.
+std::string PreviewEngine::Open(const std::string& source, const std::string& plugin_path) {
     session_ = std::make_unique<Session>();
     Session& s = *session_;
+    FilterRunner& runner = s.runner;
     std::string error;
-    if (!LoadPlugin(plugin_path, &s.plugin, &error)) {
-        session_.reset();
-        fail(plugin_path + ": plug-in " + error);
-        return;
-    }
-    if (!s.project.Open(source, &error)) {
-        session_.reset();
-        fail(source + ": " + error);
-        return;
-    }
-    Project& p = s.project;
+    if (!runner.LoadPlugin(plugin_path, &error)) return plugin_path + ": plug-in " + error;
+    if (!runner.OpenSource(source, &error)) return source + ": " + error;
+    const Project& p = runner.project();
     std::string directory = DirectoryOf(source);
+    SliderTable table = runner.Sliders();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        FilterTable* v = s.plugin.video;
-        for (int32_t i = 0; i < KINETRA_TRACK_COUNT; ++i) {
-            bool described = i < v->track_count;
-            sliders_.names[i] = described && v->track_names != nullptr
-                                    ? ShiftJisToUtf8(v->track_names[i])
-                                    : "slider " + std::to_string(i);
-            sliders_.defaults[i] = described && v->track_defaults ? v->track_defaults[i] : 0;
-            sliders_.minimums[i] = described && v->track_minimums ? v->track_minimums[i] : 0;
-            sliders_.maximums[i] = described && v->track_maximums ? v->track_maximums[i] : 0;
-            sliders_.maximums[i] = std::max(sliders_.maximums[i], sliders_.minimums[i]);
-            values_[i] =
-                std::clamp(sliders_.defaults[i], sliders_.minimums[i], sliders_.maximums[i]);
-        }
+        sliders_ = table;
+        for (std::string& name : sliders_.names)
+            name = ShiftJisToUtf8(name.c_str());
+        // The plug-in's defaults as they are, as render takes them.
+        values_ = table.defaults;
         facts_.source_path = source;
         facts_.script_path = directory + kScriptName;
         facts_.width = p.width();
@@ -307,21 +278,29 @@ void PreviewEngine::Run(std::string source, std::string plugin_path, int32_t thr
         facts_.script_exists = IsRegularFile(facts_.script_path);
     }
     s.probe.Open(directory, kScriptName);
-    size_t pixels = static_cast<size_t>(p.width()) * p.height();
-    s.edit.resize(pixels);
-    s.temp.resize(pixels);
-    std::copy(values_.begin(), values_.end(), s.tracks);
-    FillHostServices(&s.services);
-    BindProject(&p);
-    s.bound = true;
-    SetMediaBufferSize(p.width(), p.height());
-    InitPlugin(&s.plugin, s.tracks, &s.services);
+    RunSetup setup;
+    setup.sliders = values_;
+    runner.Start(setup);
+    return std::string();
+}
+
+void PreviewEngine::Run(std::string source, std::string plugin_path, int32_t threads) {
+    QuietFfmpegLog();
+    SetHostThreadCount(threads > 0 ? threads : HostThreadCount());
+    std::string error = Open(source, plugin_path);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        ready_ = true;
+        if (error.empty()) {
+            ready_ = true;
+        } else {
+            start_error_ = error;
+        }
     }
     done_.notify_all();
-
+    if (!error.empty()) {
+        session_.reset();
+        return;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !work_.empty() || waiting_frame_; });
@@ -351,57 +330,62 @@ void PreviewEngine::Run(std::string source, std::string plugin_path, int32_t thr
 
 void PreviewEngine::RenderNow(FrameJob* job) {
     Session& s = *session_;
-    Project& p = s.project;
     int32_t f = job->frame;
-    if (f < 0 || f >= p.frame_count()) {
+    if (f < 0 || f >= s.runner.project().frame_count()) {
         job->status = RenderStatus::kOutside;
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::copy(values_.begin(), values_.end(), s.tracks);
-    }
-    const PixelYC* source = p.Frame(f);
-    size_t count = s.edit.size();
-    std::copy(source, source + count, s.edit.begin());
-    std::copy(source, source + count, s.temp.begin());
-    FrameInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.edit_pixels = s.edit.data();
-    info.temp_pixels = s.temp.data();
-    info.width = p.width();
-    info.height = p.height();
-    info.max_w = p.width();
-    info.max_h = p.height();
-    info.frame = f;
-    info.frame_count = p.frame_count();
-    info.edit_handle = &p;
+    s.runner.SetSliders(Sliders());
     s.probe.Arm();
-    int32_t ok = s.plugin.video->process(s.plugin.video, &info);
-    NoteCall();
-    int32_t w = std::clamp(info.width, 1, p.width());
-    int32_t h = std::clamp(info.height, 1, p.height());
+    FilterImage image;
+    bool ok = s.runner.RunVideo(f, &image);
+    NoteCall(f);
     RenderedFrame& out = job->result;
     out.frame = f;
-    out.width = w;
-    out.height = h;
-    out.pixels.resize(static_cast<size_t>(w) * h);
-    for (int32_t y = 0; y < h; ++y) {
-        const PixelYC* row = info.edit_pixels + static_cast<size_t>(y) * info.max_w;
-        std::copy(row, row + w, out.pixels.begin() + static_cast<size_t>(y) * w);
+    out.width = image.width;
+    out.height = image.height;
+    out.pixels.resize(static_cast<size_t>(image.width) * image.height);
+    for (int32_t y = 0; y < image.height; ++y) {
+        const PixelYC* row = image.pixels + static_cast<size_t>(y) * image.stride;
+        std::copy(row, row + image.width,
+                  out.pixels.begin() + static_cast<size_t>(y) * image.width);
     }
-    job->status = ok != 0 ? RenderStatus::kOk : RenderStatus::kFailed;
+    job->status = ok ? RenderStatus::kOk : RenderStatus::kFailed;
 }
 
-// After each call into the plug-in: was the script loaded, did the project grow?
-void PreviewEngine::NoteCall() {
+// What the plug-in said during the call for frame f: its run-time failures,
+// and a lengthening it was refused.
+std::vector<PreviewFailure> PreviewEngine::TakeFailures(int32_t f) {
+    Session& s = *session_;
+    std::vector<PreviewFailure> failures;
+    for (const KinetraRunFailure& failure : s.runner.TakeFailures()) {
+        std::string message(failure.message, strnlen(failure.message, sizeof failure.message));
+        failures.push_back(PreviewFailure{failure.line, failure.frame, TextForPage(message)});
+    }
+    const Project& p = s.runner.project();
+    if (p.refused_length() > refused_length_) {
+        refused_length_ = p.refused_length();
+        failures.push_back(PreviewFailure{
+            0, f,
+            "the script lengthens the project to " + std::to_string(p.refused_length()) +
+                " frames, more than the " + std::to_string(p.length_bound()) +
+                " allowed (the source's " + std::to_string(p.source_frames()) +
+                " frames and 10 minutes); the frames past them are not made"});
+    }
+    return failures;
+}
+
+// After each call into the plug-in: was the script loaded, did the project
+// grow, did the plug-in report failures?
+void PreviewEngine::NoteCall(int32_t f) {
     Session& s = *session_;
     bool loaded = s.probe.Loaded();
-    bool changed = false;
     // The loaded script is checked here, between two calls, so that the
     // checker's own reading of the file is not taken for a load.
     std::vector<PreviewFinding> findings;
-    if (loaded) CheckScript(Facts().script_path, s.project.frame_count(), &findings);
+    if (loaded) FindingsFor(Facts().script_path, s.runner.project().frame_count(), &findings);
+    std::vector<PreviewFailure> failures = TakeFailures(f);
+    bool changed = loaded || !failures.empty();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (loaded) {
@@ -409,15 +393,20 @@ void PreviewEngine::NoteCall() {
             ++facts_.load_count;
             facts_.findings_checked = true;
             facts_.findings = std::move(findings);
-            changed = true;
+            // A new script's failures are its own.
+            facts_.failures.clear();
+        }
+        for (PreviewFailure& failure : failures) {
+            if (facts_.failures.size() < kMostFailures)
+                facts_.failures.push_back(std::move(failure));
         }
         bool exists = IsRegularFile(facts_.script_path);
         if (exists != facts_.script_exists) {
             facts_.script_exists = exists;
             changed = true;
         }
-        if (s.project.frame_count() != facts_.frame_count) {
-            facts_.frame_count = s.project.frame_count();
+        if (s.runner.project().frame_count() != facts_.frame_count) {
+            facts_.frame_count = s.runner.project().frame_count();
             changed = true;
         }
     }

@@ -22,20 +22,21 @@
 
 #include "colour/colour.h"
 #include "kinetra/plugin_abi.h"
-
-using SliderValues = std::array<int32_t, KINETRA_TRACK_COUNT>;
-
-// The plug-in's sliders as its filter table describes them.
-struct SliderTable {
-    std::array<std::string, KINETRA_TRACK_COUNT> names;  // UTF-8
-    SliderValues defaults{}, minimums{}, maximums{};
-};
+#include "plugin/filter_runner.h"
 
 // A finding of the script checker about the loaded script.
 struct PreviewFinding {
     int32_t line = 0;  // 1-based; 0: the file as a whole
     bool error = false;
     std::string message;
+};
+
+// A failure the plug-in reported while running the script (line 0: the
+// script as a whole, such as a lengthening beyond the bound).
+struct PreviewFailure {
+    int32_t line = 0;
+    int32_t frame = 0;
+    std::string message;  // UTF-8
 };
 
 // What the page shows about the project and its script.
@@ -56,6 +57,8 @@ struct ProjectFacts {
     // the first load.
     bool findings_checked = false;
     std::vector<PreviewFinding> findings;
+    // What the plug-in reported while running the script as last loaded.
+    std::vector<PreviewFailure> failures;
 };
 
 enum class RenderStatus { kOk, kOutside, kSuperseded, kFailed, kStopped };
@@ -116,9 +119,11 @@ class PreviewEngine {
     struct Session;
 
     void Run(std::string source, std::string plugin_path, int32_t threads);
+    std::string Open(const std::string& source, const std::string& plugin_path);
     void RenderNow(FrameJob* job);
     RenderStatus RunAudioFilter(int32_t first, int32_t count, RenderedAudio* out);
-    void NoteCall();
+    std::vector<PreviewFailure> TakeFailures(int32_t f);
+    void NoteCall(int32_t f);
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;  // the plug-in thread waits on it
@@ -140,6 +145,7 @@ class PreviewEngine {
 
     // Touched by the plug-in thread only.
     std::unique_ptr<Session> session_;
+    int64_t refused_length_ = 0;  // the longest lengthening reported refused
 };
 
 // The slider names as UTF-8 (they are Shift-JIS in the plug-in's table).

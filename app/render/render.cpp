@@ -20,22 +20,16 @@ extern "C" {
 #include "checker/check.h"
 #include "base/ffmpeg_util.h"
 #include "base/host_threads.h"
-#include "plugin/media_services.h"
+#include "plugin/filter_runner.h"
 #include "output/output_file.h"
 #include "output/output_safety.h"
 #include "output/overwrite.h"
 #include "base/paths.h"
-#include "plugin/plugin_loader.h"
 #include "render/progress.h"
-#include "source/project.h"
 #include "checker/script_check.h"
-#include "plugin/services.h"
 #include "base/stop_signals.h"
 
 namespace {
-
-// How much longer than its source a script may make the project by default.
-constexpr int64_t kDefaultLengthening = 600;  // seconds
 
 // Frames decoded ahead of the plug-in, and frames waiting for the encoder.
 // Each frame in flight holds two or three pictures of 12 MB at 1080p, whose
@@ -43,6 +37,12 @@ constexpr int64_t kDefaultLengthening = 600;  // seconds
 // deeper queues did not render faster.
 constexpr int32_t kReadAheadFrames = 1;
 constexpr int32_t kEncodeQueueFrames = 2;
+
+// Returned by the steps of a render that went well and let it go on, and
+// by a frame after which the render stops without failing (a failed encoder
+// says why at the finish).
+constexpr int kGoOn = -1;
+constexpr int kStopFrames = -2;
 
 void Fail(const std::string& file, const std::string& reason) {
     std::fprintf(stderr, "kinetra: %s: %s\n", file.c_str(), reason.c_str());
@@ -66,122 +66,16 @@ bool OutputIsAnInput(const std::string& shown, const std::string& output,
     return true;
 }
 
-// The slider positions: the plug-in's defaults, then the options' values.
-void SetSliders(const LoadedPlugin& plugin, const RenderOptions& options, int32_t* tracks) {
-    for (int32_t i = 0; i < KINETRA_TRACK_COUNT; ++i) {
-        tracks[i] = plugin.video->track_defaults != nullptr && plugin.video->track_count > i
-                        ? plugin.video->track_defaults[i]
-                        : 0;
-    }
-    for (const auto& slider : options.sliders)
-        tracks[slider.first] = slider.second;
+// The output's name in messages: as the user gave it.
+std::string ShownName(const std::string& output) {
+    return output == "-" ? "standard output" : output;
 }
 
-// Everything one render holds; released in the right order by the destructor.
-struct RenderSession {
-    Project project;
-    LoadedPlugin plugin;
-    HostServices services;
-    int32_t tracks[KINETRA_TRACK_COUNT] = {0};
-    int32_t max_w = 0, max_h = 0;  // the buffers' size: the frame's, or --canvas
-    PixelBuffer edit, temp, staging;
-    std::vector<int16_t> audio;
-    ~RenderSession() {
-        // exit closes the plug-in's files through the services, so they go last.
-        UnloadPlugin(&plugin);
-        CloseAllMedia();
-        BindProject(nullptr);
-    }
-};
-
-// Runs the video filter on frame f of the project; the output image is left
-// in info (edit_pixels, width, height).
-bool RunVideoFilter(RenderSession* s, int32_t f, FrameInfo* info) {
-    Project& p = s->project;
-    size_t count = static_cast<size_t>(s->max_w) * s->max_h;
-    // Frames read ahead come with their working copies made, when the
-    // buffers are the frame's size.
-    bool canvas = s->max_w != p.width() || s->max_h != p.height();
-    if (canvas || !p.TakeCopies(f, &s->edit, &s->temp)) {
-        // Buffers handed to the encoder come back as storage of earlier frames.
-        if (s->edit.size() != count) s->edit.resize(count);
-        if (s->temp.size() != count) s->temp.resize(count);
-        const PixelYC* source = p.FrameForCopies(f);
-        // The frame's rows into buffers of max_w x max_h pixels; with a larger
-        // canvas the rest is black, whatever the last frame left there.
-        if (canvas) {
-            std::fill(s->edit.begin(), s->edit.end(), PixelYC{0, 0, 0});
-            std::fill(s->temp.begin(), s->temp.end(), PixelYC{0, 0, 0});
-        }
-        for (int32_t y = 0; y < p.height(); ++y) {
-            const PixelYC* row = source + static_cast<size_t>(y) * p.width();
-            size_t at = static_cast<size_t>(y) * s->max_w;
-            std::copy(row, row + p.width(), s->edit.begin() + at);
-            std::copy(row, row + p.width(), s->temp.begin() + at);
-        }
-    }
-    std::memset(info, 0, sizeof *info);
-    info->edit_pixels = s->edit.data();
-    info->temp_pixels = s->temp.data();
-    info->width = p.width();
-    info->height = p.height();
-    info->max_w = s->max_w;
-    info->max_h = s->max_h;
-    info->frame = f;
-    info->frame_count = p.frame_count();
-    info->edit_handle = &p;
-    int32_t ok = s->plugin.video->process(s->plugin.video, info);
-    info->width = std::clamp(info->width, 1, s->max_w);
-    info->height = std::clamp(info->height, 1, s->max_h);
-    return ok != 0;
-}
-
-// Runs the audio filter on frame f's samples; returns the sample frames.
-int32_t RunAudioFilter(RenderSession* s, int32_t f, bool* ok) {
-    Project& p = s->project;
-    int32_t n = p.AudioLength(f);
-    s->audio.assign(static_cast<size_t>(n) * p.channels(), 0);
-    p.ReadAudio(f, s->audio.data());
-    FrameInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.audio_samples = s->audio.data();
-    info.sample_count = n;
-    info.channel_count = p.channels();
-    info.width = p.width();
-    info.height = p.height();
-    info.max_w = s->max_w;
-    info.max_h = s->max_h;
-    info.frame = f;
-    info.frame_count = p.frame_count();
-    info.edit_handle = &p;
-    SetMediaAudioBlock(n);
-    *ok = s->plugin.audio->process(s->plugin.audio, &info) != 0;
-    return n;
-}
-
-// The output image in the output's size: a frame of another size is placed
-// top-left on black and cut.
-const PixelYC* FitToOutput(RenderSession* s, const FrameInfo& info, int32_t out_w, int32_t out_h,
-                           int32_t* stride) {
-    if (info.width == out_w && info.height == out_h) {
-        *stride = info.max_w;
-        return info.edit_pixels;
-    }
-    s->staging.resize(static_cast<size_t>(out_w) * out_h);
-    std::fill(s->staging.begin(), s->staging.end(), PixelYC{0, 0, 0});
-    CopyTopLeft(info.edit_pixels, info.width, info.height, info.max_w, s->staging.data(), out_w,
-                out_h, out_w);
-    *stride = out_w;
-    return s->staging.data();
-}
-
-// The longest project a script may ask for: as the options say, or the
-// source's length and ten minutes.
-int64_t LengthBound(const Project& p, const RenderOptions& options) {
-    if (options.max_frames > 0) return options.max_frames;
-    AVRational fps = p.frame_rate();
-    int64_t ten_minutes = av_rescale(kDefaultLengthening, fps.num, fps.den);
-    return std::min<int64_t>(INT32_MAX, p.source_frames() + ten_minutes);
+// The size of a finished output; -1 for streams and sequences.
+int64_t OutputBytes(const std::string& path) {
+    struct stat info;
+    if (path == "-" || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<int64_t>(info.st_size);
 }
 
 std::string Duration(int64_t frames, AVRational fps) {
@@ -197,74 +91,155 @@ std::string Duration(int64_t frames, AVRational fps) {
     return text;
 }
 
-// Where the script asks for `frames`: "DIR/kinetra.txt:3: the section [0-900]"
-// when the header is known.
-std::string WhereAsked(const std::string& script, int64_t frames, const ScriptFacts& facts) {
-    if (facts.longest_end == frames && facts.longest_end_line > 0) {
-        return script + ":" + std::to_string(facts.longest_end_line) + ": the section " +
-               facts.longest_end_header;
+// Everything one render holds. The runner ends the plug-in's run in its own
+// order; the encoder, declared after the output it writes, goes before it.
+struct Render {
+    explicit Render(const RenderOptions& o) : options(o), progress(!o.quiet) {}
+
+    const RenderOptions& options;
+    std::string source;       // absolute
+    std::string output_path;  // absolute, or "-"
+    std::string shown;        // the output's name in messages
+    std::string script;
+    ScriptFacts facts;
+    FilterRunner runner;
+    OutputFile output;
+    std::unique_ptr<EncodeWorker> encoder;
+    ProgressBar progress;
+    PixelBuffer staging;  // an output image of another size, placed top-left
+    int64_t rendered = 0;
+    int32_t reported_length = 0;
+    bool warned_size = false, warned_filter = false, observer_stopped = false;
+};
+
+// ---- preflight: everything that can fail before the first frame -------------
+
+// The source is a regular file, the script can be read, the output is none
+// of the files the render reads and no directory.
+int CheckNames(Render* r) {
+    const RenderOptions& options = r->options;
+    r->source = AbsolutePath(options.source);
+    struct stat info;
+    if (stat(r->source.c_str(), &info) != 0) {
+        Fail(options.source, std::strerror(errno));
+        return kExitFailure;
     }
-    return script + ": a section";
+    if (!S_ISREG(info.st_mode)) {
+        Fail(options.source, "not a regular file");
+        return kExitFailure;
+    }
+    r->output_path = options.output == "-" ? "-" : AbsolutePath(options.output);
+    r->shown = ShownName(options.output);
+    r->script = DirectoryOf(r->source) + "kinetra.txt";
+    std::string script_error;
+    if (!CheckScript(r->script, &r->facts, &script_error)) {
+        Fail(r->script, script_error);
+        return kExitFailure;
+    }
+    std::vector<std::string> inputs = r->facts.media_files;
+    inputs.push_back(r->source);
+    inputs.push_back(r->script);
+    if (r->output_path == r->source) {
+        Fail(options.output, "the output would overwrite the source");
+        return kExitFailure;
+    }
+    if (OutputIsAnInput(r->shown, r->output_path, inputs)) return kExitFailure;
+    struct stat existing;
+    if (r->output_path != "-" && stat(r->output_path.c_str(), &existing) == 0 &&
+        S_ISDIR(existing.st_mode)) {
+        Fail(r->shown, "is a directory; name a file to write");
+        return kExitFailure;
+    }
+    return kGoOn;
 }
 
-void RefuseLength(const Project& p, const std::string& script, int64_t frames,
-                  const ScriptFacts& facts) {
+// Where the script asks for `frames`: "DIR/kinetra.txt:3: the section [0-900]"
+// when the header is known.
+std::string WhereAsked(const Render& r, int64_t frames) {
+    if (r.facts.longest_end == frames && r.facts.longest_end_line > 0) {
+        return r.script + ":" + std::to_string(r.facts.longest_end_line) + ": the section " +
+               r.facts.longest_end_header;
+    }
+    return r.script + ": a section";
+}
+
+void RefuseLength(const Render& r, int64_t frames) {
+    const Project& p = r.runner.project();
     std::fprintf(stderr,
                  "kinetra: %s lengthens the project to %lld frames (%s), more than the %lld "
                  "allowed (the source's %d frames and 10 minutes); --max-frames N allows "
                  "more\n",
-                 WhereAsked(script, frames, facts).c_str(), static_cast<long long>(frames),
+                 WhereAsked(r, frames).c_str(), static_cast<long long>(frames),
                  Duration(frames, p.frame_rate()).c_str(), static_cast<long long>(p.length_bound()),
                  p.source_frames());
 }
 
-void ReportLengthening(const Project& p, int32_t from, const std::string& script,
-                       const ScriptFacts& facts) {
-    int64_t added = int64_t(p.frame_count()) - from;
+void ReportLengthening(Render* r) {
+    const Project& p = r->runner.project();
+    int64_t added = int64_t(p.frame_count()) - r->reported_length;
     std::fprintf(stderr,
                  "kinetra: %s lengthens the project from %d to %d frames (+%lld frames, %s of "
                  "black and silence)\n",
-                 WhereAsked(script, p.frame_count(), facts).c_str(), from, p.frame_count(),
+                 WhereAsked(*r, p.frame_count()).c_str(), r->reported_length, p.frame_count(),
                  static_cast<long long>(added), Duration(added, p.frame_rate()).c_str());
+    r->reported_length = p.frame_count();
 }
 
-// Ends a render stopped by a signal: the frames done are kept under a name
-// that says so, never under the name asked for.
-int KeepInterrupted(OutputFile* output, const std::string& shown, int signal, int64_t rendered) {
-    std::string kept, error;
-    if (!output->FinishPartial(&kept, &error)) {
-        std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done are lost: %s\n",
-                     SignalName(signal).c_str(), static_cast<long long>(rendered), error.c_str());
-    } else if (kept.empty()) {
-        // Sequences and streams are written as they go.
-        std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done were written to %s\n",
-                     SignalName(signal).c_str(), static_cast<long long>(rendered), shown.c_str());
-    } else {
-        // The kept name as the user wrote the output's.
-        std::string kept_shown = shown.substr(0, shown.rfind('/') + 1) + BaseName(kept);
-        std::fprintf(stderr,
-                     "kinetra: stopped by %s; the %lld frames done are kept in %s; %s was not "
-                     "written\n",
-                     SignalName(signal).c_str(), static_cast<long long>(rendered),
-                     kept_shown.c_str(), shown.c_str());
+// Loads the plug-in and opens the source.
+int OpenPluginAndSource(Render* r) {
+    std::string error;
+    std::string plugin_path = PluginPath(r->options.plugin);
+    if (!r->runner.LoadPlugin(plugin_path, &error)) {
+        bool missing = access(plugin_path.c_str(), F_OK) != 0;
+        Fail(plugin_path,
+             "plug-in " + error + (missing ? "; " + PluginNotFoundHint(r->options.plugin) : ""));
+        return kExitFailure;
     }
-    return 128 + signal;
+    if (!r->runner.OpenSource(r->source, &error)) {
+        Fail(r->options.source, error);
+        return kExitFailure;
+    }
+    return kGoOn;
 }
 
-}  // namespace
-
-namespace {
-
-// The output's name in messages: as the user gave it.
-std::string ShownName(const std::string& output) {
-    return output == "-" ? "standard output" : output;
+// The script's findings against the project, and what they decide: --strict
+// stops at an error, and files already reported are not reported again.
+int CheckScriptAgainstProject(Render* r) {
+    if (!r->facts.exists) {
+        std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", r->script.c_str());
+        return kGoOn;
+    }
+    ScriptCheck check;
+    if (!ReportScriptCheck(r->script, r->runner.project().frame_count(), &check) &&
+        r->options.strict) {
+        std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
+        return kExitFailure;
+    }
+    r->runner.media().SetFileNotes(FileLineNotes(check));
+    return kGoOn;
 }
 
-// The size of a finished output; -1 for streams and sequences.
-int64_t OutputBytes(const std::string& path) {
-    struct stat info;
-    if (path == "-" || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-    return static_cast<int64_t>(info.st_size);
+// The longest project the script may ask for: as the options say, or the
+// source's length and ten minutes.
+int64_t LengthBound(Render* r) {
+    if (r->options.max_frames > 0) return r->options.max_frames;
+    return DefaultLengthBound(r->runner.project());
+}
+
+// An output that would replace files asks first (or is refused).
+int AskToReplace(Render* r) {
+    const RenderOptions& options = r->options;
+    int64_t planned = static_cast<int64_t>(r->runner.project().frame_count()) - options.first_frame;
+    if (options.last_frame >= 0) {
+        planned = std::min<int64_t>(planned, options.last_frame - options.first_frame + 1);
+    }
+    std::string error;
+    if (!MayReplace(FilesReplacedBy(r->output_path, std::max<int64_t>(planned, 1)),
+                    options.overwrite, isatty(STDIN_FILENO) != 0, stdin, stderr, &error)) {
+        std::fprintf(stderr, "kinetra: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    return kGoOn;
 }
 
 OutputSettings SettingsFor(const RenderOptions& options, const std::string& path) {
@@ -283,96 +258,17 @@ OutputSettings SettingsFor(const RenderOptions& options, const std::string& path
     return settings;
 }
 
-}  // namespace
-
-int RunRender(const RenderOptions& options) {
-    InstallStopSignals();
-    QuietFfmpegLog();
-    SetHostThreadCount(options.threads > 0 ? options.threads : HostThreadCount());
-
-    std::string source = AbsolutePath(options.source);
-    struct stat info;
-    if (stat(source.c_str(), &info) != 0) {
-        Fail(options.source, std::strerror(errno));
-        return kExitFailure;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        Fail(options.source, "not a regular file");
-        return kExitFailure;
-    }
-    std::string output_path = options.output == "-" ? "-" : AbsolutePath(options.output);
-    const std::string shown = ShownName(options.output);
-    std::string script = DirectoryOf(source) + "kinetra.txt";
-    ScriptFacts facts;
-    std::string script_error;
-    if (!CheckScript(script, &facts, &script_error)) {
-        Fail(script, script_error);
-        return kExitFailure;
-    }
-    std::vector<std::string> inputs = facts.media_files;
-    inputs.push_back(source);
-    inputs.push_back(script);
-    if (output_path == source || OutputIsAnInput(shown, output_path, inputs)) {
-        if (output_path == source) Fail(options.output, "the output would overwrite the source");
-        return kExitFailure;
-    }
-    struct stat existing;
-    if (output_path != "-" && stat(output_path.c_str(), &existing) == 0 &&
-        S_ISDIR(existing.st_mode)) {
-        Fail(shown, "is a directory; name a file to write");
-        return kExitFailure;
-    }
-    if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
-
-    RenderSession s;
+// Chooses the container and encoders and opens the output. Audio is written
+// when the source has some or the script makes some.
+int CreateOutput(Render* r) {
+    const RenderOptions& options = r->options;
     std::string error;
-    std::string plugin_path = PluginPath(options.plugin);
-    if (!LoadPlugin(plugin_path, &s.plugin, &error)) {
-        bool missing = access(plugin_path.c_str(), F_OK) != 0;
-        Fail(plugin_path,
-             "plug-in " + error + (missing ? "; " + PluginNotFoundHint(options.plugin) : ""));
-        return kExitFailure;
-    }
-    if (!s.project.Open(source, &error)) {
-        Fail(options.source, error);
-        return kExitFailure;
-    }
-    Project& p = s.project;
-    bool have_script = facts.exists;
-    if (!have_script) {
-        std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
-    } else {
-        ScriptCheck check;
-        if (!ReportScriptCheck(script, p.frame_count(), &check) && options.strict) {
-            std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
-            return kExitFailure;
-        }
-        SetMediaFileNotes(FileLineNotes(check));
-    }
-    s.project.SetLengthBound(LengthBound(s.project, options));
-    if (facts.longest_end > s.project.length_bound()) {
-        RefuseLength(s.project, script, facts.longest_end, facts);
-        return kExitFailure;
-    }
-
-    // An output that would replace files asks first (or is refused).
-    int64_t planned = static_cast<int64_t>(p.frame_count()) - options.first_frame;
-    if (options.last_frame >= 0) {
-        planned = std::min<int64_t>(planned, options.last_frame - options.first_frame + 1);
-    }
-    if (!MayReplace(FilesReplacedBy(output_path, std::max<int64_t>(planned, 1)), options.overwrite,
-                    isatty(STDIN_FILENO) != 0, stdin, stderr, &error)) {
-        std::fprintf(stderr, "kinetra: %s\n", error.c_str());
-        return kExitFailure;
-    }
-
-    // Audio is written when the source has some or the script makes some.
-    OutputSettings settings = SettingsFor(options, output_path);
-    bool makes_audio = p.has_audio() || facts.has_audio_commands;
+    OutputSettings settings = SettingsFor(options, r->output_path);
+    bool makes_audio = r->runner.project().has_audio() || r->facts.has_audio_commands;
     if (!makes_audio && options.audio) {
         EncoderRequest request;
         request.format = options.format;
-        const AVOutputFormat* container = ChooseContainer(output_path, request, &error);
+        const AVOutputFormat* container = ChooseContainer(r->output_path, request, &error);
         if (container != nullptr && IsAudioOnlyContainer(container)) {
             Fail(options.output, "the source has no audio and the script makes none: the " +
                                      std::string(container->name) + " output would be empty");
@@ -381,158 +277,275 @@ int RunRender(const RenderOptions& options) {
         settings.audio = false;
         settings.audio_codec.clear();
     }
-    OutputFile output;
-    if (!output.Create(settings, &error)) {
-        Fail(shown, error);
+    if (!r->output.Create(settings, &error)) {
+        Fail(r->shown, error);
         return kExitFailure;
     }
-    int64_t last_asked = options.last_frame >= 0 ? options.last_frame : s.project.frame_count() - 1;
-    if (output.single_picture() && last_asked != options.first_frame) {
-        Fail(shown,
+    int64_t last_asked =
+        options.last_frame >= 0 ? options.last_frame : r->runner.project().frame_count() - 1;
+    if (r->output.single_picture() && last_asked != options.first_frame) {
+        Fail(r->shown,
              "holds one picture; name a numbered sequence (out_%04d.png) or ask for one frame "
              "(--frames N)");
         return kExitFailure;
     }
+    return kGoOn;
+}
 
-    // The buffers: the frame's size, or a larger canvas for the script.
-    s.max_w = std::max(p.width(), options.canvas_width);
-    s.max_h = std::max(p.height(), options.canvas_height);
+// The slider positions: the plug-in's defaults, then the options' values.
+SliderValues SlidersFor(const Render& r) {
+    SliderValues values = r.runner.Sliders().defaults;
+    for (const auto& slider : r.options.sliders)
+        values[slider.first] = slider.second;
+    return values;
+}
+
+// Starts the plug-in on buffers of the frame's size, or a larger canvas.
+void StartFilters(Render* r) {
+    const RenderOptions& options = r->options;
+    const Project& p = r->runner.project();
+    RunSetup setup;
+    setup.max_w = std::max(p.width(), options.canvas_width);
+    setup.max_h = std::max(p.height(), options.canvas_height);
     if ((options.canvas_width > 0 && options.canvas_width < p.width()) ||
         (options.canvas_height > 0 && options.canvas_height < p.height())) {
         std::fprintf(stderr,
                      "kinetra: note: --canvas %dx%d is smaller than the %dx%d frame; the "
                      "buffers are %dx%d\n",
-                     options.canvas_width, options.canvas_height, p.width(), p.height(), s.max_w,
-                     s.max_h);
+                     options.canvas_width, options.canvas_height, p.width(), p.height(),
+                     setup.max_w, setup.max_h);
     }
-    SetSliders(s.plugin, options, s.tracks);
-    FillHostServices(&s.services);
-    BindProject(&p);
-    SetMediaBufferSize(s.max_w, s.max_h);
-    SetMediaNotes(!options.quiet);
-    InitPlugin(&s.plugin, s.tracks, &s.services);
+    setup.length_bound = LengthBound(r);
+    setup.sliders = SlidersFor(*r);
+    setup.notes_shown = !options.quiet;
+    r->runner.Start(setup);
     // Decoding runs ahead on its own thread, encoding behind on another; the
     // plug-in is called from this thread only, frame after frame.
-    p.StartReadAhead(options.first_frame, kReadAheadFrames);
-    std::unique_ptr<EncodeWorker> encoder;
+    r->runner.project().StartReadAhead(options.first_frame, kReadAheadFrames);
+    r->reported_length = p.source_frames();
+}
 
+// Every check that can fail before the first frame, in the order that
+// reports the cheapest first; then the plug-in's init.
+int Preflight(Render* r) {
+    int status = CheckNames(r);
+    if (status != kGoOn) return status;
     if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
-    bool observer_stopped = false;
-    ProgressBar progress(!options.quiet);
-    bool warned_size = false, warned_filter = false;
-    int64_t rendered = 0;
-    int32_t reported_length = p.source_frames();
-    for (int32_t f = options.first_frame;; ++f) {
-        // The project may grow during the first frames (set_timeline_length).
-        int32_t last = p.frame_count() - 1;
-        if (options.last_frame >= 0) last = std::min(last, options.last_frame);
-        if (f > last || StopSignal() != 0 || observer_stopped) break;
-        if (encoder && encoder->failed()) break;
-
-        FrameInfo video;
-        bool video_ok = RunVideoFilter(&s, f, &video);
-        bool audio_ok = true;
-        int32_t samples = RunAudioFilter(&s, f, &audio_ok);
-        if (p.refused_length() > 0) {
-            progress.Finish();
-            RefuseLength(p, script, p.refused_length(), facts);
-            return kExitFailure;
-        }
-        if (p.frame_count() > reported_length) {
-            ReportLengthening(p, reported_length, script, facts);
-            reported_length = p.frame_count();
-        }
-        // The first run-time failure of each script line, once, with its line.
-        std::vector<KinetraRunFailure> failures = TakeRunFailures(&s.plugin);
-        if (!failures.empty()) progress.Finish();
-        for (const KinetraRunFailure& failure : failures)
-            std::fprintf(stderr, "%s\n", FormatRunFailure(script, failure).c_str());
-        if ((!video_ok || !audio_ok) && !warned_filter) {
-            std::fprintf(stderr, "kinetra: warning: the plug-in failed on frame %d\n", f);
-            warned_filter = true;
-        }
-        if (rendered == 0) {
-            if (!output.Start(video.width, video.height, p.frame_rate(), p.colour(),
-                              p.pixel_format(), p.audio_rate(), p.channels(), &error)) {
-                Fail(shown, error);
-                return kExitFailure;
-            }
-            if (!options.quiet && !output.pixel_note().empty()) {
-                std::fprintf(stderr, "kinetra: note: %s\n", output.pixel_note().c_str());
-            }
-            if (options.verbose) {
-                std::fprintf(stderr, "kinetra: decoder: %s %s %dx%d\n", p.video().decoder_name(),
-                             av_get_pix_fmt_name(p.pixel_format()), p.width(), p.height());
-                std::fprintf(stderr, "kinetra: encoder: %s\n", output.EncoderSummary().c_str());
-            }
-        }
-        if (rendered == 0 && (output.width() != video.width || output.height() != video.height)) {
-            std::fprintf(stderr,
-                         "kinetra: the output is %dx%d: the encoder needs even sizes, so the last "
-                         "%s of the %dx%d frames is left out\n",
-                         output.width(), output.height(),
-                         output.width() != video.width && output.height() != video.height
-                             ? "column and row"
-                         : output.width() != video.width ? "column"
-                                                         : "row",
-                         video.width, video.height);
-        }
-        if (!encoder) encoder.reset(new EncodeWorker(&output, kEncodeQueueFrames));
-        if ((video.width != output.asked_width() || video.height != output.asked_height()) &&
-            !warned_size && rendered > 0) {
-            std::fprintf(stderr,
-                         "kinetra: warning: frame %d is %dx%d, the output %dx%d; placed top-left\n",
-                         f, video.width, video.height, output.width(), output.height());
-            warned_size = true;
-        }
-        int32_t stride = 0;
-        const PixelYC* image = FitToOutput(&s, video, output.width(), output.height(), &stride);
-        ++rendered;
-        int64_t total = static_cast<int64_t>(last) - options.first_frame + 1;
-        progress.Update(rendered, total);
-        if (options.observer &&
-            !options.observer(f, image, output.width(), output.height(), stride)) {
-            observer_stopped = true;
-        }
-        // The picture goes to the encoder by swapping its buffer for a spare one.
-        PixelBuffer* picture = &s.staging;
-        if (image == s.edit.data()) {
-            picture = &s.edit;
-        } else if (image == s.temp.data()) {
-            picture = &s.temp;
-        } else if (image != s.staging.data()) {
-            s.staging.assign(image, image + static_cast<size_t>(stride) * output.height());
-        }
-        if (!encoder->Push(picture, stride, &s.audio, samples)) break;
+    for (int (*step)(Render*) : {OpenPluginAndSource, CheckScriptAgainstProject}) {
+        status = step(r);
+        if (status != kGoOn) return status;
     }
-    p.StopReadAhead();
-    if (encoder && !encoder->Finish(&error)) {
-        progress.Finish();
-        Fail(shown, error);
+    r->runner.project().SetLengthBound(LengthBound(r));
+    if (r->facts.longest_end > r->runner.project().length_bound()) {
+        RefuseLength(*r, r->facts.longest_end);
         return kExitFailure;
     }
-    progress.Finish();
-    int signal = StopSignal() != 0 ? StopSignal() : observer_stopped ? SIGINT : 0;
-    if (rendered == 0) {
-        output.Abandon();
+    for (int (*step)(Render*) : {AskToReplace, CreateOutput}) {
+        status = step(r);
+        if (status != kGoOn) return status;
+    }
+    StartFilters(r);
+    if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
+    return kGoOn;
+}
+
+// ---- the frame loop ------------------------------------------------------------
+
+// Starts the output with the first frame's size, and tells what the encoding
+// changes of it.
+bool StartOutput(Render* r, const FilterImage& image) {
+    Project& p = r->runner.project();
+    std::string error;
+    if (!r->output.Start(image.width, image.height, p.frame_rate(), p.colour(), p.pixel_format(),
+                         p.audio_rate(), p.channels(), &error)) {
+        Fail(r->shown, error);
+        return false;
+    }
+    if (!r->options.quiet && !r->output.pixel_note().empty()) {
+        std::fprintf(stderr, "kinetra: note: %s\n", r->output.pixel_note().c_str());
+    }
+    if (r->options.verbose) {
+        std::fprintf(stderr, "kinetra: decoder: %s %s %dx%d\n", p.video().decoder_name(),
+                     av_get_pix_fmt_name(p.pixel_format()), p.width(), p.height());
+        std::fprintf(stderr, "kinetra: encoder: %s\n", r->output.EncoderSummary().c_str());
+    }
+    const OutputFile& out = r->output;
+    if (out.width() != image.width || out.height() != image.height) {
+        std::fprintf(stderr,
+                     "kinetra: the output is %dx%d: the encoder needs even sizes, so the last "
+                     "%s of the %dx%d frames is left out\n",
+                     out.width(), out.height(),
+                     out.width() != image.width && out.height() != image.height ? "column and row"
+                     : out.width() != image.width                               ? "column"
+                                                                                : "row",
+                     image.width, image.height);
+    }
+    r->encoder.reset(new EncodeWorker(&r->output, kEncodeQueueFrames));
+    return true;
+}
+
+// The output image in the output's size: a frame of another size is placed
+// top-left on black and cut.
+FilterImage FitToOutput(Render* r, const FilterImage& image) {
+    int32_t out_w = r->output.width(), out_h = r->output.height();
+    if (image.width == out_w && image.height == out_h) return image;
+    r->staging.resize(static_cast<size_t>(out_w) * out_h);
+    std::fill(r->staging.begin(), r->staging.end(), PixelYC{0, 0, 0});
+    CopyTopLeft(image.pixels, image.width, image.height, image.stride, r->staging.data(), out_w,
+                out_h, out_w);
+    return FilterImage{r->staging.data(), out_w, out_h, out_w};
+}
+
+// What the plug-in said while running frame f: a lengthening, its run-time
+// failures (the first of each script line, once), a failed call. False when
+// the render must stop (a lengthening beyond the bound).
+bool ReportFrame(Render* r, int32_t f, bool filters_ok) {
+    Project& p = r->runner.project();
+    if (p.refused_length() > 0) {
+        r->progress.Finish();
+        RefuseLength(*r, p.refused_length());
+        return false;
+    }
+    if (p.frame_count() > r->reported_length) ReportLengthening(r);
+    std::vector<KinetraRunFailure> failures = r->runner.TakeFailures();
+    if (!failures.empty()) r->progress.Finish();
+    for (const KinetraRunFailure& failure : failures)
+        std::fprintf(stderr, "%s\n", FormatRunFailure(r->script, failure).c_str());
+    if (!filters_ok && !r->warned_filter) {
+        std::fprintf(stderr, "kinetra: warning: the plug-in failed on frame %d\n", f);
+        r->warned_filter = true;
+    }
+    return true;
+}
+
+// Hands the frame's picture and sound to the encoder. The picture goes by
+// swapping its buffer for a spare one.
+bool Encode(Render* r, const FilterImage& image, int32_t samples) {
+    PixelBuffer* picture = r->runner.BufferHolding(image);
+    if (picture == nullptr) {
+        picture = &r->staging;
+        if (image.pixels != r->staging.data()) {
+            r->staging.assign(image.pixels,
+                              image.pixels + static_cast<size_t>(image.stride) * image.height);
+        }
+    }
+    return r->encoder->Push(picture, image.stride, &r->runner.audio(), samples);
+}
+
+// Renders frame f: kGoOn, kStopFrames, or the exit status of a failure.
+int RenderFrame(Render* r, int32_t f, int32_t last) {
+    FilterImage image;
+    bool video_ok = r->runner.RunVideo(f, &image);
+    int32_t samples = 0;
+    bool audio_ok = r->runner.RunAudio(f, &samples);
+    if (!ReportFrame(r, f, video_ok && audio_ok)) return kExitFailure;
+    if (r->rendered == 0 && !StartOutput(r, image)) return kExitFailure;
+    if ((image.width != r->output.asked_width() || image.height != r->output.asked_height()) &&
+        !r->warned_size && r->rendered > 0) {
+        std::fprintf(stderr,
+                     "kinetra: warning: frame %d is %dx%d, the output %dx%d; placed top-left\n", f,
+                     image.width, image.height, r->output.width(), r->output.height());
+        r->warned_size = true;
+    }
+    FilterImage fitted = FitToOutput(r, image);
+    ++r->rendered;
+    r->progress.Update(r->rendered, static_cast<int64_t>(last) - r->options.first_frame + 1);
+    if (r->options.observer &&
+        !r->options.observer(f, fitted.pixels, fitted.width, fitted.height, fitted.stride)) {
+        r->observer_stopped = true;
+    }
+    return Encode(r, fitted, samples) ? kGoOn : kStopFrames;
+}
+
+// Runs the frames asked for, one after another, until the last, a stop or a
+// failure; returns an exit status when the render failed, else kGoOn.
+int RenderFrames(Render* r) {
+    const RenderOptions& options = r->options;
+    for (int32_t f = options.first_frame;; ++f) {
+        // The project may grow during the first frames (set_timeline_length).
+        int32_t last = r->runner.project().frame_count() - 1;
+        if (options.last_frame >= 0) last = std::min(last, options.last_frame);
+        if (f > last || StopSignal() != 0 || r->observer_stopped) break;
+        if (r->encoder && r->encoder->failed()) break;
+        int status = RenderFrame(r, f, last);
+        if (status == kStopFrames) break;
+        if (status != kGoOn) return status;
+    }
+    return kGoOn;
+}
+
+// ---- finish ------------------------------------------------------------------
+
+// Ends a render stopped by a signal: the frames done are kept under a name
+// that says so, never under the name asked for.
+int KeepInterrupted(Render* r, int signal) {
+    std::string kept, error;
+    const std::string& shown = r->shown;
+    long long rendered = static_cast<long long>(r->rendered);
+    if (!r->output.FinishPartial(&kept, &error)) {
+        std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done are lost: %s\n",
+                     SignalName(signal).c_str(), rendered, error.c_str());
+    } else if (kept.empty()) {
+        // Sequences and streams are written as they go.
+        std::fprintf(stderr, "kinetra: stopped by %s; the %lld frames done were written to %s\n",
+                     SignalName(signal).c_str(), rendered, shown.c_str());
+    } else {
+        // The kept name as the user wrote the output's.
+        std::string kept_shown = shown.substr(0, shown.rfind('/') + 1) + BaseName(kept);
+        std::fprintf(stderr,
+                     "kinetra: stopped by %s; the %lld frames done are kept in %s; %s was not "
+                     "written\n",
+                     SignalName(signal).c_str(), rendered, kept_shown.c_str(), shown.c_str());
+    }
+    return 128 + signal;
+}
+
+// Waits for the encoder and gives the output its name, or keeps what a stop
+// left, or abandons it.
+int Finish(Render* r) {
+    std::string error;
+    r->runner.project().StopReadAhead();
+    if (r->encoder && !r->encoder->Finish(&error)) {
+        r->progress.Finish();
+        Fail(r->shown, error);
+        return kExitFailure;
+    }
+    r->progress.Finish();
+    int signal = StopSignal() != 0 ? StopSignal() : r->observer_stopped ? SIGINT : 0;
+    if (r->rendered == 0) {
+        r->output.Abandon();
         if (signal != 0) return StoppedBeforeWriting(signal);
-        Fail(options.source, "no frames in the range to render");
+        Fail(r->options.source, "no frames in the range to render");
         return kExitFailure;
     }
     // The script may have opened files that are the output under another name.
-    if (OutputIsAnInput(options.output, output_path, MediaFilesOpened())) {
-        output.Abandon();
+    if (OutputIsAnInput(r->options.output, r->output_path, r->runner.media().FilesOpened())) {
+        r->output.Abandon();
         return kExitFailure;
     }
-    if (signal != 0) return KeepInterrupted(&output, shown, signal, rendered);
-    if (!output.Finish(&error)) {
-        Fail(shown, error);
+    if (signal != 0) return KeepInterrupted(r, signal);
+    if (!r->output.Finish(&error)) {
+        Fail(r->shown, error);
         return kExitFailure;
     }
-    if (!options.quiet) {
+    if (!r->options.quiet) {
         std::fprintf(
             stderr, "kinetra: %s\n",
-            FormatSummary(rendered, progress.Elapsed(), shown, OutputBytes(output_path)).c_str());
+            FormatSummary(r->rendered, r->progress.Elapsed(), r->shown, OutputBytes(r->output_path))
+                .c_str());
     }
     return kExitOk;
+}
+
+}  // namespace
+
+int RunRender(const RenderOptions& options) {
+    InstallStopSignals();
+    QuietFfmpegLog();
+    SetHostThreadCount(options.threads > 0 ? options.threads : HostThreadCount());
+    Render render(options);
+    int status = Preflight(&render);
+    if (status == kGoOn) status = RenderFrames(&render);
+    if (status == kGoOn) status = Finish(&render);
+    return status;
 }

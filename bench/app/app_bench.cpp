@@ -107,7 +107,9 @@ void BM_FfmpegTranscode(benchmark::State& state) {
 void ReadMediaFrames(benchmark::State& state, bool random) {
     HostServices services;
     FillHostServices(&services);
-    SetMediaBufferSize(kWidth, kHeight);
+    MediaServices media;
+    MediaServices::Bind(&media);
+    media.SetBufferSize(kWidth, kHeight);
     std::vector<PixelYC> buffer(size_t(kWidth) * kHeight);
     std::vector<int32_t> order(kFrames);
     for (int32_t i = 0; i < kFrames; ++i)
@@ -117,6 +119,7 @@ void ReadMediaFrames(benchmark::State& state, bool random) {
     void* handle = services.open_media_file(BenchClip().empty_source.c_str(), &info, 0);
     if (handle == nullptr) {
         state.SkipWithError("cannot open the clip");
+        MediaServices::Bind(nullptr);
         return;
     }
     for (auto _ : state) {
@@ -124,6 +127,7 @@ void ReadMediaFrames(benchmark::State& state, bool random) {
             services.read_media_frame(handle, buffer.data(), f);
     }
     services.close_media_file(handle);
+    MediaServices::Bind(nullptr);
     state.counters["fps"] =
         benchmark::Counter(double(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
 }

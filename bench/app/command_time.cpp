@@ -17,9 +17,7 @@
 
 #include "base/ffmpeg_util.h"
 #include "base/host_threads.h"
-#include "plugin/plugin_loader.h"
-#include "source/project.h"
-#include "plugin/services.h"
+#include "plugin/filter_runner.h"
 
 namespace {
 
@@ -50,39 +48,26 @@ int main(int argc, char** argv) {
     QuietFfmpegLog();
     int runs = std::max(1, std::atoi(argv[3]));
     SetHostThreadCount(std::atoi(argv[4]));
-    LoadedPlugin plugin;
-    Project project;
+    FilterRunner runner;
     std::string error;
-    if (!LoadPlugin(argv[1], &plugin, &error) || !project.Open(argv[2], &error)) {
+    if (!runner.LoadPlugin(argv[1], &error) || !runner.OpenSource(argv[2], &error)) {
         std::fprintf(stderr, "command_time: %s\n", error.c_str());
         return 1;
     }
-    HostServices services;
-    FillHostServices(&services);
-    BindProject(&project);
-    int32_t tracks[KINETRA_TRACK_COUNT] = {0};
-    InitPlugin(&plugin, tracks, &services);
+    // The sliders at the plug-in's defaults, as render starts them.
+    RunSetup setup;
+    setup.sliders = runner.Sliders().defaults;
+    runner.Start(setup);
 
-    int32_t w = project.width(), h = project.height();
-    size_t pixels = size_t(w) * h;
-    std::vector<PixelYC> source(project.Frame(0), project.Frame(0) + pixels);
-    std::vector<PixelYC> edit(pixels), temp(pixels);
+    const size_t bytes = size_t(runner.max_w()) * runner.max_h() * sizeof(PixelYC);
+    std::vector<PixelYC> from(bytes / sizeof(PixelYC)), to(from.size());
     std::vector<double> calls, copies, processor;
     for (int run = 0; run <= runs; ++run) {
-        std::copy(source.begin(), source.end(), edit.begin());
-        std::copy(source.begin(), source.end(), temp.begin());
-        FrameInfo info;
-        std::memset(&info, 0, sizeof info);
-        info.edit_pixels = edit.data();
-        info.temp_pixels = temp.data();
-        info.width = info.max_w = w;
-        info.height = info.max_h = h;
-        info.frame = 1;  // a frame with one before it
-        info.frame_count = project.frame_count();
-        info.edit_handle = &project;
+        runner.PrepareVideo(1);  // a frame with one before it
+        FilterImage image;
         const double cpu_start = ProcessMilliseconds();
         auto start = std::chrono::steady_clock::now();
-        plugin.video->process(plugin.video, &info);
+        runner.CallVideo(1, &image);
         double ms = Milliseconds(start);
         const double cpu_ms = ProcessMilliseconds() - cpu_start;
         if (run > 0) {  // the first call loads the script
@@ -90,12 +75,10 @@ int main(int argc, char** argv) {
             processor.push_back(cpu_ms);
         }
         start = std::chrono::steady_clock::now();
-        std::memcpy(temp.data(), edit.data(), pixels * sizeof(PixelYC));
+        std::memcpy(to.data(), from.data(), bytes);
         copies.push_back(Milliseconds(start));
     }
     std::printf("call_ms %.3f memcpy_ms %.3f cpu_ms %.3f\n", Median(calls), Median(copies),
                 Median(processor));
-    UnloadPlugin(&plugin);
-    BindProject(nullptr);
     return 0;
 }

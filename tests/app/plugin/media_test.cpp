@@ -30,19 +30,20 @@ using apptest::TempDir;
 
 const PixelYC kSentinel{-7, 7, -7};
 
-class MediaServices : public ::testing::Test {
+class MediaFiles : public ::testing::Test {
   protected:
     void SetUp() override {
         FillHostServices(&services_);
+        MediaServices::Bind(&media_);
         UseBuffer(80, 60);
-        SetMediaAudioBlock(1600);
+        media_.SetAudioBlock(1600);
     }
-    void TearDown() override { CloseAllMedia(); }
+    void TearDown() override { MediaServices::Bind(nullptr); }
 
     void UseBuffer(int32_t w, int32_t h) {
         max_w_ = w;
         max_h_ = h;
-        SetMediaBufferSize(w, h);
+        media_.SetBufferSize(w, h);
         buffer_.assign(size_t(w) * h, kSentinel);
     }
     bool IsSentinel(int32_t x, int32_t y) const {
@@ -56,12 +57,13 @@ class MediaServices : public ::testing::Test {
     }
 
     TempDir dir_;
+    MediaServices media_;
     HostServices services_;
     int32_t max_w_ = 0, max_h_ = 0;
     std::vector<PixelYC> buffer_;
 };
 
-TEST_F(MediaServices, FramesAreExactInAnyOrderAndDrawnTopLeft) {
+TEST_F(MediaFiles, FramesAreExactInAnyOrderAndDrawnTopLeft) {
     ClipSpec spec;
     spec.frames = 20;
     spec.lossless = false;  // H.264 with B-frames
@@ -83,7 +85,7 @@ TEST_F(MediaServices, FramesAreExactInAnyOrderAndDrawnTopLeft) {
     EXPECT_EQ(services_.close_media_file(handle), 1);
 }
 
-TEST_F(MediaServices, FramesOutsideTheFileWriteNothing) {
+TEST_F(MediaFiles, FramesOutsideTheFileWriteNothing) {
     ClipSpec spec;
     spec.frames = 5;
     ASSERT_TRUE(MakeClip(dir_ / "clip.mkv", spec));
@@ -96,7 +98,7 @@ TEST_F(MediaServices, FramesOutsideTheFileWriteNothing) {
     }));
 }
 
-TEST_F(MediaServices, LargerPicturesAreCutAtTheBufferEdges) {
+TEST_F(MediaFiles, LargerPicturesAreCutAtTheBufferEdges) {
     ClipSpec spec;
     spec.frames = 3;
     ASSERT_TRUE(MakeClip(dir_ / "clip.mkv", spec));
@@ -113,21 +115,21 @@ TEST_F(MediaServices, LargerPicturesAreCutAtTheBufferEdges) {
     }
 }
 
-TEST_F(MediaServices, ARepeatedFrameIsDecodedOnce) {
+TEST_F(MediaFiles, ARepeatedFrameIsDecodedOnce) {
     ClipSpec spec;
     spec.frames = 6;
     ASSERT_TRUE(MakeClip(dir_ / "clip.mkv", spec));
     void* handle = Open(dir_ / "clip.mkv");
     services_.read_media_frame(handle, buffer_.data(), 4);
-    int64_t decoded = MediaFramesDecoded();
+    int64_t decoded = media_.frames_decoded();
     services_.read_media_frame(handle, buffer_.data(), 4);
     services_.read_media_frame(handle, buffer_.data(), 4);
-    EXPECT_EQ(MediaFramesDecoded(), decoded);
+    EXPECT_EQ(media_.frames_decoded(), decoded);
     services_.read_media_frame(handle, buffer_.data(), 5);
-    EXPECT_EQ(MediaFramesDecoded(), decoded + 1);
+    EXPECT_EQ(media_.frames_decoded(), decoded + 1);
 }
 
-TEST_F(MediaServices, AudioOfAFrameInTheFormatSet) {
+TEST_F(MediaFiles, AudioOfAFrameInTheFormatSet) {
     ClipSpec spec;
     spec.frames = 6;
     ASSERT_TRUE(MakeClip(dir_ / "clip.mkv", spec));
@@ -151,7 +153,7 @@ TEST_F(MediaServices, AudioOfAFrameInTheFormatSet) {
     // Never more than two blocks of the current audio call.
     std::fill(block.begin(), block.end(), 99);
     services_.set_media_audio_format(handle, 48000, 2);
-    SetMediaAudioBlock(500);
+    media_.SetAudioBlock(500);
     EXPECT_EQ(services_.read_media_audio(handle, block.data(), 1), 1000);
     EXPECT_EQ(block[1999], SampleAt(1600 + 999, 1));
     EXPECT_EQ(block[2000], 99);
@@ -227,7 +229,7 @@ void PrintTo(const ImageCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class ImageFiles : public MediaServices, public ::testing::WithParamInterface<ImageCase> {};
+class ImageFiles : public MediaFiles, public ::testing::WithParamInterface<ImageCase> {};
 
 TEST_P(ImageFiles, KnownColoursLandTopLeftAndCut) {
     const ImageCase& c = GetParam();
@@ -269,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ImageCase{"webp", "picture.webp", 160}),
     [](const ::testing::TestParamInfo<ImageCase>& info) { return info.param.name; });
 
-TEST_F(MediaServices, BadFilesFailQuietlyWithOneWarningEach) {
+TEST_F(MediaFiles, BadFilesFailQuietlyWithOneWarningEach) {
     ClipSpec spec;
     spec.frames = 30;
     ASSERT_TRUE(MakeClip(dir_ / "clip.mkv", spec));
@@ -311,7 +313,7 @@ TEST_F(MediaServices, BadFilesFailQuietlyWithOneWarningEach) {
     }
 }
 
-TEST_F(MediaServices, ClosedAndUnknownHandlesAreRefused) {
+TEST_F(MediaFiles, ClosedAndUnknownHandlesAreRefused) {
     ClipSpec spec;
     spec.frames = 2;
     ASSERT_TRUE(MakeClip(dir_ / "clip.mkv", spec));
@@ -369,7 +371,7 @@ namespace {
 
 // Names that are no regular files are refused at once (a FIFO would block
 // the render in open(), a device never end), with one warning each.
-TEST_F(MediaServices, OnlyRegularFilesAreOpened) {
+TEST_F(MediaFiles, OnlyRegularFilesAreOpened) {
     ASSERT_EQ(mkfifo((dir_ / "fifo.mkv").c_str(), 0644), 0);
     ASSERT_EQ(mkdir((dir_ / "folder.png").c_str(), 0755), 0);
     const struct {
@@ -380,7 +382,7 @@ TEST_F(MediaServices, OnlyRegularFilesAreOpened) {
         {dir_ / "folder.png", "is a directory"},
         {"/dev/zero", "not a regular file"},
     };
-    int64_t tried = MediaFilesTried();
+    int64_t tried = media_.files_tried();
     testing::internal::CaptureStderr();
     for (int round = 0; round < 2; ++round) {
         for (const auto& c : cases) {
@@ -391,7 +393,7 @@ TEST_F(MediaServices, OnlyRegularFilesAreOpened) {
         }
     }
     std::string text = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(MediaFilesTried(), tried);
+    EXPECT_EQ(media_.files_tried(), tried);
     for (const auto& c : cases) {
         std::string line = "kinetra: warning: " + c.path + ": " + c.reason;
         size_t first = text.find(line);
@@ -411,10 +413,10 @@ void TouchAhead(const std::string& path, int seconds) {
 }
 
 // A file that failed is not tried again on every frame, only once it changed.
-TEST_F(MediaServices, FailedOpensAreRememberedUntilTheFileChanges) {
+TEST_F(MediaFiles, FailedOpensAreRememberedUntilTheFileChanges) {
     apptest::WriteFile(dir_ / "later.mkv", "not a clip yet");
     apptest::WriteFile(dir_ / "later.png", "not a picture yet");
-    int64_t tried = MediaFilesTried();
+    int64_t tried = media_.files_tried();
     testing::internal::CaptureStderr();
     for (int frame = 0; frame < 5; ++frame) {
         EXPECT_EQ(Open(dir_ / "later.mkv"), nullptr);
@@ -424,7 +426,7 @@ TEST_F(MediaServices, FailedOpensAreRememberedUntilTheFileChanges) {
         EXPECT_EQ(Open(dir_ / "missing.mkv"), nullptr);
     }
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(MediaFilesTried(), tried + 2);
+    EXPECT_EQ(media_.files_tried(), tried + 2);
 
     ClipSpec spec;
     spec.frames = 2;
@@ -443,32 +445,32 @@ TEST_F(MediaServices, FailedOpensAreRememberedUntilTheFileChanges) {
 
 // A picture is decoded once per name and modification, however many frames
 // read it; a changed file is read again.
-TEST_F(MediaServices, PicturesAreDecodedOncePerChange) {
+TEST_F(MediaFiles, PicturesAreDecodedOncePerChange) {
     ClipSpec spec;
     spec.width = 80;
     spec.height = 60;
     spec.frames = 1;
     spec.audio_rate = 0;
     ASSERT_TRUE(MakeClip(dir_ / "numbered.png", spec));
-    int64_t decoded = PicturesDecoded();
+    int64_t decoded = media_.pictures_decoded();
     const std::string path = dir_ / "numbered.png";
     for (int frame = 0; frame < 4; ++frame) {
         buffer_.assign(buffer_.size(), kSentinel);
         ASSERT_EQ(services_.load_image_file(buffer_.data(), path.c_str(), nullptr, nullptr, 0), 1);
         EXPECT_EQ(apptest::ReadFrameNumber(buffer_.data(), max_w_, max_w_), 0);
     }
-    EXPECT_EQ(PicturesDecoded(), decoded + 1);
+    EXPECT_EQ(media_.pictures_decoded(), decoded + 1);
     spec.frames = 6;  // the single picture keeps the last frame: number 5
     ASSERT_TRUE(MakeClip(path, spec));
     TouchAhead(path, 3);
     ASSERT_EQ(services_.load_image_file(buffer_.data(), path.c_str(), nullptr, nullptr, 0), 1);
     EXPECT_EQ(apptest::ReadFrameNumber(buffer_.data(), max_w_, max_w_), 5);
-    EXPECT_EQ(PicturesDecoded(), decoded + 2);
+    EXPECT_EQ(media_.pictures_decoded(), decoded + 2);
 }
 
 // A few hundred bytes can describe a picture of many gigabytes: above 64
 // megapixels a picture is refused, and the warning says so.
-TEST_F(MediaServices, HugePicturesAreRefused) {
+TEST_F(MediaFiles, HugePicturesAreRefused) {
     auto chunk = [](const std::string& type, const std::string& data) {
         std::string body = type + data;
         uint32_t crc = ~av_crc(av_crc_get_table(AV_CRC_32_IEEE_LE), 0xFFFFFFFFu,

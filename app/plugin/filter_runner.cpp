@@ -1,0 +1,157 @@
+#include "plugin/filter_runner.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "plugin/services.h"
+
+namespace {
+
+// How much longer than its source a script may make the project by default.
+constexpr int64_t kDefaultLengthening = 600;  // seconds
+
+}  // namespace
+
+int64_t DefaultLengthBound(const Project& project) {
+    AVRational fps = project.frame_rate();
+    int64_t ten_minutes = av_rescale(kDefaultLengthening, fps.num, fps.den);
+    return std::min<int64_t>(INT32_MAX, project.source_frames() + ten_minutes);
+}
+
+bool FilterRunner::LoadPlugin(const std::string& path, std::string* error) {
+    return ::LoadPlugin(path, &plugin_, error);
+}
+
+bool FilterRunner::OpenSource(const std::string& path, std::string* error) {
+    return project_.Open(path, error);
+}
+
+SliderTable FilterRunner::Sliders() const {
+    SliderTable table;
+    const FilterTable* v = plugin_.video;
+    for (int32_t i = 0; i < KINETRA_TRACK_COUNT; ++i) {
+        bool described = v != nullptr && i < v->track_count;
+        table.names[i] = described && v->track_names != nullptr && v->track_names[i] != nullptr
+                             ? v->track_names[i]
+                             : "slider " + std::to_string(i);
+        table.defaults[i] = described && v->track_defaults ? v->track_defaults[i] : 0;
+        table.minimums[i] = described && v->track_minimums ? v->track_minimums[i] : 0;
+        table.maximums[i] = described && v->track_maximums ? v->track_maximums[i] : 0;
+        table.maximums[i] = std::max(table.maximums[i], table.minimums[i]);
+    }
+    return table;
+}
+
+void FilterRunner::Start(const RunSetup& setup) {
+    max_w_ = std::max(project_.width(), setup.max_w);
+    max_h_ = std::max(project_.height(), setup.max_h);
+    project_.SetLengthBound(setup.length_bound > 0 ? setup.length_bound
+                                                   : DefaultLengthBound(project_));
+    tracks_ = setup.sliders;
+    FillHostServices(&services_);
+    BindProject(&project_);
+    MediaServices::Bind(&media_);
+    media_.SetBufferSize(max_w_, max_h_);
+    media_.SetNotesShown(setup.notes_shown);
+    InitPlugin(&plugin_, tracks_.data(), &services_);
+    started_ = true;
+}
+
+void FilterRunner::SetSliders(const SliderValues& values) {
+    tracks_ = values;
+}
+
+void FilterRunner::FillFrameInfo(int32_t f, FrameInfo* info) {
+    std::memset(info, 0, sizeof *info);
+    info->width = project_.width();
+    info->height = project_.height();
+    info->max_w = max_w_;
+    info->max_h = max_h_;
+    info->frame = f;
+    info->frame_count = project_.frame_count();
+    info->edit_handle = &project_;
+}
+
+// The frame's rows into both buffers of max_w x max_h pixels; on a larger
+// canvas the rest is black, whatever the last frame left there.
+void FilterRunner::PrepareVideo(int32_t f) {
+    size_t count = static_cast<size_t>(max_w_) * max_h_;
+    // Buffers handed away come back as storage of earlier frames.
+    if (edit_.size() != count) edit_.resize(count);
+    if (temp_.size() != count) temp_.resize(count);
+    const PixelYC* source = project_.FrameForCopies(f);
+    int32_t w = project_.width(), h = project_.height();
+    if (w != max_w_ || h != max_h_) {
+        std::fill(edit_.begin(), edit_.end(), PixelYC{0, 0, 0});
+        std::fill(temp_.begin(), temp_.end(), PixelYC{0, 0, 0});
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        const PixelYC* row = source + static_cast<size_t>(y) * w;
+        size_t at = static_cast<size_t>(y) * max_w_;
+        std::copy(row, row + w, edit_.begin() + at);
+        std::copy(row, row + w, temp_.begin() + at);
+    }
+}
+
+bool FilterRunner::RunVideo(int32_t f, FilterImage* image) {
+    // Frames read ahead come with their working copies made, when the
+    // buffers are the frame's size.
+    bool canvas = max_w_ != project_.width() || max_h_ != project_.height();
+    if (canvas || !project_.TakeCopies(f, &edit_, &temp_)) PrepareVideo(f);
+    return CallVideo(f, image);
+}
+
+bool FilterRunner::CallVideo(int32_t f, FilterImage* image) {
+    FrameInfo info;
+    FillFrameInfo(f, &info);
+    info.edit_pixels = edit_.data();
+    info.temp_pixels = temp_.data();
+    int32_t ok = plugin_.video->process(plugin_.video, &info);
+    image->pixels = info.edit_pixels;
+    image->width = std::clamp(info.width, 1, max_w_);
+    image->height = std::clamp(info.height, 1, max_h_);
+    image->stride = max_w_;
+    return ok != 0;
+}
+
+PixelBuffer* FilterRunner::BufferHolding(const FilterImage& image) {
+    if (image.pixels == edit_.data()) return &edit_;
+    if (image.pixels == temp_.data()) return &temp_;
+    return nullptr;
+}
+
+bool FilterRunner::RunAudio(int32_t f, int32_t* samples) {
+    int32_t n = project_.AudioLength(f);
+    audio_.assign(static_cast<size_t>(n) * project_.channels(), 0);
+    project_.ReadAudio(f, audio_.data());
+    FrameInfo info;
+    FillFrameInfo(f, &info);
+    info.audio_samples = audio_.data();
+    info.sample_count = n;
+    info.channel_count = project_.channels();
+    media_.SetAudioBlock(n);
+    *samples = n;
+    return plugin_.audio->process(plugin_.audio, &info) != 0;
+}
+
+std::vector<KinetraRunFailure> FilterRunner::TakeFailures() {
+    std::vector<KinetraRunFailure> failures = TakeRunFailures(&plugin_);
+    failures.erase(std::remove_if(failures.begin(), failures.end(),
+                                  [this](const KinetraRunFailure& failure) {
+                                      return told_lines_.count(failure.line) != 0;
+                                  }),
+                   failures.end());
+    return failures;
+}
+
+void FilterRunner::Stop() {
+    // exit closes the plug-in's files through the services, so they go after it.
+    UnloadPlugin(&plugin_);
+    if (started_) {
+        media_.CloseAll();
+        MediaServices::Bind(nullptr);
+        BindProject(nullptr);
+        started_ = false;
+    }
+    project_.StopReadAhead();
+}
