@@ -86,7 +86,7 @@ void DrawThumbnail(const PixelYC* frame, int32_t width, int32_t height, int32_t 
 
 }  // namespace
 
-void DrawDemoFrame(int32_t f, PictureYC* picture) {
+void DrawDemoFrame(int32_t f, PictureYC* picture, WorkerPool* pool) {
     int32_t w = picture->width, h = picture->height;
     double t = f / double(kDemoFps);
     // A red ball bouncing, a green square crossing, a yellow bar sweeping.
@@ -100,8 +100,7 @@ void DrawDemoFrame(int32_t f, PictureYC* picture) {
     const PixelYC red = Rgb(3900, 300, 250);
     const PixelYC green = Rgb(300, 3500, 600);
     const PixelYC yellow = Rgb(3900, 3600, 300);
-    static WorkerPool pool(HostThreadCount());
-    pool.Run(h, 1, [&](int32_t, int32_t begin, int32_t end) {
+    auto draw_rows = [&](int32_t, int32_t begin, int32_t end) {
         for (int32_t y = begin; y < end; ++y) {
             PixelYC* row = &picture->pixels[size_t(y) * w];
             for (int32_t x = 0; x < w; ++x) {
@@ -118,7 +117,12 @@ void DrawDemoFrame(int32_t f, PictureYC* picture) {
                 row[x] = p;
             }
         }
-    });
+    };
+    if (pool != nullptr) {
+        pool->Run(h, 1, draw_rows);
+    } else {
+        draw_rows(0, 0, h);
+    }
 }
 
 bool WriteDemoSource(const std::string& path, int32_t width, int32_t height, int32_t frames,
@@ -138,8 +142,9 @@ bool WriteDemoSource(const std::string& path, int32_t width, int32_t height, int
     picture.Resize(width, height);
     std::vector<int16_t> samples;
     int64_t sample = 0;
+    WorkerPool pool(HostThreadCount());
     for (int32_t f = 0; f < frames; ++f) {
-        DrawDemoFrame(f, &picture);
+        DrawDemoFrame(f, &picture, &pool);
         if (!out.WriteVideo(picture.pixels.data(), width, error)) return false;
         int64_t end = int64_t(f + 1) * kDemoRate / kDemoFps;
         samples.clear();

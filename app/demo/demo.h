@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/worker_pool.h"
 #include "colour/colour.h"
 
 struct DemoOptions {
@@ -26,8 +27,9 @@ int RunDemo(const DemoOptions& options);
 bool WriteDemoSource(const std::string& path, int32_t width, int32_t height, int32_t frames,
                      std::string* error);
 
-// Draws frame f of the synthetic source.
-void DrawDemoFrame(int32_t f, PictureYC* picture);
+// Draws frame f of the synthetic source, its rows shared among `pool`'s
+// threads (one thread when null).
+void DrawDemoFrame(int32_t f, PictureYC* picture, WorkerPool* pool = nullptr);
 
 // Writes a YC picture as a PNG file.
 bool WritePicturePng(const std::string& path, const PictureYC& picture, std::string* error);
