@@ -15,7 +15,6 @@
 
 #include "base/paths.h"
 #include "plugin/plugin_loader.h"
-#include "preview/preview_export.h"
 #include "preview/preview_options.h"
 #include "preview/preview_server.h"
 #include "render/render.h"
@@ -34,21 +33,6 @@ bool ParseNumber(const std::string& text, long low, long high, int32_t* value) {
     if (errno != 0 || *end != '\0' || v < low || v > high) return false;
     *value = static_cast<int32_t>(v);
     return true;
-}
-
-// "v0,v1,...": the slider positions of an export job.
-bool ParseSliderList(const std::string& text, std::vector<int32_t>* values) {
-    values->clear();
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t comma = text.find(',', start);
-        if (comma == std::string::npos) comma = text.size();
-        int32_t v = 0;
-        if (!ParseNumber(text.substr(start, comma - start), INT32_MIN, INT32_MAX, &v)) return false;
-        values->push_back(v);
-        start = comma + 1;
-    }
-    return values->size() == KINETRA_TRACK_COUNT;
 }
 
 std::string RunningProgram() {
@@ -91,96 +75,70 @@ void OpenInBrowser(const std::string& url) {
     }).detach();
 }
 
-}  // namespace
-
-bool ParsePreviewArguments(const std::vector<std::string>& args, PreviewOptions* options,
-                           std::string* error) {
-    std::vector<std::string> positional;
-    for (size_t i = 1; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool has_value = false;
-        size_t equals = arg.find('=');
-        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
-            has_value = true;
-        }
-        auto take = [&]() {
-            if (has_value) return true;
-            if (i + 1 >= args.size()) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        if (arg == "--open") {
-            options->open = true;
-        } else if (arg == "--port") {
-            if (!take()) return false;
-            if (!ParseNumber(value, 1, 65535, &options->port)) {
-                *error = "--port takes a port number 1..65535, not '" + value + "'";
-                return false;
-            }
-        } else if (arg == "--threads") {
-            if (!take()) return false;
-            if (!ParseNumber(value, 0, kMaxThreads, &options->threads)) {
-                *error = "--threads takes a number 1..256, not '" + value + "'";
-                return false;
-            }
-        } else if (arg == "--plugin") {
-            if (!take()) return false;
-            options->plugin = value;
-        } else if (arg == "--export-job") {
-            if (!take()) return false;
-            options->export_output = value;
-        } else if (arg == "--sliders") {
-            if (!take()) return false;
-            if (!ParseSliderList(value, &options->export_sliders)) {
-                *error = "--sliders takes ten comma-separated slider positions";
-                return false;
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            *error = "unknown option '" + args[i] + "'";
-            return false;
-        } else {
-            positional.push_back(arg);
-        }
+// Takes one option at args[*i] (and its value, given as "--name value" or
+// "--name=value"); false with `error`.
+bool ParseOption(const std::vector<std::string>& args, size_t* i, PreviewOptions* options,
+                 std::string* error) {
+    std::string arg = args[*i];
+    std::string value;
+    bool has_value = false;
+    size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+        value = arg.substr(equals + 1);
+        arg = arg.substr(0, equals);
+        has_value = true;
     }
-    if (positional.size() != 1) {
-        *error =
-            positional.empty() ? "preview needs a SOURCE file" : "preview takes one SOURCE file";
+    auto take = [&]() {
+        if (has_value) return true;
+        if (*i + 1 >= args.size()) {
+            *error = arg + " needs a value";
+            return false;
+        }
+        value = args[++*i];
+        return true;
+    };
+    if (arg == "--open") {
+        options->open = true;
+    } else if (arg == "--port") {
+        if (!take()) return false;
+        if (!ParseNumber(value, 1, 65535, &options->port)) {
+            *error = "--port takes a port number 1..65535, not '" + value + "'";
+            return false;
+        }
+    } else if (arg == "--threads") {
+        if (!take()) return false;
+        if (!ParseNumber(value, 0, kMaxThreads, &options->threads)) {
+            *error = "--threads takes a number 1..256, not '" + value + "'";
+            return false;
+        }
+    } else if (arg == "--plugin") {
+        if (!take()) return false;
+        options->plugin = value;
+    } else {
+        *error = "unknown option '" + args[*i] + "'";
         return false;
     }
-    options->source = positional[0];
     return true;
 }
 
-int RunPreview(const PreviewOptions& options) {
-    if (!options.export_output.empty()) return RunExportJob(options);
-
-    std::string source = AbsolutePath(options.source);
+// The source as an absolute path; empty (with the reason printed) when it
+// is not a regular file.
+std::string CheckedSource(const std::string& given) {
+    std::string source = AbsolutePath(given);
     struct stat info;
     if (stat(source.c_str(), &info) != 0) {
-        std::fprintf(stderr, "kinetra: %s: %s\n", options.source.c_str(), std::strerror(errno));
-        return kExitFailure;
+        std::fprintf(stderr, "kinetra: %s: %s\n", given.c_str(), std::strerror(errno));
+        return std::string();
     }
     if (!S_ISREG(info.st_mode)) {
-        std::fprintf(stderr, "kinetra: %s: not a regular file\n", options.source.c_str());
-        return kExitFailure;
+        std::fprintf(stderr, "kinetra: %s: not a regular file\n", given.c_str());
+        return std::string();
     }
+    return source;
+}
 
-    // Ctrl-C, SIGTERM and SIGHUP are taken by this thread alone (sigwait
-    // below), so every thread started from here on blocks them.
-    sigset_t stop_signals, previous;
-    sigemptyset(&stop_signals);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&stop_signals, s);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
-    // A browser that goes away mid-answer must not end the server.
-    signal(SIGPIPE, SIG_IGN);
-
+// Serves until Ctrl-C, SIGTERM or SIGHUP (taken from `stop_signals`).
+int Serve(const PreviewOptions& options, const std::string& source, const sigset_t& stop_signals) {
     PreviewServerOptions server_options;
     server_options.source = source;
     server_options.plugin = PluginPath(options.plugin);
@@ -190,7 +148,6 @@ int RunPreview(const PreviewOptions& options) {
     PreviewServer server;
     std::string error;
     if (!server.Start(server_options, &error)) {
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         std::fprintf(stderr, "kinetra: %s\n", error.c_str());
         return kExitFailure;
     }
@@ -204,6 +161,43 @@ int RunPreview(const PreviewOptions& options) {
     }
     std::fprintf(stderr, "kinetra: stopping the preview\n");
     server.Stop();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return kExitOk;
+}
+
+}  // namespace
+
+bool ParsePreviewArguments(const std::vector<std::string>& args, PreviewOptions* options,
+                           std::string* error) {
+    std::vector<std::string> positional;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i].size() > 1 && args[i][0] == '-') {
+            if (!ParseOption(args, &i, options, error)) return false;
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 1) {
+        *error =
+            positional.empty() ? "preview needs a SOURCE file" : "preview takes one SOURCE file";
+        return false;
+    }
+    options->source = positional[0];
+    return true;
+}
+
+int RunPreview(const PreviewOptions& options) {
+    std::string source = CheckedSource(options.source);
+    if (source.empty()) return kExitFailure;
+    // Ctrl-C, SIGTERM and SIGHUP are taken by this thread alone (sigwait in
+    // Serve), so every thread started from here on blocks them.
+    sigset_t stop_signals, previous;
+    sigemptyset(&stop_signals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stop_signals, s);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+    // A browser that goes away mid-answer must not end the server.
+    signal(SIGPIPE, SIG_IGN);
+    int status = Serve(options, source, stop_signals);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return status;
 }

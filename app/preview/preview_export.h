@@ -1,8 +1,10 @@
 // The preview's export: the project rendered to a file next to the source
 // with the render command's defaults and the preview's slider positions.
-// The render runs in a process of its own (the program started again as an
-// export job), so that the preview stays responsive, its plug-in state is
-// untouched, and a failure of the render cannot take the preview down.
+// The export is a `kinetra render` of its own, started as a separate
+// process with the command line a user would type, so that the preview
+// stays responsive, its plug-in state is untouched, and a failure of the
+// render cannot take the preview down. Its progress is read from the lines
+// the render prints on standard error when that is not a terminal.
 #pragma once
 
 #include <sys/types.h>
@@ -13,8 +15,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "preview/preview_options.h"
 
 struct ExportStatus {
     enum class State { kIdle, kRunning, kDone, kFailed };
@@ -31,14 +31,20 @@ struct ExportRequest {
     std::string program;  // the kinetra program
     std::string source;
     std::string plugin;
-    int32_t threads = 0;
-    std::vector<int32_t> sliders;
+    int32_t threads = 0;           // 0: the machine's cores
+    std::vector<int32_t> sliders;  // slider 0 (display buffer), then the variables a .. z
     int64_t total = 0;
 };
 
 // The first free name of the form DIR/STEM-kinetra.mp4, DIR/STEM-kinetra-2.mp4, ...
 // next to `source`; empty when there is none.
 std::string ExportPathFor(const std::string& source);
+
+// The render command that writes the export to `output`, program first:
+// PROGRAM render SOURCE -o OUTPUT -n --plugin P [--threads N] --show V
+// --var a=V ... --var z=V. The name was chosen free, so a file that appeared
+// since is never replaced (-n).
+std::vector<std::string> ExportCommandLine(const ExportRequest& request, const std::string& output);
 
 class ExportRunner {
   public:
@@ -59,7 +65,10 @@ class ExportRunner {
     void Stop();
 
   private:
-    void Watch(int out_fd, int err_fd);
+    void Watch(int err_fd);
+    void FollowLine(const std::string& line, std::string* message);
+    int Reap();
+    void Finish(int status, std::string message);
     void Update(const std::function<void(ExportStatus*)>& change);
 
     Listener listener_;
@@ -68,7 +77,3 @@ class ExportRunner {
     pid_t child_ = -1;
     std::thread watcher_;
 };
-
-// The export job itself, in the started process: renders and writes
-// "frame N" to standard output after each frame.
-int RunExportJob(const PreviewOptions& options);

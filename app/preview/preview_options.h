@@ -11,11 +11,6 @@ struct PreviewOptions {
     bool open = false;    // open the page with xdg-open
     int32_t threads = 0;  // 0: the machine's cores
     std::string plugin;   // empty: as for render
-
-    // The export job: the preview starts the program again with these set to
-    // render the project in a process of its own (see preview_export.h).
-    std::string export_output;
-    std::vector<int32_t> export_sliders;
 };
 
 // Parses the arguments of `kinetra preview` (args[0] is "preview"); false
@@ -23,5 +18,5 @@ struct PreviewOptions {
 bool ParsePreviewArguments(const std::vector<std::string>& args, PreviewOptions* options,
                            std::string* error);
 
-// Runs the preview (or an export job); returns the exit status.
+// Runs the preview until it is stopped; returns the exit status.
 int RunPreview(const PreviewOptions& options);

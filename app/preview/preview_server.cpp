@@ -115,9 +115,85 @@ int32_t FrameNumber(const std::string& digits) {
     return v > INT32_MAX ? -1 : static_cast<int32_t>(v);
 }
 
+void SendOutside(httplib::Response& res, const std::string& digits, int32_t frame_count) {
+    SendError(
+        res, 404,
+        "frame " + digits + " is outside the project (0.." + std::to_string(frame_count - 1) + ")");
+}
+
+// The ?frames=K of a sound request, 1..most (1 when absent); false when
+// malformed or out of range.
+bool AudioFrameCount(const httplib::Request& req, int32_t most, int32_t* count) {
+    *count = 1;
+    if (!req.has_param("frames")) return true;
+    std::string text = req.get_param_value("frames");
+    char* end = nullptr;
+    long long v = text.empty() || text.size() > 10 ? 0 : std::strtoll(text.c_str(), &end, 10);
+    if (end == nullptr || *end != '\0' || v < 1 || v > most) return false;
+    *count = static_cast<int32_t>(v);
+    return true;
+}
+
+// The slider positions of a PUT /api/sliders body, {"values": [ten
+// integers]}; values beyond int32 become its limits (and so out of range).
+bool SlidersFromBody(const std::string& text, SliderValues* v, std::string* error) {
+    json body = json::parse(text, nullptr, false);
+    if (body.is_discarded()) {
+        *error = "the body is not JSON";
+        return false;
+    }
+    const json* values = body.is_object() && body.contains("values") ? &body["values"] : nullptr;
+    if (values == nullptr || !values->is_array() || values->size() != KINETRA_TRACK_COUNT) {
+        *error = "expected {\"values\": [ten integers]}";
+        return false;
+    }
+    for (int i = 0; i < KINETRA_TRACK_COUNT; ++i) {
+        const json& item = (*values)[i];
+        if (!item.is_number_integer()) {
+            *error = "slider " + std::to_string(i) + " is not an integer";
+            return false;
+        }
+        long long n = item.get<long long>();
+        if (n < INT32_MIN || n > INT32_MAX) n = n < 0 ? INT32_MIN : INT32_MAX;
+        (*v)[i] = static_cast<int32_t>(n);
+    }
+    return true;
+}
+
+// The headers of every answer: no sniffing, framing, referrers or caching,
+// and a page that runs only its own files.
+httplib::Headers DefaultHeaders() {
+    return {
+        {"X-Content-Type-Options", "nosniff"},
+        {"X-Frame-Options", "DENY"},
+        {"Referrer-Policy", "no-referrer"},
+        {"Cache-Control", "no-store"},
+        {"Content-Security-Policy",
+         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
+         "media-src 'self' blob:; connect-src 'self'; base-uri 'none'; form-action 'none'; "
+         "frame-ancestors 'none'"},
+    };
+}
+
+// An error the server found itself (no route, a body too large, ...) is
+// answered in JSON like the handlers' errors.
+httplib::Server::HandlerResponse SendServerError(const httplib::Request&, httplib::Response& res) {
+    if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    std::string message = res.status == 404   ? "no such resource"
+                          : res.status == 413 ? "request body too large"
+                          : res.status == 414 ? "request line too long"
+                          : res.status == 405 ? "method not allowed"
+                          : res.status == 400 ? "malformed request"
+                                              : "request refused";
+    SendError(res, res.status, message);
+    return httplib::Server::HandlerResponse::Handled;
+}
+
 }  // namespace
 
 struct PreviewServer::Impl {
+    using Handler = void (Impl::*)(const httplib::Request&, httplib::Response&);
+
     PreviewServerOptions options;
     httplib::Server http;
     PreviewEngine engine;
@@ -134,9 +210,25 @@ struct PreviewServer::Impl {
     bool OwnOrigin(const std::string& o) const { return o == origin || o == origin_by_name; }
 
     json ProjectJson();
+    void Configure();
     void Routes();
     httplib::Server::HandlerResponse Guard(const httplib::Request& req, httplib::Response& res);
+    bool Bind(int32_t wanted, std::string* error);
+    void WatchScript();
     void OnScriptChange(bool settled);
+
+    // The routes' handlers.
+    void ServePage(const httplib::Request& req, httplib::Response& res);
+    void ServeStyle(const httplib::Request& req, httplib::Response& res);
+    void ServeIcon(const httplib::Request& req, httplib::Response& res);
+    void ServeScript(const httplib::Request& req, httplib::Response& res);
+    void ServeFrame(const httplib::Request& req, httplib::Response& res);
+    void ServeAudio(const httplib::Request& req, httplib::Response& res);
+    void ServeProject(const httplib::Request& req, httplib::Response& res);
+    void PutSliders(const httplib::Request& req, httplib::Response& res);
+    void ServeEvents(const httplib::Request& req, httplib::Response& res);
+    void ServeExportStatus(const httplib::Request& req, httplib::Response& res);
+    void StartExport(const httplib::Request& req, httplib::Response& res);
 };
 
 json PreviewServer::Impl::ProjectJson() {
@@ -205,183 +297,199 @@ void PreviewServer::Impl::OnScriptChange(bool settled) {
     events.Publish("script", json{{"settled", settled}});
 }
 
-void PreviewServer::Impl::Routes() {
-    httplib::Headers headers = {
-        {"X-Content-Type-Options", "nosniff"},
-        {"X-Frame-Options", "DENY"},
-        {"Referrer-Policy", "no-referrer"},
-        {"Cache-Control", "no-store"},
-        {"Content-Security-Policy",
-         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
-         "media-src 'self' blob:; connect-src 'self'; base-uri 'none'; form-action 'none'; "
-         "frame-ancestors 'none'"},
-    };
-    http.set_default_headers(headers);
+void PreviewServer::Impl::ServePage(const httplib::Request&, httplib::Response& res) {
+    res.set_content(kPreviewPageHtml, "text/html; charset=utf-8");
+}
+
+void PreviewServer::Impl::ServeStyle(const httplib::Request&, httplib::Response& res) {
+    res.set_content(kPreviewPageCss, "text/css; charset=utf-8");
+}
+
+void PreviewServer::Impl::ServeIcon(const httplib::Request&, httplib::Response& res) {
+    res.set_content(kFavicon, "image/svg+xml");
+}
+
+void PreviewServer::Impl::ServeScript(const httplib::Request&, httplib::Response& res) {
+    res.set_content(kPreviewPageJs, "text/javascript; charset=utf-8");
+}
+
+void PreviewServer::Impl::ServeFrame(const httplib::Request& req, httplib::Response& res) {
+    RenderedFrame frame;
+    switch (engine.RenderFrame(FrameNumber(req.matches[1]), &frame)) {
+        case RenderStatus::kOk: {
+            std::string png, error;
+            if (!EncodeFramePng(frame, &png, &error)) return SendError(res, 500, error);
+            res.set_content(std::move(png), "image/png");
+            return;
+        }
+        case RenderStatus::kOutside:
+            return SendOutside(res, req.matches[1], engine.Facts().frame_count);
+        case RenderStatus::kSuperseded:
+            return SendError(res, 409, "a newer frame was asked for");
+        case RenderStatus::kFailed:
+            return SendError(res, 500, "the plug-in failed on this frame");
+        case RenderStatus::kStopped:
+            return SendError(res, 503, "the preview is stopping");
+    }
+}
+
+void PreviewServer::Impl::ServeAudio(const httplib::Request& req, httplib::Response& res) {
+    ProjectFacts facts = engine.Facts();
+    double fps = facts.rate_den != 0 ? double(facts.rate_num) / facts.rate_den : 0.0;
+    int32_t most = std::max(1, static_cast<int32_t>(std::floor(fps * kMaxAudioSeconds)));
+    int32_t count = 1;
+    if (!AudioFrameCount(req, most, &count)) {
+        return SendError(res, 400, "frames takes a count 1.." + std::to_string(most));
+    }
+    RenderedAudio audio;
+    switch (engine.RenderAudio(FrameNumber(req.matches[1]), count, &audio)) {
+        case RenderStatus::kOk:
+            res.set_content(EncodeWav(audio), "audio/wav");
+            return;
+        case RenderStatus::kOutside:
+            return SendOutside(res, req.matches[1], facts.frame_count);
+        case RenderStatus::kStopped:
+            return SendError(res, 503, "the preview is stopping");
+        default:
+            return SendError(res, 500, "the plug-in failed on this sound");
+    }
+}
+
+void PreviewServer::Impl::ServeProject(const httplib::Request&, httplib::Response& res) {
+    SendJson(res, 200, ProjectJson());
+}
+
+void PreviewServer::Impl::PutSliders(const httplib::Request& req, httplib::Response& res) {
+    SliderValues v{};
+    std::string error;
+    if (!SlidersFromBody(req.body, &v, &error) || !engine.SetSliders(v, &error)) {
+        return SendError(res, 400, error);
+    }
+    json reply{{"values", v}};
+    events.Publish("sliders", reply);
+    SendJson(res, 200, reply);
+}
+
+// A stream of server-sent events, at most kMaxEventStreams at once: first
+// the retry time, then the events as they come, a comment when none came
+// for kKeepAlive.
+void PreviewServer::Impl::ServeEvents(const httplib::Request&, httplib::Response& res) {
+    if (++streams > kMaxEventStreams) {
+        --streams;
+        return SendError(res, 503, "too many open event streams");
+    }
+    uint64_t last = events.sequence();
+    bool first = true;
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, last, first](size_t, httplib::DataSink& sink) mutable {
+            std::string text;
+            if (first) {
+                text = "retry: 1000\n\n";
+                first = false;
+            } else if (!events.Wait(&last, &text, kKeepAlive)) {
+                sink.done();
+                return true;
+            }
+            if (text.empty()) text = ": keep-alive\n\n";
+            return sink.write(text.data(), text.size());
+        },
+        [this](bool) { --streams; });
+}
+
+void PreviewServer::Impl::ServeExportStatus(const httplib::Request&, httplib::Response& res) {
+    SendJson(res, 200, ExportJson(exporter->Status()));
+}
+
+// Renders the project with the sliders as they are now.
+void PreviewServer::Impl::StartExport(const httplib::Request&, httplib::Response& res) {
+    ExportRequest request;
+    request.program = options.program;
+    request.source = options.source;
+    request.plugin = options.plugin;
+    request.threads = options.threads;
+    SliderValues values = engine.Sliders();
+    request.sliders.assign(values.begin(), values.end());
+    request.total = engine.Facts().frame_count;
+    std::string error;
+    if (!exporter->Start(request, &error)) {
+        bool running = exporter->Status().state == ExportStatus::State::kRunning;
+        return SendError(res, running ? 409 : 500, error);
+    }
+    SendJson(res, 202, ExportJson(exporter->Status()));
+}
+
+// Headers, bounds, threads, the guard and the JSON answers to errors.
+void PreviewServer::Impl::Configure() {
+    http.set_default_headers(DefaultHeaders());
     http.set_payload_max_length(kMaxBody);
     http.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
     http.set_pre_routing_handler(
         [this](const httplib::Request& req, httplib::Response& res) { return Guard(req, res); });
-    http.set_error_handler(
-        httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
-            if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-            std::string message = res.status == 404   ? "no such resource"
-                                  : res.status == 413 ? "request body too large"
-                                  : res.status == 414 ? "request line too long"
-                                  : res.status == 405 ? "method not allowed"
-                                  : res.status == 400 ? "malformed request"
-                                                      : "request refused";
-            SendError(res, res.status, message);
-            return httplib::Server::HandlerResponse::Handled;
-        }));
+    http.set_error_handler(httplib::Server::HandlerWithResponse(SendServerError));
     http.set_exception_handler([](const httplib::Request&, httplib::Response& res,
                                   std::exception_ptr) { SendError(res, 500, "internal error"); });
+}
 
-    http.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(kPreviewPageHtml, "text/html; charset=utf-8");
-    });
-    http.Get("/preview.css", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(kPreviewPageCss, "text/css; charset=utf-8");
-    });
-    http.Get("/favicon.svg", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(kFavicon, "image/svg+xml");
-    });
-    http.Get("/preview.js", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(kPreviewPageJs, "text/javascript; charset=utf-8");
-    });
+void PreviewServer::Impl::Routes() {
+    enum Method { kGet, kPut, kPost };
+    struct Route {
+        Method method;
+        const char* path;
+        Handler handler;
+    };
+    static const Route kRoutes[] = {
+        {kGet, "/", &Impl::ServePage},
+        {kGet, "/preview.css", &Impl::ServeStyle},
+        {kGet, "/favicon.svg", &Impl::ServeIcon},
+        {kGet, "/preview.js", &Impl::ServeScript},
+        {kGet, R"(/frame/(\d{1,10})\.png)", &Impl::ServeFrame},
+        {kGet, R"(/audio/(\d{1,10})\.wav)", &Impl::ServeAudio},
+        {kGet, "/api/project", &Impl::ServeProject},
+        {kPut, "/api/sliders", &Impl::PutSliders},
+        {kGet, "/api/events", &Impl::ServeEvents},
+        {kGet, "/api/export", &Impl::ServeExportStatus},
+        {kPost, "/api/export", &Impl::StartExport},
+    };
+    for (const Route& route : kRoutes) {
+        Handler handler = route.handler;
+        auto call = [this, handler](const httplib::Request& req, httplib::Response& res) {
+            (this->*handler)(req, res);
+        };
+        if (route.method == kGet) http.Get(route.path, call);
+        if (route.method == kPut) http.Put(route.path, call);
+        if (route.method == kPost) http.Post(route.path, call);
+    }
+}
 
-    http.Get(R"(/frame/(\d{1,10})\.png)",
-             [this](const httplib::Request& req, httplib::Response& res) {
-                 int32_t f = FrameNumber(req.matches[1]);
-                 RenderedFrame frame;
-                 RenderStatus status = engine.RenderFrame(f, &frame);
-                 switch (status) {
-                     case RenderStatus::kOk: {
-                         std::string png, error;
-                         if (!EncodeFramePng(frame, &png, &error))
-                             return SendError(res, 500, error);
-                         res.set_content(std::move(png), "image/png");
-                         return;
-                     }
-                     case RenderStatus::kOutside:
-                         return SendError(res, 404,
-                                          "frame " + std::string(req.matches[1]) +
-                                              " is outside the project (0.." +
-                                              std::to_string(engine.Facts().frame_count - 1) + ")");
-                     case RenderStatus::kSuperseded:
-                         return SendError(res, 409, "a newer frame was asked for");
-                     case RenderStatus::kFailed:
-                         return SendError(res, 500, "the plug-in failed on this frame");
-                     case RenderStatus::kStopped:
-                         return SendError(res, 503, "the preview is stopping");
-                 }
-             });
+// Listens on 127.0.0.1:`wanted` (0: an unused port) and takes the names
+// this server answers as; false with `error`.
+bool PreviewServer::Impl::Bind(int32_t wanted, std::string* error) {
+    port = wanted > 0 ? (http.bind_to_port("127.0.0.1", wanted) ? wanted : -1)
+                      : http.bind_to_any_port("127.0.0.1");
+    if (port <= 0) {
+        *error = wanted > 0 ? "cannot listen on 127.0.0.1:" + std::to_string(wanted) + " (in use?)"
+                            : "cannot listen on 127.0.0.1";
+        return false;
+    }
+    host = "127.0.0.1:" + std::to_string(port);
+    host_by_name = "localhost:" + std::to_string(port);
+    origin = "http://" + host;
+    origin_by_name = "http://" + host_by_name;
+    return true;
+}
 
-    http.Get(
-        R"(/audio/(\d{1,10})\.wav)", [this](const httplib::Request& req, httplib::Response& res) {
-            ProjectFacts facts = engine.Facts();
-            double fps = facts.rate_den != 0 ? double(facts.rate_num) / facts.rate_den : 0.0;
-            int32_t most = std::max(1, static_cast<int32_t>(std::floor(fps * kMaxAudioSeconds)));
-            int32_t count = 1;
-            if (req.has_param("frames")) {
-                std::string text = req.get_param_value("frames");
-                char* end = nullptr;
-                long long v =
-                    text.empty() || text.size() > 10 ? 0 : std::strtoll(text.c_str(), &end, 10);
-                if (end == nullptr || *end != '\0' || v < 1 || v > most) {
-                    return SendError(res, 400, "frames takes a count 1.." + std::to_string(most));
-                }
-                count = static_cast<int32_t>(v);
-            }
-            int32_t f = FrameNumber(req.matches[1]);
-            RenderedAudio audio;
-            switch (engine.RenderAudio(f, count, &audio)) {
-                case RenderStatus::kOk:
-                    res.set_content(EncodeWav(audio), "audio/wav");
-                    return;
-                case RenderStatus::kOutside:
-                    return SendError(res, 404,
-                                     "frame " + std::string(req.matches[1]) +
-                                         " is outside the project (0.." +
-                                         std::to_string(facts.frame_count - 1) + ")");
-                case RenderStatus::kStopped:
-                    return SendError(res, 503, "the preview is stopping");
-                default:
-                    return SendError(res, 500, "the plug-in failed on this sound");
-            }
-        });
-
-    http.Get("/api/project", [this](const httplib::Request&, httplib::Response& res) {
-        SendJson(res, 200, ProjectJson());
-    });
-
-    http.Put("/api/sliders", [this](const httplib::Request& req, httplib::Response& res) {
-        json body = json::parse(req.body, nullptr, false);
-        if (body.is_discarded()) return SendError(res, 400, "the body is not JSON");
-        const json* values =
-            body.is_object() && body.contains("values") ? &body["values"] : nullptr;
-        if (values == nullptr || !values->is_array() || values->size() != KINETRA_TRACK_COUNT) {
-            return SendError(res, 400, "expected {\"values\": [ten integers]}");
-        }
-        SliderValues v{};
-        for (int i = 0; i < KINETRA_TRACK_COUNT; ++i) {
-            const json& item = (*values)[i];
-            if (!item.is_number_integer()) {
-                return SendError(res, 400, "slider " + std::to_string(i) + " is not an integer");
-            }
-            long long n = item.get<long long>();
-            if (n < INT32_MIN || n > INT32_MAX) n = n < 0 ? INT32_MIN : INT32_MAX;
-            v[i] = static_cast<int32_t>(n);
-        }
-        std::string error;
-        if (!engine.SetSliders(v, &error)) return SendError(res, 400, error);
-        json reply{{"values", v}};
-        events.Publish("sliders", reply);
-        SendJson(res, 200, reply);
-    });
-
-    http.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
-        if (++streams > kMaxEventStreams) {
-            --streams;
-            return SendError(res, 503, "too many open event streams");
-        }
-        uint64_t last = events.sequence();
-        bool first = true;
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [this, last, first](size_t, httplib::DataSink& sink) mutable {
-                std::string text;
-                if (first) {
-                    text = "retry: 1000\n\n";
-                    first = false;
-                } else if (!events.Wait(&last, &text, kKeepAlive)) {
-                    sink.done();
-                    return true;
-                }
-                if (text.empty()) text = ": keep-alive\n\n";
-                return sink.write(text.data(), text.size());
-            },
-            [this](bool) { --streams; });
-    });
-
-    http.Get("/api/export", [this](const httplib::Request&, httplib::Response& res) {
-        SendJson(res, 200, ExportJson(exporter->Status()));
-    });
-    http.Post("/api/export", [this](const httplib::Request&, httplib::Response& res) {
-        ExportRequest request;
-        request.program = options.program;
-        request.source = options.source;
-        request.plugin = options.plugin;
-        request.threads = options.threads;
-        SliderValues values = engine.Sliders();
-        request.sliders.assign(values.begin(), values.end());
-        request.total = engine.Facts().frame_count;
-        std::string error;
-        if (!exporter->Start(request, &error)) {
-            bool running = exporter->Status().state == ExportStatus::State::kRunning;
-            return SendError(res, running ? 409 : 500, error);
-        }
-        SendJson(res, 202, ExportJson(exporter->Status()));
-    });
+// Watches the source's directory for saves of the script; without it the
+// preview goes on and the page is reloaded by hand.
+void PreviewServer::Impl::WatchScript() {
+    std::string directory = DirectoryOf(options.source);
+    std::string watch_error;
+    if (!watcher.Start(
+            directory, "kinetra.txt", [this](bool settled) { OnScriptChange(settled); },
+            &watch_error)) {
+        std::fprintf(stderr, "kinetra: warning: %s: %s; reload the page to see changes\n",
+                     directory.c_str(), watch_error.c_str());
+    }
 }
 
 PreviewServer::PreviewServer() : impl_(std::make_unique<Impl>()) {}
@@ -400,28 +508,13 @@ bool PreviewServer::Start(const PreviewServerOptions& options, std::string* erro
             [&m] { m.events.Publish("project", json::object()); }, error)) {
         return false;
     }
+    m.Configure();
     m.Routes();
-    m.port = options.port > 0 ? (m.http.bind_to_port("127.0.0.1", options.port) ? options.port : -1)
-                              : m.http.bind_to_any_port("127.0.0.1");
-    if (m.port <= 0) {
-        *error = options.port > 0
-                     ? "cannot listen on 127.0.0.1:" + std::to_string(options.port) + " (in use?)"
-                     : "cannot listen on 127.0.0.1";
+    if (!m.Bind(options.port, error)) {
         m.engine.Stop();
         return false;
     }
-    m.host = "127.0.0.1:" + std::to_string(m.port);
-    m.host_by_name = "localhost:" + std::to_string(m.port);
-    m.origin = "http://" + m.host;
-    m.origin_by_name = "http://" + m.host_by_name;
-    std::string directory = DirectoryOf(options.source);
-    std::string watch_error;
-    if (!m.watcher.Start(
-            directory, "kinetra.txt", [&m](bool settled) { m.OnScriptChange(settled); },
-            &watch_error)) {
-        std::fprintf(stderr, "kinetra: warning: %s: %s; reload the page to see changes\n",
-                     directory.c_str(), watch_error.c_str());
-    }
+    m.WatchScript();
     m.listener = std::thread([&m] { m.http.listen_after_bind(); });
     // stop() only acts on a running server: wait until it runs.
     while (!m.http.is_running())

@@ -24,7 +24,7 @@ class PreviewEngine;
 struct PreviewServerOptions {
     std::string source;   // absolute path
     std::string plugin;   // path of kinetra.auf
-    std::string program;  // the kinetra program, for export jobs
+    std::string program;  // the kinetra program, which renders the export
     int32_t port = 0;     // 0: an unused port
     int32_t threads = 0;  // 0: the machine's cores
 };

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "cli/options.h"
 #include "fixtures/clips.h"
 #include "preview/preview_engine.h"
 #include "preview/preview_export.h"
@@ -447,12 +448,12 @@ TEST(PreviewArguments, ParsedOrRefusedWithAReason) {
         {"port not a number", {"preview", "a.mp4", "--port", "80x"}, false, 0, false, "1..65535"},
         {"port without value", {"preview", "a.mp4", "--port"}, false, 0, false, "needs a value"},
         {"unknown option", {"preview", "a.mp4", "--bogus"}, false, 0, false, "--bogus"},
-        {"nine export sliders",
-         {"preview", "a.mp4", "--sliders", "1,2,3,4,5,6,7,8,9"},
+        {"no hidden export mode",
+         {"preview", "a.mp4", "--export-job", "o.mp4"},
          false,
          0,
          false,
-         "ten"},
+         "--export-job"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -466,6 +467,50 @@ TEST(PreviewArguments, ParsedOrRefusedWithAReason) {
         } else {
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The export's command line is one the render command takes as it stands,
+// every slider position the preview allows for the plug-in reaching the
+// render's slider of the same index.
+TEST(PreviewExportCommand, TheRenderCommandTakesItWithEverySlider) {
+    struct Case {
+        const char* name;
+        int32_t threads;
+        std::vector<int32_t> sliders;
+    };
+    const Case cases[] = {
+        {"each slider its own value", 3, {7, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+        {"the ends of the ranges, the machine's cores",
+         0,
+         {9, 0, 4096, 0, 4096, 0, 4096, 0, 4096, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExportRequest request{"/bin/kinetra", "/v/clip.mkv", "/p/kinetra.auf",
+                              c.threads,      c.sliders,     30};
+        std::vector<std::string> args = ExportCommandLine(request, "/v/clip-kinetra.mp4");
+        ASSERT_FALSE(args.empty());
+        EXPECT_EQ(args[0], "/bin/kinetra");
+        Command command;
+        std::string error;
+        ASSERT_TRUE(ParseCommandLine({args.begin() + 1, args.end()}, &command, &error)) << error;
+        const RenderOptions& r = command.render;
+        EXPECT_EQ(command.kind, CommandKind::kRender);
+        EXPECT_EQ(r.source, "/v/clip.mkv");
+        EXPECT_EQ(r.output, "/v/clip-kinetra.mp4");
+        EXPECT_EQ(r.overwrite, Overwrite::kNo);
+        EXPECT_EQ(r.plugin, "/p/kinetra.auf");
+        EXPECT_EQ(r.threads, c.threads);
+        EXPECT_FALSE(r.quiet);  // the progress is read from its lines
+        std::vector<int32_t> tracks(KINETRA_TRACK_COUNT, -1);
+        for (const auto& slider : r.sliders)
+            tracks.at(slider.first) = slider.second;
+        EXPECT_EQ(tracks, c.sliders);
     }
 }
 
