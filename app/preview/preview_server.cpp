@@ -250,6 +250,11 @@ json PreviewServer::Impl::ProjectJson() {
                             {"severity", finding.error ? "error" : "warning"},
                             {"message", finding.message}});
     }
+    json failures = json::array();
+    for (const PreviewFailure& failure : f.failures) {
+        failures.push_back(
+            {{"line", failure.line}, {"frame", failure.frame}, {"message", failure.message}});
+    }
     json j{{"source", f.source_path},
            {"script", f.script_path},
            {"script_exists", f.script_exists},
@@ -264,6 +269,7 @@ json PreviewServer::Impl::ProjectJson() {
            {"load_count", f.load_count},
            {"findings", findings},
            {"findings_checked", f.findings_checked},
+           {"failures", failures},
            {"export", ExportJson(exporter->Status())}};
     return j;
 }

@@ -4,7 +4,8 @@
 //   GET  /                      the page (and /preview.css, /preview.js)
 //   GET  /frame/N.png           the video filter's output for frame N
 //   GET  /audio/N.wav?frames=K  the audio filter's output for frames N..N+K-1
-//   GET  /api/project           size, rate, length, sliders, script, findings
+//   GET  /api/project           size, rate, length, sliders, script, findings and
+//                               the run-time failures of the script as last loaded
 //   PUT  /api/sliders           {"values": [ten slider positions]}
 //   GET  /api/events            server-sent events: script, project, sliders, export
 //   POST /api/export            renders the project next to the source

@@ -229,7 +229,8 @@ function showScript(project) {
   const list = $('findings');
   list.textContent = '';
   const findings = project.findings || [];
-  if (project.findings_checked && findings.length === 0) {
+  const failures = project.failures || [];
+  if (project.findings_checked && findings.length === 0 && failures.length === 0) {
     const item = document.createElement('li');
     item.className = 'none';
     item.textContent = 'No findings.';
@@ -244,6 +245,19 @@ function showScript(project) {
     text.className = f.severity === 'error' ? 'error' : 'warning';
     text.textContent = f.message;
     item.append(line, text);
+    list.appendChild(item);
+  }
+  // What the plug-in reported while running the script: the first failure
+  // of each line, with the frame it happened on.
+  for (const f of failures) {
+    const item = document.createElement('li');
+    const where = document.createElement('span');
+    where.className = 'line';
+    where.textContent = (f.line ? `line ${f.line}, ` : '') + `frame ${f.frame}`;
+    const text = document.createElement('span');
+    text.className = 'error';
+    text.textContent = f.message;
+    item.append(where, text);
     list.appendChild(item);
   }
 }

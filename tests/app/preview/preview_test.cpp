@@ -141,6 +141,37 @@ TEST_F(PreviewTest, FramesFollowTheTimelineTheSlidersAndTheDisplayBuffer) {
     EXPECT_TRUE(project["loaded_at"].is_number());
 }
 
+// The plug-in runs as it does in a render: its run-time failures reach the
+// page with their line and frame, the project grows no further than the
+// length bound, and the sliders start at the plug-in's own defaults.
+TEST_F(PreviewTest, ThePluginRunsAsInARender) {
+    Start("fill(0,0,0,4,4,log(f-1),0,0)\n[0-99999999]\nfill(0,0,0,4,4,1,0,0)\n");
+    json project = json::parse(client_->Get("/api/project")->body);
+    for (int i = 0; i < KINETRA_TRACK_COUNT; ++i)
+        EXPECT_EQ(project["sliders"][i]["value"], project["sliders"][i]["default"]) << i;
+    int32_t number = -1, bottom = -1;
+    GetFrame(0, &number, &bottom);
+    project = json::parse(client_->Get("/api/project")->body);
+    EXPECT_EQ(project["frame_count"], kFrames);
+    const json& failures = project["failures"];
+    ASSERT_EQ(failures.size(), 2u) << failures.dump();
+    bool evaluated = false, refused = false;
+    for (const json& failure : failures) {
+        std::string message = failure["message"];
+        EXPECT_EQ(failure["frame"], 0) << message;
+        if (failure["line"] == 1) {
+            evaluated = message.find("'log(f-1)' fails to evaluate") != std::string::npos;
+        } else if (failure["line"] == 0) {
+            refused = message.find("lengthens the project to 99999999 frames") != std::string::npos;
+        }
+    }
+    EXPECT_TRUE(evaluated) << failures.dump();
+    EXPECT_TRUE(refused) << failures.dump();
+    // A failure is told once: the next frame adds none.
+    GetFrame(2, &number, &bottom);
+    EXPECT_EQ(json::parse(client_->Get("/api/project")->body)["failures"].size(), 2u);
+}
+
 TEST_F(PreviewTest, SoundIsTheAudioFilterOutputOfTheFramesAsked) {
     Start("");
     auto res = client_->Get("/audio/2.wav?frames=3");
