@@ -302,13 +302,14 @@ int RunRender(const RenderOptions& options) {
     }
     std::string output_path = options.output == "-" ? "-" : AbsolutePath(options.output);
     const std::string shown = ShownName(options.output);
-    std::string script = DirectoryOf(source) + "kinetra.txt";
-    ScriptFacts facts;
+    std::string script = ScriptBeside(source);
+    ScriptRead script_read;
     std::string script_error;
-    if (!CheckScript(script, &facts, &script_error)) {
+    if (!ReadScript(script, &script_read, &script_error)) {
         Fail(script, script_error);
         return kExitFailure;
     }
+    const ScriptFacts& facts = script_read.facts;
     std::vector<std::string> inputs = facts.media_files;
     inputs.push_back(source);
     inputs.push_back(script);
@@ -338,12 +339,12 @@ int RunRender(const RenderOptions& options) {
         return kExitFailure;
     }
     Project& p = s.project;
-    bool have_script = facts.exists;
+    bool have_script = script_read.exists;
     if (!have_script) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", script.c_str());
     } else {
         ScriptCheck check;
-        if (!ReportScriptCheck(script, p.frame_count(), &check) && options.strict) {
+        if (!ReportScriptCheck(script_read, p.frame_count(), &check) && options.strict) {
             std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
             return kExitFailure;
         }
