@@ -10,17 +10,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
+#include "base/ffmpeg_util.h"
+#include "base/paths.h"
+#include "checker/script_pieces.h"
 #include "formula/formula.h"
 #include "script/command_table.h"
 #include "script/encoding.h"
 #include "script/loader.h"
 #include "script/script.h"
-#include "video/video_commands.h"
-#include "checker/script_pieces.h"
+#include "source/picture_file.h"
 #include "source/video_source.h"
 
 namespace {
@@ -33,11 +33,6 @@ bool IsDirectory(const std::string& path) {
 bool IsFile(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
@@ -168,6 +163,43 @@ bool IsStandInFace(const std::string& face) {
 // A face name as UTF-8 (Shift-JIS names are converted).
 std::string FaceAsUtf8(const std::string& face);
 
+// What trying a named file as the host reads it found.
+struct FileTried {
+    bool missing = false;
+    std::string problem;  // why the host cannot read it; empty: it can
+};
+
+// Tries the file at `path` as the host's media services read it for the
+// line: a picture is decoded (one picture is quick), a video only opened
+// and its video stream looked for (its frames are counted and decoded only
+// when the script runs).
+FileTried TryFile(const std::string& path, bool picture) {
+    FileTried tried;
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        tried.missing = errno == ENOENT || errno == ENOTDIR;
+        tried.problem = std::strerror(errno);
+        return tried;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        tried.problem = "it is a directory";
+    } else if (!S_ISREG(info.st_mode)) {
+        tried.problem = "it is not a regular file (only regular files are read)";
+    } else if (picture) {
+        FramePtr frame;
+        if (!DecodeFirstPicture(path, &frame, &tried.problem)) return tried;
+        tried.problem.clear();
+    } else {
+        InputPtr input = OpenInput(path, &tried.problem);
+        if (input && FindStream(input.get(), AVMEDIA_TYPE_VIDEO) < 0) {
+            tried.problem = "it has no video stream";
+        } else if (input) {
+            tried.problem.clear();
+        }
+    }
+    return tried;
+}
+
 class Checker {
   public:
     Checker(const std::string& path, const CheckContext& context, ScriptCheck* out)
@@ -193,6 +225,9 @@ class Checker {
     void CheckCommand(int32_t line, const std::string& text, const ParsedLine& record);
     void CheckArgument(int32_t line, const CommandRow& row, int32_t k, const char* text,
                        int32_t given);
+    void CheckFile(int32_t line, const CommandRow& row, const std::string& which,
+                   const std::string& file);
+    void CheckFace(int32_t line, const char* text);
     void CheckNotStored(int32_t line, const std::string& text);
     void CheckJumps();
 
@@ -202,6 +237,8 @@ class Checker {
     // Each record's command and argument text 1 (the label a jump names).
     std::vector<std::pair<std::string, std::string>> records_;
     FcConfig* fonts_ = nullptr;  // loaded at the first font face checked
+    // By path and whether it was read as a picture: each is tried once.
+    std::map<std::pair<std::string, bool>, FileTried> files_tried_;
 };
 
 void Checker::Run(const std::string& text) {
@@ -343,37 +380,12 @@ void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, cons
             }
             return;
         }
-        case ArgumentKind::kFile: {
-            std::string file = text;
-            if (file.empty()) {
-                Error(line, which + ": no file named");
-                return;
-            }
-            std::string path = file[0] == '/' ? file : directory_ + file;
-            out_->files.push_back({path, line});
-            if (!IsFile(path)) {
-                Error(line,
-                      which + ": file '" + file + "' does not exist" +
-                          (file[0] == '/'
-                               ? std::string()
-                               : " (looked in " +
-                                     (directory_.empty() ? std::string("./") : directory_) + ")"));
-            }
+        case ArgumentKind::kFile:
+            CheckFile(line, row, which, text);
             return;
-        }
-        case ArgumentKind::kFace: {
-            std::string face = FaceAsUtf8(text);
-            if (face.empty() || IsStandInFace(face)) return;
-            bool same = false;
-            if (fonts_ == nullptr) fonts_ = FcInitLoadConfigAndFonts();
-            std::string used = FontFamilyUsed(fonts_, face, &same);
-            if (!same) {
-                Warning(line, "font face '" + face + "' is not installed: '" +
-                                  (used.empty() ? std::string("the default face") : used) +
-                                  "' is used instead");
-            }
+        case ArgumentKind::kFace:
+            CheckFace(line, text);
             return;
-        }
         case ArgumentKind::kFormat: {
             // The plug-in's own test of the format; the values are the
             // arguments after it.
@@ -393,6 +405,43 @@ void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, cons
         }
         case ArgumentKind::kText:
             return;
+    }
+}
+
+void Checker::CheckFile(int32_t line, const CommandRow& row, const std::string& which,
+                        const std::string& file) {
+    if (file.empty()) {
+        Error(line, which + ": no file named");
+        return;
+    }
+    std::string path = file[0] == '/' ? file : directory_ + file;
+    out_->files.push_back({path, line});
+    bool picture = std::strcmp(row.name, "readimage") == 0;
+    auto found = files_tried_.find({path, picture});
+    if (found == files_tried_.end()) {
+        found = files_tried_.emplace(std::make_pair(path, picture), TryFile(path, picture)).first;
+    }
+    const FileTried& tried = found->second;
+    if (tried.problem.empty()) return;
+    if (tried.missing) {
+        Error(line, which + ": file '" + file + "' does not exist" +
+                        (file[0] == '/' ? std::string() : " (looked in " + directory_ + ")"));
+    } else {
+        Error(line, which + ": file '" + file + "' cannot be read: " + tried.problem);
+    }
+    out_->reported_files.push_back({AbsolutePath(path), line});
+}
+
+void Checker::CheckFace(int32_t line, const char* text) {
+    std::string face = FaceAsUtf8(text);
+    if (face.empty() || IsStandInFace(face)) return;
+    bool same = false;
+    if (fonts_ == nullptr) fonts_ = FcInitLoadConfigAndFonts();
+    std::string used = FontFamilyUsed(fonts_, face, &same);
+    if (!same) {
+        Warning(line, "font face '" + face + "' is not installed: '" +
+                          (used.empty() ? std::string("the default face") : used) +
+                          "' is used instead");
     }
 }
 
@@ -491,13 +540,21 @@ std::string FaceAsUtf8(const std::string& face) {
     return "";
 }
 
-std::string ReadWhole(const std::string& path, bool* ok) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    *ok = in.good() || in.eof();
-    if (!in.is_open()) *ok = false;
-    return text.str();
+// The findings for a script as ReadScript left it: one saying why when it
+// could not be read (`error`, ReadScript's reason).
+ScriptCheck CheckRead(const ScriptRead& script, const CheckContext& context,
+                      const std::string& error) {
+    if (script.read) return CheckScriptText(script.text, script.path, context);
+    ScriptCheck check;
+    check.path = script.path;
+    std::string why = error;
+    if (!script.exists && error.empty()) {
+        why = "cannot read the script: " + std::string(std::strerror(ENOENT));
+    } else if (IsDirectory(script.path)) {
+        why = "is a directory, not a script";
+    }
+    check.findings.push_back({0, FindingSeverity::kError, why});
+    return check;
 }
 
 }  // namespace
@@ -516,7 +573,7 @@ std::string ScriptPathFor(const std::string& target) {
     if (target.empty()) return kScriptFileName;
     if (IsDirectory(target)) return target + (EndsWith(target, "/") ? "" : "/") + kScriptFileName;
     if (EndsWith(target, ".txt")) return target;
-    return DirectoryOf(target) + kScriptFileName;
+    return target.find('/') == std::string::npos ? kScriptFileName : ScriptBeside(target);
 }
 
 std::string NearestCommandName(const std::string& name) {
@@ -550,18 +607,10 @@ ScriptCheck CheckScriptText(const std::string& text, const std::string& path,
 }
 
 ScriptCheck CheckScriptFile(const std::string& path, const CheckContext& context) {
-    bool ok = false;
-    std::string text = IsFile(path) ? ReadWhole(path, &ok) : std::string();
-    if (!ok) {
-        ScriptCheck check;
-        check.path = path;
-        check.findings.push_back(
-            {0, FindingSeverity::kError,
-             IsDirectory(path) ? "is a directory, not a script"
-                               : "cannot read the script: " + std::string(std::strerror(errno))});
-        return check;
-    }
-    return CheckScriptText(text, path, context);
+    ScriptRead script;
+    std::string error;
+    ReadScript(path, &script, &error);
+    return CheckRead(script, context, error);
 }
 
 std::string FormatFinding(const std::string& path, const ScriptFinding& finding) {
@@ -595,11 +644,11 @@ std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check) {
     return notes;
 }
 
-bool ReportScriptCheck(const std::string& script, int32_t frame_count, ScriptCheck* result) {
+bool ReportScriptCheck(const ScriptRead& script, int32_t frame_count, ScriptCheck* result) {
     constexpr size_t kMostLines = 20;
     CheckContext context;
     context.frame_count = frame_count;
-    ScriptCheck check = CheckScriptFile(script, context);
+    ScriptCheck check = CheckRead(script, context, "cannot read the script");
     if (result != nullptr) *result = check;
     if (check.findings.empty()) return true;
     for (size_t i = 0; i < check.findings.size() && i < kMostLines; ++i) {
@@ -607,13 +656,14 @@ bool ReportScriptCheck(const std::string& script, int32_t frame_count, ScriptChe
     }
     if (check.findings.size() > kMostLines) {
         std::fprintf(stderr, "... and %zu more (kinetra check %s lists them all)\n",
-                     check.findings.size() - kMostLines, script.c_str());
+                     check.findings.size() - kMostLines, script.path.c_str());
     }
     std::fprintf(stderr, "%s\n", FormatCheckSummary(check).c_str());
     return check.errors() == 0;
 }
 
 int RunCheck(const std::string& target) {
+    QuietFfmpegLog();  // files are reported here, once, not by FFmpeg's log
     std::string script = ScriptPathFor(target);
     CheckContext context;
     // A source video gives the project's length, for the section warnings.

@@ -3,7 +3,9 @@
 // (unknown commands, arguments that do not compile, jumps to missing labels,
 // sections that never apply, missing files, unknown font faces, ...).
 // `kinetra check` prints its findings, `kinetra render` prints them first,
-// and the preview shows them beside the script.
+// and the preview shows them beside the script. Files the script names are
+// tried as the host would read them, so that a missing or broken file is
+// told here, once, with its line.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "checker/script_check.h"
 #include "kinetra/plugin_abi.h"
 
 enum class FindingSeverity { kError, kWarning };
@@ -34,6 +37,13 @@ struct ScriptCheck {
     // Every file a line names (as the host opens it: relative names joined
     // to the script's directory) with the line.
     std::vector<std::pair<std::string, int32_t>> files;
+    // The files a finding says cannot be read (missing, not a regular file,
+    // or not what the line reads: no picture, no video stream), as absolute
+    // paths (as the media services name them), each with the line the
+    // finding is on, in the order of the file. What the media services or
+    // the plug-in's run-time failures would say of them later only repeats
+    // these findings.
+    std::vector<std::pair<std::string, int32_t>> reported_files;
 
     int32_t errors() const;
     int32_t warnings() const;
@@ -44,12 +54,13 @@ struct CheckContext {
     int32_t frame_count = -1;  // the project's length; -1: unknown (no length warnings)
 };
 
-// The script a `kinetra check` or `kinetra render` argument stands for: a
-// directory's kinetra.txt, a .txt file itself, or the kinetra.txt next to a
-// source video.
+// The script a `kinetra check` argument stands for: a directory's
+// kinetra.txt, a .txt file itself, or the kinetra.txt next to a source video
+// (named as the argument names it: "clip.mp4" gives "kinetra.txt").
 std::string ScriptPathFor(const std::string& source_or_script);
 
-// Checks the script file at `path`.
+// Reads the script file at `path` (ReadScript) and checks it; a script that
+// cannot be read has one finding saying why.
 ScriptCheck CheckScriptFile(const std::string& path, const CheckContext& context);
 // Checks script text (as it would be saved at `path`: relative file names are
 // looked for in its directory).
@@ -64,11 +75,11 @@ std::string FormatCheckSummary(const ScriptCheck& check);
 // The known command name nearest to `name`, or empty when none is close.
 std::string NearestCommandName(const std::string& name);
 
-// The check `kinetra render` runs first: prints the findings to stderr (at
-// most 20 lines, then the count) when there are any; true when no error.
-// Fills `check` when given.
-bool ReportScriptCheck(const std::string& script, int32_t frame_count,
-                       ScriptCheck* check = nullptr);
+// The check `kinetra render` runs first, on the text ReadScript read, once
+// the project's length is known: prints the findings to stderr (at most 20
+// lines, then the count) when there are any; true when no error. Fills
+// `check` when given.
+bool ReportScriptCheck(const ScriptRead& script, int32_t frame_count, ScriptCheck* check = nullptr);
 
 // A run-time failure report of the plug-in, as render prints it:
 // "PATH:LINE: error at frame F: message".

@@ -9,10 +9,82 @@
 
 #include "base/paths.h"
 #include "checker/script_pieces.h"
+#include "script/loader.h"
+#include "script/script.h"
 
 namespace {
 
 constexpr size_t kMaxScriptBytes = size_t(1) << 30;
+
+std::string CannotRead(int error_number) {
+    return std::string("cannot read the script (") + std::strerror(error_number) + ")";
+}
+
+// What is at `path`: nothing (no error) or a regular file; false with
+// `error` for anything else.
+bool LookAtScript(const std::string& path, ScriptRead* script, std::string* error) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return true;
+        *error = CannotRead(errno);
+        return false;
+    }
+    script->exists = true;
+    if (S_ISDIR(info.st_mode)) {
+        *error = CannotRead(EISDIR);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *error = "cannot read the script (not a regular file)";
+        return false;
+    }
+    return true;
+}
+
+// Why the plug-in cannot form the script's path; empty when it can. Its
+// capacity holds the path and a terminating zero.
+std::string PathTooLong(const std::string& path) {
+    constexpr size_t kLongestPath = size_t(kScriptPathCapacity) - 1;
+    if (path.size() <= kLongestPath) return std::string();
+    return "the script's path is " + std::to_string(path.size()) +
+           " bytes long, and the plug-in reads scripts only from paths of at most " +
+           std::to_string(kLongestPath) + " bytes; move the source to a shorter directory";
+}
+
+// Reads the open file to its end; false with `error`.
+bool ReadAll(int fd, std::string* text, std::string* error) {
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = CannotRead(errno);
+            return false;
+        }
+        if (n == 0) return true;
+        if (text->size() + size_t(n) > kMaxScriptBytes) {
+            *error = "the script is larger than 1 GB";
+            return false;
+        }
+        text->append(buffer, size_t(n));
+    }
+}
+
+// The whole file, opened without waiting (a FIFO put in the script's place
+// since it was looked at is refused, not waited on).
+bool ReadWhole(const std::string& path, std::string* text, std::string* error) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        *error = CannotRead(errno);
+        return false;
+    }
+    struct stat info;
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!ok) *error = "cannot read the script (not a regular file)";
+    ok = ok && ReadAll(fd, text, error);
+    close(fd);
+    return ok;
+}
 
 // The argument that names a file, by command: -1 for other commands.
 int FileArgument(const char* command) {
@@ -55,54 +127,28 @@ void ScanScript(const std::string& text, const std::string& directory, ScriptFac
                        [&](const ScriptPiece& piece) { ScanPiece(piece, directory, facts); });
 }
 
-bool CheckScript(const std::string& script_path, ScriptFacts* facts, std::string* error) {
-    *facts = ScriptFacts();
-    struct stat info;
-    if (stat(script_path.c_str(), &info) != 0) {
-        if (errno == ENOENT) return true;
-        *error = std::string("cannot read the script (") + std::strerror(errno) + ")";
+std::string ScriptBeside(const std::string& source) {
+    return DirectoryOf(source) + kScriptFileName;
+}
+
+bool ReadScript(const std::string& path, ScriptRead* script, std::string* error) {
+    *script = ScriptRead();
+    script->path = path;
+    if (!LookAtScript(path, script, error)) return false;
+    if (!script->exists) return true;
+    // The path's length is told before a failure to read (as the plug-in
+    // would never get as far as reading).
+    std::string too_long = PathTooLong(path);
+    if (!ReadWhole(path, &script->text, error)) {
+        if (!too_long.empty()) *error = too_long;
+        script->text.clear();
         return false;
     }
-    facts->exists = true;
-    if (S_ISDIR(info.st_mode)) {
-        *error = std::string("cannot read the script (") + std::strerror(EISDIR) + ")";
+    script->read = true;
+    ScanScript(script->text, DirectoryOf(path), &script->facts);
+    if (!too_long.empty()) {
+        *error = too_long;
         return false;
     }
-    if (!S_ISREG(info.st_mode)) {
-        *error = "cannot read the script (not a regular file)";
-        return false;
-    }
-    if (script_path.size() > kPluginScriptPathLimit) {
-        *error = "the script's path is " + std::to_string(script_path.size()) +
-                 " bytes long, and the plug-in reads scripts only from paths of at most " +
-                 std::to_string(kPluginScriptPathLimit) +
-                 " bytes; move the source to a shorter directory";
-        return false;
-    }
-    int fd = open(script_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        *error = std::string("cannot read the script (") + std::strerror(errno) + ")";
-        return false;
-    }
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            *error = std::string("cannot read the script (") + std::strerror(errno) + ")";
-            close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        if (text.size() + size_t(n) > kMaxScriptBytes) {
-            *error = "the script is larger than 1 GB";
-            close(fd);
-            return false;
-        }
-        text.append(buffer, size_t(n));
-    }
-    close(fd);
-    ScanScript(text, DirectoryOf(script_path), facts);
     return true;
 }

@@ -1,9 +1,11 @@
-// What the host checks of the script before it renders: that a script that
-// is there can be read by the plug-in (a regular, readable file whose path
-// fits the plug-in's 260-byte script path), how far its section headers
-// lengthen the project, and which files its readvideo, a_readvideo and
-// readimage lines name, and whether it makes sound. The lines are read with
-// the plug-in's own loader.
+// Reading the script once, as the plug-in would: where it lies (the
+// kinetra.txt in the source's directory), whether the plug-in could read it
+// (a regular, readable file whose path fits the plug-in's script path), its
+// text, and what the host needs to know of it before it renders: how far its
+// section headers lengthen the project, which files its readvideo,
+// a_readvideo and readimage lines name, and whether it makes sound. The lines
+// are read with the plug-in's own loader. The checker's findings are computed
+// later from the same text (check.h), once the project's length is known.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +13,6 @@
 #include <vector>
 
 struct ScriptFacts {
-    bool exists = false;
     // The largest frame number that ends a section ([a-b], [-b]), where it
     // stands (line numbers from 1) and the header as written; 0: none.
     int64_t longest_end = 0;
@@ -23,13 +24,26 @@ struct ScriptFacts {
     bool has_audio_commands = false;
 };
 
-// The longest script path the plug-in can form, in bytes.
-constexpr size_t kPluginScriptPathLimit = 259;
+// A script as ReadScript found it.
+struct ScriptRead {
+    std::string path;     // as given to ReadScript
+    bool exists = false;  // something is at `path`
+    bool read = false;    // `text` is the whole file
+    std::string text;
+    ScriptFacts facts;  // from `text`
+};
 
-// False with `error` (the reason, e.g. "cannot read the script (Is a
-// directory)") when a script exists but cannot be used; a missing script is
-// no error (`exists` false).
-bool CheckScript(const std::string& script_path, ScriptFacts* facts, std::string* error);
+// The script the plug-in runs for a source: the kinetra.txt in the source's
+// directory ("./kinetra.txt" for a bare file name).
+std::string ScriptBeside(const std::string& source);
+
+// Reads the script at `path` once: only a regular file, never waiting on a
+// FIFO or a device. False with `error` (e.g. "cannot read the script (Is a
+// directory)") when a script is there but the plug-in could not use it; a
+// missing script is no error (`exists` false). A script whose path is too
+// long for the plug-in is refused but still read (`read` true), so that
+// `kinetra check` can list its findings.
+bool ReadScript(const std::string& path, ScriptRead* script, std::string* error);
 
 // Looks at the script's text (`directory` ends with '/').
 void ScanScript(const std::string& text, const std::string& directory, ScriptFacts* facts);

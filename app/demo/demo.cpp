@@ -15,6 +15,7 @@
 #include "base/paths.h"
 #include "plugin/plugin_loader.h"
 #include "render/render.h"
+#include "script/loader.h"
 #include "common/yc_rgb.h"
 #include "base/worker_pool.h"
 
@@ -184,7 +185,7 @@ int RunDemo(const DemoOptions& options) {
         return kExitFailure;
     }
     std::string source = dir + "/source.mp4";
-    std::string script = dir + "/kinetra.txt";
+    std::string script = dir + "/" + kScriptFileName;
     std::string output = dir + "/output.mp4";
     std::string sheet_path = dir + "/contact-sheet.png";
 

@@ -18,6 +18,7 @@
 #include "source/frame_cache.h"
 #include "base/host_threads.h"
 #include "base/paths.h"
+#include "source/picture_file.h"
 #include "source/video_source.h"
 
 namespace {
@@ -25,8 +26,6 @@ namespace {
 // Converted frames each open file keeps, so that a frame read by consecutive
 // script lines is decoded once.
 constexpr size_t kCachedFramesPerFile = 2;
-// Pictures larger than this are not read (a small file can hold a huge one).
-constexpr int64_t kMaxPicturePixels = 64 * 1000 * 1000;
 // Decoded pictures kept, in bytes (each is kept only as far as it shows in
 // the buffers, so one is at most the project's frame).
 constexpr size_t kPictureCacheBytes = size_t(96) << 20;
@@ -182,43 +181,8 @@ const PictureYC* FrameOf(MediaServices::State& m, MediaFile* file, int32_t f) {
 
 // Decodes the first picture of an image file; false with `error`.
 bool DecodePicture(const std::string& path, PictureYC* picture, std::string* error) {
-    InputPtr input = OpenInput(path, error);
-    if (!input) return false;
-    int stream = FindStream(input.get(), AVMEDIA_TYPE_VIDEO);
-    if (stream < 0) {
-        *error = "not a picture";
-        return false;
-    }
-    auto too_large = [&](int64_t w, int64_t h) {
-        if (w * h <= kMaxPicturePixels) return false;
-        *error = "the picture is " + std::to_string(w) + "x" + std::to_string(h) + " (" +
-                 std::to_string((w * h + 500000) / 1000000) +
-                 " megapixels); pictures above 64 megapixels are not read";
-        return true;
-    };
-    const AVCodecParameters* par = input->streams[stream]->codecpar;
-    if (too_large(par->width, par->height)) return false;
-    CodecPtr decoder = OpenDecoder(input->streams[stream], 1, error);
-    if (!decoder) return false;
-    PacketPtr packet(av_packet_alloc());
-    FramePtr frame(av_frame_alloc());
-    bool got = false;
-    while (!got && av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == stream) {
-            avcodec_send_packet(decoder.get(), packet.get());
-            got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
-        }
-        av_packet_unref(packet.get());
-    }
-    if (!got) {
-        avcodec_send_packet(decoder.get(), nullptr);
-        got = avcodec_receive_frame(decoder.get(), frame.get()) >= 0;
-    }
-    if (!got || frame->width <= 0 || frame->height <= 0) {
-        *error = "cannot decode the picture";
-        return false;
-    }
-    if (too_large(frame->width, frame->height)) return false;
+    FramePtr frame;
+    if (!DecodeFirstPicture(path, &frame, error)) return false;
     picture->Resize(frame->width, frame->height);
     ToYCConverter converter;
     if (!converter.Convert8(frame.get(), picture->pixels.data(), picture->width)) {

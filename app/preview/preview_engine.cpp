@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "checker/check.h"
+#include "checker/script_check.h"
+#include "script/loader.h"
 #include "base/ffmpeg_util.h"
 #include "base/host_threads.h"
 #include "plugin/filter_runner.h"
@@ -16,7 +18,6 @@
 
 namespace {
 
-constexpr char kScriptName[] = "kinetra.txt";
 // Run-time failures kept for the page (the plug-in reports the first of
 // each script line).
 constexpr size_t kMostFailures = 100;
@@ -266,7 +267,7 @@ std::string PreviewEngine::Open(const std::string& source, const std::string& pl
         // The plug-in's defaults as they are, as render takes them.
         values_ = table.defaults;
         facts_.source_path = source;
-        facts_.script_path = directory + kScriptName;
+        facts_.script_path = ScriptBeside(source);
         facts_.width = p.width();
         facts_.height = p.height();
         facts_.rate_num = p.frame_rate().num;
@@ -277,7 +278,7 @@ std::string PreviewEngine::Open(const std::string& source, const std::string& pl
         facts_.channels = p.channels();
         facts_.script_exists = IsRegularFile(facts_.script_path);
     }
-    s.probe.Open(directory, kScriptName);
+    s.probe.Open(directory, kScriptFileName);
     RunSetup setup;
     setup.sliders = values_;
     runner.Start(setup);

@@ -18,6 +18,7 @@
 #include "preview/preview_export.h"
 #include "preview/preview_media.h"
 #include "preview/preview_watch.h"
+#include "script/loader.h"
 
 // The page's files (app/preview/page/, embedded at build time).
 extern const char kPreviewPageHtml[];
@@ -491,7 +492,7 @@ void PreviewServer::Impl::WatchScript() {
     std::string directory = DirectoryOf(options.source);
     std::string watch_error;
     if (!watcher.Start(
-            directory, "kinetra.txt", [this](bool settled) { OnScriptChange(settled); },
+            directory, kScriptFileName, [this](bool settled) { OnScriptChange(settled); },
             &watch_error)) {
         std::fprintf(stderr, "kinetra: warning: %s: %s; reload the page to see changes\n",
                      directory.c_str(), watch_error.c_str());

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 extern "C" {
@@ -101,7 +102,8 @@ struct Render {
     std::string output_path;  // absolute, or "-"
     std::string shown;        // the output's name in messages
     std::string script;
-    ScriptFacts facts;
+    ScriptRead script_read;  // the script as read once before the render
+    const ScriptFacts& facts = script_read.facts;
     FilterRunner runner;
     OutputFile output;
     std::unique_ptr<EncodeWorker> encoder;
@@ -130,9 +132,9 @@ int CheckNames(Render* r) {
     }
     r->output_path = options.output == "-" ? "-" : AbsolutePath(options.output);
     r->shown = ShownName(options.output);
-    r->script = DirectoryOf(r->source) + "kinetra.txt";
+    r->script = ScriptBeside(r->source);
     std::string script_error;
-    if (!CheckScript(r->script, &r->facts, &script_error)) {
+    if (!ReadScript(r->script, &r->script_read, &script_error)) {
         Fail(r->script, script_error);
         return kExitFailure;
     }
@@ -205,17 +207,31 @@ int OpenPluginAndSource(Render* r) {
 // The script's findings against the project, and what they decide: --strict
 // stops at an error, and files already reported are not reported again.
 int CheckScriptAgainstProject(Render* r) {
-    if (!r->facts.exists) {
+    if (!r->script_read.exists) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", r->script.c_str());
         return kGoOn;
     }
     ScriptCheck check;
-    if (!ReportScriptCheck(r->script, r->runner.project().frame_count(), &check) &&
+    if (!ReportScriptCheck(r->script_read, r->runner.project().frame_count(), &check) &&
         r->options.strict) {
         std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
         return kExitFailure;
     }
     r->runner.media().SetFileNotes(FileLineNotes(check));
+    // What the check told is not told again: neither the media services'
+    // warning about a file it reported nor the run-time failure of a line
+    // it found an error on or a file it reported.
+    std::set<std::string> told_files;
+    std::set<int32_t> told_lines;
+    for (const auto& file : check.reported_files) {
+        told_files.insert(file.first);
+        told_lines.insert(file.second);
+    }
+    for (const ScriptFinding& finding : check.findings) {
+        if (finding.severity == FindingSeverity::kError) told_lines.insert(finding.line);
+    }
+    r->runner.media().SetToldFiles(told_files);
+    r->runner.SetToldLines(told_lines);
     return kGoOn;
 }
 

@@ -37,6 +37,16 @@ struct CommandArgument {
 // The most arguments a script line carries.
 constexpr int32_t kCommandArgumentLimit = 20;
 
+// The values a kFormat argument's format takes at most (the arguments after
+// it: text2 passes its arguments 5..19).
+constexpr int32_t kFormatValueCount = 15;
+
+// The conversions of a kFormat argument's format (each takes the next of up
+// to kFormatValueCount values), or -1 when the command refuses the format and
+// draws nothing. text2 runs this test before drawing, and the checker runs
+// it on the script's text.
+int32_t Text2FormatConversions(const char* format);
+
 struct CommandRow {
     const char* name;
     CommandHandler handler;

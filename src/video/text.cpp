@@ -10,6 +10,7 @@
 #include "host/buffers.h"
 #include "platform/text_engine.h"
 #include "script/arguments.h"
+#include "script/command_table.h"
 #include "script/encoding.h"
 #include "video/pixel.h"
 #include "video/video_commands.h"
@@ -19,11 +20,8 @@ namespace {
 constexpr size_t kFaceCapacity = 512;
 // Strings drawn: at most 511 bytes and the terminator.
 constexpr size_t kTextCapacity = 512;
-// text2 passes arguments 5..19 to its format.
+// text2 passes arguments 5..19 to its format (kFormatValueCount of them).
 constexpr int32_t kFirstFormatValue = 5;
-constexpr int32_t kFormatValueCount = 15;
-// Widths and precisions in a text2 format have at most this many digits.
-constexpr int32_t kMaxFieldDigits = 3;
 
 // The default style, set by the first drawing when no font command has run:
 // "ＭＳ ゴシック" in Shift-JIS, 32 pixels, white letters.
@@ -115,50 +113,6 @@ void CutAtCharacterBoundary(char* text) {
         ++i;
     }
 }
-
-size_t SkipDigits(const char* format, size_t i, int32_t* digits) {
-    *digits = 0;
-    while (format[i] >= '0' && format[i] <= '9') {
-        ++i;
-        ++*digits;
-    }
-    return i;
-}
-
-}  // namespace
-
-// A text2 format is drawn when every conversion takes a double: %f %F %e %E
-// %g %G %a %A with flags "-+ #0", a width and a precision written as digits
-// (never '*'), an optional 'l', and no more conversions than there are
-// values; "%%" is a literal. Every '%' byte counts, as the C formatter reads
-// the format byte by byte.
-int32_t Text2FormatConversions(const char* format) {
-    int32_t conversions = 0;
-    size_t i = 0;
-    while (format[i] != '\0') {
-        if (format[i++] != '%') continue;
-        if (format[i] == '%') {
-            ++i;
-            continue;
-        }
-        while (format[i] != '\0' && std::strchr("-+ #0", format[i]) != nullptr)
-            ++i;
-        int32_t digits = 0;
-        i = SkipDigits(format, i, &digits);
-        if (digits > kMaxFieldDigits) return -1;
-        if (format[i] == '.') {
-            i = SkipDigits(format, i + 1, &digits);
-            if (digits > kMaxFieldDigits) return -1;
-        }
-        if (format[i] == 'l') ++i;
-        if (format[i] == '\0' || std::strchr("fFeEgGaA", format[i]) == nullptr) return -1;
-        ++i;
-        if (++conversions > kFormatValueCount) return -1;
-    }
-    return conversions;
-}
-
-namespace {
 
 // The string a text or text2 line draws; false when a text2 format is refused.
 bool BuildText(int32_t line, char* text) {

@@ -63,10 +63,6 @@ KINETRA_VIDEO_COMMAND(cmd_ellipse_rgb);
 // Releases the text canvas (at exit).
 void ReleaseTextCanvas();
 
-// The conversions of a text2 format (each takes the next of up to 15
-// values), or -1 when text2 refuses the format and draws nothing.
-int32_t Text2FormatConversions(const char* format);
-
 // The radius defocus blurs with: below 2 acts as 2; above the buffer's larger
 // side less one it acts as that, since a tap farther out than any pixel of
 // the buffer could be only repeats an edge pixel. Every radius up to that

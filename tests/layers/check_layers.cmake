@@ -5,7 +5,9 @@ cmake_minimum_required(VERSION 3.16)
 # Inside app/ its folders are layers of their own, in the order of the
 # render pipeline: base, colour, source, then the checker, the plug-in's
 # loading and services and the output, then render, then the preview and the
-# demo, and the command line on top.
+# demo, and the command line on top. The host program reaches the plug-in's
+# code only through the layers below its filters (the command table, the
+# loader, the formula compiler), never through a filter's own headers.
 # Run as: cmake -DROOT=<source dir> -P check_layers.cmake
 set(rank_common 0)
 set(rank_platform 0)
@@ -26,6 +28,7 @@ set(rank_render 14)
 set(rank_preview 15)
 set(rank_demo 15)
 set(rank_cli 16)
+set(app_may_use common platform kinetra formula script host)
 
 file(GLOB_RECURSE files RELATIVE ${ROOT} ${ROOT}/src/*.cpp ${ROOT}/src/*.h ${ROOT}/app/*.cpp
      ${ROOT}/app/*.h)
@@ -50,9 +53,12 @@ foreach(path IN LISTS files)
     endif()
     if(rank_${used} GREATER rank_${own})
       string(APPEND faults "  ${path} (${own}) includes from ${used}\n")
+    elseif(NOT rank_${own} LESS rank_app AND rank_${used} LESS rank_app
+           AND NOT used IN_LIST app_may_use)
+      string(APPEND faults "  ${path} (${own}) includes from the plug-in's ${used}\n")
     endif()
   endforeach()
 endforeach()
 if(faults)
-  message(FATAL_ERROR "Includes that point up the layers:\n${faults}")
+  message(FATAL_ERROR "Includes that point up the layers or into the plug-in's filters:\n${faults}")
 endif()

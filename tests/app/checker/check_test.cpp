@@ -3,6 +3,7 @@
 #include "checker/check.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "fixtures/clips.h"
 #include "cli/help.h"
+#include "demo/demo.h"
 #include "script/command_table.h"
 #include "checker/script_check.h"
 
@@ -112,13 +114,61 @@ TEST(ScriptCheck, RecordLinesFollowTheFileAndSayTheEncoding) {
     EXPECT_NE(FormatCheckSummary(check).find("UTF-8"), std::string::npos);
 }
 
-TEST(ScriptCheck, RelativeFilesAreLookedForNextToTheScript) {
+// Each file a line reads is looked for next to the script and tried as the
+// host reads it for that line; one that cannot be read is one error on its
+// line, and is listed (absolute) among the files the check told of.
+TEST(ScriptCheck, NamedFilesAreTriedAsTheHostReadsThem) {
     TempDir dir;
-    std::ofstream(dir / "logo.png") << "x";
-    std::ofstream(dir / "kinetra.txt") << "readimage(1,logo.png)\nreadvideo(2,0,\"other.mp4\")\n";
-    ScriptCheck check = CheckScriptFile(ScriptPathFor(dir.path()), CheckContext());
-    ASSERT_EQ(check.findings.size(), 1u);
-    EXPECT_EQ(check.findings[0].line, 2);
+    PictureYC picture;
+    picture.Resize(4, 3);
+    std::string error;
+    ASSERT_TRUE(WritePicturePng(dir / "logo.png", picture, &error)) << error;
+    apptest::WriteFile(dir / "bad.png", "not a picture");
+    apptest::WriteFile(dir / "notes.mp4", "not a video");
+    apptest::WriteFile(dir / "talk.srt", "1\n00:00:00,000 --> 00:00:01,000\nhello\n\n");
+    ASSERT_EQ(mkdir((dir / "folder.png").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir / "pipe.mkv").c_str(), 0644), 0);
+    struct FileCase {
+        const char* line;
+        const char* file;
+        const char* says;  // null: no finding
+    };
+    const FileCase cases[] = {
+        {"readimage(1, logo.png)", "logo.png", nullptr},
+        {"readvideo(1, 0, \"logo.png\")", "logo.png", nullptr},
+        {"readimage(1, bad.png)", "bad.png", "argument 2 (file): file 'bad.png' cannot be read: "},
+        {"readimage(1, talk.srt)", "talk.srt", "cannot be read: not a picture"},
+        {"readimage(1, folder.png)", "folder.png", "cannot be read: it is a directory"},
+        {"readvideo(1, 0, pipe.mkv)", "pipe.mkv", "cannot be read: it is not a regular file"},
+        {"readvideo(1, 0, notes.mp4)", "notes.mp4", "file 'notes.mp4' cannot be read: "},
+        {"a_readvideo(1, 0, talk.srt)", "talk.srt", "cannot be read: it has no video stream"},
+        {"readvideo(1, 0, gone.mkv)", "gone.mkv", "'gone.mkv' does not exist (looked in "},
+    };
+    // One script of all the lines, so that a file read two ways is tried
+    // both ways.
+    std::string script = "# files\n";
+    std::vector<std::pair<std::string, int32_t>> reported;
+    for (int32_t i = 0; i < int32_t(sizeof cases / sizeof cases[0]); ++i) {
+        script += std::string(cases[i].line) + "\n";
+        if (cases[i].says != nullptr) reported.push_back({dir / cases[i].file, i + 2});
+    }
+    ScriptCheck check = CheckScriptText(script, dir / "kinetra.txt", CheckContext());
+    std::vector<ScriptFinding>::const_iterator finding = check.findings.begin();
+    for (int32_t i = 0; i < int32_t(sizeof cases / sizeof cases[0]); ++i) {
+        const FileCase& c = cases[i];
+        bool found = finding != check.findings.end() && finding->line == i + 2;
+        EXPECT_EQ(found, c.says != nullptr) << c.line;
+        if (!found) continue;
+        EXPECT_EQ(finding->severity, FindingSeverity::kError) << c.line;
+        if (c.says != nullptr) {
+            EXPECT_NE(finding->message.find(c.says), std::string::npos)
+                << c.line << ": " << finding->message;
+        }
+        ++finding;
+    }
+    EXPECT_EQ(finding, check.findings.end());
+    EXPECT_EQ(check.reported_files, reported);
+    EXPECT_EQ(ScriptPathFor(dir.path()), dir / "kinetra.txt");
     EXPECT_EQ(ScriptPathFor(dir / "clip.mp4"), dir / "kinetra.txt");
     EXPECT_EQ(ScriptPathFor(dir / "other.txt"), dir / "other.txt");
     EXPECT_FALSE(CheckScriptFile(dir / "none.txt", CheckContext()).read);
@@ -152,24 +202,33 @@ TEST(ScriptFacts, ComeFromTheLinesThePluginRuns) {
     EXPECT_TRUE(facts.has_audio_commands);
 }
 
+// Paths are shown as the argument names them: a bare name in the current
+// directory stays bare.
 TEST(CheckProgram, PrintsFindingsThenACountAndFailsOnErrors) {
     TempDir dir;
-    std::ofstream(dir / "kinetra.txt") << "fill(0,0,0,w,h)\ntxt(1)\n";
-    std::string command = std::string(KINETRA_APP_PATH) + " check " + dir.path() + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-        out += buffer;
-    int status = pclose(pipe);
-    std::string script = dir / "kinetra.txt";
-    EXPECT_EQ(out, script +
-                       ":1: warning: 'fill' takes 8 arguments, this line has 5: the missing "
-                       "ones count as 0\n" +
-                       script + ":2: error: unknown command 'txt': did you mean 'text'?\n" +
-                       script + ": 1 error, 1 warning (read as Shift-JIS)\n");
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ofstream(dir / "kinetra.txt") << "fill(0,0,0,w,h)\ntxt(1)\nreadimage(1,gone.png)\n";
+    const std::string findings[] = {
+        ":1: warning: 'fill' takes 8 arguments, this line has 5: the missing ones count as 0\n",
+        ":2: error: unknown command 'txt': did you mean 'text'?\n",
+        ":3: error: argument 2 (file): file 'gone.png' does not exist (looked in ",
+        ": 2 errors, 1 warning (read as Shift-JIS)\n"};
+    for (const char* bare_name : {"", "clip.mp4", "kinetra.txt"}) {
+        std::string where = *bare_name != '\0' ? "cd '" + dir.path() + "' && " : "";
+        std::string target = *bare_name != '\0' ? bare_name : dir.path();
+        FILE* pipe = popen((where + KINETRA_APP_PATH + " check " + target + " 2>&1").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string out;
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+            out += buffer;
+        int status = pclose(pipe);
+        std::string script = *bare_name != '\0' ? "kinetra.txt" : dir / "kinetra.txt";
+        std::string directory = *bare_name != '\0' ? "./" : dir.path() + "/";
+        EXPECT_EQ(out, script + findings[0] + script + findings[1] + script + findings[2] +
+                           directory + ")\n" + script + findings[3])
+            << target;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << target;
+    }
 }
 
 // A render checks the script first: findings on stderr, and --strict stops
@@ -193,28 +252,29 @@ TEST(CheckProgram, RenderChecksFirstAndStrictStopsBeforeWriting) {
     EXPECT_NE(text.find("1 error, 0 warnings"), std::string::npos) << text;
     EXPECT_TRUE(apptest::FileExists(dir / "o.mkv"));
 
-    // A file that exists but cannot be read is reported at run time once,
-    // with the lines that name it, and so is an argument that fails to
-    // evaluate on both frames.
+    // A file that exists but cannot be read is told before the render, with
+    // its line; an argument that fails to evaluate on both frames is told at
+    // run time, once.
     apptest::WriteFile(dir / "bad.png", "not a picture");
     apptest::WriteFile(dir / "kinetra.txt",
                        "# a picture\nreadimage(2,\"bad.png\")\nfill(0,0,0,4,4,log(f-1),0,0)\n");
     const std::string render2 = "render '" + dir / "clip.mkv" + "' -o '" + dir / "o2.mkv' -q" +
                                 " --plugin '" + KINETRA_PLUGIN_PATH + "'";
     EXPECT_EQ(apptest::RunProgram(render2, &text), 0) << text;
-    EXPECT_NE(text.find(dir / "bad.png"), std::string::npos) << text;
-    EXPECT_NE(text.find("(script line 2)"), std::string::npos) << text;
-    const std::string runtime[] = {
-        dir / "kinetra.txt" +
-            ":2: error at frame 0: readimage: cannot open or read 'bad.png': nothing is read\n",
-        dir / "kinetra.txt" +
-            ":3: error at frame 0: fill: argument 6 (Y) 'log(f-1)' fails to evaluate and counts "
-            "as 0\n"};
-    for (const std::string& line : runtime) {
-        EXPECT_NE(text.find(line), std::string::npos) << text;
-        const std::string where = line.substr(0, line.find(" at frame"));
-        EXPECT_EQ(text.find(where, text.find(where) + 1), std::string::npos) << text;
-    }
+    EXPECT_NE(text.find(dir / "kinetra.txt" +
+                        ":2: error: argument 2 (file): file 'bad.png' cannot be read: "),
+              std::string::npos)
+        << text;
+    const std::string runtime = dir / "kinetra.txt" +
+                                ":3: error at frame 0: fill: argument 6 (Y) 'log(f-1)' fails to "
+                                "evaluate and counts as 0\n";
+    EXPECT_NE(text.find(runtime), std::string::npos) << text;
+    const std::string where = dir / "kinetra.txt:3:";
+    EXPECT_EQ(text.find(where, text.find(where) + 1), std::string::npos) << text;
+    // The broken picture is told once, before the render: no warning from
+    // the media services and no run-time failure repeat it.
+    EXPECT_EQ(text.find("bad.png", text.find("bad.png") + 1), std::string::npos) << text;
+    EXPECT_EQ(text.find(":2: error at frame"), std::string::npos) << text;
 
     // At most twenty findings are listed, then how many more there are.
     std::string many;
