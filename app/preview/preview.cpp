@@ -51,12 +51,6 @@ bool ParseSliderList(const std::string& text, std::vector<int32_t>* values) {
     return values->size() == KINETRA_TRACK_COUNT;
 }
 
-std::string RunningProgram() {
-    std::vector<char> self(4096);
-    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    return n > 0 ? std::string(self.data(), static_cast<size_t>(n)) : std::string("kinetra");
-}
-
 // Opens the page in the desktop's browser; a failure is a note, not an error.
 void OpenInBrowser(const std::string& url) {
     posix_spawn_file_actions_t actions;
@@ -184,7 +178,7 @@ int RunPreview(const PreviewOptions& options) {
     PreviewServerOptions server_options;
     server_options.source = source;
     server_options.plugin = PluginPath(options.plugin);
-    server_options.program = RunningProgram();
+    server_options.program = ProgramPath();
     server_options.port = options.port;
     server_options.threads = options.threads;
     PreviewServer server;
