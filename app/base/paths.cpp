@@ -24,3 +24,9 @@ std::string BaseName(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+std::string ProgramPath() {
+    std::vector<char> self(4096);
+    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    return n > 0 ? std::string(self.data(), static_cast<size_t>(n)) : std::string("kinetra");
+}

@@ -1,5 +1,5 @@
-// File names as the program handles them: absolute forms and the directory
-// and last part of a path (POSIX paths, '/' between parts).
+// File names as the program handles them: absolute forms, the directory and
+// last part of a path (POSIX paths, '/' between parts), and the program's own.
 #pragma once
 
 #include <string>
@@ -15,3 +15,6 @@ std::string DirectoryOf(const std::string& path);
 
 // The part after the last '/' (all of `path` when it has none).
 std::string BaseName(const std::string& path);
+
+// The running program's absolute path ("kinetra" when it cannot be told).
+std::string ProgramPath();

@@ -105,18 +105,18 @@ std::string ArgumentTableMarkdown(const CommandRow& row) {
     return text;
 }
 
-int RunScriptHelp(const std::string& name, bool markdown) {
+int RunScriptHelp(const std::string& name, bool markdown, FILE* out, FILE* err) {
     if (name.empty()) {
-        std::fputs(CommandListText().c_str(), stdout);
+        std::fputs(CommandListText().c_str(), out);
         return 0;
     }
     const CommandRow* row = FindAnyCommand(name.c_str());
     if (row == nullptr) {
         std::string nearest = NearestCommandName(name);
-        std::fprintf(stderr, "kinetra: no help on '%s'%s; see 'kinetra help'\n", name.c_str(),
+        std::fprintf(err, "kinetra: no help on '%s'%s; see 'kinetra help'\n", name.c_str(),
                      nearest.empty() ? "" : (" (did you mean '" + nearest + "'?)").c_str());
         return 1;
     }
-    std::fputs((markdown ? ArgumentTableMarkdown(*row) : CommandHelpText(*row)).c_str(), stdout);
+    std::fputs((markdown ? ArgumentTableMarkdown(*row) : CommandHelpText(*row)).c_str(), out);
     return 0;
 }

@@ -2,6 +2,7 @@
 // plug-in dispatches through, so the help never drifts from the code.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 struct CommandRow;
@@ -15,5 +16,6 @@ std::string CommandCallText(const CommandRow& row);
 // The argument table in Markdown, as the script reference shows it.
 std::string ArgumentTableMarkdown(const CommandRow& row);
 
-// `kinetra help [NAME] [--markdown]`: 0, or 1 for an unknown name.
-int RunScriptHelp(const std::string& name, bool markdown);
+// `kinetra help [NAME] [--markdown]` on a script command, written to `out`:
+// 0, or 1 with a message on `err` for an unknown name.
+int RunScriptHelp(const std::string& name, bool markdown, FILE* out, FILE* err);

@@ -203,142 +203,238 @@ bool IsName(const std::string& text) {
     return true;
 }
 
-// Takes the value of an option: "--name=value" or "--name value" (a value
-// may begin with '-': "-o -").
-bool TakeValue(const std::vector<std::string>& args, size_t* i, const std::string& name,
-               std::string* value, bool* matched) {
-    const std::string& arg = args[*i];
-    *matched = false;
-    if (arg == name) {
-        *matched = true;
-        if (*i + 1 >= args.size()) return false;
-        *value = args[++*i];
-        return true;
+// What TakeValue found at the current argument.
+enum class Taken {
+    kOther,    // another argument
+    kValue,    // the option with its value
+    kNoValue,  // the option as the last argument, without a value
+};
+
+// One command's arguments after the command word, read left to right.
+class ArgumentCursor {
+  public:
+    explicit ArgumentCursor(const std::vector<std::string>& args) : args_(args) {}
+
+    bool AtEnd() const { return at_ >= args_.size(); }
+    const std::string& Current() const { return args_[at_]; }
+    void Next() { ++at_; }
+
+    // Whether the current argument is option `name`, given as "name=value" or
+    // "name value" (a value may begin with '-': "-o -"); the second form
+    // moves on to the value.
+    Taken TakeValue(const std::string& name, std::string* value) {
+        const std::string& arg = args_[at_];
+        if (arg == name) {
+            if (at_ + 1 >= args_.size()) return Taken::kNoValue;
+            *value = args_[++at_];
+            return Taken::kValue;
+        }
+        if (arg.compare(0, name.size() + 1, name + "=") == 0) {
+            *value = arg.substr(name.size() + 1);
+            return Taken::kValue;
+        }
+        return Taken::kOther;
     }
-    if (arg.compare(0, name.size() + 1, name + "=") == 0) {
-        *matched = true;
-        *value = arg.substr(name.size() + 1);
+
+  private:
+    const std::vector<std::string>& args_;
+    size_t at_ = 1;
+};
+
+// The refusal of an option's value: "--show takes a buffer number 0..9, not 'x'".
+void Refuse(const std::string& takes, const std::string& value, std::string* error) {
+    *error = takes + ", not '" + value + "'";
+}
+
+// A whole number in [low, high] into `to`, or the refusal `takes`.
+void ReadNumber(const std::string& value, int32_t low, int32_t high, const char* takes, int32_t* to,
+                std::string* error) {
+    if (!ParseInt(value, low, high, to)) Refuse(takes, value, error);
+}
+
+// An FFmpeg name (IsName) into `to`, or "NAME takes WHAT, not 'value'".
+void ReadName(const char* name, const char* what, const std::string& value, std::string* to,
+              std::string* error) {
+    if (!IsName(value)) Refuse(std::string(name) + " takes " + what, value, error);
+    *to = value;
+}
+
+// Reads the value of render option `name` (the spelling given) into `r`, or
+// sets `error`.
+using ReadRenderValue = void (*)(const char* name, const std::string& value, RenderOptions* r,
+                                 std::string* error);
+
+void ReadOutput(const char*, const std::string& value, RenderOptions* r, std::string*) {
+    r->output = value;
+}
+
+void ReadContainer(const char* name, const std::string& value, RenderOptions* r,
+                   std::string* error) {
+    ReadName(name, "a container name", value, &r->format, error);
+}
+
+void ReadVideoEncoder(const char* name, const std::string& value, RenderOptions* r,
+                      std::string* error) {
+    ReadName(name, "an encoder name", value, &r->video_codec, error);
+}
+
+void ReadAudioEncoder(const char* name, const std::string& value, RenderOptions* r,
+                      std::string* error) {
+    ReadName(name, "an encoder name", value, &r->audio_codec, error);
+}
+
+void ReadPixelFormat(const char* name, const std::string& value, RenderOptions* r,
+                     std::string* error) {
+    ReadName(name, "a pixel format name", value, &r->pixel_format, error);
+}
+
+void ReadVideoBitRate(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    if (!ParseBitRate(value, &r->video_bitrate))
+        Refuse("-b:v takes a bit rate such as 2500k or 8M", value, error);
+}
+
+void ReadAudioBitRate(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    if (!ParseBitRate(value, &r->audio_bitrate))
+        Refuse("-b:a takes a bit rate such as 192k", value, error);
+}
+
+void ReadFrames(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    if (!ParseFrameRange(value, &r->first_frame, &r->last_frame))
+        Refuse("--frames takes A-B, A- or A with 0 <= A <= B", value, error);
+}
+
+void ReadShow(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    int32_t shown = 0;
+    ReadNumber(value, 0, kShowMax, "--show takes a buffer number 0..9", &shown, error);
+    r->sliders.push_back({0, shown});
+}
+
+// "L=V": variable slider L (a b c d u v x y z) set to V.
+void ReadVariable(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    int32_t v = 0;
+    int32_t slider = value.size() >= 3 && value[1] == '=' ? SliderOfLetter(value[0]) : -1;
+    if (slider < 0 || !ParseInt(value.substr(2), 0, kVariableMax, &v)) {
+        Refuse("--var takes L=V with L one of a b c d u v x y z and V 0..4096", value, error);
+    }
+    r->sliders.push_back({slider, v});
+}
+
+void ReadCanvas(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    if (!ParseSize(value, &r->canvas_width, &r->canvas_height))
+        Refuse("--canvas takes WxH, each 1..16384", value, error);
+}
+
+void ReadThreads(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    ReadNumber(value, 1, kMaxThreads, "--threads takes a number 1..256", &r->threads, error);
+}
+
+void ReadMaxFrames(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    ReadNumber(value, 1, INT32_MAX, "--max-frames takes a frame count 1..2147483647",
+               &r->max_frames, error);
+}
+
+void ReadCrf(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    ReadNumber(value, 0, kMaxCrf, "--crf takes a number 0..63", &r->crf, error);
+}
+
+void ReadPreset(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+    if (!IsName(value)) Refuse("--preset takes a preset name", value, error);
+    r->preset = value;
+}
+
+void ReadPlugin(const char*, const std::string& value, RenderOptions* r, std::string*) {
+    r->plugin = value;
+}
+
+// The render options that take a value, every spelling, in the order tried.
+const struct {
+    const char* name;
+    ReadRenderValue read;
+} kRenderValueOptions[] = {
+    {"-o", ReadOutput},
+    {"--output", ReadOutput},
+    {"-f", ReadContainer},
+    {"--format", ReadContainer},
+    {"-c:v", ReadVideoEncoder},
+    {"--vcodec", ReadVideoEncoder},
+    {"-c:a", ReadAudioEncoder},
+    {"--acodec", ReadAudioEncoder},
+    {"--pix-fmt", ReadPixelFormat},
+    {"-b:v", ReadVideoBitRate},
+    {"--video-bitrate", ReadVideoBitRate},
+    {"-b:a", ReadAudioBitRate},
+    {"--audio-bitrate", ReadAudioBitRate},
+    {"--frames", ReadFrames},
+    {"--show", ReadShow},
+    {"--var", ReadVariable},
+    {"--canvas", ReadCanvas},
+    {"--threads", ReadThreads},
+    {"--max-frames", ReadMaxFrames},
+    {"--crf", ReadCrf},
+    {"--preset", ReadPreset},
+    {"--plugin", ReadPlugin},
+};
+
+// A render option without a value; false when `arg` is none of them.
+bool SetRenderFlag(const std::string& arg, RenderOptions* r) {
+    if (arg == "--quiet" || arg == "-q") {
+        r->quiet = true;
+    } else if (arg == "--verbose" || arg == "-v") {
+        r->verbose = true;
+    } else if (arg == "-y" || arg == "--overwrite") {
+        r->overwrite = Overwrite::kYes;
+    } else if (arg == "-n" || arg == "--no-overwrite") {
+        r->overwrite = Overwrite::kNo;
+    } else if (arg == "--lossless") {
+        r->lossless = true;
+    } else if (arg == "--no-audio") {
+        r->audio = false;
+    } else if (arg == "--strict") {
+        r->strict = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A render option with a value at the cursor, read into `r` (or `error` set);
+// false when the current argument is none of them.
+bool TakeRenderValue(ArgumentCursor* cursor, RenderOptions* r, std::string* error) {
+    for (const auto& option : kRenderValueOptions) {
+        std::string value;
+        Taken taken = cursor->TakeValue(option.name, &value);
+        if (taken == Taken::kOther) continue;
+        if (taken == Taken::kNoValue) {
+            *error = std::string(option.name) + " needs a value";
+        } else {
+            option.read(option.name, value, r, error);
+        }
         return true;
     }
     return false;
 }
 
-bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::string* error) {
-    std::vector<std::string> positional;
-    bool only_positional = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string value;
-        bool matched = false;
-        auto option = [&](const char* name) {
-            bool ok = TakeValue(args, &i, name, &value, &matched);
-            if (matched && !ok) *error = std::string(name) + " needs a value";
-            return matched && ok;
-        };
-        auto name_option = [&](const char* name, const char* what, std::string* to) {
-            if (!option(name)) return false;
-            if (!IsName(value))
-                *error = std::string(name) + " takes " + what + ", not '" + value + "'";
-            *to = value;
-            return true;
-        };
-        if (only_positional || arg == "-" || arg.empty() || arg[0] != '-') {
-            positional.push_back(arg);
-        } else if (arg == "--") {
-            only_positional = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            r->quiet = true;
-        } else if (arg == "--verbose" || arg == "-v") {
-            r->verbose = true;
-        } else if (arg == "-y" || arg == "--overwrite") {
-            r->overwrite = Overwrite::kYes;
-        } else if (arg == "-n" || arg == "--no-overwrite") {
-            r->overwrite = Overwrite::kNo;
-        } else if (arg == "--lossless") {
-            r->lossless = true;
-        } else if (arg == "--no-audio") {
-            r->audio = false;
-        } else if (arg == "--strict") {
-            r->strict = true;
-        } else if (option("-o") || option("--output")) {
-            r->output = value;
-        } else if (name_option("-f", "a container name", &r->format) ||
-                   name_option("--format", "a container name", &r->format) ||
-                   name_option("-c:v", "an encoder name", &r->video_codec) ||
-                   name_option("--vcodec", "an encoder name", &r->video_codec) ||
-                   name_option("-c:a", "an encoder name", &r->audio_codec) ||
-                   name_option("--acodec", "an encoder name", &r->audio_codec) ||
-                   name_option("--pix-fmt", "a pixel format name", &r->pixel_format)) {
-        } else if (option("-b:v") || option("--video-bitrate")) {
-            if (!ParseBitRate(value, &r->video_bitrate)) {
-                *error = "-b:v takes a bit rate such as 2500k or 8M, not '" + value + "'";
-            }
-        } else if (option("-b:a") || option("--audio-bitrate")) {
-            if (!ParseBitRate(value, &r->audio_bitrate)) {
-                *error = "-b:a takes a bit rate such as 192k, not '" + value + "'";
-            }
-        } else if (option("--frames")) {
-            if (!ParseFrameRange(value, &r->first_frame, &r->last_frame)) {
-                *error = "--frames takes A-B, A- or A with 0 <= A <= B, not '" + value + "'";
-            }
-        } else if (option("--show")) {
-            int32_t shown = 0;
-            if (!ParseInt(value, 0, kShowMax, &shown)) {
-                *error = "--show takes a buffer number 0..9, not '" + value + "'";
-            }
-            r->sliders.push_back({0, shown});
-        } else if (option("--var")) {
-            int32_t v = 0;
-            int32_t slider = value.size() >= 3 && value[1] == '=' ? SliderOfLetter(value[0]) : -1;
-            if (slider < 0 || !ParseInt(value.substr(2), 0, kVariableMax, &v)) {
-                *error = "--var takes L=V with L one of a b c d u v x y z and V 0..4096, not '" +
-                         value + "'";
-            }
-            r->sliders.push_back({slider, v});
-        } else if (option("--canvas")) {
-            if (!ParseSize(value, &r->canvas_width, &r->canvas_height)) {
-                *error = "--canvas takes WxH, each 1..16384, not '" + value + "'";
-            }
-        } else if (option("--threads")) {
-            if (!ParseInt(value, 1, kMaxThreads, &r->threads)) {
-                *error = "--threads takes a number 1..256, not '" + value + "'";
-            }
-        } else if (option("--max-frames")) {
-            if (!ParseInt(value, 1, INT32_MAX, &r->max_frames)) {
-                *error = "--max-frames takes a frame count 1..2147483647, not '" + value + "'";
-                return false;
-            }
-        } else if (option("--crf")) {
-            if (!ParseInt(value, 0, kMaxCrf, &r->crf)) {
-                *error = "--crf takes a number 0..63, not '" + value + "'";
-            }
-        } else if (option("--preset")) {
-            if (!IsName(value)) *error = "--preset takes a preset name, not '" + value + "'";
-            r->preset = value;
-        } else if (option("--plugin")) {
-            r->plugin = value;
-        } else if (error->empty()) {
-            *error = "unknown option '" + arg + "'";
-        }
-        if (!error->empty()) return false;
-    }
-    // x264 and x265 share their preset names: a typo is found here.
-    bool x26x =
-        r->video_codec.empty() || r->video_codec == "libx264" || r->video_codec == "libx265";
-    if (r->crf > kMaxX26xCrf && x26x && !r->lossless) {
-        *error = "--crf takes 0..51 for H.264 and H.265, not " + std::to_string(r->crf);
+// The choices only the whole command line can judge: x264 and x265 share
+// their preset names and the top of their quality scale, so a typo or an
+// out-of-range --crf is found here rather than when the encoder opens.
+bool CheckX26xChoices(const RenderOptions& r, std::string* error) {
+    bool x26x = r.video_codec.empty() || r.video_codec == "libx264" || r.video_codec == "libx265";
+    if (!x26x || r.lossless) return true;
+    if (r.crf > kMaxX26xCrf) {
+        *error = "--crf takes 0..51 for H.264 and H.265, not " + std::to_string(r.crf);
         return false;
     }
-    if (!r->preset.empty() && x26x && !r->lossless) {
-        bool known = false;
-        for (const char* p : kX26xPresets)
-            known = known || r->preset == p;
-        if (!known) {
-            *error =
-                "--preset takes an x264 preset (ultrafast .. placebo), not '" + r->preset + "'";
-            return false;
-        }
+    if (r.preset.empty()) return true;
+    for (const char* p : kX26xPresets) {
+        if (r.preset == p) return true;
     }
+    *error = "--preset takes an x264 preset (ultrafast .. placebo), not '" + r.preset + "'";
+    return false;
+}
+
+// One SOURCE, and an output to write (with a container when it is a pipe).
+bool CheckSourceAndOutput(const std::vector<std::string>& positional, RenderOptions* r,
+                          std::string* error) {
     if (positional.size() != 1) {
         *error = positional.empty() ? "render needs a SOURCE file" : "render takes one SOURCE file";
         return false;
@@ -355,20 +451,36 @@ bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::st
     return true;
 }
 
+bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::string* error) {
+    std::vector<std::string> positional;
+    bool only_positional = false;
+    for (ArgumentCursor cursor(args); !cursor.AtEnd(); cursor.Next()) {
+        const std::string& arg = cursor.Current();
+        if (only_positional || arg == "-" || arg.empty() || arg[0] != '-') {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            only_positional = true;
+        } else if (!SetRenderFlag(arg, r) && !TakeRenderValue(&cursor, r, error)) {
+            *error = "unknown option '" + arg + "'";
+        }
+        if (!error->empty()) return false;
+    }
+    return CheckX26xChoices(*r, error) && CheckSourceAndOutput(positional, r, error);
+}
+
 bool ParseDemo(const std::vector<std::string>& args, DemoOptions* d, std::string* error) {
     bool have_directory = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
+    for (ArgumentCursor cursor(args); !cursor.AtEnd(); cursor.Next()) {
+        const std::string& arg = cursor.Current();
         std::string value;
-        bool matched = false;
         if (arg == "--quiet" || arg == "-q") {
             d->quiet = true;
-        } else if (TakeValue(args, &i, "--threads", &value, &matched) || matched) {
+        } else if (cursor.TakeValue("--threads", &value) != Taken::kOther) {
             if (!ParseInt(value, 1, kMaxThreads, &d->threads)) {
                 *error = "--threads takes a number 1..256";
                 return false;
             }
-        } else if (TakeValue(args, &i, "--plugin", &value, &matched) || matched) {
+        } else if (cursor.TakeValue("--plugin", &value) != Taken::kOther) {
             if (value.empty()) {
                 *error = "--plugin needs a value";
                 return false;
@@ -388,8 +500,79 @@ bool ParseDemo(const std::vector<std::string>& args, DemoOptions* d, std::string
     return true;
 }
 
+// `kinetra --version [--plugin PATH]`: that plug-in shown instead of the one found.
+bool ParseVersion(const std::vector<std::string>& args, Command* command, std::string* error) {
+    command->kind = CommandKind::kVersion;
+    for (ArgumentCursor cursor(args); !cursor.AtEnd(); cursor.Next()) {
+        std::string value;
+        Taken taken = cursor.TakeValue("--plugin", &value);
+        if (taken != Taken::kValue) {
+            *error = taken == Taken::kNoValue ? "--plugin needs a value"
+                                              : "--version takes no arguments but --plugin PATH";
+            return false;
+        }
+        command->plugin = value;
+    }
+    return true;
+}
+
+// `kinetra help [TOPIC [--markdown]]`.
+bool ParseHelp(const std::vector<std::string>& args, Command* command, std::string* error) {
+    command->kind = CommandKind::kHelp;
+    command->markdown = args.size() == 3 && args[2] == "--markdown";
+    if (args.size() > 3 || (args.size() == 3 && !command->markdown)) {
+        *error = "help takes one COMMAND";
+        return false;
+    }
+    if (args.size() >= 2) command->topic = args[1];
+    return true;
+}
+
+// `kinetra check [SOURCE|SCRIPT|DIR]`.
+bool ParseCheck(const std::vector<std::string>& args, Command* command, std::string* error) {
+    command->kind = CommandKind::kCheck;
+    if (args.size() > 2 || (args.size() == 2 && args[1].size() > 1 && args[1][0] == '-')) {
+        *error = args.size() > 2 ? "check takes one SOURCE, SCRIPT or directory"
+                                 : "unknown option '" + args[1] + "'";
+        return false;
+    }
+    if (args.size() == 2) command->check = args[1];
+    return true;
+}
+
 bool IsHelpFlag(const std::string& arg) {
     return arg == "--help" || arg == "-h";
+}
+
+// `kinetra COMMAND ... --help`: a help flag anywhere before "--".
+bool AsksForHelp(const std::vector<std::string>& args) {
+    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        if (IsHelpFlag(args[i])) return true;
+    }
+    return false;
+}
+
+// The arguments of a program command (args[0] names one: FindCommand).
+bool ParseProgramCommand(const std::vector<std::string>& args, Command* command,
+                         std::string* error) {
+    const std::string& name = args[0];
+    if (name == "help") return ParseHelp(args, command, error);
+    if (AsksForHelp(args)) {
+        command->kind = CommandKind::kHelp;
+        command->topic = name;
+        return true;
+    }
+    if (name == "check") return ParseCheck(args, command, error);
+    if (name == "render") {
+        command->kind = CommandKind::kRender;
+        return ParseRender(args, &command->render, error);
+    }
+    if (name == "preview") {
+        command->kind = CommandKind::kPreview;
+        return ParsePreviewArguments(args, &command->preview, error);
+    }
+    command->kind = CommandKind::kDemo;
+    return ParseDemo(args, &command->demo, error);
 }
 
 }  // namespace
@@ -442,66 +625,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command* command, st
         command->kind = CommandKind::kHelp;
         return true;
     }
-    if (first == "--version" || first == "-V") {
-        command->kind = CommandKind::kVersion;
-        // --plugin PATH shows that plug-in instead of the one found.
-        for (size_t i = 1; i < args.size(); ++i) {
-            std::string value;
-            bool matched = false;
-            if (!TakeValue(args, &i, "--plugin", &value, &matched)) {
-                *error = matched ? "--plugin needs a value"
-                                 : "--version takes no arguments but --plugin PATH";
-                return false;
-            }
-            command->plugin = value;
-        }
-        return true;
-    }
-    command->name = first;
-    if (first == "help") {
-        command->kind = CommandKind::kHelp;
-        command->markdown = args.size() == 3 && args[2] == "--markdown";
-        if (args.size() > 3 || (args.size() == 3 && !command->markdown)) {
-            *error = "help takes one COMMAND";
-            return false;
-        }
-        if (args.size() >= 2) command->topic = args[1];
-        return true;
-    }
+    if (first == "--version" || first == "-V") return ParseVersion(args, command, error);
     if (FindCommand(first) == nullptr) {
-        command->name.clear();
         *error =
             first[0] == '-' ? "unknown option '" + first + "'" : "unknown command '" + first + "'";
         return false;
     }
-    // `kinetra COMMAND --help` anywhere before "--" is that command's help.
-    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
-        if (IsHelpFlag(args[i])) {
-            command->kind = CommandKind::kHelp;
-            command->topic = first;
-            return true;
-        }
-    }
-    if (first == "check") {
-        command->kind = CommandKind::kCheck;
-        if (args.size() > 2 || (args.size() == 2 && args[1].size() > 1 && args[1][0] == '-')) {
-            *error = args.size() > 2 ? "check takes one SOURCE, SCRIPT or directory"
-                                     : "unknown option '" + args[1] + "'";
-            return false;
-        }
-        if (args.size() == 2) command->check = args[1];
-        return true;
-    }
-    if (first == "render") {
-        command->kind = CommandKind::kRender;
-        return ParseRender(args, &command->render, error);
-    }
-    if (first == "preview") {
-        command->kind = CommandKind::kPreview;
-        return ParsePreviewArguments(args, &command->preview, error);
-    }
-    command->kind = CommandKind::kDemo;
-    return ParseDemo(args, &command->demo, error);
+    command->name = first;
+    return ParseProgramCommand(args, command, error);
 }
 
 std::string UsageText() {

@@ -6,25 +6,18 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/paths.h"
+
 namespace {
 
 // The directory of the running executable, with its trailing '/'; empty
 // when it cannot be told.
 std::string ExecutableDirectory() {
-    std::vector<char> self(4096);
-    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    if (n <= 0) return std::string();
-    std::string executable(self.data(), static_cast<size_t>(n));
+    std::string executable = ProgramPath();
     return executable.substr(0, executable.rfind('/') + 1);
 }
 
 }  // namespace
-
-std::string ProgramPath() {
-    std::vector<char> self(4096);
-    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    return n > 0 ? std::string(self.data(), static_cast<size_t>(n)) : std::string("kinetra");
-}
 
 std::vector<std::string> PluginSearchPaths() {
     std::string dir = ExecutableDirectory();

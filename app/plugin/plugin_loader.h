@@ -19,8 +19,6 @@ struct LoadedPlugin {
 // The plug-in to load: `explicit_path` when given, else $KINETRA_PLUGIN, else
 // the first of PluginSearchPaths that exists (or the first of them).
 std::string PluginPath(const std::string& explicit_path);
-// The running program's absolute path ("kinetra" when it cannot be told).
-std::string ProgramPath();
 // Where the program looks for kinetra.auf by itself: next to the executable,
 // then ../lib/kinetra/ from it (an installed program).
 std::vector<std::string> PluginSearchPaths();

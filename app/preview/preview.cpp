@@ -35,12 +35,6 @@ bool ParseNumber(const std::string& text, long low, long high, int32_t* value) {
     return true;
 }
 
-std::string RunningProgram() {
-    std::vector<char> self(4096);
-    ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    return n > 0 ? std::string(self.data(), static_cast<size_t>(n)) : std::string("kinetra");
-}
-
 // Opens the page in the desktop's browser; a failure is a note, not an error.
 void OpenInBrowser(const std::string& url) {
     posix_spawn_file_actions_t actions;
@@ -142,7 +136,7 @@ int Serve(const PreviewOptions& options, const std::string& source, const sigset
     PreviewServerOptions server_options;
     server_options.source = source;
     server_options.plugin = PluginPath(options.plugin);
-    server_options.program = RunningProgram();
+    server_options.program = ProgramPath();
     server_options.port = options.port;
     server_options.threads = options.threads;
     PreviewServer server;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/exit_status.h"
 #include "kinetra/plugin_abi.h"
 #include "output/overwrite.h"
 
@@ -43,12 +44,6 @@ struct RenderOptions {
     bool strict = false;  // an error found by the script check stops the render
     FrameObserver observer;
 };
-
-// Exit statuses of the program.
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
 // Renders as the options say; returns the exit status. Failures are one line
 // on standard error naming the file and the reason.

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -19,6 +20,7 @@ extern "C" {
 #include "fixtures/clips.h"
 #include "output/encoders.h"
 #include "cli/options.h"
+#include "cli/program.h"
 #include "output/output_file.h"
 #include "output/overwrite.h"
 #include "render/render.h"
@@ -38,6 +40,15 @@ std::string ReadAll(const std::string& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// All that was written to a temporary file; closes it.
+std::string ReadBack(FILE* file) {
+    std::string text(std::ftell(file), '\0');
+    std::rewind(file);
+    text.resize(std::fread(&text[0], 1, text.size(), file));
+    std::fclose(file);
+    return text;
 }
 
 // Runs a shell command; returns its exit status and standard output.
@@ -192,52 +203,18 @@ TEST(Encoders, ChoicesFollowTheContainerTheRequestAndTheSource) {
     lossless.lossless = true;
     EncoderRequest nut;
     nut.format = "nut";
+    const EncoderRequest usual;
     const Case cases[] = {
-        {"8-bit 4:2:0 to mp4",
-         "o.mp4",
-         AV_PIX_FMT_YUV420P,
-         {},
-         "libx264",
-         "aac",
-         "yuv420p",
-         "",
+        {"8-bit 4:2:0 to mp4", "o.mp4", AV_PIX_FMT_YUV420P, usual, "libx264", "aac", "yuv420p", "",
          ""},
-        {"10-bit 4:2:2 kept in H.264",
-         "o.mp4",
-         AV_PIX_FMT_YUV422P10LE,
-         {},
-         "libx264",
-         "aac",
-         "yuv422p10le",
-         "",
-         ""},
-        {"webm is VP9 profile 0 and Opus",
-         "o.webm",
-         AV_PIX_FMT_YUV420P,
-         {},
-         "libvpx-vp9",
-         "libopus",
-         "yuv420p",
-         "",
-         ""},
-        {"webm says what a deep source loses",
-         "o.webm",
-         AV_PIX_FMT_YUV422P10LE,
-         {},
-         "libvpx-vp9",
-         "libopus",
-         "yuv420p",
-         "loses bit depth and chroma",
-         ""},
-        {"RGB source to H.264 keeps full chroma",
-         "o.mkv",
-         AV_PIX_FMT_RGB24,
-         {},
-         "libx264",
-         "aac",
-         "yuv444p",
-         "",
-         ""},
+        {"10-bit 4:2:2 kept in H.264", "o.mp4", AV_PIX_FMT_YUV422P10LE, usual, "libx264", "aac",
+         "yuv422p10le", "", ""},
+        {"webm is VP9 profile 0 and Opus", "o.webm", AV_PIX_FMT_YUV420P, usual, "libvpx-vp9",
+         "libopus", "yuv420p", "", ""},
+        {"webm says what a deep source loses", "o.webm", AV_PIX_FMT_YUV422P10LE, usual,
+         "libvpx-vp9", "libopus", "yuv420p", "loses bit depth and chroma", ""},
+        {"RGB source to H.264 keeps full chroma", "o.mkv", AV_PIX_FMT_RGB24, usual, "libx264",
+         "aac", "yuv444p", "", ""},
         {"asked pixel format", "o.mkv", AV_PIX_FMT_YUV420P, request("", "", "yuv444p10le"),
          "libx264", "aac", "yuv444p10le", "", ""},
         {"ffv1 keeps 12-bit", "o.mkv", AV_PIX_FMT_YUV422P12LE, request("ffv1", "flac", ""), "ffv1",
@@ -249,20 +226,13 @@ TEST(Encoders, ChoicesFollowTheContainerTheRequestAndTheSource) {
          "yuv420p10le", "", ""},
         {"deep source into 8-bit-only encoder", "o.mkv", AV_PIX_FMT_YUV420P10LE,
          request("mpeg4", "", ""), "mpeg4", "aac", "yuv420p", "loses bit depth", ""},
-        {"pictures are RGB at the source's depth",
-         "o_%03d.png",
-         AV_PIX_FMT_YUV420P10LE,
-         {},
-         "png",
-         "",
-         "rgb48be",
-         "",
-         ""},
-        {"wav is audio alone", "o.wav", AV_PIX_FMT_YUV420P, {}, "", "pcm_s16le", "", "", ""},
-        {"flac is audio alone", "o.flac", AV_PIX_FMT_YUV420P, {}, "", "flac", "", "", ""},
-        {"mp3 is audio alone", "o.mp3", AV_PIX_FMT_YUV420P, {}, "", "libmp3lame", "", "", ""},
-        {"ogg is Vorbis alone", "o.ogg", AV_PIX_FMT_YUV420P, {}, "", "libvorbis", "", "", ""},
-        {"m4a is audio alone", "o.m4a", AV_PIX_FMT_YUV420P, {}, "", "aac", "", "", ""},
+        {"pictures are RGB at the source's depth", "o_%03d.png", AV_PIX_FMT_YUV420P10LE, usual,
+         "png", "", "rgb48be", "", ""},
+        {"wav is audio alone", "o.wav", AV_PIX_FMT_YUV420P, usual, "", "pcm_s16le", "", "", ""},
+        {"flac is audio alone", "o.flac", AV_PIX_FMT_YUV420P, usual, "", "flac", "", "", ""},
+        {"mp3 is audio alone", "o.mp3", AV_PIX_FMT_YUV420P, usual, "", "libmp3lame", "", "", ""},
+        {"ogg is Vorbis alone", "o.ogg", AV_PIX_FMT_YUV420P, usual, "", "libvorbis", "", "", ""},
+        {"m4a is audio alone", "o.m4a", AV_PIX_FMT_YUV420P, usual, "", "aac", "", "", ""},
         {"nut by name", "-", AV_PIX_FMT_YUV420P, nut, "libx264", "aac", "yuv420p", "", ""},
         {"--no-audio", "o.mp4", AV_PIX_FMT_YUV420P, no_audio, "libx264", "", "yuv420p", "", ""},
         {"--no-audio with wav", "o.wav", AV_PIX_FMT_YUV420P, no_audio, "", "", "", "",
@@ -283,14 +253,7 @@ TEST(Encoders, ChoicesFollowTheContainerTheRequestAndTheSource) {
          "has no quality scale"},
         {"video encoder into wav", "o.wav", AV_PIX_FMT_YUV420P, request("libx264", "", ""), "", "",
          "", "", "holds audio alone"},
-        {"unknown container",
-         "o.xyz",
-         AV_PIX_FMT_YUV420P,
-         {},
-         "",
-         "",
-         "",
-         "",
+        {"unknown container", "o.xyz", AV_PIX_FMT_YUV420P, usual, "", "", "", "",
          "cannot tell the container"},
     };
     for (const Case& c : cases) {
@@ -492,46 +455,58 @@ TEST(Canvas, LargerBuffersHoldALargerClip) {
     }
 }
 
+// What the program answers about itself, and a wrong use, run in-process: the
+// status and a part of what goes to standard output and standard error.
 TEST(ProgramConventions, HelpVersionAndWrongUse) {
     struct Case {
-        const char* arguments;
+        std::string line;  // the arguments, split at spaces
         int status;
-        const char* out;  // part of standard output
-        const char* err;  // part of standard error
+        std::string out;  // part of standard output
+        std::string err;  // part of standard error; a wrong option's whole message
     };
+    const std::string plugin = KINETRA_PLUGIN_PATH;
     const Case cases[] = {
         {"--version", 0, "libavcodec", ""},
         {"-V", 0, "plug-in: ", ""},
+        {"--version --plugin " + plugin, 0, "plug-in: " + plugin + "\n", ""},
+        {"--version --plugin /nowhere/k.auf", 0, "plug-in: not found", ""},
         {"help", 0, "kinetra render SOURCE -o OUTPUT", ""},
-        {"-h", 0, "commands:", ""},
+        {"-h", 0, "Script commands", ""},
         {"render --help", 0, "--pix-fmt", ""},
         {"help render", 0, "Containers that work", ""},
         {"demo --help", 0, "usage: kinetra demo", ""},
+        {"help fill --markdown", 0, "| # | Argument |", ""},
         {"", 2, "", "usage: kinetra COMMAND"},
         {"render x -o y --fast", 2, "",
          "kinetra: unknown option '--fast'\nsee 'kinetra render --help'\n"},
+        {"render x -o y --crf 99", 2, "",
+         "kinetra: --crf takes a number 0..63, not '99'\nsee 'kinetra render --help'\n"},
         {"paint", 2, "", "kinetra: unknown command 'paint'\nsee 'kinetra help'\n"},
         {"help paint", 2, "", "no help on 'paint'"},
     };
     for (const Case& c : cases) {
-        std::string out;
-        int status = Shell(Program() + " " + c.arguments + " 2>&1 1>/dev/null", &out);
-        std::string err = out;
-        EXPECT_EQ(status, c.status) << c.arguments;
-        EXPECT_NE(err.find(c.err), std::string::npos) << c.arguments << ": " << err;
-        EXPECT_EQ(Shell(Program() + " " + c.arguments + " 2>/dev/null", &out), c.status);
-        EXPECT_NE(out.find(c.out), std::string::npos) << c.arguments << ": " << out;
+        std::istringstream words(c.line);
+        FILE* out = tmpfile();
+        FILE* err = tmpfile();
+        EXPECT_EQ(RunCommandLine({std::istream_iterator<std::string>(words), {}}, out, err),
+                  c.status)
+            << c.line;
+        const std::string out_text = ReadBack(out), err_text = ReadBack(err);
+        EXPECT_NE(out_text.find(c.out), std::string::npos) << c.line << ": " << out_text;
+        if (c.err.rfind("kinetra: ", 0) == 0) {
+            EXPECT_EQ(err_text, c.err) << c.line;
+        } else {
+            EXPECT_NE(err_text.find(c.err), std::string::npos) << c.line << ": " << err_text;
+        }
+        // Help and version leave standard error alone; a wrong use, standard output.
+        EXPECT_EQ((c.status == 0 ? err_text : out_text), "") << c.line;
     }
-    // A wrong option is one line and the pointer to the help, not the usage.
-    std::string err;
-    Shell(Program() + " render x -o y --crf 99 2>&1 1>/dev/null", &err);
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
-    // The version names the plug-in it would load.
-    std::string out;
-    Shell(Program() + " --version --plugin " + Quote(KINETRA_PLUGIN_PATH), &out);
-    EXPECT_NE(out.find(std::string("plug-in: ") + KINETRA_PLUGIN_PATH), std::string::npos) << out;
-    Shell(Program() + " --version --plugin /nowhere/k.auf", &out);
-    EXPECT_NE(out.find("not found"), std::string::npos) << out;
+    // main hands its arguments and streams to the same function.
+    std::string text;
+    EXPECT_EQ(Shell(Program() + " --help", &text), 0);
+    EXPECT_NE(text.find("commands:"), std::string::npos) << text;
+    EXPECT_EQ(apptest::RunProgram("paint", &text), 2);
+    EXPECT_EQ(text, "kinetra: unknown command 'paint'\nsee 'kinetra help'\n");
 }
 
 // Progress lines for logs, the closing summary, --quiet and --verbose.
