@@ -103,6 +103,30 @@ SwsContext* MakeScaler(int32_t width, int32_t height, AVPixelFormat from, AVPixe
     return s;
 }
 
+// The pixels of a row of the RGB store that swscale encodes from: the width
+// rounded up to whole chroma samples of the destination format. swscale
+// reads the RGB of every pixel that a chroma sample covers, also past the end
+// of a row of an odd width; the row's last pixel is repeated there, so that
+// the last chroma sample is that of the row's own last pixel (as in the
+// one-pass path), not of the next row's first one or of memory past the store.
+int32_t RgbRowPixels(AVPixelFormat format, int32_t width) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    const int32_t unit = d != nullptr ? 1 << d->log2_chroma_w : 1;
+    return (width + unit - 1) / unit * unit;
+}
+
+// Rows [begin, end) of YC (rows of `stride` pixels, `width` of them) to the
+// RGB store (rows of `row_pixels`), the last pixel repeated to the row's end.
+void YCRowsToRgbStore(const PixelYC* in, int32_t stride, int32_t width, int32_t row_pixels,
+                      int32_t begin, int32_t end, uint16_t* rgb) {
+    for (int32_t y = begin; y < end; ++y) {
+        uint16_t* row = rgb + static_cast<size_t>(y) * row_pixels * 3;
+        YCRowToRgb48(in + static_cast<ptrdiff_t>(y) * stride, row, width);
+        for (int32_t x = width; x < row_pixels; ++x)
+            std::memcpy(row + 3 * x, row + 3 * (width - 1), 3 * sizeof(uint16_t));
+    }
+}
+
 }  // namespace
 
 void CopyTopLeft(const PixelYC* from, int32_t width, int32_t height, int32_t stride, PixelYC* to,
@@ -370,7 +394,7 @@ bool FromYCConverter::Open(int32_t width, int32_t height, AVPixelFormat format, 
         return true;
     }
     scaler_ = MakeScaler(width, height, AV_PIX_FMT_RGB48, format, kEncodeFlags, colour, false);
-    rgb_.assign(static_cast<size_t>(width) * height * 3, 0);
+    rgb_.assign(static_cast<size_t>(RgbRowPixels(format, width)) * height * 3, 0);
     return scaler_ != nullptr;
 }
 
@@ -398,15 +422,11 @@ bool FromYCConverter::Convert(const PixelYC* in, int32_t stride, AVFrame* frame)
         return true;
     }
     if (scaler_ == nullptr) return false;
-    uint16_t* rgb = rgb_.data();
-    int32_t width = width_;
+    const int32_t row_pixels = RgbRowPixels(format_, width_);
     Pool().Run(height_, kParallelRows, [&](int32_t, int32_t begin, int32_t end) {
-        for (int32_t y = begin; y < end; ++y) {
-            YCRowToRgb48(in + static_cast<ptrdiff_t>(y) * stride,
-                         rgb + static_cast<size_t>(y) * width * 3, width);
-        }
+        YCRowsToRgbStore(in, stride, width_, row_pixels, begin, end, rgb_.data());
     });
     const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(rgb_.data())};
-    int strides[1] = {static_cast<int>(static_cast<size_t>(width_) * 3 * sizeof(uint16_t))};
+    int strides[1] = {static_cast<int>(static_cast<size_t>(row_pixels) * 3 * sizeof(uint16_t))};
     return sws_scale(scaler_, planes, strides, 0, height_, frame->data, frame->linesize) == height_;
 }
