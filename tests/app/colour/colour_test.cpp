@@ -549,6 +549,34 @@ TEST(ColourDirect, AgreesWithTheSwscalePathInsideTheCube) {
     }
 }
 
+// The way out through swscale at an odd width: swscale reads one pixel past
+// each row for the last chroma sample, which must take the row's own last
+// pixel, as the one-pass path does (not the next row's first pixel, nor
+// memory past the picture). Rows alternate between two colours.
+TEST(ColourDirect, SwscaleWayOutKeepsEachRowsLastChroma) {
+    const int w = 33, h = 6;
+    std::vector<PixelYC> yc(w * h);
+    for (int i = 0; i < w * h; ++i)
+        yc[i] = (i / w) % 2 == 0 ? PixelYC{2048, -700, 500} : PixelYC{1800, 600, -400};
+    ColourSpec colour{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG};
+    FramePtr fast = NewFrame(AV_PIX_FMT_YUV422P, w, h, kMatrices[1], AVCOL_RANGE_MPEG);
+    FramePtr slow = NewFrame(AV_PIX_FMT_YUV422P, w, h, kMatrices[1], AVCOL_RANGE_MPEG);
+    FromYCConverter direct(1), scaled(1);
+    scaled.set_direct(false);
+    ASSERT_TRUE(direct.Open(w, h, AV_PIX_FMT_YUV422P, colour));
+    ASSERT_TRUE(scaled.Open(w, h, AV_PIX_FMT_YUV422P, colour));
+    ASSERT_TRUE(direct.Convert(yc.data(), w, fast.get()));
+    ASSERT_TRUE(scaled.Convert(yc.data(), w, slow.get()));
+    for (int c = 1; c < 3; ++c) {
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < (w + 1) / 2; ++x) {
+                int a = int(Sample(fast.get(), c, x, y)), b = int(Sample(slow.get(), c, x, y));
+                ASSERT_LE(std::abs(a - b), 1) << "component " << c << " row " << y << " x " << x;
+            }
+        }
+    }
+}
+
 }  // namespace direct
 
 }  // namespace
