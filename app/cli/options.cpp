@@ -261,56 +261,58 @@ void ReadName(const char* name, const char* what, const std::string& value, std:
 
 // Reads the value of render option `name` (the spelling given) into `r`, or
 // sets `error`.
-using ReadRenderValue = void (*)(const char* name, const std::string& value, RenderOptions* r,
+using ReadRenderValue = void (*)(const char* name, const std::string& value, RenderSettings* r,
                                  std::string* error);
 
-void ReadOutput(const char*, const std::string& value, RenderOptions* r, std::string*) {
+void ReadOutput(const char*, const std::string& value, RenderSettings* r, std::string*) {
     r->output = value;
 }
 
-void ReadContainer(const char* name, const std::string& value, RenderOptions* r,
+void ReadContainer(const char* name, const std::string& value, RenderSettings* r,
                    std::string* error) {
-    ReadName(name, "a container name", value, &r->format, error);
+    ReadName(name, "a container name", value, &r->encode.format, error);
 }
 
-void ReadVideoEncoder(const char* name, const std::string& value, RenderOptions* r,
+void ReadVideoEncoder(const char* name, const std::string& value, RenderSettings* r,
                       std::string* error) {
-    ReadName(name, "an encoder name", value, &r->video_codec, error);
+    ReadName(name, "an encoder name", value, &r->encode.video_codec, error);
 }
 
-void ReadAudioEncoder(const char* name, const std::string& value, RenderOptions* r,
+void ReadAudioEncoder(const char* name, const std::string& value, RenderSettings* r,
                       std::string* error) {
-    ReadName(name, "an encoder name", value, &r->audio_codec, error);
+    ReadName(name, "an encoder name", value, &r->encode.audio_codec, error);
 }
 
-void ReadPixelFormat(const char* name, const std::string& value, RenderOptions* r,
+void ReadPixelFormat(const char* name, const std::string& value, RenderSettings* r,
                      std::string* error) {
-    ReadName(name, "a pixel format name", value, &r->pixel_format, error);
+    ReadName(name, "a pixel format name", value, &r->encode.pixel_format, error);
 }
 
-void ReadVideoBitRate(const char*, const std::string& value, RenderOptions* r, std::string* error) {
-    if (!ParseBitRate(value, &r->video_bitrate))
+void ReadVideoBitRate(const char*, const std::string& value, RenderSettings* r,
+                      std::string* error) {
+    if (!ParseBitRate(value, &r->encode.video_bitrate))
         Refuse("-b:v takes a bit rate such as 2500k or 8M", value, error);
 }
 
-void ReadAudioBitRate(const char*, const std::string& value, RenderOptions* r, std::string* error) {
-    if (!ParseBitRate(value, &r->audio_bitrate))
+void ReadAudioBitRate(const char*, const std::string& value, RenderSettings* r,
+                      std::string* error) {
+    if (!ParseBitRate(value, &r->encode.audio_bitrate))
         Refuse("-b:a takes a bit rate such as 192k", value, error);
 }
 
-void ReadFrames(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+void ReadFrames(const char*, const std::string& value, RenderSettings* r, std::string* error) {
     if (!ParseFrameRange(value, &r->first_frame, &r->last_frame))
         Refuse("--frames takes A-B, A- or A with 0 <= A <= B", value, error);
 }
 
-void ReadShow(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+void ReadShow(const char*, const std::string& value, RenderSettings* r, std::string* error) {
     int32_t shown = 0;
     ReadNumber(value, 0, kShowMax, "--show takes a buffer number 0..9", &shown, error);
     r->sliders.push_back({0, shown});
 }
 
 // "L=V": variable slider L (a b c d u v x y z) set to V.
-void ReadVariable(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+void ReadVariable(const char*, const std::string& value, RenderSettings* r, std::string* error) {
     int32_t v = 0;
     int32_t slider = value.size() >= 3 && value[1] == '=' ? SliderOfLetter(value[0]) : -1;
     if (slider < 0 || !ParseInt(value.substr(2), 0, kVariableMax, &v)) {
@@ -319,30 +321,30 @@ void ReadVariable(const char*, const std::string& value, RenderOptions* r, std::
     r->sliders.push_back({slider, v});
 }
 
-void ReadCanvas(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+void ReadCanvas(const char*, const std::string& value, RenderSettings* r, std::string* error) {
     if (!ParseSize(value, &r->canvas_width, &r->canvas_height))
         Refuse("--canvas takes WxH, each 1..16384", value, error);
 }
 
-void ReadThreads(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+void ReadThreads(const char*, const std::string& value, RenderSettings* r, std::string* error) {
     ReadNumber(value, 1, kMaxThreads, "--threads takes a number 1..256", &r->threads, error);
 }
 
-void ReadMaxFrames(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+void ReadMaxFrames(const char*, const std::string& value, RenderSettings* r, std::string* error) {
     ReadNumber(value, 1, INT32_MAX, "--max-frames takes a frame count 1..2147483647",
                &r->max_frames, error);
 }
 
-void ReadCrf(const char*, const std::string& value, RenderOptions* r, std::string* error) {
-    ReadNumber(value, 0, kMaxCrf, "--crf takes a number 0..63", &r->crf, error);
+void ReadCrf(const char*, const std::string& value, RenderSettings* r, std::string* error) {
+    ReadNumber(value, 0, kMaxCrf, "--crf takes a number 0..63", &r->encode.crf, error);
 }
 
-void ReadPreset(const char*, const std::string& value, RenderOptions* r, std::string* error) {
+void ReadPreset(const char*, const std::string& value, RenderSettings* r, std::string* error) {
     if (!IsName(value)) Refuse("--preset takes a preset name", value, error);
-    r->preset = value;
+    r->encode.preset = value;
 }
 
-void ReadPlugin(const char*, const std::string& value, RenderOptions* r, std::string*) {
+void ReadPlugin(const char*, const std::string& value, RenderSettings* r, std::string*) {
     r->plugin = value;
 }
 
@@ -376,7 +378,7 @@ const struct {
 };
 
 // A render option without a value; false when `arg` is none of them.
-bool SetRenderFlag(const std::string& arg, RenderOptions* r) {
+bool SetRenderFlag(const std::string& arg, RenderSettings* r) {
     if (arg == "--quiet" || arg == "-q") {
         r->quiet = true;
     } else if (arg == "--verbose" || arg == "-v") {
@@ -386,9 +388,9 @@ bool SetRenderFlag(const std::string& arg, RenderOptions* r) {
     } else if (arg == "-n" || arg == "--no-overwrite") {
         r->overwrite = Overwrite::kNo;
     } else if (arg == "--lossless") {
-        r->lossless = true;
+        r->encode.lossless = true;
     } else if (arg == "--no-audio") {
-        r->audio = false;
+        r->encode.audio = false;
     } else if (arg == "--strict") {
         r->strict = true;
     } else {
@@ -399,7 +401,7 @@ bool SetRenderFlag(const std::string& arg, RenderOptions* r) {
 
 // A render option with a value at the cursor, read into `r` (or `error` set);
 // false when the current argument is none of them.
-bool TakeRenderValue(ArgumentCursor* cursor, RenderOptions* r, std::string* error) {
+bool TakeRenderValue(ArgumentCursor* cursor, RenderSettings* r, std::string* error) {
     for (const auto& option : kRenderValueOptions) {
         std::string value;
         Taken taken = cursor->TakeValue(option.name, &value);
@@ -417,23 +419,24 @@ bool TakeRenderValue(ArgumentCursor* cursor, RenderOptions* r, std::string* erro
 // The choices only the whole command line can judge: x264 and x265 share
 // their preset names and the top of their quality scale, so a typo or an
 // out-of-range --crf is found here rather than when the encoder opens.
-bool CheckX26xChoices(const RenderOptions& r, std::string* error) {
-    bool x26x = r.video_codec.empty() || r.video_codec == "libx264" || r.video_codec == "libx265";
-    if (!x26x || r.lossless) return true;
-    if (r.crf > kMaxX26xCrf) {
-        *error = "--crf takes 0..51 for H.264 and H.265, not " + std::to_string(r.crf);
+bool CheckX26xChoices(const RenderSettings& r, std::string* error) {
+    bool x26x = r.encode.video_codec.empty() || r.encode.video_codec == "libx264" ||
+                r.encode.video_codec == "libx265";
+    if (!x26x || r.encode.lossless) return true;
+    if (r.encode.crf > kMaxX26xCrf) {
+        *error = "--crf takes 0..51 for H.264 and H.265, not " + std::to_string(r.encode.crf);
         return false;
     }
-    if (r.preset.empty()) return true;
+    if (r.encode.preset.empty()) return true;
     for (const char* p : kX26xPresets) {
-        if (r.preset == p) return true;
+        if (r.encode.preset == p) return true;
     }
-    *error = "--preset takes an x264 preset (ultrafast .. placebo), not '" + r.preset + "'";
+    *error = "--preset takes an x264 preset (ultrafast .. placebo), not '" + r.encode.preset + "'";
     return false;
 }
 
 // One SOURCE, and an output to write (with a container when it is a pipe).
-bool CheckSourceAndOutput(const std::vector<std::string>& positional, RenderOptions* r,
+bool CheckSourceAndOutput(const std::vector<std::string>& positional, RenderSettings* r,
                           std::string* error) {
     if (positional.size() != 1) {
         *error = positional.empty() ? "render needs a SOURCE file" : "render takes one SOURCE file";
@@ -444,14 +447,14 @@ bool CheckSourceAndOutput(const std::vector<std::string>& positional, RenderOpti
         *error = "render needs an output file: -o OUTPUT";
         return false;
     }
-    if (r->output == "-" && r->format.empty()) {
+    if (r->output == "-" && r->encode.format.empty()) {
         *error = "-o - (standard output) needs a container: -f nut, matroska, yuv4mpegpipe or wav";
         return false;
     }
     return true;
 }
 
-bool ParseRender(const std::vector<std::string>& args, RenderOptions* r, std::string* error) {
+bool ParseRender(const std::vector<std::string>& args, RenderSettings* r, std::string* error) {
     std::vector<std::string> positional;
     bool only_positional = false;
     for (ArgumentCursor cursor(args); !cursor.AtEnd(); cursor.Next()) {

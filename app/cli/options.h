@@ -23,7 +23,7 @@ struct Command {
     std::string plugin;     // kVersion: --plugin given before it
     bool markdown = false;  // kHelp on a script command: its argument table in Markdown
     std::string check;      // kCheck: source video, script or directory; empty: ./kinetra.txt
-    RenderOptions render;
+    RenderSettings render;
     DemoOptions demo;
     PreviewOptions preview;
 };

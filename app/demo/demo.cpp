@@ -129,11 +129,10 @@ void DrawDemoFrame(int32_t f, PictureYC* picture, WorkerPool* pool) {
 bool WriteDemoSource(const std::string& path, int32_t width, int32_t height, int32_t frames,
                      std::string* error) {
     OutputFile out;
-    OutputSettings settings;
-    settings.path = path;
+    EncodeSettings settings;
     settings.preset = "veryfast";
     settings.crf = 16;
-    if (!out.Create(settings, error)) return false;
+    if (!out.Create(path, settings, error)) return false;
     ColourSpec colour{AVCOL_SPC_BT709, AVCOL_RANGE_MPEG};
     if (!out.Start(width, height, AVRational{kDemoFps, 1}, colour, AV_PIX_FMT_YUV420P, kDemoRate, 2,
                    error)) {
@@ -161,10 +160,9 @@ bool WriteDemoSource(const std::string& path, int32_t width, int32_t height, int
 
 bool WritePicturePng(const std::string& path, const PictureYC& picture, std::string* error) {
     OutputFile out;
-    OutputSettings settings;
-    settings.path = path;
+    EncodeSettings settings;
     settings.audio = false;
-    if (!out.Create(settings, error)) return false;
+    if (!out.Create(path, settings, error)) return false;
     if (!out.Start(picture.width, picture.height, AVRational{1, 1}, ColourSpec{}, AV_PIX_FMT_RGB24,
                    0, 0, error)) {
         return false;
@@ -211,13 +209,13 @@ int RunDemo(const DemoOptions& options) {
     for (PixelYC& p : sheet.pixels)
         p = PixelYC{1600, 0, 0};
 
-    RenderOptions render;
+    RenderSettings render;
     render.source = source;
     render.output = output;
     render.quiet = options.quiet;
     render.threads = options.threads;
     render.plugin = options.plugin;
-    render.preset = "veryfast";
+    render.encode.preset = "veryfast";
     render.overwrite = Overwrite::kYes;  // the demo folder's own files
     render.observer = [&](int32_t frame, const PixelYC* pixels, int32_t w, int32_t h,
                           int32_t stride) {

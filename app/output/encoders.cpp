@@ -111,12 +111,12 @@ AVPixelFormat Find(const AVCodec* codec, AVPixelFormat format) {
 
 }  // namespace
 
-const AVOutputFormat* ChooseContainer(const std::string& path, const EncoderRequest& request,
+const AVOutputFormat* ChooseContainer(const std::string& path, const EncodeSettings& settings,
                                       std::string* error) {
-    if (!request.format.empty()) {
-        const AVOutputFormat* named = av_guess_format(request.format.c_str(), nullptr, nullptr);
+    if (!settings.format.empty()) {
+        const AVOutputFormat* named = av_guess_format(settings.format.c_str(), nullptr, nullptr);
         if (named == nullptr) {
-            *error = "-f: no container named '" + request.format +
+            *error = "-f: no container named '" + settings.format +
                      "' (try nut, matroska, mp4, yuv4mpegpipe, wav)";
         }
         return named;
@@ -141,15 +141,15 @@ bool IsImageContainer(const AVOutputFormat* format) {
 }
 
 const AVCodec* ChooseVideoEncoder(const AVOutputFormat* format, const std::string& path,
-                                  const EncoderRequest& request, std::string* error) {
+                                  const EncodeSettings& settings, std::string* error) {
     if (IsAudioOnlyContainer(format)) {
-        if (!request.video_codec.empty()) {
+        if (!settings.video_codec.empty()) {
             *error = std::string("-c:v: the ") + format->name + " container holds audio alone";
         }
         return nullptr;
     }
-    if (!request.video_codec.empty()) {
-        const AVCodec* c = NamedEncoder(request.video_codec, AVMEDIA_TYPE_VIDEO, "-c:v", error);
+    if (!settings.video_codec.empty()) {
+        const AVCodec* c = NamedEncoder(settings.video_codec, AVMEDIA_TYPE_VIDEO, "-c:v", error);
         return c != nullptr ? CheckHeld(format, c, error) : nullptr;
     }
     if (IsImageContainer(format)) {
@@ -157,7 +157,7 @@ const AVCodec* ChooseVideoEncoder(const AVOutputFormat* format, const std::strin
         if (NameIs(format, "image2pipe") || id == AV_CODEC_ID_NONE) id = AV_CODEC_ID_PNG;
         return FindEncoder(id);
     }
-    if (request.lossless) {
+    if (settings.lossless) {
         if (!Holds(format, AV_CODEC_ID_FFV1)) {
             *error = "lossless output needs a container that holds FFV1, such as .mkv or .avi";
             return nullptr;
@@ -176,24 +176,24 @@ const AVCodec* ChooseVideoEncoder(const AVOutputFormat* format, const std::strin
     return c;
 }
 
-const AVCodec* ChooseAudioEncoder(const AVOutputFormat* format, const EncoderRequest& request,
+const AVCodec* ChooseAudioEncoder(const AVOutputFormat* format, const EncodeSettings& settings,
                                   std::string* error) {
     bool audio_only = IsAudioOnlyContainer(format);
-    if (!request.audio) {
+    if (!settings.audio) {
         if (audio_only) {
             *error = std::string("--no-audio: the ") + format->name +
                      " container holds audio alone, so the output would be empty";
-        } else if (!request.audio_codec.empty()) {
+        } else if (!settings.audio_codec.empty()) {
             *error = "-c:a and --no-audio contradict each other";
         }
         return nullptr;
     }
-    if (!request.audio_codec.empty()) {
-        const AVCodec* c = NamedEncoder(request.audio_codec, AVMEDIA_TYPE_AUDIO, "-c:a", error);
+    if (!settings.audio_codec.empty()) {
+        const AVCodec* c = NamedEncoder(settings.audio_codec, AVMEDIA_TYPE_AUDIO, "-c:a", error);
         return c != nullptr ? CheckHeld(format, c, error) : nullptr;
     }
     if (format->audio_codec == AV_CODEC_ID_NONE || IsImageContainer(format)) return nullptr;
-    if (request.lossless && Holds(format, AV_CODEC_ID_PCM_S16LE)) {
+    if (settings.lossless && Holds(format, AV_CODEC_ID_PCM_S16LE)) {
         return FindEncoder(AV_CODEC_ID_PCM_S16LE);
     }
     if (NameIs(format, "wav")) return FindEncoder(AV_CODEC_ID_PCM_S16LE);
@@ -210,20 +210,33 @@ const AVCodec* ChooseAudioEncoder(const AVOutputFormat* format, const EncoderReq
     return c;
 }
 
-bool CheckVideoRequest(const AVCodec* codec, const EncoderRequest& request, std::string* error) {
+namespace {
+
+// The quality and speed asked for: lossless coding has no trade-off to
+// choose, so --crf and --preset do not apply to it.
+int QualityAsked(const EncodeSettings& settings) {
+    return settings.lossless ? -1 : settings.crf;
+}
+std::string SpeedAsked(const EncodeSettings& settings) {
+    return settings.lossless ? std::string() : settings.preset;
+}
+
+}  // namespace
+
+bool CheckVideoSettings(const AVCodec* codec, const EncodeSettings& settings, std::string* error) {
     if (codec == nullptr) {
-        if (!request.pixel_format.empty() || request.crf >= 0 || !request.preset.empty() ||
-            request.video_bitrate > 0) {
+        if (!settings.pixel_format.empty() || QualityAsked(settings) >= 0 ||
+            !SpeedAsked(settings).empty() || settings.video_bitrate > 0) {
             *error =
                 "the output has no picture, so --pix-fmt, --crf, --preset and -b:v do not apply";
             return false;
         }
         return true;
     }
-    if (!request.pixel_format.empty()) {
-        AVPixelFormat f = av_get_pix_fmt(request.pixel_format.c_str());
+    if (!settings.pixel_format.empty()) {
+        AVPixelFormat f = av_get_pix_fmt(settings.pixel_format.c_str());
         if (f == AV_PIX_FMT_NONE) {
-            *error = "--pix-fmt: no pixel format '" + request.pixel_format +
+            *error = "--pix-fmt: no pixel format '" + settings.pixel_format +
                      "' (see 'ffmpeg -pix_fmts')";
             return false;
         }
@@ -233,16 +246,17 @@ bool CheckVideoRequest(const AVCodec* codec, const EncoderRequest& request, std:
                 list += (list.empty() ? "" : " ") + std::string(av_get_pix_fmt_name(*p));
             }
             *error = "--pix-fmt: " + std::string(codec->name) + " cannot encode " +
-                     request.pixel_format + "; it takes " + list;
+                     settings.pixel_format + "; it takes " + list;
             return false;
         }
     }
-    if (request.crf >= 0 && !HasOption(codec, "crf")) {
+    if (QualityAsked(settings) >= 0 && !HasOption(codec, "crf")) {
         *error = std::string("--crf: the ") + codec->name +
                  " encoder has no quality scale (use -b:v, or a lossless codec needs none)";
         return false;
     }
-    if (!request.preset.empty() && !HasOption(codec, "preset") && !HasOption(codec, "cpu-used")) {
+    if (!SpeedAsked(settings).empty() && !HasOption(codec, "preset") &&
+        !HasOption(codec, "cpu-used")) {
         *error = std::string("--preset: the ") + codec->name + " encoder has no speed presets";
         return false;
     }
@@ -250,10 +264,10 @@ bool CheckVideoRequest(const AVCodec* codec, const EncoderRequest& request, std:
 }
 
 AVPixelFormat ChooseEncoderPixelFormat(const AVCodec* codec, const AVOutputFormat* container,
-                                       AVPixelFormat source, const EncoderRequest& request,
+                                       AVPixelFormat source, const EncodeSettings& settings,
                                        std::string* note) {
     note->clear();
-    if (!request.pixel_format.empty()) return av_get_pix_fmt(request.pixel_format.c_str());
+    if (!settings.pixel_format.empty()) return av_get_pix_fmt(settings.pixel_format.c_str());
     if (source == AV_PIX_FMT_NONE) source = AV_PIX_FMT_YUV420P;
     const AVPixFmtDescriptor* s = av_pix_fmt_desc_get(source);
     int depth = DepthOf(source);
@@ -293,15 +307,15 @@ AVPixelFormat ChooseEncoderPixelFormat(const AVCodec* codec, const AVOutputForma
     return chosen;
 }
 
-void ApplyVideoRequest(AVCodecContext* context, const EncoderRequest& request) {
+void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings) {
     const AVCodec* codec = context->codec;
     void* priv = context->priv_data;
     bool x264 = std::strcmp(codec->name, "libx264") == 0;
     bool vp9 = std::strcmp(codec->name, "libvpx-vp9") == 0;
     bool aom = std::strcmp(codec->name, "libaom-av1") == 0;
-    if (request.video_bitrate > 0) context->bit_rate = request.video_bitrate;
-    int crf = request.crf;
-    if (crf < 0 && request.video_bitrate == 0) {
+    if (settings.video_bitrate > 0) context->bit_rate = settings.video_bitrate;
+    int crf = QualityAsked(settings);
+    if (crf < 0 && settings.video_bitrate == 0) {
         if (x264) crf = kH264DefaultCrf;
         if (vp9) crf = kVp9DefaultCrf;
     }
@@ -310,11 +324,11 @@ void ApplyVideoRequest(AVCodecContext* context, const EncoderRequest& request) {
         av_opt_set_int(priv, "row-mt", 1, 0);
         av_opt_set_int(priv, "cpu-used", vp9 ? kVp9Speed : kAomSpeed, 0);
     }
-    if (!request.preset.empty() && priv != nullptr) {
+    if (!SpeedAsked(settings).empty() && priv != nullptr) {
         if (HasOption(codec, "preset")) {
-            av_opt_set(priv, "preset", request.preset.c_str(), 0);
+            av_opt_set(priv, "preset", SpeedAsked(settings).c_str(), 0);
         } else {
-            av_opt_set(priv, "cpu-used", request.preset.c_str(), 0);
+            av_opt_set(priv, "cpu-used", SpeedAsked(settings).c_str(), 0);
         }
     }
 }

@@ -12,23 +12,26 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-// What the user asked of the encoders; empty names and negative numbers
-// leave the choice to the container's usual codec and the encoder.
-struct EncoderRequest {
-    std::string format;        // container by FFmpeg's name; empty: by the path's extension
-    std::string video_codec;   // encoder name
-    std::string audio_codec;   // encoder name
-    std::string pixel_format;  // encoded pixel format name
-    int64_t video_bitrate = 0;
-    int64_t audio_bitrate = 0;
-    int crf = -1;
-    std::string preset;
-    bool lossless = false;
-    bool audio = true;  // false: --no-audio
+// How an output is encoded, as the command line asks it; empty names and
+// negative numbers leave the choice to the container's usual codec and the
+// encoder. Built once (render's settings hold one) and passed down as const.
+struct EncodeSettings {
+    std::string format;         // -f: container by FFmpeg's name; empty: by the path's extension
+    std::string video_codec;    // -c:v: encoder name
+    std::string audio_codec;    // -c:a: encoder name
+    std::string pixel_format;   // --pix-fmt: empty: the source's where the encoder has it
+    int64_t video_bitrate = 0;  // bits per second; 0: quality-driven (crf)
+    int64_t audio_bitrate = 0;  // bits per second; 0: the encoder's usual rate
+    int crf = -1;               // -1: the encoder's default quality (20 for H.264)
+    std::string preset;         // empty: the encoder's default speed
+    bool lossless = false;      // FFV1 and PCM; no quality or speed to choose
+    bool audio = true;          // false: --no-audio
+    int gop_size = 0;           // frames between key frames; 0: the encoder's choice
+    int b_frames = -1;          // most B-frames in a row; -1: the encoder's choice
 };
 
-// The container for `path` (or the request's named one); null with `error`.
-const AVOutputFormat* ChooseContainer(const std::string& path, const EncoderRequest& request,
+// The container for `path` (or the settings' named one); null with `error`.
+const AVOutputFormat* ChooseContainer(const std::string& path, const EncodeSettings& settings,
                                       std::string* error);
 
 // Containers that hold sound alone (.wav .flac .mp3 .m4a ...): no picture
@@ -42,29 +45,29 @@ bool IsImageContainer(const AVOutputFormat* format);
 // where the container holds it. Null without `error` for audio-only
 // containers; null with `error` when the pair cannot work.
 const AVCodec* ChooseVideoEncoder(const AVOutputFormat* format, const std::string& path,
-                                  const EncoderRequest& request, std::string* error);
+                                  const EncodeSettings& settings, std::string* error);
 
 // The audio encoder: the requested one, PCM when lossless (or for .wav), Opus
 // for WebM, AAC where the container holds it, else the container's usual
 // codec. Null without `error` when no audio is wanted or possible.
-const AVCodec* ChooseAudioEncoder(const AVOutputFormat* format, const EncoderRequest& request,
+const AVCodec* ChooseAudioEncoder(const AVOutputFormat* format, const EncodeSettings& settings,
                                   std::string* error);
 
-// Checks that the encoder takes the request's --crf, --preset and
+// Checks that the encoder takes the settings' --crf, --preset and
 // --pix-fmt, so that a mistake is reported before the render starts.
-bool CheckVideoRequest(const AVCodec* codec, const EncoderRequest& request, std::string* error);
+bool CheckVideoSettings(const AVCodec* codec, const EncodeSettings& settings, std::string* error);
 
 // The pixel format to encode in: the requested one; else the source's bit
 // depth and chroma subsampling where the encoder has them (8-bit 4:2:0 for
 // WebM, which players expect; RGB at the source's depth for pictures).
 // `note` says what the source loses, when it loses depth or chroma.
 AVPixelFormat ChooseEncoderPixelFormat(const AVCodec* codec, const AVOutputFormat* container,
-                                       AVPixelFormat source, const EncoderRequest& request,
+                                       AVPixelFormat source, const EncodeSettings& settings,
                                        std::string* note);
 
 // Applies --crf, --preset and -b:v (and the speed and quality defaults of
 // the encoders that need them) to an encoder about to be opened.
-void ApplyVideoRequest(AVCodecContext* context, const EncoderRequest& request);
+void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings);
 
 // "4:2:0 10-bit" for a pixel format; "RGB 8-bit" for RGB ones.
 std::string DescribePixelFormat(AVPixelFormat format);

@@ -32,22 +32,6 @@ bool IsImageMuxer(const AVOutputFormat* format) {
     return std::strcmp(format->name, "image2") == 0;
 }
 
-EncoderRequest RequestOf(const OutputSettings& s) {
-    EncoderRequest r;
-    r.format = s.format;
-    r.video_codec = s.video_codec;
-    r.audio_codec = s.audio_codec;
-    r.pixel_format = s.pixel_format;
-    r.video_bitrate = s.video_bitrate;
-    r.audio_bitrate = s.audio_bitrate;
-    // Lossless coding has no quality or speed trade-off to choose.
-    r.crf = s.lossless ? -1 : s.crf;
-    r.preset = s.lossless ? std::string() : s.preset;
-    r.lossless = s.lossless;
-    r.audio = s.audio;
-    return r;
-}
-
 // Outputs that cannot seek (pipes) take MP4 and MOV only as fragments.
 bool IsSeekable(AVIOContext* pb) {
     return pb != nullptr && (pb->seekable & AVIO_SEEKABLE_NORMAL);
@@ -107,24 +91,24 @@ OutputFile::~OutputFile() {
     Release();
 }
 
-bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
+bool OutputFile::Create(const std::string& path, const EncodeSettings& settings,
+                        std::string* error) {
+    path_ = path;
     settings_ = settings;
     error->clear();
-    const std::string& path = settings.path;
     struct stat existing;
     if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
         *error = "is a directory; name a file to write";
         return false;
     }
-    EncoderRequest request = RequestOf(settings);
     bool to_stdout = path == "-";
-    const AVOutputFormat* format = ChooseContainer(path, request, error);
+    const AVOutputFormat* format = ChooseContainer(path, settings, error);
     if (format == nullptr) return false;
-    video_codec_ = ChooseVideoEncoder(format, path, request, error);
+    video_codec_ = ChooseVideoEncoder(format, path, settings, error);
     if (video_codec_ == nullptr && !error->empty()) return false;
-    audio_codec_ = ChooseAudioEncoder(format, request, error);
+    audio_codec_ = sound_ ? ChooseAudioEncoder(format, settings, error) : nullptr;
     if (audio_codec_ == nullptr && !error->empty()) return false;
-    if (!CheckVideoRequest(video_codec_, request, error)) return false;
+    if (!CheckVideoSettings(video_codec_, settings, error)) return false;
     if (video_codec_ == nullptr && audio_codec_ == nullptr) {
         if (!settings.audio && format->audio_codec != AV_CODEC_ID_NONE) {
             *error = std::string("a .") + ExtensionOf(path) +
@@ -174,7 +158,7 @@ bool OutputFile::Create(const OutputSettings& settings, std::string* error) {
 bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelFormat source_format,
                            std::string* error) {
     AVPixelFormat format = ChooseEncoderPixelFormat(video_codec_, muxer_->oformat, source_format,
-                                                    RequestOf(settings_), &pixel_note_);
+                                                    settings_, &pixel_note_);
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     // Subsampled chroma needs even sizes: an odd last column or row is cut.
     if (d != nullptr) {
@@ -200,7 +184,7 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
     if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    ApplyVideoRequest(video_, RequestOf(settings_));
+    ApplyVideoSettings(video_, settings_);
     if (video_codec_->id == AV_CODEC_ID_FFV1) {
         // Four slices code faster; pictures under 16 pixels a side cannot be cut
         // into four, and take one.
@@ -442,7 +426,7 @@ bool OutputFile::Complete(std::string* error) {
 
 bool OutputFile::Finish(std::string* error) {
     bool ok = Complete(error);
-    if (ok && renames_ && std::rename(write_path_.c_str(), settings_.path.c_str()) != 0) {
+    if (ok && renames_ && std::rename(write_path_.c_str(), path_.c_str()) != 0) {
         *error = std::string("cannot rename the finished file (") + std::strerror(errno) + ")";
         ok = false;
     }
@@ -453,7 +437,7 @@ bool OutputFile::FinishPartial(std::string* kept, std::string* error) {
     kept->clear();
     bool ok = Complete(error);
     if (ok && renames_) {
-        *kept = KeepAsPartial(write_path_, settings_.path);
+        *kept = KeepAsPartial(write_path_, path_);
         if (kept->empty()) {
             *error = std::string("cannot keep the frames done (") + std::strerror(errno) + ")";
             ok = false;

@@ -25,19 +25,6 @@ bool NamesPictureSequence(const std::string& path);
 // through a temporary file and a rename.
 bool IsStreamPath(const std::string& path);
 
-struct OutputSettings {
-    std::string path;    // the final name; "-": standard output
-    std::string format;  // the container by name; empty: by the name's extension
-    bool lossless = false;
-    bool audio = true;  // write an audio stream where the container has one
-    std::string video_codec, audio_codec, pixel_format;  // empty: chosen (encoders.h)
-    int64_t video_bitrate = 0, audio_bitrate = 0;        // 0: quality-driven, usual
-    int crf = -1;                                        // -1: the encoder's default
-    std::string preset;                                  // empty: the encoder's default
-    int gop_size = 0;   // frames between key frames; 0: the encoder's choice
-    int b_frames = -1;  // most B-frames in a row; -1: the encoder's choice
-};
-
 class OutputFile {
   public:
     OutputFile() = default;
@@ -45,9 +32,14 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Chooses the container and codecs and opens the file for writing, so
-    // that a bad name or an unwritable place is found before any rendering.
-    bool Create(const OutputSettings& settings, std::string* error);
+    // Chooses the container and codecs for `path` ("-": standard output)
+    // and opens it for writing, so that a bad name or an unwritable place is
+    // found before any rendering.
+    bool Create(const std::string& path, const EncodeSettings& settings, std::string* error);
+    // Before Create: the render makes no sound (the source has none and the
+    // script makes none), so no audio stream is written whatever the
+    // settings ask.
+    void LeaveOutSound() { sound_ = false; }
 
     bool wants_video() const { return video_codec_ != nullptr; }
     bool wants_audio() const { return audio_codec_ != nullptr; }
@@ -116,9 +108,11 @@ class OutputFile {
     bool EncodeAudioFrames(bool final, std::string* error);
     void Release();
 
-    OutputSettings settings_;
+    std::string path_;  // the final name
+    EncodeSettings settings_;
     std::string pixel_note_;
     std::string write_path_;  // temporary name, or the final one for sequences
+    bool sound_ = true;
     bool renames_ = false;
     bool sequence_ = false;
     bool single_picture_ = false;

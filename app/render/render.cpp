@@ -95,9 +95,9 @@ std::string Duration(int64_t frames, AVRational fps) {
 // Everything one render holds. The runner ends the plug-in's run in its own
 // order; the encoder, declared after the output it writes, goes before it.
 struct Render {
-    explicit Render(const RenderOptions& o) : options(o), progress(!o.quiet) {}
+    explicit Render(const RenderSettings& s) : settings(s), progress(!s.quiet) {}
 
-    const RenderOptions& options;
+    const RenderSettings& settings;
     std::string source;       // absolute
     std::string output_path;  // absolute, or "-"
     std::string shown;        // the output's name in messages
@@ -119,19 +119,19 @@ struct Render {
 // The source is a regular file, the script can be read, the output is none
 // of the files the render reads and no directory.
 int CheckNames(Render* r) {
-    const RenderOptions& options = r->options;
-    r->source = AbsolutePath(options.source);
+    const RenderSettings& settings = r->settings;
+    r->source = AbsolutePath(settings.source);
     struct stat info;
     if (stat(r->source.c_str(), &info) != 0) {
-        Fail(options.source, std::strerror(errno));
+        Fail(settings.source, std::strerror(errno));
         return kExitFailure;
     }
     if (!S_ISREG(info.st_mode)) {
-        Fail(options.source, "not a regular file");
+        Fail(settings.source, "not a regular file");
         return kExitFailure;
     }
-    r->output_path = options.output == "-" ? "-" : AbsolutePath(options.output);
-    r->shown = ShownName(options.output);
+    r->output_path = settings.output == "-" ? "-" : AbsolutePath(settings.output);
+    r->shown = ShownName(settings.output);
     r->script = ScriptBeside(r->source);
     std::string script_error;
     if (!ReadScript(r->script, &r->script_read, &script_error)) {
@@ -142,7 +142,7 @@ int CheckNames(Render* r) {
     inputs.push_back(r->source);
     inputs.push_back(r->script);
     if (r->output_path == r->source) {
-        Fail(options.output, "the output would overwrite the source");
+        Fail(settings.output, "the output would overwrite the source");
         return kExitFailure;
     }
     if (OutputIsAnInput(r->shown, r->output_path, inputs)) return kExitFailure;
@@ -190,15 +190,15 @@ void ReportLengthening(Render* r) {
 // Loads the plug-in and opens the source.
 int OpenPluginAndSource(Render* r) {
     std::string error;
-    std::string plugin_path = PluginPath(r->options.plugin);
+    std::string plugin_path = PluginPath(r->settings.plugin);
     if (!r->runner.LoadPlugin(plugin_path, &error)) {
         bool missing = access(plugin_path.c_str(), F_OK) != 0;
         Fail(plugin_path,
-             "plug-in " + error + (missing ? "; " + PluginNotFoundHint(r->options.plugin) : ""));
+             "plug-in " + error + (missing ? "; " + PluginNotFoundHint(r->settings.plugin) : ""));
         return kExitFailure;
     }
     if (!r->runner.OpenSource(r->source, &error)) {
-        Fail(r->options.source, error);
+        Fail(r->settings.source, error);
         return kExitFailure;
     }
     return kGoOn;
@@ -213,7 +213,7 @@ int CheckScriptAgainstProject(Render* r) {
     }
     ScriptCheck check;
     if (!ReportScriptCheck(r->script_read, r->runner.project().frame_count(), &check) &&
-        r->options.strict) {
+        r->settings.strict) {
         std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
         return kExitFailure;
     }
@@ -235,71 +235,52 @@ int CheckScriptAgainstProject(Render* r) {
     return kGoOn;
 }
 
-// The longest project the script may ask for: as the options say, or the
+// The longest project the script may ask for: as the settings say, or the
 // source's length and ten minutes.
 int64_t LengthBound(Render* r) {
-    if (r->options.max_frames > 0) return r->options.max_frames;
+    if (r->settings.max_frames > 0) return r->settings.max_frames;
     return DefaultLengthBound(r->runner.project());
 }
 
 // An output that would replace files asks first (or is refused).
 int AskToReplace(Render* r) {
-    const RenderOptions& options = r->options;
-    int64_t planned = static_cast<int64_t>(r->runner.project().frame_count()) - options.first_frame;
-    if (options.last_frame >= 0) {
-        planned = std::min<int64_t>(planned, options.last_frame - options.first_frame + 1);
+    const RenderSettings& settings = r->settings;
+    int64_t planned =
+        static_cast<int64_t>(r->runner.project().frame_count()) - settings.first_frame;
+    if (settings.last_frame >= 0) {
+        planned = std::min<int64_t>(planned, settings.last_frame - settings.first_frame + 1);
     }
     std::string error;
     if (!MayReplace(FilesReplacedBy(r->output_path, std::max<int64_t>(planned, 1)),
-                    options.overwrite, isatty(STDIN_FILENO) != 0, stdin, stderr, &error)) {
+                    settings.overwrite, isatty(STDIN_FILENO) != 0, stdin, stderr, &error)) {
         std::fprintf(stderr, "kinetra: %s\n", error.c_str());
         return kExitFailure;
     }
     return kGoOn;
 }
 
-OutputSettings SettingsFor(const RenderOptions& options, const std::string& path) {
-    OutputSettings settings;
-    settings.path = path;
-    settings.format = options.format;
-    settings.lossless = options.lossless;
-    settings.audio = options.audio;
-    settings.video_codec = options.video_codec;
-    settings.audio_codec = options.audio_codec;
-    settings.pixel_format = options.pixel_format;
-    settings.video_bitrate = options.video_bitrate;
-    settings.audio_bitrate = options.audio_bitrate;
-    settings.crf = options.crf;
-    settings.preset = options.preset;
-    return settings;
-}
-
 // Chooses the container and encoders and opens the output. Audio is written
 // when the source has some or the script makes some.
 int CreateOutput(Render* r) {
-    const RenderOptions& options = r->options;
+    const RenderSettings& settings = r->settings;
     std::string error;
-    OutputSettings settings = SettingsFor(options, r->output_path);
     bool makes_audio = r->runner.project().has_audio() || r->facts.has_audio_commands;
-    if (!makes_audio && options.audio) {
-        EncoderRequest request;
-        request.format = options.format;
-        const AVOutputFormat* container = ChooseContainer(r->output_path, request, &error);
+    if (!makes_audio && settings.encode.audio) {
+        const AVOutputFormat* container = ChooseContainer(r->output_path, settings.encode, &error);
         if (container != nullptr && IsAudioOnlyContainer(container)) {
-            Fail(options.output, "the source has no audio and the script makes none: the " +
-                                     std::string(container->name) + " output would be empty");
+            Fail(settings.output, "the source has no audio and the script makes none: the " +
+                                      std::string(container->name) + " output would be empty");
             return kExitFailure;
         }
-        settings.audio = false;
-        settings.audio_codec.clear();
+        r->output.LeaveOutSound();
     }
-    if (!r->output.Create(settings, &error)) {
+    if (!r->output.Create(r->output_path, settings.encode, &error)) {
         Fail(r->shown, error);
         return kExitFailure;
     }
     int64_t last_asked =
-        options.last_frame >= 0 ? options.last_frame : r->runner.project().frame_count() - 1;
-    if (r->output.single_picture() && last_asked != options.first_frame) {
+        settings.last_frame >= 0 ? settings.last_frame : r->runner.project().frame_count() - 1;
+    if (r->output.single_picture() && last_asked != settings.first_frame) {
         Fail(r->shown,
              "holds one picture; name a numbered sequence (out_%04d.png) or ask for one frame "
              "(--frames N)");
@@ -308,36 +289,36 @@ int CreateOutput(Render* r) {
     return kGoOn;
 }
 
-// The slider positions: the plug-in's defaults, then the options' values.
+// The slider positions: the plug-in's defaults, then the settings' values.
 SliderValues SlidersFor(const Render& r) {
     SliderValues values = r.runner.Sliders().defaults;
-    for (const auto& slider : r.options.sliders)
+    for (const auto& slider : r.settings.sliders)
         values[slider.first] = slider.second;
     return values;
 }
 
 // Starts the plug-in on buffers of the frame's size, or a larger canvas.
 void StartFilters(Render* r) {
-    const RenderOptions& options = r->options;
+    const RenderSettings& settings = r->settings;
     const Project& p = r->runner.project();
     RunSetup setup;
-    setup.max_w = std::max(p.width(), options.canvas_width);
-    setup.max_h = std::max(p.height(), options.canvas_height);
-    if ((options.canvas_width > 0 && options.canvas_width < p.width()) ||
-        (options.canvas_height > 0 && options.canvas_height < p.height())) {
+    setup.max_w = std::max(p.width(), settings.canvas_width);
+    setup.max_h = std::max(p.height(), settings.canvas_height);
+    if ((settings.canvas_width > 0 && settings.canvas_width < p.width()) ||
+        (settings.canvas_height > 0 && settings.canvas_height < p.height())) {
         std::fprintf(stderr,
                      "kinetra: note: --canvas %dx%d is smaller than the %dx%d frame; the "
                      "buffers are %dx%d\n",
-                     options.canvas_width, options.canvas_height, p.width(), p.height(),
+                     settings.canvas_width, settings.canvas_height, p.width(), p.height(),
                      setup.max_w, setup.max_h);
     }
     setup.length_bound = LengthBound(r);
     setup.sliders = SlidersFor(*r);
-    setup.notes_shown = !options.quiet;
+    setup.notes_shown = !settings.quiet;
     r->runner.Start(setup);
     // Decoding runs ahead on its own thread, encoding behind on another; the
     // plug-in is called from this thread only, frame after frame.
-    r->runner.project().StartReadAhead(options.first_frame, kReadAheadFrames);
+    r->runner.project().StartReadAhead(settings.first_frame, kReadAheadFrames);
     r->reported_length = p.source_frames();
 }
 
@@ -377,10 +358,10 @@ bool StartOutput(Render* r, const FilterImage& image) {
         Fail(r->shown, error);
         return false;
     }
-    if (!r->options.quiet && !r->output.pixel_note().empty()) {
+    if (!r->settings.quiet && !r->output.pixel_note().empty()) {
         std::fprintf(stderr, "kinetra: note: %s\n", r->output.pixel_note().c_str());
     }
-    if (r->options.verbose) {
+    if (r->settings.verbose) {
         std::fprintf(stderr, "kinetra: decoder: %s %s %dx%d\n", p.video().decoder_name(),
                      av_get_pix_fmt_name(p.pixel_format()), p.width(), p.height());
         std::fprintf(stderr, "kinetra: encoder: %s\n", r->output.EncoderSummary().c_str());
@@ -465,9 +446,9 @@ int RenderFrame(Render* r, int32_t f, int32_t last) {
     }
     FilterImage fitted = FitToOutput(r, image);
     ++r->rendered;
-    r->progress.Update(r->rendered, static_cast<int64_t>(last) - r->options.first_frame + 1);
-    if (r->options.observer &&
-        !r->options.observer(f, fitted.pixels, fitted.width, fitted.height, fitted.stride)) {
+    r->progress.Update(r->rendered, static_cast<int64_t>(last) - r->settings.first_frame + 1);
+    if (r->settings.observer &&
+        !r->settings.observer(f, fitted.pixels, fitted.width, fitted.height, fitted.stride)) {
         r->observer_stopped = true;
     }
     return Encode(r, fitted, samples) ? kGoOn : kStopFrames;
@@ -476,11 +457,11 @@ int RenderFrame(Render* r, int32_t f, int32_t last) {
 // Runs the frames asked for, one after another, until the last, a stop or a
 // failure; returns an exit status when the render failed, else kGoOn.
 int RenderFrames(Render* r) {
-    const RenderOptions& options = r->options;
-    for (int32_t f = options.first_frame;; ++f) {
+    const RenderSettings& settings = r->settings;
+    for (int32_t f = settings.first_frame;; ++f) {
         // The project may grow during the first frames (set_timeline_length).
         int32_t last = r->runner.project().frame_count() - 1;
-        if (options.last_frame >= 0) last = std::min(last, options.last_frame);
+        if (settings.last_frame >= 0) last = std::min(last, settings.last_frame);
         if (f > last || StopSignal() != 0 || r->observer_stopped) break;
         if (r->encoder && r->encoder->failed()) break;
         int status = RenderFrame(r, f, last);
@@ -531,11 +512,11 @@ int Finish(Render* r) {
     if (r->rendered == 0) {
         r->output.Abandon();
         if (signal != 0) return StoppedBeforeWriting(signal);
-        Fail(r->options.source, "no frames in the range to render");
+        Fail(r->settings.source, "no frames in the range to render");
         return kExitFailure;
     }
     // The script may have opened files that are the output under another name.
-    if (OutputIsAnInput(r->options.output, r->output_path, r->runner.media().FilesOpened())) {
+    if (OutputIsAnInput(r->settings.output, r->output_path, r->runner.media().FilesOpened())) {
         r->output.Abandon();
         return kExitFailure;
     }
@@ -544,7 +525,7 @@ int Finish(Render* r) {
         Fail(r->shown, error);
         return kExitFailure;
     }
-    if (!r->options.quiet) {
+    if (!r->settings.quiet) {
         std::fprintf(
             stderr, "kinetra: %s\n",
             FormatSummary(r->rendered, r->progress.Elapsed(), r->shown, OutputBytes(r->output_path))
@@ -555,11 +536,11 @@ int Finish(Render* r) {
 
 }  // namespace
 
-int RunRender(const RenderOptions& options) {
+int RunRender(const RenderSettings& settings) {
     InstallStopSignals();
     QuietFfmpegLog();
-    SetHostThreadCount(options.threads > 0 ? options.threads : HostThreadCount());
-    Render render(options);
+    SetHostThreadCount(settings.threads > 0 ? settings.threads : HostThreadCount());
+    Render render(settings);
     int status = Preflight(&render);
     if (status == kGoOn) status = RenderFrames(&render);
     if (status == kGoOn) status = Finish(&render);

@@ -10,6 +10,7 @@
 
 #include "base/exit_status.h"
 #include "kinetra/plugin_abi.h"
+#include "output/encoders.h"
 #include "output/overwrite.h"
 
 // Called after each rendered frame with the output image (width x height
@@ -17,10 +18,12 @@
 using FrameObserver = std::function<bool(int32_t frame, const PixelYC* pixels, int32_t width,
                                          int32_t height, int32_t stride)>;
 
-struct RenderOptions {
+// Everything `kinetra render` (or the preview's export, which runs one)
+// was asked: built once from the command line and handed down as const.
+struct RenderSettings {
     std::string source;
-    std::string output;  // "-": standard output (with `format`)
-    std::string format;  // -f: the container by name; empty: by the output's extension
+    std::string output;  // "-": standard output (with `encode.format`)
+    EncodeSettings encode;
     int32_t first_frame = 0;
     int32_t last_frame = -1;                           // -1: to the end of the project
     std::vector<std::pair<int32_t, int32_t>> sliders;  // (slider index, value) to set
@@ -28,17 +31,8 @@ struct RenderOptions {
     int32_t max_frames = 0;  // longest project a script may ask for; 0: source + 10 minutes
     bool quiet = false;
     bool verbose = false;
-    bool lossless = false;
-    bool audio = true;
     Overwrite overwrite = Overwrite::kAsk;
-    std::string video_codec;    // an FFmpeg encoder name; empty: the container's usual one
-    std::string audio_codec;    // likewise
-    std::string pixel_format;   // empty: the source's where the encoder has it
-    int64_t video_bitrate = 0;  // bits per second; 0: quality-driven (crf)
-    int64_t audio_bitrate = 0;  // bits per second; 0: the encoder's usual rate
-    int crf = -1;               // -1: the encoder's default quality (20 for H.264)
-    std::string preset;         // empty: the encoder's default speed
-    int32_t canvas_width = 0;   // buffer size for the plug-in; 0: the frame's size
+    int32_t canvas_width = 0;  // buffer size for the plug-in; 0: the frame's size
     int32_t canvas_height = 0;
     std::string plugin;   // empty: $KINETRA_PLUGIN, or found next to the executable
     bool strict = false;  // an error found by the script check stops the render
@@ -47,4 +41,4 @@ struct RenderOptions {
 
 // Renders as the options say; returns the exit status. Failures are one line
 // on standard error naming the file and the reason.
-int RunRender(const RenderOptions& options);
+int RunRender(const RenderSettings& settings);

@@ -181,7 +181,7 @@ TEST(Encoders, ChoicesFollowTheContainerTheRequestAndTheSource) {
         const char* name;
         const char* output;
         AVPixelFormat source;
-        EncoderRequest request;
+        EncodeSettings request;
         const char* video;   // encoder name, "" none
         const char* audio;   // encoder name, "" none
         const char* pixels;  // chosen pixel format, "" when no video
@@ -189,21 +189,21 @@ TEST(Encoders, ChoicesFollowTheContainerTheRequestAndTheSource) {
         const char* error;   // part of the error, "" none
     };
     auto request = [](const char* vcodec, const char* acodec, const char* pix_fmt) {
-        EncoderRequest r;
+        EncodeSettings r;
         r.video_codec = vcodec;
         r.audio_codec = acodec;
         r.pixel_format = pix_fmt;
         return r;
     };
-    EncoderRequest no_audio;
+    EncodeSettings no_audio;
     no_audio.audio = false;
-    EncoderRequest crf_ffv1 = request("ffv1", "", "");
+    EncodeSettings crf_ffv1 = request("ffv1", "", "");
     crf_ffv1.crf = 10;
-    EncoderRequest lossless;
+    EncodeSettings lossless;
     lossless.lossless = true;
-    EncoderRequest nut;
+    EncodeSettings nut;
     nut.format = "nut";
-    const EncoderRequest usual;
+    const EncodeSettings usual;
     const Case cases[] = {
         {"8-bit 4:2:0 to mp4", "o.mp4", AV_PIX_FMT_YUV420P, usual, "libx264", "aac", "yuv420p", "",
          ""},
@@ -263,7 +263,7 @@ TEST(Encoders, ChoicesFollowTheContainerTheRequestAndTheSource) {
         const AVCodec* audio = nullptr;
         if (format != nullptr) video = ChooseVideoEncoder(format, c.output, c.request, &error);
         if (error.empty()) audio = ChooseAudioEncoder(format, c.request, &error);
-        if (error.empty()) CheckVideoRequest(video, c.request, &error);
+        if (error.empty()) CheckVideoSettings(video, c.request, &error);
         if (c.error[0] != '\0') {
             EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
             continue;

@@ -17,7 +17,7 @@ std::vector<std::string> Split(const std::string& line) {
     return words;
 }
 
-TEST(CommandLine, RenderOptionsAreRead) {
+TEST(CommandLine, RenderSettingsAreRead) {
     Command c;
     std::string error;
     ASSERT_TRUE(ParseCommandLine(Split("render in.mp4 -o out.mkv --frames 5-20 --show 3 --var a=10 "
@@ -26,7 +26,7 @@ TEST(CommandLine, RenderOptionsAreRead) {
                                  &c, &error))
         << error;
     EXPECT_EQ(c.kind, CommandKind::kRender);
-    const RenderOptions& r = c.render;
+    const RenderSettings& r = c.render;
     EXPECT_EQ(r.source, "in.mp4");
     EXPECT_EQ(r.output, "out.mkv");
     EXPECT_EQ(r.first_frame, 5);
@@ -37,10 +37,10 @@ TEST(CommandLine, RenderOptionsAreRead) {
     EXPECT_EQ(r.sliders[2], std::make_pair(9, 4096));
     EXPECT_EQ(r.threads, 3);
     EXPECT_TRUE(r.quiet);
-    EXPECT_TRUE(r.lossless);
-    EXPECT_FALSE(r.audio);
-    EXPECT_EQ(r.crf, 30);
-    EXPECT_EQ(r.preset, "fast");
+    EXPECT_TRUE(r.encode.lossless);
+    EXPECT_FALSE(r.encode.audio);
+    EXPECT_EQ(r.encode.crf, 30);
+    EXPECT_EQ(r.encode.preset, "fast");
     EXPECT_EQ(r.plugin, "/p/k.auf");
 }
 
@@ -140,20 +140,20 @@ TEST(CommandLine, EncoderPipeAndOverwriteOptions) {
                                        "--canvas 1920x1080 -v -y"),
                                  &c, &error))
         << error;
-    const RenderOptions& r = c.render;
+    const RenderSettings& r = c.render;
     EXPECT_EQ(r.output, "-");
-    EXPECT_EQ(r.format, "nut");
-    EXPECT_EQ(r.video_codec, "libx265");
-    EXPECT_EQ(r.audio_codec, "libopus");
-    EXPECT_EQ(r.pixel_format, "yuv422p10le");
-    EXPECT_EQ(r.video_bitrate, 2500000);
-    EXPECT_EQ(r.audio_bitrate, 192000);
-    EXPECT_EQ(r.preset, "slow");
+    EXPECT_EQ(r.encode.format, "nut");
+    EXPECT_EQ(r.encode.video_codec, "libx265");
+    EXPECT_EQ(r.encode.audio_codec, "libopus");
+    EXPECT_EQ(r.encode.pixel_format, "yuv422p10le");
+    EXPECT_EQ(r.encode.video_bitrate, 2500000);
+    EXPECT_EQ(r.encode.audio_bitrate, 192000);
+    EXPECT_EQ(r.encode.preset, "slow");
     EXPECT_EQ(r.canvas_width, 1920);
     EXPECT_EQ(r.canvas_height, 1080);
     EXPECT_TRUE(r.verbose);
     EXPECT_EQ(r.overwrite, Overwrite::kYes);
-    EXPECT_EQ(r.crf, -1);  // the encoder's own default unless given
+    EXPECT_EQ(r.encode.crf, -1);  // the encoder's own default unless given
 
     // The long spellings, "=" forms, -n, and a preset that only the chosen
     // encoder can judge (VP9's speed).
@@ -162,9 +162,9 @@ TEST(CommandLine, EncoderPipeAndOverwriteOptions) {
                                  &c, &error))
         << error;
     EXPECT_EQ(c.render.output, "o.webm");
-    EXPECT_EQ(c.render.video_codec, "libvpx-vp9");
-    EXPECT_EQ(c.render.format, "webm");
-    EXPECT_EQ(c.render.preset, "5");
+    EXPECT_EQ(c.render.encode.video_codec, "libvpx-vp9");
+    EXPECT_EQ(c.render.encode.format, "webm");
+    EXPECT_EQ(c.render.encode.preset, "5");
     EXPECT_EQ(c.render.overwrite, Overwrite::kNo);
     ASSERT_TRUE(ParseCommandLine({"render", "in.mkv", "-o", "o.mp4"}, &c, &error));
     EXPECT_EQ(c.render.overwrite, Overwrite::kAsk);

@@ -62,11 +62,11 @@ class Demo : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(WriteDemoSource(*dir_ / "source.mkv", kW, kH, kFrames, &error)) << error;
         apptest::WriteFile(*dir_ / "kinetra.txt", kDemoScript);
-        RenderOptions o;
+        RenderSettings o;
         o.source = *dir_ / "source.mkv";
         o.output = *dir_ / "out.mkv";
         o.quiet = true;
-        o.lossless = true;
+        o.encode.lossless = true;
         o.threads = 2;
         o.plugin = KINETRA_PLUGIN_PATH;
         ASSERT_EQ(RunRender(o), kExitOk);

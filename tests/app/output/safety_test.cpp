@@ -41,12 +41,12 @@ std::string Temporaries(const std::string& directory) {
     return listing;
 }
 
-RenderOptions Options(const std::string& source, const std::string& output) {
-    RenderOptions o;
+RenderSettings Options(const std::string& source, const std::string& output) {
+    RenderSettings o;
     o.source = source;
     o.output = output;
     o.quiet = true;
-    o.lossless = true;
+    o.encode.lossless = true;
     o.threads = 1;
     o.overwrite = Overwrite::kYes;
     o.plugin = KINETRA_PLUGIN_PATH;
@@ -119,7 +119,7 @@ TEST(OutputSafety, AStoppedRenderNeverTouchesTheNameAskedFor) {
     const int signals[] = {SIGINT, SIGTERM, SIGHUP};
     for (int i = 0; i < 3; ++i) {
         int signal = signals[i];
-        RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+        RenderSettings o = Options(dir / "clip.mkv", dir / "out.mkv");
         o.observer = [signal](int32_t frame, const PixelYC*, int32_t, int32_t, int32_t) {
             if (frame == 2) raise(signal);
             return true;
@@ -140,7 +140,7 @@ TEST(OutputSafety, AStoppedRenderNeverTouchesTheNameAskedFor) {
     EXPECT_EQ(Temporaries(dir.path()), "");
 
     // Without an earlier output, none is created.
-    RenderOptions o = Options(dir / "clip.mkv", dir / "new.mkv");
+    RenderSettings o = Options(dir / "clip.mkv", dir / "new.mkv");
     o.observer = [](int32_t, const PixelYC*, int32_t, int32_t, int32_t) { return false; };
     testing::internal::CaptureStderr();
     EXPECT_EQ(RunRender(o), kExitInterrupted);

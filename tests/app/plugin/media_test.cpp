@@ -182,11 +182,10 @@ int Quadrant(int32_t x, int32_t y) {
 
 bool WriteQuadrantImage(const std::string& path) {
     OutputFile out;
-    OutputSettings settings;
-    settings.path = path;
+    EncodeSettings settings;
     settings.audio = false;
     std::string error;
-    if (!out.Create(settings, &error) ||
+    if (!out.Create(path, settings, &error) ||
         !out.Start(32, 24, AVRational{1, 1}, ColourSpec{AVCOL_SPC_BT470BG, AVCOL_RANGE_JPEG},
                    AV_PIX_FMT_RGB24, 0, 0, &error)) {
         ADD_FAILURE() << path << ": " << error;
@@ -340,11 +339,11 @@ TEST(MediaRender, ScriptReadsASecondClipAndAPicture) {
     ASSERT_TRUE(WriteQuadrantImage(dir / "pic.png"));
     apptest::WriteFile(dir / "kinetra.txt",
                        "readvideo(0, f+2, other.mkv)\nreadimage(0, pic.png)\n");
-    RenderOptions o;
+    RenderSettings o;
     o.source = dir / "source.mkv";
     o.output = dir / "out.mkv";
     o.quiet = true;
-    o.lossless = true;
+    o.encode.lossless = true;
     o.plugin = KINETRA_PLUGIN_PATH;
     ASSERT_EQ(RunRender(o), kExitOk);
     std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");

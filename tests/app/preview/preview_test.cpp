@@ -530,7 +530,7 @@ TEST(PreviewExportCommand, TheRenderCommandTakesItWithEverySlider) {
         Command command;
         std::string error;
         ASSERT_TRUE(ParseCommandLine({args.begin() + 1, args.end()}, &command, &error)) << error;
-        const RenderOptions& r = command.render;
+        const RenderSettings& r = command.render;
         EXPECT_EQ(command.kind, CommandKind::kRender);
         EXPECT_EQ(r.source, "/v/clip.mkv");
         EXPECT_EQ(r.output, "/v/clip-kinetra.mp4");

@@ -34,7 +34,7 @@ TEST(AudioRender, ToneOverAFadedSourceIsExact) {
                        "a_tone(1, 1000, 0, 0.5)\n"
                        "a_volume(0, 1 - g/4, 1 - (g+1)/4, 0)\n"
                        "a_blend(1, 0)\n");
-    RenderOptions options;
+    RenderSettings options;
     options.source = dir / "clip.mkv";
     options.output = dir / "out.wav";
     options.quiet = true;

@@ -182,11 +182,11 @@ TEST_P(Example, RendersWhatTheCookbookSays) {
     ASSERT_FALSE(script.empty());
     apptest::WriteFile(dir / "kinetra.txt", script);
 
-    RenderOptions o;
+    RenderSettings o;
     o.source = dir / "clip.mkv";
     o.output = dir / "out.mkv";
     o.quiet = true;
-    o.lossless = true;
+    o.encode.lossless = true;
     o.threads = 2;
     o.plugin = KINETRA_PLUGIN_PATH;
     ASSERT_EQ(RunRender(o), kExitOk);

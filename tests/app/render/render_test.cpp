@@ -19,12 +19,12 @@ using apptest::MakeClip;
 using apptest::SampleAt;
 using apptest::TempDir;
 
-RenderOptions Options(const std::string& source, const std::string& output) {
-    RenderOptions o;
+RenderSettings Options(const std::string& source, const std::string& output) {
+    RenderSettings o;
     o.source = source;
     o.output = output;
     o.quiet = true;
-    o.lossless = true;
+    o.encode.lossless = true;
     o.threads = 2;
     o.plugin = KINETRA_PLUGIN_PATH;
     return o;
@@ -50,13 +50,12 @@ bool MakeBarClip(const std::string& path, int32_t frames) {
                                 {84, 184, 198},  {65, 100, 212}, {35, 212, 114}, {16, 128, 128}};
     const int32_t w = 64, h = 32;
     OutputFile out;
-    OutputSettings settings;
-    settings.path = path;
+    EncodeSettings settings;
     settings.lossless = true;
     settings.audio = false;
     std::string error;
     ColourSpec colour{AVCOL_SPC_SMPTE170M, AVCOL_RANGE_MPEG};
-    if (!out.Create(settings, &error) ||
+    if (!out.Create(path, settings, &error) ||
         !out.Start(w, h, AVRational{25, 1}, colour, AV_PIX_FMT_YUV420P, 48000, 2, &error)) {
         ADD_FAILURE() << error;
         return false;
@@ -178,7 +177,7 @@ TEST(Render, FrameRangeRendersThoseFramesAndTheirAudio) {
     spec.frame_rate = AVRational{30000, 1001};
     spec.audio_rate = 44100;
     ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
-    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    RenderSettings o = Options(dir / "clip.mkv", dir / "out.mkv");
     o.first_frame = 3;
     o.last_frame = 7;
     ASSERT_EQ(RunRender(o), kExitOk);
@@ -205,7 +204,7 @@ TEST(Render, ShowingAnUnusedBufferGivesBlackFrames) {
     spec.frames = 2;
     ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
     apptest::WriteFile(dir / "kinetra.txt", "");
-    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    RenderSettings o = Options(dir / "clip.mkv", dir / "out.mkv");
     o.sliders.push_back({0, 5});
     ASSERT_EQ(RunRender(o), kExitOk);
     std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
@@ -233,7 +232,7 @@ TEST(Render, CanvasAreaOutsideTheFrameStartsBlackOnEveryFrame) {
                        "[0-5]\n"
                        "copy(0, 0, 64, 0, 16, 48, 0, 0)\n"
                        "copy(1, 0, 64, 0, 16, 48, 16, 0)\n");
-    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    RenderSettings o = Options(dir / "clip.mkv", dir / "out.mkv");
     o.canvas_width = 80;
     o.canvas_height = 48;
     std::vector<int32_t> seen;  // luma at x 0 and x 16 on row 20, per frame
@@ -261,7 +260,7 @@ TEST(Render, StoppingEarlyClosesAPlayableFile) {
     ClipSpec spec;
     spec.frames = 10;
     ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
-    RenderOptions o = Options(dir / "clip.mkv", dir / "out.mkv");
+    RenderSettings o = Options(dir / "clip.mkv", dir / "out.mkv");
     o.observer = [](int32_t frame, const PixelYC*, int32_t, int32_t, int32_t) { return frame < 2; };
     EXPECT_EQ(RunRender(o), kExitInterrupted);
     EXPECT_FALSE(apptest::FileExists(dir / "out.mkv"));
@@ -278,8 +277,8 @@ TEST(Render, OutputKindsFollowTheName) {
     ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
 
     // Audio alone.
-    RenderOptions wav = Options(dir / "clip.mkv", dir / "out.wav");
-    wav.lossless = false;
+    RenderSettings wav = Options(dir / "clip.mkv", dir / "out.wav");
+    wav.encode.lossless = false;
     ASSERT_EQ(RunRender(wav), kExitOk);
     int32_t rate = 0, channels = 0;
     std::vector<int16_t> audio = apptest::DecodeAllAudio(dir / "out.wav", &rate, &channels);
@@ -288,7 +287,7 @@ TEST(Render, OutputKindsFollowTheName) {
     EXPECT_TRUE(apptest::DecodeAllFrames(dir / "out.wav").empty());
 
     // A numbered image sequence.
-    RenderOptions png = Options(dir / "clip.mkv", dir / "frame_%02d.png");
+    RenderSettings png = Options(dir / "clip.mkv", dir / "frame_%02d.png");
     ASSERT_EQ(RunRender(png), kExitOk);
     EXPECT_TRUE(apptest::FileExists(dir / "frame_01.png"));
     EXPECT_TRUE(apptest::FileExists(dir / "frame_03.png"));
@@ -299,9 +298,9 @@ TEST(Render, OutputKindsFollowTheName) {
     apptest::FreeFrames(&image);
 
     // H.264 and AAC in MP4 by default.
-    RenderOptions mp4 = Options(dir / "clip.mkv", dir / "out.mp4");
-    mp4.lossless = false;
-    mp4.preset = "ultrafast";
+    RenderSettings mp4 = Options(dir / "clip.mkv", dir / "out.mp4");
+    mp4.encode.lossless = false;
+    mp4.encode.preset = "ultrafast";
     ASSERT_EQ(RunRender(mp4), kExitOk);
     std::string error;
     InputPtr input = OpenInput(dir / "out.mp4", &error);
