@@ -35,12 +35,26 @@ namespace {
 
 }  // namespace
 
+ByteOrderMark FindByteOrderMark(const char* bytes, size_t size) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
+    if (size >= kUtf8MarkSize && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+        return ByteOrderMark::kUtf8;
+    }
+    if (size >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+        return ByteOrderMark::kUtf16;
+    }
+    return ByteOrderMark::kNone;
+}
+
 ScriptEncoding DetectScriptEncoding(const char* bytes, size_t size) {
 #ifdef _WIN32
     (void)bytes;
     (void)size;
     return ScriptEncoding::kShiftJis;
 #else
+    // The mark says UTF-8 whatever follows (bytes that are not are skipped
+    // where text is drawn).
+    if (FindByteOrderMark(bytes, size) == ByteOrderMark::kUtf8) return ScriptEncoding::kUtf8;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
     bool multibyte = false;
     for (size_t i = 0; i < size;) {

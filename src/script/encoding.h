@@ -1,7 +1,10 @@
-// The script's text encoding. A script that is valid UTF-8 and holds at least
-// one multi-byte sequence is read as UTF-8; every other script is Shift-JIS,
-// so scripts written for Shift-JIS keep their meaning (plain ASCII reads the
-// same either way). Windows builds always read Shift-JIS.
+// The script's text encoding. A script that starts with a UTF-8 byte-order
+// mark, or is valid UTF-8 and holds at least one multi-byte sequence, is read
+// as UTF-8; every other script is Shift-JIS, so scripts written for Shift-JIS
+// keep their meaning (plain ASCII reads the same either way). Windows builds
+// always read Shift-JIS (a UTF-8 mark is still skipped there). A script that
+// starts with a UTF-16 byte-order mark is not read at all: its bytes mean
+// nothing as either encoding.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +30,15 @@ inline size_t Utf8SequenceLength(const char* text) {
     }
     return n;
 }
+
+// The byte-order mark a script file's bytes start with: EF BB BF (UTF-8), FF FE
+// or FE FF (UTF-16 of either byte order; UTF-32LE's FF FE 00 00 is caught as
+// UTF-16 too).
+enum class ByteOrderMark : uint8_t { kNone, kUtf8, kUtf16 };
+ByteOrderMark FindByteOrderMark(const char* bytes, size_t size);
+
+// Bytes of the UTF-8 byte-order mark, which the loader skips.
+constexpr size_t kUtf8MarkSize = 3;
 
 // The encoding a script file's bytes are read in.
 ScriptEncoding DetectScriptEncoding(const char* bytes, size_t size);

@@ -376,8 +376,10 @@ int64_t CountPieces(const char* path) {
     return count;
 }
 
-// The file's encoding, from all of its bytes; Shift-JIS when it cannot be read.
-ScriptEncoding DetectFileEncoding(const char* path) {
+// The file's encoding and the byte-order mark it starts with, from all of its
+// bytes; Shift-JIS without a mark when it cannot be read.
+ScriptEncoding DetectFileEncoding(const char* path, ByteOrderMark* mark) {
+    *mark = ByteOrderMark::kNone;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return ScriptEncoding::kShiftJis;
     char* bytes = nullptr;
@@ -397,6 +399,7 @@ ScriptEncoding DetectFileEncoding(const char* path) {
     std::fclose(file);
     ScriptEncoding encoding =
         failed ? ScriptEncoding::kShiftJis : DetectScriptEncoding(bytes, size);
+    if (!failed) *mark = FindByteOrderMark(bytes, size);
     std::free(bytes);
     return encoding;
 }
@@ -405,8 +408,12 @@ ScriptEncoding DetectFileEncoding(const char* path) {
 void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
     int64_t pieces = CountPieces(path);
     if (pieces < 0) return;
-    ScriptEncoding encoding = DetectFileEncoding(path);
+    ByteOrderMark mark;
+    ScriptEncoding encoding = DetectFileEncoding(path, &mark);
     FreeLines();
+    // A UTF-16 file read byte by byte would be lines of NULs and stray
+    // letters: none of it runs (the host's check says why).
+    if (mark == ByteOrderMark::kUtf16) return;
     // One record more than lines: room the table always had.
     int64_t capacity = pieces + 1;
     g_script.lines = static_cast<ScriptLine*>(
@@ -420,6 +427,7 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
     g_script_encoding = encoding;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return;
+    SkipUtf8Mark(file);
     ParseContext context;
     BeginParse(&context, frame->frame_count, filter->services, frame->edit_handle);
     char piece[kScriptTextSize];
@@ -595,6 +603,16 @@ void FreeScriptTable(ScriptTable* table) {
     table->lines = nullptr;
     table->count = 0;
     table->storage = nullptr;
+}
+
+void SkipUtf8Mark(std::FILE* file) {
+    unsigned char mark[kUtf8MarkSize];
+    size_t got = std::fread(mark, 1, sizeof mark, file);
+    if (got == sizeof mark &&
+        FindByteOrderMark(reinterpret_cast<const char*>(mark), got) == ByteOrderMark::kUtf8) {
+        return;
+    }
+    std::rewind(file);
 }
 
 bool ReadScriptPiece(std::FILE* file, char piece[kScriptTextSize]) {

@@ -60,6 +60,10 @@ void ResolveJumps(ScriptTable* table);
 // Frees a table's lines and everything they point to; the table becomes empty.
 void FreeScriptTable(ScriptTable* table);
 
+// Steps over a UTF-8 byte-order mark at the start of a file just opened (the
+// first line is read from the byte after it); any other start is read as it is.
+void SkipUtf8Mark(std::FILE* file);
+
 // Reads the next line the way a text-mode read with a 512-byte buffer does:
 // at most 511 bytes, up to and including a line feed, with a carriage return
 // right before a line feed removed. False at the end of the file.
