@@ -14,6 +14,7 @@
 
 #include "base/ffmpeg_util.h"
 #include "base/paths.h"
+#include "base/shown_text.h"
 #include "checker/script_pieces.h"
 #include "formula/formula.h"
 #include "script/command_table.h"
@@ -213,6 +214,10 @@ class Checker {
     void Run(const std::string& text);
 
   private:
+    // Script text quoted in a message: in UTF-8 and visible (shown_text.h).
+    std::string Quoted(const std::string& text) const {
+        return "'" + ShownScriptText(text, out_->utf8) + "'";
+    }
     void Error(int32_t line, const std::string& message) {
         out_->findings.push_back({line, FindingSeverity::kError, message});
     }
@@ -276,8 +281,8 @@ void Checker::CheckSection(int32_t line, const std::string& text, const SectionS
                   "condition section is never closed (no second '\"'): its condition never "
                   "holds, so the lines under it never run");
         } else if (!Compiles(section.condition)) {
-            Error(line, "section condition '" + std::string(section.condition) +
-                            "' does not compile: the lines under it never run");
+            Error(line, "section condition " + Quoted(section.condition) +
+                            " does not compile: the lines under it never run");
         }
         return;
     }
@@ -294,14 +299,15 @@ void Checker::CheckSection(int32_t line, const std::string& text, const SectionS
         (context_.frame_count < 0 && section.end == INT32_MAX ? std::string("the end")
                                                               : std::to_string(section.end));
     if (!well_formed) {
-        Error(line, "section header '" + header +
-                        "' is not a frame range like [10-20]: it is read as " + range);
+        Error(line, "section header " + Quoted(header) +
+                        " is not a frame range like [10-20]: it is read as " + range);
     }
     if (section.start > section.end) {
-        Error(line, "section '" + header + "' never applies: it starts after it ends");
+        Error(line, "section " + Quoted(header) + " never applies: it starts after it ends");
     } else if (context_.frame_count >= 0 && section.end > context_.frame_count) {
-        Warning(line, "section '" + header + "' ends at frame " + std::to_string(section.end) +
-                          ", past the project's " + std::to_string(context_.frame_count) +
+        Warning(line, "section " + Quoted(header) + " ends at frame " +
+                          std::to_string(section.end) + ", past the project's " +
+                          std::to_string(context_.frame_count) +
                           " frames: the project is lengthened to " + std::to_string(section.end) +
                           " frames");
     }
@@ -312,17 +318,16 @@ void Checker::CheckStored(int32_t line, const std::string& text, const ParsedLin
     if (command[0] == ':') return;  // labels: duplicates are found with the jumps
     if (command == "if") {
         if (!Compiles(record.args[0])) {
-            Error(line, "the condition '" + std::string(record.args[0]) +
-                            "' does not compile: the "
-                            "jump is never taken");
+            Error(line, "the condition " + Quoted(record.args[0]) +
+                            " does not compile: the jump is never taken");
         }
         return;
     }
     if (command == "goto") return;
     if (command.size() == 2 && command[1] == '=') {
         if (!Compiles(record.args[0])) {
-            Error(line, "the expression '" + std::string(record.args[0]) +
-                            "' does not compile: " + command.substr(0, 1) + " gets 0");
+            Error(line, "the expression " + Quoted(record.args[0]) +
+                            " does not compile: " + command.substr(0, 1) + " gets 0");
         }
         return;
     }
@@ -370,13 +375,14 @@ void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, cons
         case ArgumentKind::kNumber:
         case ArgumentKind::kBuffer: {
             if (!Compiles(text)) {
-                Error(line, which + " '" + text + "' does not compile: it counts as 0");
+                Error(line, which + " " + Quoted(text) + " does not compile: it counts as 0");
                 return;
             }
             double value = 0;
             if (argument->kind == ArgumentKind::kBuffer && ConstantValue(text, &value) &&
                 !(value > -1.0 && value < 10.0)) {
-                Error(line, which + " is buffer " + text + ", outside 0..9: the line does nothing");
+                Error(line, which + " is buffer " + ShownScriptText(text, out_->utf8) +
+                                ", outside 0..9: the line does nothing");
             }
             return;
         }
@@ -392,8 +398,8 @@ void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, cons
             int32_t conversions = Text2FormatConversions(text);
             int32_t values = given - (k + 1);
             if (conversions < 0) {
-                Error(line, which + " '" + text +
-                                "' is not a format the line can draw (only %f %e %g %a "
+                Error(line, which + " " + Quoted(text) +
+                                " is not a format the line can draw (only %f %e %g %a "
                                 "conversions, widths and precisions of up to 3 digits, at most "
                                 "15 conversions, and %%): the line draws nothing");
             } else if (conversions > values) {
@@ -424,10 +430,10 @@ void Checker::CheckFile(int32_t line, const CommandRow& row, const std::string& 
     const FileTried& tried = found->second;
     if (tried.problem.empty()) return;
     if (tried.missing) {
-        Error(line, which + ": file '" + file + "' does not exist" +
+        Error(line, which + ": file " + Quoted(file) + " does not exist" +
                         (file[0] == '/' ? std::string() : " (looked in " + directory_ + ")"));
     } else {
-        Error(line, which + ": file '" + file + "' cannot be read: " + tried.problem);
+        Error(line, which + ": file " + Quoted(file) + " cannot be read: " + tried.problem);
     }
     out_->reported_files.push_back({AbsolutePath(path), line});
 }
@@ -439,8 +445,8 @@ void Checker::CheckFace(int32_t line, const char* text) {
     if (fonts_ == nullptr) fonts_ = FcInitLoadConfigAndFonts();
     std::string used = FontFamilyUsed(fonts_, face, &same);
     if (!same) {
-        Warning(line, "font face '" + face + "' is not installed: '" +
-                          (used.empty() ? std::string("the default face") : used) +
+        Warning(line, "font face '" + VisibleText(face) + "' is not installed: '" +
+                          (used.empty() ? std::string("the default face") : VisibleText(used)) +
                           "' is used instead");
     }
 }
@@ -472,8 +478,8 @@ void Checker::CheckNotStored(int32_t line, const std::string& text) {
         }
         return;
     }
-    Error(line, "'" + shown +
-                    "' is not a command, assignment, jump or label: the line is ignored "
+    Error(line, Quoted(shown) +
+                    " is not a command, assignment, jump or label: the line is ignored "
                     "(comments start with anything but a letter, ':' or '[')");
 }
 
@@ -511,8 +517,8 @@ void Checker::CheckJumps() {
         size_t i = labels[n];
         int32_t first = table.lines[records_.size() + n].jump;
         if (first >= 0 && size_t(first) < i) {
-            Error(out_->record_lines[i], "label '" + records_[i].first +
-                                             "' is defined again (first on line " +
+            Error(out_->record_lines[i], "label " + Quoted(records_[i].first) +
+                                             " is defined again (first on line " +
                                              std::to_string(out_->record_lines[size_t(first)]) +
                                              "): jumps go to the first");
         }
@@ -521,8 +527,8 @@ void Checker::CheckJumps() {
         const std::string& command = records_[i].first;
         bool jump = command == "if" || command == "goto";
         if (jump && table.lines[i].jump < 0) {
-            Error(out_->record_lines[i],
-                  "no label '" + records_[i].second + "' in the script: the jump is never taken");
+            Error(out_->record_lines[i], "no label " + Quoted(records_[i].second) +
+                                             " in the script: the jump is never taken");
         }
     }
     FreeScriptTable(&table);
@@ -597,6 +603,10 @@ ScriptCheck CheckScriptText(const std::string& text, const std::string& path,
                             const CheckContext& context) {
     ScriptCheck check;
     check.path = path;
+    if (FindByteOrderMark(text.data(), text.size()) == ByteOrderMark::kUtf16) {
+        check.findings.push_back({0, FindingSeverity::kError, kUtf16ScriptRefusal});
+        return check;
+    }
     check.read = true;
     ScriptEncoding saved = g_script_encoding;
     g_script_encoding = DetectScriptEncoding(text.data(), text.size());
@@ -629,10 +639,10 @@ std::string FormatCheckSummary(const ScriptCheck& check) {
     return summary;
 }
 
-std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& failure) {
+std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& failure, bool utf8) {
     std::string message(failure.message, strnlen(failure.message, sizeof failure.message));
     return path + ":" + std::to_string(failure.line) + ": error at frame " +
-           std::to_string(failure.frame) + ": " + message;
+           std::to_string(failure.frame) + ": " + ShownScriptText(message, utf8);
 }
 
 std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check) {

@@ -22,6 +22,8 @@ enum class FindingSeverity { kError, kWarning };
 struct ScriptFinding {
     int32_t line;  // 1-based line of the file; 0: the file as a whole
     FindingSeverity severity;
+    // UTF-8: the script text it quotes converted from the script's encoding,
+    // with control characters written out (base/shown_text.h).
     std::string message;
 };
 
@@ -63,7 +65,8 @@ std::string ScriptPathFor(const std::string& source_or_script);
 // cannot be read has one finding saying why.
 ScriptCheck CheckScriptFile(const std::string& path, const CheckContext& context);
 // Checks script text (as it would be saved at `path`: relative file names are
-// looked for in its directory).
+// looked for in its directory). Text saved as UTF-16 is not read: one finding
+// says so.
 ScriptCheck CheckScriptText(const std::string& text, const std::string& path,
                             const CheckContext& context);
 
@@ -82,8 +85,9 @@ std::string NearestCommandName(const std::string& name);
 bool ReportScriptCheck(const ScriptRead& script, int32_t frame_count, ScriptCheck* check = nullptr);
 
 // A run-time failure report of the plug-in, as render prints it:
-// "PATH:LINE: error at frame F: message".
-std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& failure);
+// "PATH:LINE: error at frame F: message", the message (script text) shown
+// from the script's encoding (`utf8`, else Shift-JIS).
+std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& failure, bool utf8);
 
 // "script line 3, 7" for each file the check saw named.
 std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check);

@@ -9,8 +9,13 @@
 
 #include "base/paths.h"
 #include "checker/script_pieces.h"
+#include "script/encoding.h"
 #include "script/loader.h"
 #include "script/script.h"
+
+const char kUtf16ScriptRefusal[] =
+    "saved as UTF-16, which the plug-in does not read (it runs no line of it); save it as UTF-8 "
+    "or Shift-JIS";
 
 namespace {
 
@@ -144,7 +149,14 @@ bool ReadScript(const std::string& path, ScriptRead* script, std::string* error)
         script->text.clear();
         return false;
     }
+    if (FindByteOrderMark(script->text.data(), script->text.size()) == ByteOrderMark::kUtf16) {
+        *error = kUtf16ScriptRefusal;
+        script->text.clear();
+        return false;
+    }
     script->read = true;
+    script->utf8 =
+        DetectScriptEncoding(script->text.data(), script->text.size()) == ScriptEncoding::kUtf8;
     ScanScript(script->text, DirectoryOf(path), &script->facts);
     if (!too_long.empty()) {
         *error = too_long;

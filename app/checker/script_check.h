@@ -29,9 +29,14 @@ struct ScriptRead {
     std::string path;     // as given to ReadScript
     bool exists = false;  // something is at `path`
     bool read = false;    // `text` is the whole file
+    bool utf8 = false;    // `text` is read as UTF-8 (else Shift-JIS)
     std::string text;
     ScriptFacts facts;  // from `text`
 };
+
+// Why a script saved as UTF-16 (it starts with that byte-order mark) is not
+// read: the plug-in runs none of it rather than misread it.
+extern const char kUtf16ScriptRefusal[];
 
 // The script the plug-in runs for a source: the kinetra.txt in the source's
 // directory ("./kinetra.txt" for a bare file name).
@@ -39,7 +44,8 @@ std::string ScriptBeside(const std::string& source);
 
 // Reads the script at `path` once: only a regular file, never waiting on a
 // FIFO or a device. False with `error` (e.g. "cannot read the script (Is a
-// directory)") when a script is there but the plug-in could not use it; a
+// directory)", kUtf16ScriptRefusal) when a script is there but the plug-in
+// could not use it; a
 // missing script is no error (`exists` false). A script whose path is too
 // long for the plug-in is refused but still read (`read` true), so that
 // `kinetra check` can list its findings.

@@ -20,6 +20,7 @@ void ForEachScriptPiece(const std::string& text, int32_t frame_count,
     if (text.empty()) return;
     std::FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
     if (file == nullptr) return;
+    SkipUtf8Mark(file);
     ParseContext context;
     BeginParse(&context, frame_count, nullptr, nullptr);
     std::unique_ptr<ParsedLine> record(new ParsedLine());

@@ -1,6 +1,7 @@
 // The script read the way the plug-in reads it, with the plug-in's own loader
 // (linked from the core library): pieces of at most 511 bytes up to a line
-// feed, each parsed into a record or a section change. Whatever the host
+// feed (after a UTF-8 byte-order mark), each parsed into a record or a section
+// change. Whatever the host
 // learns of a script before rendering, and whatever the checker says of it,
 // comes from here, so both see exactly the lines the plug-in will run.
 #pragma once

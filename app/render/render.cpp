@@ -26,6 +26,8 @@ extern "C" {
 #include "output/output_safety.h"
 #include "output/overwrite.h"
 #include "base/paths.h"
+#include "base/shown_text.h"
+#include "plugin/plugin_loader.h"
 #include "render/progress.h"
 #include "checker/script_check.h"
 #include "base/stop_signals.h"
@@ -56,14 +58,14 @@ int StoppedBeforeWriting(int signal) {
     return 128 + signal;
 }
 
-// Refuses an output that is one of the files the render reads, however the
-// name reaches it.
+// Refuses an output that is one of the files the render reads (`inputs`,
+// which are `what`), however the name reaches it.
 bool OutputIsAnInput(const std::string& shown, const std::string& output,
-                     const std::vector<std::string>& inputs) {
+                     const std::vector<std::string>& inputs,
+                     const char* what = "which this render reads") {
     std::string clash;
     if (!OutputHitsInput(output, NamesPictureSequence(output), inputs, &clash)) return false;
-    Fail(shown,
-         "is the same file as " + clash + ", which this render reads; choose another output name");
+    Fail(shown, "is the same file as " + clash + ", " + what + "; choose another output name");
     return true;
 }
 
@@ -116,8 +118,16 @@ struct Render {
 
 // ---- preflight: everything that can fail before the first frame -------------
 
+// Refuses an output that is one of the program's own files: the plug-in the
+// render loads, or the program itself.
+bool OutputIsTheProgram(const Render& r) {
+    return OutputIsAnInput(r.shown, r.output_path, {PluginPath(r.settings.plugin)},
+                           "the plug-in this render loads") ||
+           OutputIsAnInput(r.shown, r.output_path, {ProgramPath()}, "the kinetra program itself");
+}
+
 // The source is a regular file, the script can be read, the output is none
-// of the files the render reads and no directory.
+// of the files the render reads (the program's own included) and no directory.
 int CheckNames(Render* r) {
     const RenderSettings& settings = r->settings;
     r->source = AbsolutePath(settings.source);
@@ -145,7 +155,9 @@ int CheckNames(Render* r) {
         Fail(settings.output, "the output would overwrite the source");
         return kExitFailure;
     }
-    if (OutputIsAnInput(r->shown, r->output_path, inputs)) return kExitFailure;
+    if (OutputIsAnInput(r->shown, r->output_path, inputs) || OutputIsTheProgram(*r)) {
+        return kExitFailure;
+    }
     struct stat existing;
     if (r->output_path != "-" && stat(r->output_path.c_str(), &existing) == 0 &&
         S_ISDIR(existing.st_mode)) {
@@ -160,20 +172,25 @@ int CheckNames(Render* r) {
 std::string WhereAsked(const Render& r, int64_t frames) {
     if (r.facts.longest_end == frames && r.facts.longest_end_line > 0) {
         return r.script + ":" + std::to_string(r.facts.longest_end_line) + ": the section " +
-               r.facts.longest_end_header;
+               ShownScriptText(r.facts.longest_end_header, r.script_read.utf8);
     }
     return r.script + ": a section";
 }
 
+// Says which bound applied: the one --max-frames gave, or the source's
+// length and ten minutes.
 void RefuseLength(const Render& r, int64_t frames) {
     const Project& p = r.runner.project();
+    std::string bound = r.settings.max_frames > 0
+                            ? "allowed by --max-frames " + std::to_string(r.settings.max_frames) +
+                                  "; a larger --max-frames allows more"
+                            : "allowed (the source's " + std::to_string(p.source_frames()) +
+                                  " frames and 10 minutes); --max-frames N allows more";
     std::fprintf(stderr,
-                 "kinetra: %s lengthens the project to %lld frames (%s), more than the %lld "
-                 "allowed (the source's %d frames and 10 minutes); --max-frames N allows "
-                 "more\n",
+                 "kinetra: %s lengthens the project to %lld frames (%s), more than the %lld %s\n",
                  WhereAsked(r, frames).c_str(), static_cast<long long>(frames),
                  Duration(frames, p.frame_rate()).c_str(), static_cast<long long>(p.length_bound()),
-                 p.source_frames());
+                 bound.c_str());
 }
 
 void ReportLengthening(Render* r) {
@@ -407,7 +424,8 @@ bool ReportFrame(Render* r, int32_t f, bool filters_ok) {
     std::vector<KinetraRunFailure> failures = r->runner.TakeFailures();
     if (!failures.empty()) r->progress.Finish();
     for (const KinetraRunFailure& failure : failures)
-        std::fprintf(stderr, "%s\n", FormatRunFailure(r->script, failure).c_str());
+        std::fprintf(stderr, "%s\n",
+                     FormatRunFailure(r->script, failure, r->script_read.utf8).c_str());
     if (!filters_ok && !r->warned_filter) {
         std::fprintf(stderr, "kinetra: warning: the plug-in failed on frame %d\n", f);
         r->warned_filter = true;

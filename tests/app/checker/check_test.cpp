@@ -65,6 +65,15 @@ TEST(ScriptCheck, EachMistakeIsFoundOnItsLine) {
          "argument 5 (format) '%d of %g' is not a format the line can draw"},
         {"format wider than its values", "text2(0,0,0,2,\"%g of %g\",f)\n", 1,
          FindingSeverity::kWarning, "has 2 conversions but the line gives 1 value: the rest"},
+        // Script text is quoted in UTF-8 with its control characters shown.
+        {"shift-jis label", "goto:\x82\xa0\n", 1, FindingSeverity::kError,
+         "no label ':\xe3\x81\x82' in"},
+        {"escape sequence", "hello \x1b]0;t\x07\n", 1, FindingSeverity::kError,
+         "'hello \\x1b]0;t\\x07' is not a command"},
+        // A UTF-8 mark is not part of the first line; UTF-16 is not read.
+        {"utf-8 mark", "\xef\xbb\xbftxt(1)\n", 1, FindingSeverity::kError, "did you mean 'text'?"},
+        {"utf-16", std::string("\xff\xfet\0x\0t\0(\0)\0\n\0", 14), 0, FindingSeverity::kError,
+         "saved as UTF-16, which the plug-in does not read"},
     };
     for (const FindingCase& c : cases) {
         ScriptCheck check = CheckScriptText(c.script, "/nonexistent/kinetra.txt", CheckContext());
@@ -112,6 +121,13 @@ TEST(ScriptCheck, RecordLinesFollowTheFileAndSayTheEncoding) {
     check = CheckScriptText("text(0,0,0,2,\"Zo\xc3\xab\")\n", "k.txt", CheckContext());
     EXPECT_TRUE(check.utf8);
     EXPECT_NE(FormatCheckSummary(check).find("UTF-8"), std::string::npos);
+    check = CheckScriptText("\xef\xbb\xbf:l\n", "k.txt", CheckContext());
+    EXPECT_TRUE(check.utf8);
+    EXPECT_EQ(check.record_lines, std::vector<int32_t>{1});
+    // The plug-in's run-time reports quote the script in its encoding.
+    KinetraRunFailure failure = {3, 7, "readimage: cannot open '\x82\xa0\x1b.png'"};
+    EXPECT_EQ(FormatRunFailure("k.txt", failure, false),
+              "k.txt:3: error at frame 7: readimage: cannot open '\xe3\x81\x82\\x1b.png'");
 }
 
 // Each file a line reads is looked for next to the script and tried as the

@@ -92,7 +92,24 @@ TEST(EarlyErrors, EachIsOneClearLineAndNothingIsWritten) {
              apptest::WriteFile(dir + "/kinetra.txt", "[ 0 - 100 ]\n");
              return std::string("SOURCE -o DIR/out.mkv --max-frames 50");
          },
-         1, "kinetra.txt:1: the section [ 0 - 100 ] lengthens the project to 100 frames"},
+         1,
+         "kinetra.txt:1: the section [ 0 - 100 ] lengthens the project to 100 frames (3.3 s), "
+         "more than the 50 allowed by --max-frames 50;"},
+        {"script saved as UTF-16",
+         script(std::string("\xff\xfe[\0-\0"
+                            "9\0]\0\n\0",
+                            12)),
+         1,
+         "kinetra: DIR/kinetra.txt: saved as UTF-16, which the plug-in does not read (it runs no "
+         "line of it); save it as UTF-8 or Shift-JIS"},
+        // The program's own files are inputs too (no -y: were they not
+        // refused, the question would refuse them).
+        {"output is the plug-in",
+         [](const std::string&) { return "SOURCE -f mp4 -o " + Quote(KINETRA_PLUGIN_PATH); }, 1,
+         std::string(", the plug-in this render loads; choose another output name")},
+        {"output is the program",
+         [](const std::string&) { return "SOURCE -f mp4 -o " + Quote(KINETRA_APP_PATH); }, 1,
+         std::string(", the kinetra program itself; choose another output name")},
     };
     for (const Case& c : cases) {
         TempDir dir;
