@@ -24,9 +24,13 @@ bool NameIs(const AVOutputFormat* format, const char* name) {
 }
 
 // avformat_query_codec: 1 holds it, 0 does not, below 0 cannot tell (then
-// the container's header writing is the judge).
+// the container's header writing is the judge). Matroska holds a video or
+// audio codec it has no name of its own for under the old Windows codec
+// tags, which FFmpeg counts only at the unofficial compliance level: such a
+// stream (PNG pictures, for one) is written and read back as any other.
 bool MayHold(const AVOutputFormat* format, AVCodecID codec) {
-    return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) != 0;
+    int compliance = NameIs(format, "matroska") ? FF_COMPLIANCE_UNOFFICIAL : FF_COMPLIANCE_NORMAL;
+    return avformat_query_codec(format, codec, compliance) != 0;
 }
 
 bool Holds(const AVOutputFormat* format, AVCodecID codec) {
@@ -67,7 +71,7 @@ const AVCodec* CheckHeld(const AVOutputFormat* format, const AVCodec* codec, std
     if (codec != nullptr && !MayHold(format, codec->id)) {
         *error = std::string("the ") + format->name + " container cannot hold " +
                  avcodec_get_name(codec->id) + " (encoder " + codec->name +
-                 "); .mkv holds every codec";
+                 "); .mkv holds every video and audio codec";
         return nullptr;
     }
     return codec;
@@ -313,6 +317,7 @@ void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings)
     bool x264 = std::strcmp(codec->name, "libx264") == 0;
     bool vp9 = std::strcmp(codec->name, "libvpx-vp9") == 0;
     bool aom = std::strcmp(codec->name, "libaom-av1") == 0;
+    bool x265 = std::strcmp(codec->name, "libx265") == 0;
     if (settings.video_bitrate > 0) context->bit_rate = settings.video_bitrate;
     int crf = QualityAsked(settings);
     if (crf < 0 && settings.video_bitrate == 0) {
@@ -320,6 +325,9 @@ void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings)
         if (vp9) crf = kVp9DefaultCrf;
     }
     if (crf >= 0 && priv != nullptr) av_opt_set_int(priv, "crf", crf, 0);
+    // x265 writes its own log to standard error, past FFmpeg's: only its
+    // errors, as the other encoders' logs are kept quiet too.
+    if (x265 && priv != nullptr) av_opt_set(priv, "x265-params", "log-level=error", 0);
     if (vp9 || aom) {
         av_opt_set_int(priv, "row-mt", 1, 0);
         av_opt_set_int(priv, "cpu-used", vp9 ? kVp9Speed : kAomSpeed, 0);

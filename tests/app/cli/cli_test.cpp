@@ -353,7 +353,8 @@ TEST(Pipes, StandardOutputAndFifosAreWrittenDirectly) {
 }
 
 // Streams follow what there is to write: no silent audio track for a
-// source without audio, unless the script makes sound.
+// source without audio, unless the script makes sound. Any codec goes into
+// .mkv, and under -q no encoder logs a word of its own.
 TEST(Streams, OutputStreamsFollowTheSourceAndTheScript) {
     TempDir dir;
     ClipSpec spec;
@@ -383,6 +384,8 @@ TEST(Streams, OutputStreamsFollowTheSourceAndTheScript) {
          "holds audio alone"},
         {"impossible pair", "clip.mkv", "", "g.mp4", " -c:v ffv1", 1,
          "mp4 container cannot hold ffv1"},
+        {"png pictures in mkv", "clip.mkv", "", "h.mkv", " -c:v png", 0, "png,aac"},
+        {"H.265 quietly", "clip.mkv", "", "i.mkv", " -c:v libx265", 0, "hevc,aac"},
     };
     for (const Case& c : cases) {
         apptest::WriteFile(dir / "kinetra.txt", c.script);
@@ -394,6 +397,7 @@ TEST(Streams, OutputStreamsFollowTheSourceAndTheScript) {
         ASSERT_EQ(status, c.status) << c.name << ": " << text;
         if (c.status == 0) {
             EXPECT_EQ(StreamCodecs(dir / c.output), c.codecs) << c.name;
+            EXPECT_EQ(text.find("[info]"), std::string::npos) << c.name << ": " << text;
         } else {
             EXPECT_NE(text.find(c.codecs), std::string::npos) << c.name << ": " << text;
             EXPECT_FALSE(apptest::FileExists(dir / c.output)) << c.name;
