@@ -18,6 +18,7 @@
 #include "source/frame_cache.h"
 #include "base/host_threads.h"
 #include "base/paths.h"
+#include "base/shown_text.h"
 #include "source/picture_file.h"
 #include "source/video_source.h"
 
@@ -103,12 +104,13 @@ FileStamp StampOf(const std::string& path, struct stat* info, int* error) {
 
 // One warning per file name for the whole run, with the script lines that
 // name the file when they are known; none for a file whose trouble the
-// check before the run already told.
+// check before the run already told. Names are shown with what a terminal
+// would act on written out.
 void WarnOnce(MediaServices::State& m, const std::string& path, const std::string& reason) {
     if (m.told.count(path) != 0 || !m.warned.insert(path).second) return;
     auto note = m.file_notes.find(path);
     std::string where = note != m.file_notes.end() ? " (" + note->second + ")" : "";
-    std::fprintf(stderr, "kinetra: warning: %s: %s%s\n", path.c_str(), reason.c_str(),
+    std::fprintf(stderr, "kinetra: warning: %s: %s%s\n", VisibleText(path).c_str(), reason.c_str(),
                  where.c_str());
 }
 
@@ -153,8 +155,8 @@ void NoteIfLarger(MediaServices::State& m, const std::string& path, int32_t widt
     std::fprintf(stderr,
                  "kinetra: note: %s is %dx%d, larger than the %dx%d buffers, and is cut at their "
                  "edges; --canvas %dx%d holds it\n",
-                 path.c_str(), width, height, m.max_w, m.max_h, std::max(width, m.max_w),
-                 std::max(height, m.max_h));
+                 VisibleText(path).c_str(), width, height, m.max_w, m.max_h,
+                 std::max(width, m.max_w), std::max(height, m.max_h));
 }
 
 // Draws a picture top-left into a max_w x max_h buffer, cut at its edges;
