@@ -62,7 +62,10 @@ AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
     return codec->sample_fmts[0];
 }
 
-void TagColour(AVCodecContext* c, ColourSpec colour) {
+// The colour tags of the encoded pictures: the matrix and range they are
+// written with, and the source's primaries and transfer where it has them
+// (BT.2020 with PQ or HLG stays so), else those that go with the matrix.
+void TagColour(AVCodecContext* c, ColourSpec colour, const StreamTags& tags) {
     c->colorspace = colour.matrix;
     c->color_range = colour.range;
     if (colour.matrix == AVCOL_SPC_BT709) {
@@ -72,6 +75,44 @@ void TagColour(AVCodecContext* c, ColourSpec colour) {
         c->color_primaries = AVCOL_PRI_SMPTE170M;
         c->color_trc = AVCOL_TRC_SMPTE170M;
     }
+    if (tags.primaries != AVCOL_PRI_UNSPECIFIED) c->color_primaries = tags.primaries;
+    if (tags.transfer != AVCOL_TRC_UNSPECIFIED) c->color_trc = tags.transfer;
+}
+
+// Whether interlaced pictures can be marked so: in the coded pictures (x264,
+// MPEG-2, FFV1 and ProRes code fields when asked) or in the stream's header
+// (Matroska and YUV4MPEG write the field order whatever the codec).
+bool MarksFields(const AVCodec* codec, const AVOutputFormat* container) {
+    if (std::strcmp(container->name, "matroska") == 0 ||
+        std::strcmp(container->name, "yuv4mpegpipe") == 0) {
+        return true;
+    }
+    switch (codec->id) {
+        case AV_CODEC_ID_H264:
+            return std::strcmp(codec->name, "libx264") == 0;
+        case AV_CODEC_ID_MPEG2VIDEO:
+        case AV_CODEC_ID_FFV1:
+        case AV_CODEC_ID_PRORES:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Copies the source's HDR facts (mastering display, content light) into the
+// stream's header, where Matroska, MP4 and MOV write them; false when memory
+// runs out.
+bool AddHdrFacts(AVStream* stream, const StreamTags& tags) {
+    const std::pair<AVPacketSideDataType, const std::vector<uint8_t>*> facts[] = {
+        {AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &tags.mastering_display},
+        {AV_PKT_DATA_CONTENT_LIGHT_LEVEL, &tags.content_light}};
+    for (const auto& fact : facts) {
+        if (fact.second->empty()) continue;
+        uint8_t* data = av_stream_new_side_data(stream, fact.first, fact.second->size());
+        if (data == nullptr) return false;
+        std::memcpy(data, fact.second->data(), fact.second->size());
+    }
+    return true;
 }
 
 }  // namespace
@@ -180,7 +221,8 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     video_->time_base = av_inv_q(frame_rate);
     video_->framerate = frame_rate;
     video_->thread_count = HostThreadCount();
-    TagColour(video_, colour);
+    TagColour(video_, colour, tags_);
+    MarkFields();
     if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
     if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -200,7 +242,8 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     }
     video_stream_ = avformat_new_stream(muxer_, nullptr);
     if (video_stream_ == nullptr ||
-        avcodec_parameters_from_context(video_stream_->codecpar, video_) < 0) {
+        avcodec_parameters_from_context(video_stream_->codecpar, video_) < 0 ||
+        !AddHdrFacts(video_stream_, tags_)) {
         *error = "out of memory";
         return false;
     }
@@ -212,12 +255,32 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     video_frame_->height = height_;
     video_frame_->colorspace = colour.matrix;
     video_frame_->color_range = colour.range;
+    video_frame_->color_primaries = video_->color_primaries;
+    video_frame_->color_trc = video_->color_trc;
+    video_frame_->interlaced_frame = video_->field_order > AV_FIELD_PROGRESSIVE;
+    video_frame_->top_field_first = tags_.top_field_first();
     if (av_frame_get_buffer(video_frame_.get(), 0) < 0 ||
         !converter_.Open(width_, height_, format, colour)) {
         *error = std::string("cannot convert pictures to ") + av_get_pix_fmt_name(format);
         return false;
     }
     return true;
+}
+
+// Codes the pictures interlaced, as the source's are, where the output can
+// mark them so; says otherwise that they are written as progressive.
+void OutputFile::MarkFields() {
+    tags_note_.clear();
+    if (!tags_.interlaced()) return;
+    if (!MarksFields(video_codec_, muxer_->oformat)) {
+        tags_note_ = std::string("the source is interlaced (") +
+                     (tags_.top_field_first() ? "top" : "bottom") + " field first); " +
+                     video_codec_->name + " in " + muxer_->oformat->name +
+                     " cannot mark fields, so its frames are written as progressive";
+        return;
+    }
+    video_->field_order = tags_.field_order;
+    video_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
 }
 
 bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {

@@ -10,9 +10,10 @@
 #include <cstdint>
 #include <string>
 
+#include "base/ffmpeg_util.h"
 #include "colour/colour.h"
 #include "output/encoders.h"
-#include "base/ffmpeg_util.h"
+#include "source/stream_tags.h"
 
 struct SwrContext;
 struct AVAudioFifo;
@@ -40,6 +41,10 @@ class OutputFile {
     // script makes none), so no audio stream is written whatever the
     // settings ask.
     void LeaveOutSound() { sound_ = false; }
+    // Before Start: the source's colour primaries and transfer, field order
+    // and HDR facts, which the output writes wherever its encoder or its
+    // container holds them.
+    void KeepSourceTags(const StreamTags& tags) { tags_ = tags; }
 
     bool wants_video() const { return video_codec_ != nullptr; }
     bool wants_audio() const { return audio_codec_ != nullptr; }
@@ -51,6 +56,9 @@ class OutputFile {
     std::string EncoderSummary() const;
     // After Start: what the encoding loses of the source, for the user.
     const std::string& pixel_note() const { return pixel_note_; }
+    // After Start: what the output could not keep of the source's tags and
+    // why, for the user; "" when it kept them.
+    const std::string& tags_note() const { return tags_note_; }
 
     // Adds the streams and writes the header. Frames are `width` x `height`
     // at `frame_rate`; `colour` is the YUV matrix and range to write with and
@@ -99,6 +107,7 @@ class OutputFile {
   private:
     bool OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelFormat source_format,
                    std::string* error);
+    void MarkFields();
     bool OpenAudio(int32_t rate, int32_t channels, std::string* error);
     bool Complete(std::string* error);
     // The end of Finish and FinishPartial: the file stays when `ok`, else it
@@ -111,6 +120,8 @@ class OutputFile {
     std::string path_;  // the final name
     EncodeSettings settings_;
     std::string pixel_note_;
+    StreamTags tags_;
+    std::string tags_note_;
     std::string write_path_;  // temporary name, or the final one for sequences
     bool sound_ = true;
     bool renames_ = false;

@@ -365,16 +365,35 @@ int Preflight(Render* r) {
 
 // ---- the frame loop ------------------------------------------------------------
 
+// What the render turns or leaves out of the source, one line each: its
+// display matrix's turn, its alpha channel, its audio streams after the one
+// read and the field order the output cannot mark.
+void ReportSourceNotes(const Render& r) {
+    const VideoSource& video = r.runner.project().video();
+    std::vector<std::string> notes = {video.OrientationNote()};
+    if (r.output.wants_video()) notes.push_back(video.AlphaNote());
+    if (r.output.wants_audio()) notes.push_back(video.AudioStreamsNote());
+    for (const std::string& note : notes) {
+        if (note.empty()) continue;
+        std::fprintf(stderr, "kinetra: note: %s: %s\n", r.settings.source.c_str(), note.c_str());
+    }
+    if (!r.output.tags_note().empty()) {
+        std::fprintf(stderr, "kinetra: note: %s\n", r.output.tags_note().c_str());
+    }
+}
+
 // Starts the output with the first frame's size, and tells what the encoding
 // changes of it.
 bool StartOutput(Render* r, const FilterImage& image) {
     Project& p = r->runner.project();
     std::string error;
+    r->output.KeepSourceTags(p.video().tags());
     if (!r->output.Start(image.width, image.height, p.frame_rate(), p.colour(), p.pixel_format(),
                          p.audio_rate(), p.channels(), &error)) {
         Fail(r->shown, error);
         return false;
     }
+    if (!r->settings.quiet) ReportSourceNotes(*r);
     if (!r->settings.quiet && !r->output.pixel_note().empty()) {
         std::fprintf(stderr, "kinetra: note: %s\n", r->output.pixel_note().c_str());
     }

@@ -89,6 +89,7 @@ class Project {
     // Frames decoded so far (for tests).
     int64_t decoded_frames() const { return decoded_frames_; }
     VideoSource& video() { return video_; }
+    const VideoSource& video() const { return video_; }
 
   private:
     // A frame decoded ahead: the source and its two working copies.

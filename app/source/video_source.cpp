@@ -1,7 +1,13 @@
 #include "source/video_source.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace {
 
@@ -21,6 +27,13 @@ AVRational StreamFrameRate(const AVStream* s) {
     if (s->avg_frame_rate.num > 0 && s->avg_frame_rate.den > 0) return s->avg_frame_rate;
     if (s->r_frame_rate.num > 0 && s->r_frame_rate.den > 0) return s->r_frame_rate;
     return AVRational{25, 1};
+}
+
+// A side data block of the stream as bytes (empty when absent).
+std::vector<uint8_t> SideData(const AVStream* s, AVPacketSideDataType type) {
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(s, type, &size);
+    return data != nullptr ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
 }
 
 }  // namespace
@@ -43,6 +56,7 @@ bool VideoSource::Open(const std::string& path, int threads, std::string* error)
     pixel_format_ = static_cast<AVPixelFormat>(par->format);
     colour_ = ColourOf(pixel_format_, par->color_space, par->color_range, height_);
     frame_rate_ = StreamFrameRate(input_->streams[stream_]);
+    ReadStreamFacts();
     MapToConstantRate(input_->streams[stream_], last_duration_);
     if (width_ <= 0 || height_ <= 0) {
         *error = "its video stream has no picture size";
@@ -162,6 +176,82 @@ std::string VideoSource::MappingNote() const {
     return text;
 }
 
+void VideoSource::ReadStreamFacts() {
+    const AVStream* stream = input_->streams[stream_];
+    const AVCodecParameters* par = stream->codecpar;
+    tags_ = StreamTags();
+    tags_.primaries = par->color_primaries;
+    tags_.transfer = par->color_trc;
+    tags_.field_order = par->field_order;
+    tags_.mastering_display = SideData(stream, AV_PKT_DATA_MASTERING_DISPLAY_METADATA);
+    tags_.content_light = SideData(stream, AV_PKT_DATA_CONTENT_LIGHT_LEVEL);
+    ReadOrientation(stream);
+    audio_streams_ = main_audio_ = 0;
+    int main = FindStream(input_.get(), AVMEDIA_TYPE_AUDIO);
+    for (unsigned i = 0; i < input_->nb_streams; ++i) {
+        if (input_->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+        ++audio_streams_;
+        if (static_cast<int>(i) == main) main_audio_ = audio_streams_;
+    }
+}
+
+// Pictures stored turned are turned back where their format allows; the
+// note says what was done.
+void VideoSource::ReadOrientation(const AVStream* stream) {
+    orientation_ = Orientation();
+    orientation_note_.clear();
+    size_t size = 0;
+    const int32_t* matrix = reinterpret_cast<const int32_t*>(
+        av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size));
+    if (matrix == nullptr || size < 9 * sizeof(int32_t)) return;
+    Orientation asked;
+    double degrees = 0;
+    char text[240];
+    if (!OrientationOf(matrix, &asked, &degrees)) {
+        std::snprintf(text, sizeof text,
+                      "its display matrix asks for a turn of %.0f° counterclockwise, not a "
+                      "quarter turn: the pictures are used as stored",
+                      std::isnan(degrees) ? 0.0 : degrees);
+        orientation_note_ = text;
+        return;
+    }
+    if (asked.upright()) return;
+    if (TurnedFormat(pixel_format_) == AV_PIX_FMT_NONE) {
+        const char* name = av_get_pix_fmt_name(pixel_format_);
+        orientation_note_ = "its display matrix asks for it " + asked.Describe() + ", but " +
+                            (name != nullptr ? name : "its") +
+                            " pictures cannot be turned: they are used as stored";
+        return;
+    }
+    orientation_ = asked;
+    if (asked.swaps_sides()) std::swap(width_, height_);
+    std::snprintf(text, sizeof text,
+                  "%s as its display matrix asks: the script sees %dx%d pictures",
+                  asked.Describe().c_str(), width_, height_);
+    orientation_note_ = text;
+    if (tags_.interlaced()) {
+        orientation_note_ += ", whose interlaced fields are not kept";
+        tags_.field_order = AV_FIELD_PROGRESSIVE;
+    }
+}
+
+std::string VideoSource::AlphaNote() const {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(pixel_format_);
+    if (d == nullptr || !(d->flags & AV_PIX_FMT_FLAG_ALPHA)) return std::string();
+    return std::string("its alpha channel (") + d->name +
+           ") is dropped: scripts work on opaque pictures, and the output is written opaque";
+}
+
+std::string VideoSource::AudioStreamsNote() const {
+    if (audio_streams_ < 2) return std::string();
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "it has %d audio streams: the render reads audio stream %d and drops the "
+                  "other%s",
+                  audio_streams_, main_audio_, audio_streams_ > 2 ? "s" : "");
+    return text;
+}
+
 bool VideoSource::Reopen() {
     std::string error;
     decoder_.reset();
@@ -260,7 +350,21 @@ bool VideoSource::DecodeUntil(int64_t target) {
 
 const AVFrame* VideoSource::Frame(int32_t index) {
     if (index < 0 || index >= frame_count()) return nullptr;
-    return FrameInStream(slots_.empty() ? index : slots_[size_t(index)]);
+    const AVFrame* frame = FrameInStream(slots_.empty() ? index : slots_[size_t(index)]);
+    return frame != nullptr && !orientation_.upright() ? Upright(frame) : frame;
+}
+
+const AVFrame* VideoSource::Upright(const AVFrame* frame) {
+    // Frames are told apart by their stamps (or decoding order), as the
+    // index is.
+    if (turned_ && turned_stamp_ == last_stamp_) return turned_.get();
+    if (!turned_) turned_.reset(av_frame_alloc());
+    turned_stamp_ = INT64_MIN;
+    if (!turned_ || !TurnFrame(frame, orientation_, turned_.get())) return nullptr;
+    // An untagged picture's matrix goes by its stored height, not the turned one.
+    if (turned_->colorspace == AVCOL_SPC_UNSPECIFIED) turned_->colorspace = colour_.matrix;
+    turned_stamp_ = last_stamp_;
+    return turned_.get();
 }
 
 const AVFrame* VideoSource::FrameInStream(int32_t index) {

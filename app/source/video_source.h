@@ -9,14 +9,20 @@
 // constant-rate output does: frame F is the last frame stamped at or before
 // F's time (to the nearest period), so frames are repeated across gaps and
 // dropped where several fall into one period.
+//
+// A stream stored turned or mirrored (a display matrix, as phones write for
+// portrait clips) is given as a viewer sees it: frames come turned, and the
+// width and height are the turned ones.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "colour/colour.h"
 #include "base/ffmpeg_util.h"
+#include "colour/colour.h"
+#include "source/orientation.h"
+#include "source/stream_tags.h"
 
 class VideoSource {
   public:
@@ -45,6 +51,18 @@ class VideoSource {
     const char* decoder_name() const { return decoder_ ? decoder_->codec->name : ""; }
     // Presentation time of frame 0 in seconds (audio is placed against it).
     double start_seconds() const { return start_seconds_; }
+    // How the stored pictures are turned to be seen upright.
+    const Orientation& orientation() const { return orientation_; }
+    // The stream's colour tags, field order and HDR facts (progressive once
+    // the pictures are turned: a turn mixes their fields).
+    const StreamTags& tags() const { return tags_; }
+
+    // One line each for the user, "" when there is nothing to say: the turn
+    // its display matrix asked for and what was done; its alpha channel,
+    // which the render drops; its audio streams after the one read.
+    const std::string& OrientationNote() const { return orientation_note_; }
+    std::string AlphaNote() const;
+    std::string AudioStreamsNote() const;
 
     // Frame `index` decoded, or null when it is outside the stream or cannot
     // be decoded. The frame stays valid until the next call.
@@ -60,6 +78,12 @@ class VideoSource {
     };
 
     bool BuildIndex(std::string* error);
+    // Reads the stream's display matrix, tags and HDR facts, and the file's
+    // audio streams, from the open input.
+    void ReadStreamFacts();
+    void ReadOrientation(const AVStream* stream);
+    // The frame turned upright (kept until the next frame is decoded).
+    const AVFrame* Upright(const AVFrame* frame);
     void MapToConstantRate(const AVStream* stream, int64_t last_duration);
     const AVFrame* FrameInStream(int32_t index);
     bool SeekToKey(size_t key);
@@ -88,10 +112,17 @@ class VideoSource {
     AVRational frame_rate_{25, 1};
     AVPixelFormat pixel_format_ = AV_PIX_FMT_NONE;
     ColourSpec colour_;
+    Orientation orientation_;
+    std::string orientation_note_;
+    StreamTags tags_;
+    int32_t audio_streams_ = 0;
+    int32_t main_audio_ = 0;  // which of them is read (1 the first)
     double start_seconds_ = 0;
     int64_t last_duration_ = 0;  // of the frame stamped last, in stream units
 
     bool have_frame_ = false;  // frame_ holds the frame stamped last_stamp_
+    FramePtr turned_;          // the frame stamped turned_stamp_, turned upright
+    int64_t turned_stamp_ = INT64_MIN;
     int64_t last_stamp_ = INT64_MIN;
     int64_t decoded_count_ = 0;  // frames out since the start (unstamped streams)
     bool draining_ = false;

@@ -2,9 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+}
+
 #include "fixtures/clips.h"
+#include "source/orientation.h"
 #include "source/video_source.h"
 
 namespace {
@@ -116,6 +123,120 @@ TEST(VideoSource, MissingAndNonVideoFilesFailToOpen) {
     apptest::WriteFile(dir / "junk.mp4", "this is not a video");
     VideoSource junk;
     EXPECT_FALSE(junk.Open(dir / "junk.mp4", 1, &error));
+}
+
+// ---- turning stored pictures upright ---------------------------------------------
+
+// Byte b of the element at (x, y) of plane p: distinct for every element of
+// the small frames below.
+uint8_t StoredByte(int p, int x, int y, int b) {
+    return uint8_t(x * 7 + y * 31 + b * 3 + p * 11 + 1);
+}
+
+// Every sample of every plane lands where the display matrix shows it (found
+// forward from the matrix, as the player does), for each of the eight turns
+// and mirrors and for planar, semi-planar, packed and deep formats; 4:2:2
+// becomes 4:4:4 with its chroma repeated.
+TEST(Orientation, TurnsEverySampleWhereTheMatrixShowsIt) {
+    struct Turn {
+        double clockwise;
+        bool mirror;
+        const char* described;
+    };
+    const Turn turns[] = {{0, false, "upright"},
+                          {90, false, "turned 90° clockwise"},
+                          {180, false, "turned 180°"},
+                          {-90, false, "turned 90° counterclockwise"},
+                          {0, true, "mirrored left to right"},
+                          {180, true, "mirrored top to bottom"},
+                          {90, true, "mirrored left to right and turned 90° counterclockwise"},
+                          {-90, true, "mirrored left to right and turned 90° clockwise"}};
+    const AVPixelFormat formats[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_NV12,
+                                     AV_PIX_FMT_RGB24, AV_PIX_FMT_YUV420P10LE};
+    const int w = 6, h = 4;
+    for (AVPixelFormat format : formats) {
+        FramePtr stored(av_frame_alloc());
+        stored->format = format;
+        stored->width = w;
+        stored->height = h;
+        ASSERT_GE(av_frame_get_buffer(stored.get(), 0), 0);
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+        auto plane_size = [&](int p, int* pw, int* ph) {
+            bool chroma = p == 1 || p == 2;
+            *pw = chroma ? AV_CEIL_RSHIFT(w, d->log2_chroma_w) : w;
+            *ph = chroma ? AV_CEIL_RSHIFT(h, d->log2_chroma_h) : h;
+        };
+        auto element = [&](int p) {
+            for (int i = 0; i < d->nb_components; ++i)
+                if (d->comp[i].plane == p) return d->comp[i].step;
+            return 0;
+        };
+        int planes = av_pix_fmt_count_planes(format);
+        for (int p = 0; p < planes; ++p) {
+            int pw, ph;
+            plane_size(p, &pw, &ph);
+            for (int y = 0; y < ph; ++y)
+                for (int x = 0; x < pw * element(p); ++x)
+                    stored->data[p][y * stored->linesize[p] + x] =
+                        StoredByte(p, x / element(p), y, x % element(p));
+        }
+        for (const Turn& turn : turns) {
+            int32_t matrix[9];
+            av_display_rotation_set(matrix, turn.clockwise);
+            if (turn.mirror) av_display_matrix_flip(matrix, 1, 0);
+            Orientation o;
+            double degrees = 0;
+            ASSERT_TRUE(OrientationOf(matrix, &o, &degrees));
+            EXPECT_EQ(o.Describe(), turn.described);
+            FramePtr shown(av_frame_alloc());
+            ASSERT_TRUE(TurnFrame(stored.get(), o, shown.get())) << turn.described;
+            const AVPixFmtDescriptor* sd = av_pix_fmt_desc_get(AVPixelFormat(shown->format));
+            EXPECT_EQ(sd->log2_chroma_w, sd->log2_chroma_h) << sd->name;
+            // Forward: the stored sample (x, y) of the full picture is shown at
+            // the matrix's image of it, moved to start at 0.
+            auto show = [&](int x, int y, int* sx, int* sy) {
+                double fx = (matrix[0] * double(x) + matrix[3] * double(y)) / 65536;
+                double fy = (matrix[1] * double(x) + matrix[4] * double(y)) / 65536;
+                double min_x =
+                    std::min({0.0, matrix[0] * (w - 1.0) / 65536, matrix[3] * (h - 1.0) / 65536,
+                              (matrix[0] * (w - 1.0) + matrix[3] * (h - 1.0)) / 65536});
+                double min_y =
+                    std::min({0.0, matrix[1] * (w - 1.0) / 65536, matrix[4] * (h - 1.0) / 65536,
+                              (matrix[1] * (w - 1.0) + matrix[4] * (h - 1.0)) / 65536});
+                *sx = int(std::lround(fx - min_x));
+                *sy = int(std::lround(fy - min_y));
+            };
+            for (int p = 0; p < planes; ++p) {
+                // Every sample of the full picture, read at its plane's resolution.
+                bool chroma = p == 1 || p == 2;
+                int rx = chroma ? d->log2_chroma_w : 0, ry = chroma ? d->log2_chroma_h : 0;
+                int out_rx = chroma ? sd->log2_chroma_w : 0,
+                    out_ry = chroma ? sd->log2_chroma_h : 0;
+                for (int y = 0; y < h; ++y) {
+                    for (int x = 0; x < w; ++x) {
+                        int sx, sy;
+                        show(x, y, &sx, &sy);
+                        for (int b = 0; b < element(p); ++b) {
+                            uint8_t got = shown->data[p][(sy >> out_ry) * shown->linesize[p] +
+                                                         (sx >> out_rx) * element(p) + b];
+                            ASSERT_EQ(got, StoredByte(p, x >> rx, y >> ry, b))
+                                << av_get_pix_fmt_name(format) << " " << turn.described << " plane "
+                                << p << " at " << x << "," << y;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    // Packed 4:2:2 cannot be turned sample by sample.
+    EXPECT_EQ(TurnedFormat(AV_PIX_FMT_YUYV422), AV_PIX_FMT_NONE);
+    EXPECT_EQ(TurnedFormat(AV_PIX_FMT_YUVJ422P), AV_PIX_FMT_YUVJ444P);
+    int32_t tilted[9];
+    av_display_rotation_set(tilted, 30);
+    Orientation o;
+    double degrees = 0;
+    EXPECT_FALSE(OrientationOf(tilted, &o, &degrees));
+    EXPECT_NEAR(degrees, -30, 0.01);
 }
 
 }  // namespace
