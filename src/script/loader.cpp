@@ -365,7 +365,7 @@ void ClearParsedLine(ParsedLine* parsed) {
 
 // Pieces (lines as read) in the file; capped where a table could not hold them.
 int64_t CountPieces(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = platform::OpenRegularFile(path);
     if (file == nullptr) return -1;
     char piece[kScriptTextSize];
     int64_t count = 0;
@@ -378,7 +378,7 @@ int64_t CountPieces(const char* path) {
 
 // The file's encoding, from all of its bytes; Shift-JIS when it cannot be read.
 ScriptEncoding DetectFileEncoding(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = platform::OpenRegularFile(path);
     if (file == nullptr) return ScriptEncoding::kShiftJis;
     char* bytes = nullptr;
     size_t size = 0;
@@ -418,7 +418,7 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
         return;
     }
     g_script_encoding = encoding;
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = platform::OpenRegularFile(path);
     if (file == nullptr) return;
     ParseContext context;
     BeginParse(&context, frame->frame_count, filter->services, frame->edit_handle);
