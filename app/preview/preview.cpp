@@ -7,10 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "base/paths.h"
@@ -24,6 +28,8 @@ extern char** environ;
 namespace {
 
 constexpr int32_t kMaxThreads = 256;
+// The longest an orderly stop may take.
+constexpr auto kStopLimit = std::chrono::seconds(10);
 
 bool ParseNumber(const std::string& text, long low, long high, int32_t* value) {
     if (text.empty() || text.size() > 10) return false;
@@ -131,7 +137,40 @@ std::string CheckedSource(const std::string& given) {
     return source;
 }
 
-// Serves until Ctrl-C, SIGTERM or SIGHUP (taken from `stop_signals`).
+// Runs `work` on a thread of its own while this thread takes `signals`;
+// false, with the work left running, when a signal comes or `limit` passes
+// before it ends.
+bool RunTakingSignals(const std::function<void()>& work, const sigset_t& signals,
+                      std::chrono::steady_clock::duration limit) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread worker([work, done] {
+        work();
+        *done = true;
+    });
+    auto end = std::chrono::steady_clock::now() + limit;
+    const struct timespec slice = {0, 50 * 1000 * 1000};
+    while (!*done) {
+        if (sigtimedwait(&signals, nullptr, &slice) > 0 || std::chrono::steady_clock::now() > end) {
+            worker.detach();
+            return false;
+        }
+    }
+    worker.join();
+    return true;
+}
+
+// Ends the process at once, for a start or a stop that a signal or the
+// clock cut short.
+[[noreturn]] void EndNow(const char* why, int status) {
+    std::fprintf(stderr, "kinetra: %s; ending the preview now\n", why);
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+// Serves until Ctrl-C, SIGTERM or SIGHUP (taken from `stop_signals`). A
+// signal always ends the preview: while it starts, at once; while it serves,
+// by an orderly stop, cut short by a second signal or after kStopLimit (a
+// call into the plug-in that does not return).
 int Serve(const PreviewOptions& options, const std::string& source, const sigset_t& stop_signals) {
     PreviewServerOptions server_options;
     server_options.source = source;
@@ -141,7 +180,12 @@ int Serve(const PreviewOptions& options, const std::string& source, const sigset
     server_options.threads = options.threads;
     PreviewServer server;
     std::string error;
-    if (!server.Start(server_options, &error)) {
+    bool started = false;
+    auto start = [&] { started = server.Start(server_options, &error); };
+    if (!RunTakingSignals(start, stop_signals, std::chrono::hours(24 * 365))) {
+        EndNow("stopped while starting", kExitInterrupted);
+    }
+    if (!started) {
         std::fprintf(stderr, "kinetra: %s\n", error.c_str());
         return kExitFailure;
     }
@@ -154,7 +198,9 @@ int Serve(const PreviewOptions& options, const std::string& source, const sigset
     while (sigwait(&stop_signals, &signal_number) != 0) {
     }
     std::fprintf(stderr, "kinetra: stopping the preview\n");
-    server.Stop();
+    if (!RunTakingSignals([&] { server.Stop(); }, stop_signals, kStopLimit)) {
+        EndNow("the stop was cut short (a second signal, or it took too long)", kExitInterrupted);
+    }
     return kExitOk;
 }
 

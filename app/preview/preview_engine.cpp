@@ -1,6 +1,5 @@
 #include "preview/preview_engine.h"
 
-#include <iconv.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -32,8 +31,9 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// The checker's findings for the script at `path`.
-void FindingsFor(const std::string& path, int32_t frame_count,
+// The checker's findings for the script at `path`; whether it was read as
+// UTF-8.
+bool FindingsFor(const std::string& path, int32_t frame_count,
                  std::vector<PreviewFinding>* findings) {
     CheckContext context;
     context.frame_count = frame_count;
@@ -43,54 +43,10 @@ void FindingsFor(const std::string& path, int32_t frame_count,
         findings->push_back(
             PreviewFinding{f.line, f.severity == FindingSeverity::kError, f.message});
     }
-}
-
-// Text of the script's encoding as UTF-8: UTF-8 as it is, else read as
-// Shift-JIS.
-std::string TextForPage(const std::string& text) {
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t length = c < 0x80         ? 1
-                        : (c >> 5) == 6  ? 2
-                        : (c >> 4) == 14 ? 3
-                        : (c >> 3) == 30 ? 4
-                                         : 0;
-        if (length == 0 || i + length > text.size()) return ShiftJisToUtf8(text.c_str());
-        for (size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                return ShiftJisToUtf8(text.c_str());
-            }
-        }
-        i += length;
-    }
-    return text;
+    return check.utf8;
 }
 
 }  // namespace
-
-std::string ShiftJisToUtf8(const char* text) {
-    if (text == nullptr) return std::string();
-    std::string in(text);
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("UTF-8", "SHIFT_JIS");
-    std::string out;
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
-        std::vector<char> buffer(in.size() * 4 + 4);
-        char* src = in.data();
-        size_t src_left = in.size();
-        char* dst = buffer.data();
-        size_t dst_left = buffer.size();
-        size_t result = iconv(cd, &src, &src_left, &dst, &dst_left);
-        iconv_close(cd);
-        if (result != static_cast<size_t>(-1) && src_left == 0) {
-            return std::string(buffer.data(), buffer.size() - dst_left);
-        }
-    }
-    // Without a converter: the ASCII bytes, and '?' for each other byte.
-    for (char c : in)
-        out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
-    return out;
-}
 
 struct PreviewEngine::FrameJob {
     int32_t frame = -1;
@@ -130,14 +86,18 @@ bool PreviewEngine::Start(const std::string& source, const std::string& plugin_p
     return true;
 }
 
-void PreviewEngine::Stop() {
-    if (!started_) return;
+void PreviewEngine::Interrupt() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
     done_.notify_all();
+}
+
+void PreviewEngine::Stop() {
+    if (!started_) return;
+    Interrupt();
     if (thread_.joinable()) thread_.join();
     started_ = false;
 }
@@ -262,8 +222,6 @@ std::string PreviewEngine::Open(const std::string& source, const std::string& pl
     {
         std::lock_guard<std::mutex> lock(mutex_);
         sliders_ = table;
-        for (std::string& name : sliders_.names)
-            name = ShiftJisToUtf8(name.c_str());
         // The plug-in's defaults as they are, as render takes them.
         values_ = table.defaults;
         facts_.source_path = source;
@@ -361,7 +319,7 @@ std::vector<PreviewFailure> PreviewEngine::TakeFailures(int32_t f) {
     std::vector<PreviewFailure> failures;
     for (const KinetraRunFailure& failure : s.runner.TakeFailures()) {
         std::string message(failure.message, strnlen(failure.message, sizeof failure.message));
-        failures.push_back(PreviewFailure{failure.line, failure.frame, TextForPage(message)});
+        failures.push_back(PreviewFailure{failure.line, failure.frame, message});
     }
     const Project& p = s.runner.project();
     if (p.refused_length() > refused_length_) {
@@ -384,7 +342,10 @@ void PreviewEngine::NoteCall(int32_t f) {
     // The loaded script is checked here, between two calls, so that the
     // checker's own reading of the file is not taken for a load.
     std::vector<PreviewFinding> findings;
-    if (loaded) FindingsFor(Facts().script_path, s.runner.project().frame_count(), &findings);
+    bool utf8 = false;
+    if (loaded) {
+        utf8 = FindingsFor(Facts().script_path, s.runner.project().frame_count(), &findings);
+    }
     std::vector<PreviewFailure> failures = TakeFailures(f);
     bool changed = loaded || !failures.empty();
     {
@@ -394,6 +355,7 @@ void PreviewEngine::NoteCall(int32_t f) {
             ++facts_.load_count;
             facts_.findings_checked = true;
             facts_.findings = std::move(findings);
+            facts_.script_utf8 = utf8;
             // A new script's failures are its own.
             facts_.failures.clear();
         }

@@ -28,7 +28,7 @@
 struct PreviewFinding {
     int32_t line = 0;  // 1-based; 0: the file as a whole
     bool error = false;
-    std::string message;
+    std::string message;  // in the script's encoding
 };
 
 // A failure the plug-in reported while running the script (line 0: the
@@ -36,7 +36,7 @@ struct PreviewFinding {
 struct PreviewFailure {
     int32_t line = 0;
     int32_t frame = 0;
-    std::string message;  // UTF-8
+    std::string message;  // in the script's encoding
 };
 
 // What the page shows about the project and its script.
@@ -57,6 +57,9 @@ struct ProjectFacts {
     // the first load.
     bool findings_checked = false;
     std::vector<PreviewFinding> findings;
+    // The script as last loaded was read as UTF-8, else as Shift-JIS: the
+    // encoding of the findings' and the failures' texts.
+    bool script_utf8 = false;
     // What the plug-in reported while running the script as last loaded.
     std::vector<PreviewFailure> failures;
 };
@@ -92,10 +95,14 @@ class PreviewEngine {
     // absolute path) and calls init; false with `error` when any fails.
     bool Start(const std::string& source, const std::string& plugin_path, int32_t threads,
                FactsListener listener, std::string* error);
-    // Calls exit, unloads the plug-in and ends the thread; requests still
-    // waiting get kStopped.
+    // Requests waiting for the plug-in thread, and those asked from now on,
+    // get kStopped at once; the thread ends after the call it is in.
+    void Interrupt();
+    // Interrupts, then waits for the thread, which calls exit and unloads
+    // the plug-in.
     void Stop();
 
+    // The plug-in's sliders, their names as its table holds them (Shift-JIS).
     const SliderTable& slider_table() const { return sliders_; }
     ProjectFacts Facts() const;
     SliderValues Sliders() const;
@@ -147,6 +154,3 @@ class PreviewEngine {
     std::unique_ptr<Session> session_;
     int64_t refused_length_ = 0;  // the longest lengthening reported refused
 };
-
-// The slider names as UTF-8 (they are Shift-JIS in the plug-in's table).
-std::string ShiftJisToUtf8(const char* text);

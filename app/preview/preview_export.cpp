@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "base/paths.h"
+#include "preview/preview_text.h"
 
 extern char** environ;
 
@@ -219,12 +220,13 @@ void ExportRunner::Watch(int err_fd) {
 }
 
 // A progress or summary line moves the status on; every other line is kept
-// (the last kMaxMessage bytes) to say why the render failed, if it does.
+// (the last kMaxMessage bytes at most, from a line's or a character's start)
+// to say why the render failed, if it does.
 void ExportRunner::FollowLine(const std::string& line, std::string* message) {
     int64_t done = 0, total = 0;
     if (ReadRenderLine(line, &done, &total) == RenderLine::kOther) {
         *message += line + "\n";
-        if (message->size() > kMaxMessage) message->erase(0, message->size() - kMaxMessage);
+        message->erase(0, TailStart(*message, kMaxMessage));
         return;
     }
     Update([done, total](ExportStatus* s) {

@@ -16,7 +16,9 @@
 #include "base/paths.h"
 #include "preview/preview_engine.h"
 #include "preview/preview_export.h"
+#include "preview/preview_http.h"
 #include "preview/preview_media.h"
+#include "preview/preview_text.h"
 #include "preview/preview_watch.h"
 #include "script/loader.h"
 
@@ -30,8 +32,12 @@ namespace {
 using json = nlohmann::json;
 
 constexpr size_t kMaxBody = 64 * 1024;
-constexpr int kServerThreads = 16;
+// Event streams hold a thread each for as long as they are open; the other
+// threads serve everything else.
+constexpr int kServerThreads = 32;
 constexpr int kMaxEventStreams = 8;
+constexpr size_t kRequestsPerConnection = 100;
+constexpr int kListenQueue = 128;
 constexpr int kKeptEvents = 64;
 constexpr auto kKeepAlive = std::chrono::seconds(15);
 // The page's icon: a frame with a play mark.
@@ -42,6 +48,12 @@ constexpr char kFavicon[] =
 // The longest sound one request may ask for.
 constexpr double kMaxAudioSeconds = 60.0;
 
+// The JSON text of `j`. Its strings were made UTF-8 by PageText; a byte that
+// escaped it is replaced rather than thrown on.
+std::string JsonText(const json& j) {
+    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 // Server-sent events for every open page: numbered, the last few kept so that
 // a stream that was busy writing misses nothing.
 class EventHub {
@@ -50,7 +62,7 @@ class EventHub {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             ++sequence_;
-            events_.push_back({sequence_, "event: " + name + "\ndata: " + data.dump() + "\n\n"});
+            events_.push_back({sequence_, "event: " + name + "\ndata: " + JsonText(data) + "\n\n"});
             while (events_.size() > kKeptEvents)
                 events_.pop_front();
         }
@@ -93,19 +105,21 @@ class EventHub {
 
 void SendJson(httplib::Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    res.set_content(JsonText(body), "application/json");
 }
 
+// An error's message may quote file names and the script's words.
 void SendError(httplib::Response& res, int status, const std::string& message) {
-    SendJson(res, status, json{{"error", message}});
+    SendJson(res, status, json{{"error", PageText(message, TextBytes::kShiftJis)}});
 }
 
+// The render's messages may quote the script (in its encoding) and file names.
 json ExportJson(const ExportStatus& s) {
     json j{{"state", ExportStateName(s.state)},
-           {"output", s.output},
+           {"output", PageFileName(s.output)},
            {"done", s.done},
            {"total", s.total}};
-    if (!s.message.empty()) j["message"] = s.message;
+    if (!s.message.empty()) j["message"] = PageText(s.message, TextBytes::kShiftJis);
     return j;
 }
 
@@ -190,13 +204,48 @@ httplib::Server::HandlerResponse SendServerError(const httplib::Request&, httpli
     return httplib::Server::HandlerResponse::Handled;
 }
 
+// Whether every value the request gives for the header `name` passes `ok`
+// (true when it gives none).
+template <typename Ok>
+bool EveryValue(const httplib::Request& req, const char* name, Ok ok) {
+    auto values = req.headers.equal_range(name);
+    return std::all_of(values.first, values.second, [&](const auto& h) { return ok(h.second); });
+}
+
+// A body is taken only with its length given, and at most kMaxBody of it:
+// one sent in chunks, or to the connection's end, is refused before a byte
+// of it is read, and the connection closes after the answer.
+httplib::Server::HandlerResponse GuardBody(const httplib::Request& req, httplib::Response& res) {
+    using R = httplib::Server::HandlerResponse;
+    const std::string& m = req.method;
+    bool takes_body = m == "POST" || m == "PUT" || m == "PATCH" || m == "DELETE" || m == "PRI";
+    std::string length = req.get_header_value("Content-Length");
+    int status = 0;
+    std::string why;
+    if (req.has_header("Transfer-Encoding") || (takes_body && length.empty())) {
+        status = 411;
+        why = "a request body is taken only with its length (Content-Length)";
+    } else if (req.get_header_value_count("Content-Length") > 1 || length.size() > 19 ||
+               length.find_first_not_of("0123456789") != std::string::npos) {
+        status = 400;
+        why = "malformed Content-Length";
+    } else if (!length.empty() && std::stoull(length) > (takes_body ? kMaxBody : 0)) {
+        status = 413;
+        why = "request body too large";
+    }
+    if (status == 0) return R::Unhandled;
+    BoundedServer::CloseAfterAnswer(res);
+    SendError(res, status, why);
+    return R::Handled;
+}
+
 }  // namespace
 
 struct PreviewServer::Impl {
     using Handler = void (Impl::*)(const httplib::Request&, httplib::Response&);
 
     PreviewServerOptions options;
-    httplib::Server http;
+    BoundedServer http;
     PreviewEngine engine;
     EventHub events;
     ScriptWatcher watcher;
@@ -239,7 +288,7 @@ json PreviewServer::Impl::ProjectJson() {
     json sliders = json::array();
     for (int i = 0; i < KINETRA_TRACK_COUNT; ++i) {
         sliders.push_back({{"index", i},
-                           {"name", table.names[i]},
+                           {"name", PageText(table.names[i], TextBytes::kShiftJis)},
                            {"default", table.defaults[i]},
                            {"min", table.minimums[i]},
                            {"max", table.maximums[i]},
@@ -249,15 +298,16 @@ json PreviewServer::Impl::ProjectJson() {
     for (const PreviewFinding& finding : f.findings) {
         findings.push_back({{"line", finding.line},
                             {"severity", finding.error ? "error" : "warning"},
-                            {"message", finding.message}});
+                            {"message", PageScriptText(finding.message, f.script_utf8)}});
     }
     json failures = json::array();
     for (const PreviewFailure& failure : f.failures) {
-        failures.push_back(
-            {{"line", failure.line}, {"frame", failure.frame}, {"message", failure.message}});
+        failures.push_back({{"line", failure.line},
+                            {"frame", failure.frame},
+                            {"message", PageScriptText(failure.message, f.script_utf8)}});
     }
-    json j{{"source", f.source_path},
-           {"script", f.script_path},
+    json j{{"source", PageFileName(f.source_path)},
+           {"script", PageFileName(f.script_path)},
            {"script_exists", f.script_exists},
            {"width", f.width},
            {"height", f.height},
@@ -278,23 +328,23 @@ json PreviewServer::Impl::ProjectJson() {
 httplib::Server::HandlerResponse PreviewServer::Impl::Guard(const httplib::Request& req,
                                                             httplib::Response& res) {
     using R = httplib::Server::HandlerResponse;
-    if (!OwnHost(req.get_header_value("Host"))) {
+    // One Host, this server's: with two, another reader may take the other.
+    if (req.get_header_value_count("Host") != 1 || !OwnHost(req.get_header_value("Host"))) {
         SendError(res, 403, "this server answers only as " + host);
         return R::Handled;
     }
     bool changes_state = req.method != "GET" && req.method != "HEAD";
-    if (req.has_header("Origin") ? !OwnOrigin(req.get_header_value("Origin")) : changes_state) {
+    bool own_page =
+        req.has_header("Origin")
+            ? EveryValue(req, "Origin", [this](const std::string& o) { return OwnOrigin(o); })
+            : !changes_state;
+    if (!own_page || !EveryValue(req, "Sec-Fetch-Site", [](const std::string& site) {
+            return site == "same-origin" || site == "none";
+        })) {
         SendError(res, 403, "only the preview's own page may do this");
         return R::Handled;
     }
-    if (req.has_header("Sec-Fetch-Site")) {
-        std::string site = req.get_header_value("Sec-Fetch-Site");
-        if (site != "same-origin" && site != "none") {
-            SendError(res, 403, "only the preview's own page may do this");
-            return R::Handled;
-        }
-    }
-    return R::Unhandled;
+    return GuardBody(req, res);
 }
 
 // Every change is announced at once, and again once the clock has moved on
@@ -430,6 +480,10 @@ void PreviewServer::Impl::StartExport(const httplib::Request&, httplib::Response
 void PreviewServer::Impl::Configure() {
     http.set_default_headers(DefaultHeaders());
     http.set_payload_max_length(kMaxBody);
+    RequestLimits limits;
+    limits.deadline = options.request_deadline;
+    http.set_limits(limits);
+    http.set_keep_alive_max_count(kRequestsPerConnection);
     http.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
     http.set_pre_routing_handler(
         [this](const httplib::Request& req, httplib::Response& res) { return Guard(req, res); });
@@ -479,6 +533,7 @@ bool PreviewServer::Impl::Bind(int32_t wanted, std::string* error) {
                             : "cannot listen on 127.0.0.1";
         return false;
     }
+    http.LengthenListenQueue(kListenQueue);
     host = "127.0.0.1:" + std::to_string(port);
     host_by_name = "localhost:" + std::to_string(port);
     origin = "http://" + host;
@@ -536,6 +591,9 @@ void PreviewServer::Stop() {
     m.started = false;
     m.watcher.Stop();
     m.events.Close();
+    // Requests that wait for the plug-in answer at once, so that the
+    // server's threads end while the plug-in finishes its call.
+    m.engine.Interrupt();
     m.http.stop();
     if (m.listener.joinable()) m.listener.join();
     m.exporter->Stop();

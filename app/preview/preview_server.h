@@ -13,9 +13,13 @@
 //
 // Requests whose Host is not this server's address, requests from other
 // pages (Origin, Sec-Fetch-Site) and state-changing requests without this
-// server's Origin are refused; bodies are bounded.
+// server's Origin are refused. Bodies are taken only with their length and
+// are bounded; a request must arrive within a deadline (preview_http.h).
+// Every text sent is UTF-8, whatever bytes the names and the script hold
+// (preview_text.h).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,6 +32,8 @@ struct PreviewServerOptions {
     std::string program;  // the kinetra program, which renders the export
     int32_t port = 0;     // 0: an unused port
     int32_t threads = 0;  // 0: the machine's cores
+    // How long a client may take to send a request, from its first byte.
+    std::chrono::milliseconds request_deadline{5000};
 };
 
 class PreviewServer {

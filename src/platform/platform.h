@@ -1,10 +1,12 @@
 // The operating system's services that the plug-in needs, behind one small
 // interface so that each platform can supply its own: the error message box,
-// the current directory, file times, the calendar clock and the path rule.
+// the current directory, file times and reading, the calendar clock and the
+// path rule.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace platform {
 
@@ -26,6 +28,11 @@ void RestoreDirectory(const SavedDirectory* saved);
 // Last-write time of an existing, readable file, in a 64-bit count that
 // changes whenever the file is saved; false when the file cannot be opened.
 bool FileLastWriteTime(const char* path, int64_t* time);
+
+// Opens an existing regular file for reading (binary), never waiting: a FIFO
+// or a device put in the script's place is refused, not waited on. Null
+// when the file cannot be opened or is not a regular file.
+std::FILE* OpenRegularFile(const char* path);
 
 // The calendar clock in whole seconds (src/platform/clock.cpp).
 int64_t ClockSeconds();

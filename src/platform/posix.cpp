@@ -43,6 +43,21 @@ bool FileLastWriteTime(const char* path, int64_t* time) {
     return true;
 }
 
+std::FILE* OpenRegularFile(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
+    // Reads of a regular file never wait; the flag is cleared all the same.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
 // UTF-8 file names: no byte of a multi-byte character equals '/', so the last
 // '/' is the separator.
 size_t DirectoryPartLength(const char* path, size_t capacity) {

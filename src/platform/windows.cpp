@@ -14,6 +14,9 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <io.h>
+
+#include <cstdio>
 
 namespace platform {
 
@@ -61,6 +64,19 @@ bool FileLastWriteTime(const char* path, int64_t* time) {
     *time = static_cast<int64_t>((static_cast<uint64_t>(written.dwHighDateTime) << 32) |
                                  written.dwLowDateTime);
     return true;
+}
+
+// Opening a file in a directory never waits on Windows (pipes have names of
+// their own, \\.\pipe\...); the handle's type is checked all the same.
+std::FILE* OpenRegularFile(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return nullptr;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
 }
 
 size_t DirectoryPartLength(const char* path, size_t capacity) {

@@ -365,7 +365,7 @@ void ClearParsedLine(ParsedLine* parsed) {
 
 // Pieces (lines as read) in the file; capped where a table could not hold them.
 int64_t CountPieces(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = platform::OpenRegularFile(path);
     if (file == nullptr) return -1;
     char piece[kScriptTextSize];
     int64_t count = 0;
@@ -380,7 +380,7 @@ int64_t CountPieces(const char* path) {
 // bytes; Shift-JIS without a mark when it cannot be read.
 ScriptEncoding DetectFileEncoding(const char* path, ByteOrderMark* mark) {
     *mark = ByteOrderMark::kNone;
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = platform::OpenRegularFile(path);
     if (file == nullptr) return ScriptEncoding::kShiftJis;
     char* bytes = nullptr;
     size_t size = 0;
@@ -425,7 +425,7 @@ void ReadScriptFile(const char* path, FilterTable* filter, FrameInfo* frame) {
         return;
     }
     g_script_encoding = encoding;
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = platform::OpenRegularFile(path);
     if (file == nullptr) return;
     SkipUtf8Mark(file);
     ParseContext context;

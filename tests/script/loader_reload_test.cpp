@@ -2,12 +2,16 @@
 // the project makes the loader ask the host for a longer project, so the
 // host's set_timeline_length requests show when the file was read.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "script/script.h"
 #include "script_support.h"
 #include "support/test_host.h"
@@ -110,7 +114,17 @@ TEST(ScriptReload, MissingOrUnreadableFileKeepsTheLastScript) {
     plugin.Load();
     EXPECT_EQ(g_script.count, 2);
 
+    EXPECT_EQ(platform::OpenRegularFile(ScriptPath(host).c_str()), nullptr);
     ASSERT_TRUE(testhost::RemoveEmptyDirectory(ScriptPath(host)));
+#ifndef _WIN32
+    // A FIFO that no one writes is refused, never waited on.
+    ASSERT_EQ(mkfifo(ScriptPath(host).c_str(), 0644), 0);
+    EXPECT_EQ(platform::OpenRegularFile(ScriptPath(host).c_str()), nullptr);
+    NextClockSecond();
+    plugin.Load();
+    EXPECT_EQ(g_script.count, 2);
+    ASSERT_EQ(std::remove(ScriptPath(host).c_str()), 0);
+#endif
     host.WriteScript("copy(3)\n");
     NextClockSecond();
     plugin.Load();

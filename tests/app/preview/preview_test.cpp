@@ -1,8 +1,18 @@
 // `kinetra preview`'s HTTP interface, driven through an HTTP client: frames
 // and sliders, sound, refusals, only the newest frame under load, reloads
 // and the export.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,12 +20,16 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "base/paths.h"
 #include "cli/options.h"
 #include "fixtures/clips.h"
 #include "preview/preview_engine.h"
 #include "preview/preview_export.h"
 #include "preview/preview_options.h"
 #include "preview/preview_server.h"
+#include "preview/preview_text.h"
+
+extern char** environ;
 
 namespace {
 
@@ -41,24 +55,59 @@ bool WaitUntil(Done done, std::chrono::milliseconds step = std::chrono::millisec
 // Filled by the script below the frame-number bars: Y = slider a.
 constexpr char kSliderScript[] = "fill(0, 0, h/2, w, h-h/2, a, 0, 0)\n";
 
+// What /api/events sends, collected on a thread of its own until destroyed.
+class EventListener {
+  public:
+    explicit EventListener(int port) : client_("127.0.0.1", port) {
+        client_.set_read_timeout(30, 0);
+        thread_ = std::thread([this] {
+            client_.Get("/api/events", [this](const char* data, size_t size) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                received_.append(data, size);
+                return true;
+            });
+        });
+    }
+    ~EventListener() {
+        client_.stop();
+        thread_.join();
+    }
+    bool Seen(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_.find(text) != std::string::npos;
+    }
+    std::string received() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
+
+  private:
+    httplib::Client client_;
+    std::mutex mutex_;
+    std::string received_;
+    std::thread thread_;
+};
+
 // A source clip (numbered frames, known samples) with a script, served.
 class PreviewTest : public ::testing::Test {
   protected:
-    void Start(const std::string& script) {
+    // Serves the clip made at `source` (in the test's directory) with
+    // `script` beside it ("": none); a server started before is stopped.
+    void Start(const std::string& script, const std::string& source = "clip.mkv") {
         apptest::ClipSpec spec;
         spec.frames = kFrames;
-        ASSERT_TRUE(apptest::MakeClip(dir_ / "clip.mkv", spec));
-        if (!script.empty()) apptest::WriteFile(dir_ / "kinetra.txt", script);
-        PreviewServerOptions options;
-        options.source = dir_ / "clip.mkv";
-        options.plugin = KINETRA_PLUGIN_PATH;
-        options.program = KINETRA_APP_PATH;
-        options.threads = 2;
+        ASSERT_TRUE(apptest::MakeClip(dir_ / source, spec));
+        if (!script.empty()) apptest::WriteFile(DirectoryOf(dir_ / source) + "kinetra.txt", script);
+        options_.source = dir_ / source;
+        options_.plugin = KINETRA_PLUGIN_PATH;
+        options_.program = KINETRA_APP_PATH;
+        options_.threads = 2;
+        server_ = std::make_unique<PreviewServer>();
         std::string error;
-        ASSERT_TRUE(server_.Start(options, &error)) << error;
-        client_ = std::make_unique<httplib::Client>("127.0.0.1", server_.port());
+        ASSERT_TRUE(server_->Start(options_, &error)) << error;
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
         client_->set_read_timeout(60, 0);
-        origin_ = "http://127.0.0.1:" + std::to_string(server_.port());
+        origin_ = "http://127.0.0.1:" + std::to_string(server_->port());
     }
 
     httplib::Result PutSliders(const json& values) {
@@ -94,7 +143,8 @@ class PreviewTest : public ::testing::Test {
     }
 
     TempDir dir_;
-    PreviewServer server_;
+    PreviewServerOptions options_;
+    std::unique_ptr<PreviewServer> server_;
     std::unique_ptr<httplib::Client> client_;
     std::string origin_;
 };
@@ -206,7 +256,7 @@ TEST_F(PreviewTest, SoundIsTheAudioFilterOutputOfTheFramesAsked) {
 TEST_F(PreviewTest, BadAndForeignRequestsGetAJsonErrorAndTheServerGoesOn) {
     Start(kSliderScript);
     const std::string own = origin_;
-    const std::string port = std::to_string(server_.port());
+    const std::string port = std::to_string(server_->port());
     const std::string valid = json{{"values", {0, 0, 0, 0, 0, 0, 0, 2048, 2048, 2048}}}.dump();
     struct Case {
         const char* name;
@@ -272,6 +322,12 @@ TEST_F(PreviewTest, BadAndForeignRequestsGetAJsonErrorAndTheServerGoesOn) {
          403},
         {"rebound host name", "GET", "/api/project", {{"Host", "evil.example:" + port}}, "", 403},
         {"host on another port", "GET", "/frame/0.png", {{"Host", "127.0.0.1:1"}}, "", 403},
+        {"a second, foreign host",
+         "GET",
+         "/api/project",
+         {{"Host", "127.0.0.1:" + port}, {"Host", "evil.example"}},
+         "",
+         403},
         {"read from another page",
          "GET",
          "/api/project",
@@ -311,9 +367,193 @@ TEST_F(PreviewTest, BadAndForeignRequestsGetAJsonErrorAndTheServerGoesOn) {
     EXPECT_EQ(number, 3);
 }
 
+// Every route answers in valid UTF-8 JSON whatever bytes the source's name
+// and the script hold, through an export whose messages quote them, and the
+// server goes on.
+TEST_F(PreviewTest, EveryRouteAnswersInUtf8WhateverTheNamesAndTheScriptHold) {
+    const std::string gothic = "\x82\x6c\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4e";
+    // A section past the bound fails the render after the script's
+    // findings were printed.
+    const std::string fails = "[0-99999999]\n";
+    // More than the 2000 bytes kept of the render's messages, in 3-byte characters.
+    std::string long_failure;
+    for (int i = 0; i < 30; ++i) {
+        long_failure += "fill(0,0,0,4,4,";
+        for (int k = 0; k < 40; ++k)
+            long_failure += "あ";
+        long_failure += ",0,0)\n";
+    }
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string script;
+        const char* state;    // of the export
+        std::string finding;  // a part of a finding's message; "": none
+        std::string shown;    // the end of the source's name on the page
+    };
+    const Case cases[] = {
+        {"a Latin-1 name, a UTF-8 script", "latin/caf\xE9.mkv", kSliderScript, "done", "",
+         "caf\\xE9.mkv"},
+        {"a Shift-JIS name, a Shift-JIS script with a typo", "sjis/\x83\x65\x83\x58\x83\x67.mkv",
+         "font(0, \"" + gothic + "\", 1)\n" + fails, "failed", "'ＭＳ ゴシック' does not compile",
+         "\\x83e\\x83X\\x83g.mkv"},
+        {"a long failure in UTF-8", "long/clip.mkv", long_failure + fails, "failed", "'ああ",
+         "clip.mkv"},
+    };
+    auto get = [&](const std::string& path, json* body) {
+        auto res = client_->Get(path);
+        ASSERT_TRUE(res) << path;
+        ASSERT_EQ(res->status, 200) << path << ": " << res->body;
+        if (body == nullptr) return;
+        *body = json::parse(res->body, nullptr, false);
+        ASSERT_FALSE(body->is_discarded()) << path << ": " << res->body;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(mkdir(DirectoryOf(dir_ / c.source).c_str(), 0755), 0);
+        ASSERT_NO_FATAL_FAILURE(Start(c.script, c.source));
+        EventListener events(server_->port());
+        ASSERT_TRUE(WaitUntil([&] { return events.Seen("retry:"); }));
+        ASSERT_NO_FATAL_FAILURE(get("/frame/0.png", nullptr));
+        ASSERT_NO_FATAL_FAILURE(get("/audio/0.wav", nullptr));
+        json project, status;
+        ASSERT_NO_FATAL_FAILURE(get("/api/project", &project));
+        std::string source = project["source"];
+        EXPECT_EQ(source.substr(source.size() - c.shown.size()), c.shown);
+        std::string findings = project["findings"].dump();
+        if (c.finding.empty()) {
+            EXPECT_EQ(findings, "[]");
+        } else {
+            EXPECT_NE(findings.find(c.finding), std::string::npos) << findings;
+        }
+
+        auto started = client_->Post("/api/export", {{"Origin", origin_}}, "", "text/plain");
+        ASSERT_TRUE(started);
+        ASSERT_EQ(started->status, 202) << started->body;
+        EXPECT_FALSE(json::parse(started->body, nullptr, false).is_discarded()) << started->body;
+        WaitUntil(
+            [&] {
+                get("/api/export", &status);
+                return HasFatalFailure() || status["state"] != "running";
+            },
+            std::chrono::milliseconds(50));
+        EXPECT_EQ(status["state"], c.state) << status.dump();
+        // A failure's message is the render's last lines, from a line's start.
+        std::string message = status.value("message", "");
+        EXPECT_EQ(message.empty(), c.state == std::string("done")) << status.dump();
+        if (!message.empty()) {
+            EXPECT_EQ(message.rfind("/tmp/", 0), 0u) << message;
+        }
+        // The stream told the end, in JSON that parses.
+        EXPECT_TRUE(WaitUntil([&] { return events.Seen(std::string("\"state\":\"") + c.state); }));
+        std::string received = events.received();
+        for (size_t at = received.find("data: "); at != std::string::npos;
+             at = received.find("data: ", at + 1)) {
+            std::string data = received.substr(at + 6, received.find('\n', at) - at - 6);
+            EXPECT_FALSE(json::parse(data, nullptr, false).is_discarded()) << data;
+        }
+        ASSERT_NO_FATAL_FAILURE(get("/api/project", &project));
+    }
+}
+
+// A raw connection to the server, for requests no HTTP client sends.
+class RawConnection {
+  public:
+    explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        struct sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    ~RawConnection() { close(fd_); }
+    void Send(const std::string& bytes) {
+        if (open_) send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    // Takes what arrived within `wait`; false once the server has closed.
+    bool Read(std::chrono::milliseconds wait) {
+        struct pollfd p = {fd_, POLLIN, 0};
+        if (!open_ || poll(&p, 1, static_cast<int>(wait.count())) <= 0) return open_;
+        char buffer[4096];
+        ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        if (n > 0) received_.append(buffer, size_t(n));
+        open_ = n > 0;
+        return open_;
+    }
+    const std::string& received() const { return received_; }
+
+  private:
+    int fd_;
+    bool open_ = true;
+    std::string received_;
+};
+
+// Bodies are bounded however they are sent, and a request must arrive within
+// the deadline: clients that send without end or slowly are disconnected,
+// and more of them than the server has threads do not keep the page out.
+TEST_F(PreviewTest, RequestsAreBoundedInBytesAndTimeSoThePageIsNeverKeptOut) {
+    options_.request_deadline = std::chrono::milliseconds(300);
+    Start(kSliderScript);
+    const int port = server_->port();
+    const std::string head =
+        "Host: 127.0.0.1:" + std::to_string(port) + "\r\nOrigin: " + origin_ + "\r\n";
+    struct Case {
+        const char* name;
+        std::string start;  // sent at once
+        std::string more;   // then sent every 10 ms while the connection is open
+        const char* answer;
+    };
+    const Case cases[] = {
+        {"a chunked body",
+         "PUT /api/sliders HTTP/1.1\r\n" + head + "Transfer-Encoding: chunked\r\n\r\n",
+         "4000\r\n" + std::string(0x4000, ' ') + "\r\n", "HTTP/1.1 411"},
+        {"a body to the connection's end", "POST /api/export HTTP/1.1\r\n" + head + "\r\n",
+         std::string(0x4000, ' '), "HTTP/1.1 411"},
+        {"a body too large",
+         "PUT /api/sliders HTTP/1.1\r\n" + head + "Content-Length: 200000000\r\n\r\n",
+         std::string(0x4000, ' '), "HTTP/1.1 413"},
+        {"headers without end", "GET /api/project HTTP/1.1\r\n" + head,
+         "X-Filler: " + std::string(0x4000, 'x') + "\r\n", "HTTP/1.1 400"},
+        {"a header line at a time", "GET /api/project HTTP/1.1\r\n" + head, "X-Slow: 1\r\n",
+         "HTTP/1.1 400"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawConnection connection(port);
+        connection.Send(c.start);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                connection.Send(c.more);
+                return !connection.Read(std::chrono::milliseconds(10));
+            },
+            std::chrono::milliseconds(0), std::chrono::seconds(10)));
+        EXPECT_EQ(connection.received().substr(0, 12), c.answer) << connection.received();
+    }
+    // More slow clients than threads; the page's request is answered.
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 40; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(port));
+        slow.back()->Send("GET /api/project HTTP/1.1\r\n" + head);
+    }
+    auto page = std::async(std::launch::async, [port] {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(30, 0);
+        auto res = client.Get("/api/project");
+        return res ? res->status : -1;
+    });
+    WaitUntil([&] {
+        for (auto& connection : slow) {
+            connection->Send("X-Slow: 1\r\n");
+            connection->Read(std::chrono::milliseconds(0));
+        }
+        return page.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready;
+    });
+    EXPECT_EQ(page.get(), 200);
+}
+
 TEST_F(PreviewTest, WhileAFrameRendersOnlyTheNewestWaitingRequestIsRendered) {
     Start(kSliderScript);
-    PreviewEngine& engine = server_.engine();
+    PreviewEngine& engine = server_->engine();
     // Hold the plug-in thread, as a long render would.
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -325,7 +565,7 @@ TEST_F(PreviewTest, WhileAFrameRendersOnlyTheNewestWaitingRequestIsRendered) {
     std::vector<std::future<int>> replies;
     for (int i = 0; i < kRequests; ++i) {
         replies.push_back(std::async(std::launch::async, [this, i] {
-            httplib::Client client("127.0.0.1", server_.port());
+            httplib::Client client("127.0.0.1", server_->port());
             client.set_read_timeout(60, 0);
             auto res = client.Get("/frame/" + std::to_string(i) + ".png");
             return res ? res->status : -1;
@@ -351,22 +591,8 @@ TEST_F(PreviewTest, ASavedScriptIsAnnouncedAndAppliesByThePluginsReloadRule) {
     EXPECT_EQ(loads, 1);
 
     // Listen for change notifications, then save a new script.
-    std::atomic<bool> stop{false};
-    std::string received;
-    std::mutex received_mutex;
-    std::thread listener([&] {
-        httplib::Client events("127.0.0.1", server_.port());
-        events.set_read_timeout(30, 0);
-        events.Get("/api/events", [&](const char* data, size_t size) {
-            std::lock_guard<std::mutex> lock(received_mutex);
-            received.append(data, size);
-            return !stop.load();
-        });
-    });
-    auto seen = [&](const std::string& text) {
-        std::lock_guard<std::mutex> lock(received_mutex);
-        return received.find(text) != std::string::npos;
-    };
+    EventListener events(server_->port());
+    auto seen = [&](const std::string& text) { return events.Seen(text); };
     EXPECT_TRUE(WaitUntil([&] { return seen("retry:"); }));
     apptest::WriteFile(dir_ / "kinetra.txt", "fill(0, 0, h/2, w, h-h/2, 3500, 0, 0)\n");
     // The plug-in looks at the file at most once a clock second: the new
@@ -383,10 +609,6 @@ TEST_F(PreviewTest, ASavedScriptIsAnnouncedAndAppliesByThePluginsReloadRule) {
     json project = json::parse(client_->Get("/api/project")->body);
     EXPECT_EQ(project["load_count"], 2);
     EXPECT_TRUE(WaitUntil([&] { return seen("event: project"); }));
-    stop = true;
-    // The stream ends with the next keep-alive or at the server's stop.
-    server_.Stop();
-    listener.join();
 }
 
 TEST_F(PreviewTest, ExportRendersNextToTheSourceWithoutReplacingAFile) {
@@ -418,6 +640,96 @@ TEST_F(PreviewTest, ExportRendersNextToTheSourceWithoutReplacingAFile) {
     EXPECT_TRUE(apptest::FileExists(dir_ / "clip-kinetra.mp4"));
 }
 
+// `kinetra preview` as a user runs it, on a pipe. Returns its process id
+// and the port its first line gives (0 when it gave none).
+pid_t StartPreviewProgram(const std::string& source, int* output, int* port) {
+    int pipe_ends[2];
+    EXPECT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 2);
+    std::vector<std::string> args = {KINETRA_APP_PATH,    "preview",   source, "--plugin",
+                                     KINETRA_PLUGIN_PATH, "--threads", "2"};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_ends[1]);
+    *output = pipe_ends[0];
+    std::string text;
+    char buffer[256];
+    ssize_t n;
+    while (text.find("(Ctrl-C stops)") == std::string::npos &&
+           (n = read(*output, buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(n));
+    size_t at = text.find("http://127.0.0.1:");
+    *port = at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 17);
+    return pid;
+}
+
+// A signal always stops the preview: with a FIFO in the script's place
+// (never waited on), one stops it in order; while a call into the plug-in
+// does not end, a second one ends it at once.
+TEST(PreviewProgram, ASignalAlwaysStopsThePreview) {
+    struct Case {
+        const char* name;
+        bool fifo;
+        std::string script;
+        int signals;
+        int exit_status;
+    };
+    const Case cases[] = {
+        {"a FIFO for a script, one signal", true, "", 1, 0},
+        // A frame of minutes: blurs, a million lines long.
+        {"a frame that does not end, a second signal", false,
+         ":top\ndefocus(0, 0, 0, 0, w, h, 0, 0, 50)\ngoto :top\n", 2, 130},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ASSERT_TRUE(apptest::MakeClip(dir / "clip.mkv", apptest::ClipSpec()));
+        if (c.fifo) {
+            ASSERT_EQ(mkfifo((dir / "kinetra.txt").c_str(), 0644), 0);
+        } else {
+            apptest::WriteFile(dir / "kinetra.txt", c.script);
+        }
+        int output = -1, port = 0;
+        pid_t pid = StartPreviewProgram(dir / "clip.mkv", &output, &port);
+        ASSERT_GT(port, 0);
+        auto frame = std::async(std::launch::async, [port] {
+            httplib::Client client("127.0.0.1", port);
+            client.set_read_timeout(60, 0);
+            auto res = client.Get("/frame/0.png");
+            return res ? res->status : -1;
+        });
+        if (c.signals == 1) {
+            EXPECT_EQ(frame.get(), 200);
+        } else {
+            // The request reaches the plug-in.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        for (int i = 0; i < c.signals; ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            kill(pid, SIGTERM);
+        }
+        int status = 0;
+        bool ended = WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                               std::chrono::milliseconds(10), std::chrono::seconds(30));
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(ended);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exit_status) << status;
+        if (frame.valid()) frame.wait();
+        close(output);
+    }
+}
+
 TEST(PreviewExportName, TheFirstFreeNameNextToTheSource) {
     TempDir dir;
     struct Case {
@@ -444,15 +756,45 @@ TEST(PreviewExportName, TheFirstFreeNameNextToTheSource) {
     }
 }
 
-TEST(PreviewSliderNames, ShiftJisNamesBecomeUtf8) {
-    EXPECT_EQ(ShiftJisToUtf8("\x95\x5C\x8E\xA6"
-                             "Buf"),
-              "表示Buf");
-    EXPECT_EQ(ShiftJisToUtf8("\x95\xCF\x90\x94"
-                             "a"),
-              "変数a");
-    EXPECT_EQ(ShiftJisToUtf8("plain"), "plain");
-    EXPECT_EQ(ShiftJisToUtf8(nullptr), "");
+// Whatever bytes a text holds, the page gets valid UTF-8: the script's
+// Shift-JIS converted, UTF-8 pieces kept, every other byte shown as \xNN;
+// and a kept tail starts at a line's or a character's start.
+TEST(PreviewText, EveryTextBecomesUtf8) {
+    const std::string gothic_sjis = "\x82\x6c\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4e";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        TextBytes from;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"a slider name",
+         "\x95\x5C\x8E\xA6"
+         "Buf",
+         TextBytes::kShiftJis, "表示Buf"},
+        {"UTF-8 as it is", "表示Buf ＭＳ", TextBytes::kShiftJis, "表示Buf ＭＳ"},
+        {"a finding of a Shift-JIS script in a UTF-8 directory",
+         "/home/太郎/kinetra.txt: \"" + gothic_sjis + "\" \xB1", TextBytes::kShiftJis,
+         "/home/太郎/kinetra.txt: \"ＭＳ ゴシック\" ｱ"},
+        {"a Latin-1 file name", "/v/caf\xE9.mp4", TextBytes::kUtf8, "/v/caf\\xE9.mp4"},
+        {"Shift-JIS read as UTF-8", gothic_sjis.substr(0, 4), TextBytes::kUtf8, "\\x82l\\x82r"},
+        {"a character cut short", "ab\xE3\x81", TextBytes::kUtf8, "ab\\xE3\\x81"},
+        {"overlong and surrogate forms", "\xC0\xAF\xED\xA0\x80", TextBytes::kUtf8,
+         "\\xC0\\xAF\\xED\\xA0\\x80"},
+        {"Shift-JIS without a character", "a\x85\x40\xFD\x82", TextBytes::kShiftJis,
+         "a\\x85@\\xFD\\x82"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = PageText(c.bytes, c.from);
+        EXPECT_EQ(text, c.expected);
+        EXPECT_EQ(PageText(text, c.from), text);
+        EXPECT_NO_THROW(json(text).dump());
+    }
+    // "ああ" is 6 bytes: a tail of 8 of "ああああ\n" starts at the third.
+    EXPECT_EQ(TailStart("ああああ\n", 8), 6u);
+    EXPECT_EQ(TailStart("first\nsecond\n", 9), 6u);
+    EXPECT_EQ(TailStart("short\n", 9), 0u);
 }
 
 }  // namespace
