@@ -100,12 +100,15 @@ template <typename T>
 void ExactFromYC(const PixelYC* const* in, const YuvLayout& l, const ExactCoefficients& k,
                  int32_t cy, RowGroup g, AVFrame* f) {
     const int32_t w = f->width;
+    // Copies, which stores to the samples cannot change (for vectorising).
+    const double by_y = k.out_y[0], by_cb = k.out_y[1], by_cr = k.out_y[2], black = k.black;
+    const int32_t max = k.max_sample, shift = l.shift[0];
     for (int32_t r = 0; r < g.rows; ++r) {
-        T* luma = SampleRow<T>(f, l.plane[0], g.y0 + r, l.offset[0]);
-        const PixelYC* p = in[r];
+        T* __restrict luma = SampleRow<T>(f, l.plane[0], g.y0 + r, l.offset[0]);
+        const PixelYC* __restrict p = in[r];
         for (int32_t x = 0; x < w; ++x) {
-            const double y = k.out_y[0] * p[x].y + k.out_y[1] * p[x].cb + k.out_y[2] * p[x].cr;
-            luma[x] = T(RoundSample(y + k.black, k.max_sample) << l.shift[0]);
+            const double y = by_y * p[x].y + by_cb * p[x].cb + by_cr * p[x].cr;
+            luma[x] = T(RoundSample(y + black, max) << shift);
         }
     }
     // Chroma: the mean of the pixels' YC that share a sample (exact when
