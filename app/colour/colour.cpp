@@ -6,6 +6,7 @@
 #include "colour/colour.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 extern "C" {
@@ -16,6 +17,7 @@ extern "C" {
 #include "base/host_threads.h"
 #include "base/worker_pool.h"
 #include "colour/colour_coefficients.h"
+#include "colour/colour_exact.h"
 #include "colour/colour_layout.h"
 #include "colour/colour_rows.h"
 #include "colour/colour_rows_avx2.h"
@@ -26,6 +28,11 @@ using colour_detail::ChromaRowOf;
 using colour_detail::CoefficientsFor;
 using colour_detail::DescribeYuv;
 using colour_detail::DirectCoefficients;
+using colour_detail::ExactCoefficients;
+using colour_detail::ExactCoefficientsFor;
+using colour_detail::ExactDrift;
+using colour_detail::ExactFromYC;
+using colour_detail::ExactToYC;
 using colour_detail::FromYCKernel;
 using colour_detail::FromYCKernels;
 using colour_detail::GroupOf;
@@ -252,6 +259,38 @@ void DirectRowsFromYC(const PixelYC* in, int32_t stride, const YuvLayout& l,
     }
 }
 
+// Chroma rows [begin, end) of a frame and the luma rows that share them to YC
+// by the exact path, into the first picture and copied to the others.
+template <typename T>
+void ExactRowsToYC(const AVFrame* f, const YuvLayout& l, const ExactCoefficients& k, int32_t begin,
+                   int32_t end, PixelYC* const* outs, int32_t count, int32_t stride) {
+    for (int32_t cy = begin; cy < end; ++cy) {
+        RowGroup g = GroupOf(l, cy, f->height);
+        PixelYC* rows[2];
+        for (int32_t r = 0; r < g.rows; ++r)
+            rows[r] = outs[0] + ptrdiff_t(g.y0 + r) * stride;
+        ExactToYC<T>(f, l, k, cy, g, rows);
+        for (int32_t i = 1; i < count; ++i) {
+            for (int32_t r = 0; r < g.rows; ++r)
+                std::memcpy(outs[i] + ptrdiff_t(g.y0 + r) * stride, rows[r],
+                            sizeof(PixelYC) * size_t(f->width));
+        }
+    }
+}
+
+// Chroma rows [begin, end) of the output by the exact path.
+template <typename T>
+void ExactRowsFromYC(const PixelYC* in, int32_t stride, const YuvLayout& l,
+                     const ExactCoefficients& k, int32_t begin, int32_t end, AVFrame* f) {
+    for (int32_t cy = begin; cy < end; ++cy) {
+        RowGroup g = GroupOf(l, cy, f->height);
+        const PixelYC* rows[2];
+        for (int32_t r = 0; r < g.rows; ++r)
+            rows[r] = in + ptrdiff_t(g.y0 + r) * stride;
+        ExactFromYC<T>(rows, l, k, cy, g, f);
+    }
+}
+
 }  // namespace
 
 // ---- decoded frames to YC ----------------------------------------------------
@@ -259,6 +298,15 @@ void DirectRowsFromYC(const PixelYC* in, int32_t stride, const YuvLayout& l,
 bool HasDirectPath(AVPixelFormat format) {
     YuvLayout layout;
     return DescribeYuv(format, &layout);
+}
+
+int32_t ExactSampleError(AVPixelFormat format, ColourSpec colour) {
+    YuvLayout layout;
+    if (!DescribeYuv(format, &layout)) return -1;
+    // A sample moved by at most `drift` before rounding comes back at most
+    // round(drift) away (with a margin for the double-precision arithmetic).
+    double drift = ExactDrift(ExactCoefficientsFor(colour, layout.depth));
+    return int32_t(std::floor(drift + 0.5 + 1e-9));
 }
 
 ToYCConverter::ToYCConverter(int32_t threads) : threads_(threads) {}
@@ -298,31 +346,47 @@ bool ToYCConverter::Convert(const AVFrame* frame, PixelYC* out, int32_t stride) 
     return Convert(frame, &out, 1, stride);
 }
 
-bool ToYCConverter::Convert(const AVFrame* frame, PixelYC* const* outs, int32_t count,
-                            int32_t stride) {
-    if (count <= 0) return true;
+bool ToYCConverter::ConvertDirect(const AVFrame* frame, PixelYC* const* outs, int32_t count,
+                                  int32_t stride) {
     YuvLayout layout;
     AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
-    if (allow_direct_ && frame->width > 0 && frame->height > 0 && DescribeYuv(format, &layout)) {
-        ColourSpec colour = ColourOf(format, frame->colorspace, frame->color_range, frame->height);
-        DirectCoefficients k = CoefficientsFor(colour, layout.depth);
-        WorkerPool& pool = Pool();
-        bool simd = allow_simd_ && HaveAvx2Rows();
-        size_t row = 3 * static_cast<size_t>(frame->width);
-        scratch_.resize(row * static_cast<size_t>(pool.threads()));
-        float* scratch = scratch_.data();
-        int32_t chroma_rows = AV_CEIL_RSHIFT(frame->height, layout.log2_ch);
-        pool.Run(chroma_rows, kParallelRows, [&](int32_t block, int32_t begin, int32_t end) {
-            float* rows = scratch + row * static_cast<size_t>(block);
+    DescribeYuv(format, &layout);
+    ColourSpec colour = ColourOf(format, frame->colorspace, frame->color_range, frame->height);
+    WorkerPool& pool = Pool();
+    int32_t chroma_rows = AV_CEIL_RSHIFT(frame->height, layout.log2_ch);
+    if (exact_) {
+        ExactCoefficients k = ExactCoefficientsFor(colour, layout.depth);
+        pool.Run(chroma_rows, kParallelRows, [&](int32_t, int32_t begin, int32_t end) {
             if (layout.bytes == 1) {
-                DirectRowsToYC<uint8_t>(frame, layout, k, begin, end, rows, outs, count, stride,
-                                        simd);
+                ExactRowsToYC<uint8_t>(frame, layout, k, begin, end, outs, count, stride);
             } else {
-                DirectRowsToYC<uint16_t>(frame, layout, k, begin, end, rows, outs, count, stride,
-                                         simd);
+                ExactRowsToYC<uint16_t>(frame, layout, k, begin, end, outs, count, stride);
             }
         });
         return true;
+    }
+    DirectCoefficients k = CoefficientsFor(colour, layout.depth);
+    bool simd = allow_simd_ && HaveAvx2Rows();
+    size_t row = 3 * static_cast<size_t>(frame->width);
+    scratch_.resize(row * static_cast<size_t>(pool.threads()));
+    float* scratch = scratch_.data();
+    pool.Run(chroma_rows, kParallelRows, [&](int32_t block, int32_t begin, int32_t end) {
+        float* rows = scratch + row * static_cast<size_t>(block);
+        if (layout.bytes == 1) {
+            DirectRowsToYC<uint8_t>(frame, layout, k, begin, end, rows, outs, count, stride, simd);
+        } else {
+            DirectRowsToYC<uint16_t>(frame, layout, k, begin, end, rows, outs, count, stride, simd);
+        }
+    });
+    return true;
+}
+
+bool ToYCConverter::Convert(const AVFrame* frame, PixelYC* const* outs, int32_t count,
+                            int32_t stride) {
+    if (count <= 0) return true;
+    if (allow_direct_ && frame->width > 0 && frame->height > 0 &&
+        HasDirectPath(static_cast<AVPixelFormat>(frame->format))) {
+        return ConvertDirect(frame, outs, count, stride);
     }
     if (!Prepare(frame, AV_PIX_FMT_RGB48, frame->height)) return false;
     size_t row_values = static_cast<size_t>(width_) * 3;
@@ -401,6 +465,20 @@ bool FromYCConverter::Open(int32_t width, int32_t height, AVPixelFormat format, 
 bool FromYCConverter::Convert(const PixelYC* in, int32_t stride, AVFrame* frame) {
     if (frame->width != width_ || frame->height != height_ || frame->format != format_)
         return false;
+    if (direct_ && exact_) {
+        YuvLayout layout;
+        DescribeYuv(format_, &layout);
+        ExactCoefficients k = ExactCoefficientsFor(colour_, layout.depth);
+        Pool().Run(AV_CEIL_RSHIFT(height_, layout.log2_ch), kParallelRows,
+                   [&](int32_t, int32_t begin, int32_t end) {
+                       if (layout.bytes == 1) {
+                           ExactRowsFromYC<uint8_t>(in, stride, layout, k, begin, end, frame);
+                       } else {
+                           ExactRowsFromYC<uint16_t>(in, stride, layout, k, begin, end, frame);
+                       }
+                   });
+        return true;
+    }
     if (direct_) {
         YuvLayout layout;
         DescribeYuv(format_, &layout);

@@ -3,7 +3,9 @@
 // to 16 bits in 4:2:0, 4:2:2 and 4:4:4 convert in one pass each way, honouring
 // the picture's matrix and range, with chroma repeated on the way in and
 // averaged on the way out; any other format goes through 16-bit RGB with
-// swscale. Rows are split over the host's threads.
+// swscale. Rows are split over the host's threads. Lossless work converts
+// those YUV pictures exactly instead (set_exact): no clamp to the RGB cube,
+// and a way out that gives back every sample the way in took.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +44,14 @@ void YCRowToRgb48(const PixelYC* in, uint16_t* rgb, int32_t width);
 // One row of 8-bit RGB (R, G, B, and `step` bytes per pixel) to YC: each
 // value v becomes v * 4096 / 255 (truncated), then RGBToYC.
 void Rgb24RowToYC(const uint8_t* rgb, int32_t step, PixelYC* out, int32_t width);
+
+// What the exact conversion (set_exact) keeps of pictures of a format,
+// matrix and range that go to YC and back to the same format: 0 when every
+// sample comes back (YUV of 8 to 10 bits, and 12 bits under BT.601); else
+// the most a sample may change, for samples finer than the plug-in's 4096
+// steps; -1 for formats outside the one-pass path (RGB, grey, alpha, packed
+// 4:2:2, 4:1:1), which go through RGB clamped to its cube as usual.
+int32_t ExactSampleError(AVPixelFormat format, ColourSpec colour);
 
 // A picture of PixelYC, rows of `width`.
 struct PictureYC {
@@ -94,13 +104,18 @@ class ToYCConverter {
     // Turns the explicit SIMD row kernels of the one-pass path off, so that
     // the plain loops run (they give the same bits; for comparing the two).
     void set_simd(bool simd) { allow_simd_ = simd; }
+    // Converts pictures of the one-pass path exactly (ExactSampleError), for
+    // lossless work; other formats convert as usual.
+    void set_exact(bool exact) { exact_ = exact; }
 
   private:
+    bool ConvertDirect(const AVFrame* frame, PixelYC* const* outs, int32_t count, int32_t stride);
     bool Prepare(const AVFrame* frame, AVPixelFormat rgb_format, int matrix_height);
     WorkerPool& Pool();
     int32_t threads_ = 0;
     bool allow_direct_ = true;
     bool allow_simd_ = true;
+    bool exact_ = false;
     std::unique_ptr<WorkerPool> pool_;
     std::vector<float> scratch_;
     SwsContext* scaler_ = nullptr;
@@ -128,12 +143,15 @@ class FromYCConverter {
     void set_direct(bool direct) { allow_direct_ = direct; }
     // As ToYCConverter::set_simd.
     void set_simd(bool simd) { allow_simd_ = simd; }
+    // As ToYCConverter::set_exact.
+    void set_exact(bool exact) { exact_ = exact; }
 
   private:
     WorkerPool& Pool();
     int32_t threads_ = 0;
     bool allow_direct_ = true;
     bool allow_simd_ = true;
+    bool exact_ = false;
     bool direct_ = false;
     AVPixelFormat format_ = AV_PIX_FMT_NONE;
     ColourSpec colour_;

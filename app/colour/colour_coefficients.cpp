@@ -8,9 +8,6 @@
 
 namespace colour_detail {
 
-namespace {
-
-// Kr and Kb of a matrix (the luma weights of red and blue).
 void LumaWeights(AVColorSpace matrix, double* kr, double* kb) {
     switch (matrix) {
         case AVCOL_SPC_BT709:
@@ -32,11 +29,6 @@ void LumaWeights(AVColorSpace matrix, double* kr, double* kb) {
     }
 }
 
-// Sample value of black and of the luma span, and the centre and span of chroma.
-struct SampleRange {
-    double y0, ys, c0, cs;
-};
-
 SampleRange RangeOf(AVColorRange range, int32_t depth) {
     double unit = double(1 << (depth - 8));
     if (range == AVCOL_RANGE_JPEG) {
@@ -45,6 +37,8 @@ SampleRange RangeOf(AVColorRange range, int32_t depth) {
     }
     return {16 * unit, 219 * unit, 128 * unit, 224 * unit};
 }
+
+namespace {
 
 // The fixed-point constants of a matrix and range (the bounds on their
 // rounding: "8-bit samples in fixed point" in colour_rows.cpp).

@@ -43,6 +43,17 @@ struct DirectCoefficients {
     FixedCoefficients fixed;
 };
 
+// Kr and Kb of a matrix (the luma weights of red and blue); BT.601's for
+// matrices without weights of their own.
+void LumaWeights(AVColorSpace matrix, double* kr, double* kb);
+
+// Sample value of black and of the luma span, and the centre and span of
+// chroma, of a range at a depth.
+struct SampleRange {
+    double y0, ys, c0, cs;
+};
+SampleRange RangeOf(AVColorRange range, int32_t depth);
+
 // The constants of samples of `depth` bits (8 to 16) with the matrix and range
 // of `colour`; `fixed` is filled for 8-bit samples only.
 DirectCoefficients CoefficientsFor(ColourSpec colour, int32_t depth);

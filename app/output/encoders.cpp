@@ -1,5 +1,6 @@
 #include "output/encoders.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -13,6 +14,8 @@ constexpr int kH264DefaultCrf = 20;
 constexpr int kVp9DefaultCrf = 31;  // with no bit rate: constant quality
 constexpr int kVp9Speed = 4;        // cpu-used: the encoder's default (0) is far too slow
 constexpr int kAomSpeed = 6;
+// FFV1: pictures this many pixels a side and more are cut into slices.
+constexpr int32_t kMinSlicedSide = 16;
 
 // Containers that hold sound alone, by FFmpeg's muxer name.
 // (.ogg is taken as sound: video in Ogg is .ogv, a muxer of its own.)
@@ -109,6 +112,27 @@ std::string ChromaOf(const AVPixFmtDescriptor* d) {
 AVPixelFormat Find(const AVCodec* codec, AVPixelFormat format) {
     for (const AVPixelFormat* f = codec->pix_fmts; f != nullptr && *f != AV_PIX_FMT_NONE; ++f) {
         if (*f == format) return format;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+// A planar little-endian YUV format of the encoder's that holds the same
+// samples as a semi-planar or big-endian one (nv12: yuv420p, p010:
+// yuv420p10le), or NONE.
+AVPixelFormat PlanarTwin(const AVCodec* codec, AVPixelFormat source) {
+    const AVPixFmtDescriptor* s = av_pix_fmt_desc_get(source);
+    if (s == nullptr || s->nb_components != 3 || IsRgb(s) || codec->pix_fmts == nullptr) {
+        return AV_PIX_FMT_NONE;
+    }
+    const uint64_t other = AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA |
+                           AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_FLOAT;
+    for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*f);
+        if (d != nullptr && d->nb_components == 3 && (d->flags & AV_PIX_FMT_FLAG_PLANAR) &&
+            !(d->flags & other) && d->comp[0].depth == s->comp[0].depth &&
+            d->log2_chroma_w == s->log2_chroma_w && d->log2_chroma_h == s->log2_chroma_h) {
+            return *f;
+        }
     }
     return AV_PIX_FMT_NONE;
 }
@@ -283,6 +307,9 @@ AVPixelFormat ChooseEncoderPixelFormat(const AVCodec* codec, const AVOutputForma
     } else if (NameIs(container, "webm") && codec->id == AV_CODEC_ID_VP9) {
         // VP9 profile 0 (8-bit 4:2:0) is what browsers and players decode.
         wanted = AV_PIX_FMT_YUV420P;
+    } else if (settings.lossless && Find(codec, source) == AV_PIX_FMT_NONE &&
+               PlanarTwin(codec, source) != AV_PIX_FMT_NONE) {
+        wanted = PlanarTwin(codec, source);
     } else if (IsRgb(s) && codec->pix_fmts != nullptr) {
         // An RGB source to a YUV encoder: full chroma at the source's depth.
         AVPixelFormat yuv444 = depth > 8 ? AV_PIX_FMT_YUV444P10 : AV_PIX_FMT_YUV444P;
@@ -311,6 +338,27 @@ AVPixelFormat ChooseEncoderPixelFormat(const AVCodec* codec, const AVOutputForma
     return chosen;
 }
 
+void EncodedSize(const AVCodec* codec, AVPixelFormat format, int32_t* width, int32_t* height) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    if (d == nullptr || codec->id == AV_CODEC_ID_FFV1) return;
+    *width &= ~((1 << d->log2_chroma_w) - 1);
+    *height &= ~((1 << d->log2_chroma_h) - 1);
+}
+
+namespace {
+
+// FFV1 at level 3 (slice checksums; slices code in parallel) in four slices,
+// or as many as the size allows (the encoder refuses four at some odd sizes);
+// one slice under 16 pixels a side. Level 3 codes a picture one pixel wide
+// or tall wrongly (it decodes as zeros), so such pictures take level 1.
+void ApplyFfv1Settings(AVCodecContext* context) {
+    const int32_t side = std::min(context->width, context->height);
+    context->level = side >= 2 ? 3 : 1;
+    context->slices = side >= kMinSlicedSide ? 0 : 1;
+}
+
+}  // namespace
+
 void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings) {
     const AVCodec* codec = context->codec;
     void* priv = context->priv_data;
@@ -328,6 +376,7 @@ void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings)
     // x265 writes its own log to standard error, past FFmpeg's: only its
     // errors, as the other encoders' logs are kept quiet too.
     if (x265 && priv != nullptr) av_opt_set(priv, "x265-params", "log-level=error", 0);
+    if (codec->id == AV_CODEC_ID_FFV1) ApplyFfv1Settings(context);
     if (vp9 || aom) {
         av_opt_set_int(priv, "row-mt", 1, 0);
         av_opt_set_int(priv, "cpu-used", vp9 ? kVp9Speed : kAomSpeed, 0);

@@ -60,13 +60,22 @@ bool CheckVideoSettings(const AVCodec* codec, const EncodeSettings& settings, st
 // The pixel format to encode in: the requested one; else the source's bit
 // depth and chroma subsampling where the encoder has them (8-bit 4:2:0 for
 // WebM, which players expect; RGB at the source's depth for pictures).
-// `note` says what the source loses, when it loses depth or chroma.
+// Lossless coding of a YUV source the encoder lacks (nv12, p010) takes the
+// planar format of the same samples. `note` says what the source loses,
+// when it loses depth or chroma.
 AVPixelFormat ChooseEncoderPixelFormat(const AVCodec* codec, const AVOutputFormat* container,
                                        AVPixelFormat source, const EncodeSettings& settings,
                                        std::string* note);
 
+// The size the encoder codes width x height frames at in `format`: the whole
+// frame where the encoder takes any size (FFV1); else cut to whole chroma
+// samples (an odd last column or row of 4:2:0 left out). Zero when nothing
+// is left.
+void EncodedSize(const AVCodec* codec, AVPixelFormat format, int32_t* width, int32_t* height);
+
 // Applies --crf, --preset and -b:v (and the speed and quality defaults of
-// the encoders that need them) to an encoder about to be opened.
+// the encoders that need them) to an encoder about to be opened; FFV1's
+// level and slices follow the context's width and height.
 void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings);
 
 // "4:2:0 10-bit" for a pixel format; "RGB 8-bit" for RGB ones.

@@ -26,7 +26,6 @@ namespace {
 
 constexpr int kAudioBitsPerChannel = 96000;  // AAC bit rate per channel
 constexpr int kVariableFrameChunk = 1024;    // samples per packet where the codec takes any
-constexpr int32_t kMinSlicedSide = 16;       // FFV1: the smallest side cut into slices
 
 bool IsImageMuxer(const AVOutputFormat* format) {
     return std::strcmp(format->name, "image2") == 0;
@@ -60,6 +59,24 @@ AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
         if (*f == AV_SAMPLE_FMT_S16) return *f;
     }
     return codec->sample_fmts[0];
+}
+
+// What lossless work does not keep of a source's samples, or "".
+std::string LosslessNote(AVPixelFormat source, ColourSpec colour) {
+    const int32_t error = ExactSampleError(source, colour);
+    if (error == 0 || source == AV_PIX_FMT_NONE) return "";
+    const std::string name = av_get_pix_fmt_name(source);
+    if (error < 0) {
+        return "--lossless gives back the exact samples of planar and semi-planar YUV only; " +
+               name + " goes through RGB, which may round samples, clamp colours to the RGB " +
+               "cube and drop alpha";
+    }
+    return "--lossless: the source's " + name + " samples are finer than the plug-in's 4096 " +
+           "steps and may change by up to " + std::to_string(error);
+}
+
+void AddNote(std::string* notes, const std::string& note) {
+    if (!note.empty()) *notes += (notes->empty() ? "" : "; ") + note;
 }
 
 // The colour tags of the encoded pictures: the matrix and range they are
@@ -200,12 +217,8 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
                            std::string* error) {
     AVPixelFormat format = ChooseEncoderPixelFormat(video_codec_, muxer_->oformat, source_format,
                                                     settings_, &pixel_note_);
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-    // Subsampled chroma needs even sizes: an odd last column or row is cut.
-    if (d != nullptr) {
-        width_ &= ~((1 << d->log2_chroma_w) - 1);
-        height_ &= ~((1 << d->log2_chroma_h) - 1);
-    }
+    if (settings_.lossless) AddNote(&pixel_note_, LosslessNote(source_format, colour));
+    EncodedSize(video_codec_, format, &width_, &height_);
     if (width_ <= 0 || height_ <= 0) {
         *error = "the rendered frame is too small to encode";
         return false;
@@ -227,13 +240,6 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ApplyVideoSettings(video_, settings_);
-    if (video_codec_->id == AV_CODEC_ID_FFV1) {
-        // Four slices code faster; pictures under 16 pixels a side cannot be cut
-        // into four, and take one.
-        bool sliced = width_ >= kMinSlicedSide && height_ >= kMinSlicedSide;
-        video_->slices = sliced ? 4 : 1;
-        video_->level = 3;
-    }
     int rc = avcodec_open2(video_, video_codec_, nullptr);
     if (rc < 0) {
         *error = std::string("cannot open the ") + video_codec_->name + " encoder (" +
@@ -259,6 +265,9 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     video_frame_->color_trc = video_->color_trc;
     video_frame_->interlaced_frame = video_->field_order > AV_FIELD_PROGRESSIVE;
     video_frame_->top_field_first = tags_.top_field_first();
+    // Lossless work gives back the samples of the source that the script
+    // leaves alone (ExactSampleError says which sources).
+    converter_.set_exact(settings_.lossless);
     if (av_frame_get_buffer(video_frame_.get(), 0) < 0 ||
         !converter_.Open(width_, height_, format, colour)) {
         *error = std::string("cannot convert pictures to ") + av_get_pix_fmt_name(format);

@@ -218,6 +218,7 @@ int OpenPluginAndSource(Render* r) {
         Fail(r->settings.source, error);
         return kExitFailure;
     }
+    r->runner.project().SetExactColour(r->settings.encode.lossless);
     return kGoOn;
 }
 

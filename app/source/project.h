@@ -39,6 +39,10 @@ class Project {
     int32_t audio_rate() const { return audio_rate_; }
     int32_t channels() const { return channels_; }
 
+    // Converts the source's frames exactly, for lossless work
+    // (ToYCConverter::set_exact); set before frames are read.
+    void SetExactColour(bool exact) { converter_.set_exact(exact); }
+
     // Makes the project at least `frames` long, up to the bound; a longer
     // request is refused and remembered.
     void Lengthen(int32_t frames);

@@ -577,6 +577,142 @@ TEST(ColourDirect, SwscaleWayOutKeepsEachRowsLastChroma) {
     }
 }
 
+// ---- the exact path of lossless work ----------------------------------------
+
+// Samples of a 4:2:0 picture whose chroma samples take every (Cb, Cr) pair
+// of the depth and whose luma, four pixels to a pair, runs through every
+// value: at 8 bits every (Y, Cb, Cr) triple exactly once (8192 x 2048).
+FramePtr EveryPairFrame(AVPixelFormat format, int depth) {
+    const int pairs = 1 << (2 * depth), mask = (1 << depth) - 1;
+    const int samples = depth == 8 ? pairs * 64 : pairs, cw = depth == 8 ? 4096 : 1024;
+    FramePtr f = NewFrame(format, 2 * cw, 2 * (samples / cw), kMatrices[0], AVCOL_RANGE_MPEG);
+    for (int i = 0; i < samples; ++i) {
+        const int cx = i % cw, cy = i / cw, pair = i & (pairs - 1);
+        auto put = [&](int plane, int x, int y, int v) {
+            uint8_t* row = f->data[plane] + y * f->linesize[plane];
+            if (depth == 8) row[x] = uint8_t(v);
+            if (depth != 8) reinterpret_cast<uint16_t*>(row)[x] = uint16_t(v);
+        };
+        put(1, cx, cy, pair & mask);
+        put(2, cx, cy, pair >> depth);
+        for (int j = 0; j < 4; ++j)
+            put(0, 2 * cx + j % 2, 2 * cy + j / 2, (4 * (i / pairs) + j + 4 * i) & mask);
+    }
+    return f;
+}
+
+// Lossless work: a picture that goes to YC and back exactly gives back every
+// sample, superwhite and chroma outside the RGB cube included: every 8-bit
+// triple, and every 10-bit chroma pair with every luma value, under every
+// matrix and range (4:2:0, so that the way out averages four pixels; the
+// proof of the general case is in colour_exact.h). ExactSampleError says so,
+// and says where deeper samples may change.
+TEST(ColourExact, EverySampleComesBackUnderEveryMatrixAndRange) {
+    for (int depth : {8, 10}) {
+        const AVPixelFormat format = depth == 8 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV420P10LE;
+        FramePtr f = EveryPairFrame(format, depth);
+        const int w = f->width, h = f->height;
+        std::vector<PixelYC> yc(size_t(w) * h);
+        FramePtr back = NewFrame(format, w, h, kMatrices[0], AVCOL_RANGE_MPEG);
+        for (const Matrix& m : kMatrices) {
+            for (AVColorRange range : kRanges) {
+                f->colorspace = m.space;
+                f->color_range = range;
+                ToYCConverter in(2);
+                FromYCConverter out(2);
+                in.set_exact(true);
+                out.set_exact(true);
+                ASSERT_TRUE(in.Convert(f.get(), yc.data(), w));
+                ASSERT_TRUE(out.Open(w, h, format, ColourSpec{m.space, range}));
+                ASSERT_TRUE(out.Convert(yc.data(), w, back.get()));
+                for (int c = 0; c < 3; ++c) {
+                    const int rows = c == 0 ? h : h / 2, bytes = (c == 0 ? w : w / 2) * depth / 8;
+                    for (int y = 0; y < rows; ++y) {
+                        ASSERT_EQ(0, std::memcmp(f->data[c] + y * f->linesize[c],
+                                                 back->data[c] + y * back->linesize[c], bytes))
+                            << Name(format, m, range) << " component " << c << " row " << y;
+                    }
+                }
+                EXPECT_EQ(ExactSampleError(format, ColourSpec{m.space, range}), 0);
+            }
+        }
+    }
+    const struct {
+        AVPixelFormat format;
+        AVColorSpace matrix;
+        AVColorRange range;
+        int error;
+    } limits[] = {{AV_PIX_FMT_YUV420P12LE, AVCOL_SPC_BT470BG, AVCOL_RANGE_JPEG, 0},
+                  {AV_PIX_FMT_P010LE, AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_MPEG, 0},
+                  {AV_PIX_FMT_YUV422P12LE, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, 1},
+                  {AV_PIX_FMT_YUV444P16LE, AVCOL_SPC_BT470BG, AVCOL_RANGE_MPEG, 7},
+                  {AV_PIX_FMT_GRAY8, AVCOL_SPC_BT470BG, AVCOL_RANGE_MPEG, -1},
+                  {AV_PIX_FMT_RGB24, AVCOL_SPC_BT470BG, AVCOL_RANGE_MPEG, -1},
+                  {AV_PIX_FMT_YUVA420P, AVCOL_SPC_BT470BG, AVCOL_RANGE_MPEG, -1}};
+    for (const auto& l : limits) {
+        EXPECT_EQ(ExactSampleError(l.format, ColourSpec{l.matrix, l.range}), l.error)
+            << av_get_pix_fmt_name(l.format) << " " << av_color_space_name(l.matrix);
+    }
+}
+
+// Every format of the one-pass path at an odd size (half chroma samples at
+// the edges), from random samples: back within ExactSampleError (exact up to
+// 10 bits), through every extra picture; and inside the RGB cube the exact
+// YC is the colour the usual path gives (within its truncation and the
+// plug-in's rounded weights).
+TEST(ColourExact, EveryFormatAtOddSizes) {
+    std::mt19937 rng(15);
+    const int w = 37, h = 11;
+    for (AVPixelFormat format : kDirectFormats) {
+        const Matrix& m = kMatrices[rng() % 5];
+        const AVColorRange range = ColourOf(format, m.space, kRanges[rng() % 2], h).range;
+        const int error = ExactSampleError(format, ColourSpec{m.space, range});
+        FramePtr f = RandomFrame(format, w, h, m, range, &rng);
+        std::vector<PixelYC> yc(w * h), copy(w * h);
+        ToYCConverter in(1);
+        in.set_exact(true);
+        PixelYC* outs[2] = {yc.data(), copy.data()};
+        ASSERT_TRUE(in.Convert(f.get(), outs, 2, w));
+        EXPECT_EQ(0, std::memcmp(yc.data(), copy.data(), yc.size() * sizeof(PixelYC)));
+        FramePtr back = NewFrame(format, w, h, m, range);
+        FromYCConverter out(1);
+        out.set_exact(true);
+        ASSERT_TRUE(out.Open(w, h, format, ColourSpec{m.space, range}));
+        ASSERT_TRUE(out.Convert(yc.data(), w, back.get()));
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+        for (int c = 0; c < 3; ++c) {
+            for (int y = 0; y < (c == 0 ? h : AV_CEIL_RSHIFT(h, d->log2_chroma_h)); ++y) {
+                for (int x = 0; x < (c == 0 ? w : AV_CEIL_RSHIFT(w, d->log2_chroma_w)); ++x) {
+                    ASSERT_LE(
+                        std::abs(int(Sample(f.get(), c, x, y)) - int(Sample(back.get(), c, x, y))),
+                        error)
+                        << Name(format, m, range) << " component " << c << " at " << x << "," << y;
+                }
+            }
+        }
+    }
+    // Y 80..170 and chroma within 20 of the centre lie inside the cube.
+    for (const Matrix& m : kMatrices) {
+        FramePtr f = NewFrame(AV_PIX_FMT_YUV420P, w, h, m, AVCOL_RANGE_MPEG);
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < f->linesize[c] * (c == 0 ? h : (h + 1) / 2); ++i)
+                f->data[c][i] = uint8_t(c == 0 ? 80 + rng() % 91 : 108 + rng() % 41);
+        }
+        std::vector<PixelYC> exact(w * h), usual(w * h);
+        ToYCConverter in(1), plain(1);
+        in.set_exact(true);
+        ASSERT_TRUE(in.Convert(f.get(), exact.data(), w));
+        ASSERT_TRUE(plain.Convert(f.get(), usual.data(), w));
+        for (int i = 0; i < w * h; ++i) {
+            ASSERT_LE(
+                std::max({std::abs(exact[i].y - usual[i].y), std::abs(exact[i].cb - usual[i].cb),
+                          std::abs(exact[i].cr - usual[i].cr)}),
+                2)
+                << av_color_space_name(m.space) << " pixel " << i;
+        }
+    }
+}
+
 }  // namespace direct
 
 }  // namespace
