@@ -296,6 +296,12 @@ int CreateOutput(Render* r) {
         Fail(r->shown, error);
         return kExitFailure;
     }
+    // The plug-in's audio filter still runs (its lines may set variables
+    // that the picture uses), but with no sound written and no audio
+    // command nothing hears the source's sound: it is not decoded.
+    if (!r->output.wants_audio() && !r->facts.has_audio_commands) {
+        r->runner.project().LeaveSourceAudioUnread();
+    }
     int64_t last_asked =
         settings.last_frame >= 0 ? settings.last_frame : r->runner.project().frame_count() - 1;
     if (r->output.single_picture() && last_asked != settings.first_frame) {

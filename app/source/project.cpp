@@ -281,7 +281,7 @@ int64_t Project::AudioStart(int32_t f) const {
 int32_t Project::ReadAudio(int32_t f, int16_t* out) {
     if (f < 0 || f >= frame_count_) return 0;
     int32_t n = AudioLength(f);
-    if (audio_.is_open() && f < video_.frame_count()) {
+    if (audio_.is_open() && !audio_unread_ && f < video_.frame_count()) {
         audio_.Read(AudioStart(f), n, out);
     } else {
         std::memset(out, 0, sizeof(int16_t) * size_t(n) * channels_);

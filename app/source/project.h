@@ -89,6 +89,11 @@ class Project {
     // Writes frame f's samples (AudioLength(f) x channels) and returns their
     // count per channel; silence past the source's audio; 0 outside the project.
     int32_t ReadAudio(int32_t f, int16_t* out);
+    // From now on the source's sound reads as silence and is not decoded:
+    // for a render whose output holds no sound and whose script has no
+    // audio commands, where nothing would hear it. The format stays the
+    // source's.
+    void LeaveSourceAudioUnread() { audio_unread_ = true; }
 
     // Frames decoded so far (for tests).
     int64_t decoded_frames() const { return decoded_frames_; }
@@ -137,6 +142,7 @@ class Project {
     int64_t refused_length_ = 0;
     int32_t audio_rate_ = 48000;
     int32_t channels_ = 2;
+    bool audio_unread_ = false;
     FrameCache<PixelBuffer> cache_{2};
     // Set by the first Frame(): from then on frames read ahead bring their
     // source picture for the cache.
