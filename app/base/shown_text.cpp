@@ -50,42 +50,132 @@ bool IsControl(uint32_t c) {
     return (c < 0x20 && c != '\t') || (c >= 0x7F && c <= 0x9F);
 }
 
-iconv_t OpenShiftJisConverter() {
-    iconv_t converter = iconv_open("UTF-8", "CP932");
-    return converter != kNoConverter ? converter : iconv_open("UTF-8", "SHIFT_JIS");
+// The converter from code page 932 to UTF-8 for one text; none where the
+// system has neither name.
+class ShiftJisConverter {
+  public:
+    ShiftJisConverter() {
+        cd_ = iconv_open("UTF-8", "CP932");
+        if (cd_ == kNoConverter) cd_ = iconv_open("UTF-8", "SHIFT_JIS");
+    }
+    ~ShiftJisConverter() {
+        if (cd_ != kNoConverter) iconv_close(cd_);
+    }
+    ShiftJisConverter(const ShiftJisConverter&) = delete;
+    ShiftJisConverter& operator=(const ShiftJisConverter&) = delete;
+
+    // Converts one character of `length` bytes; false when it has no
+    // Unicode form (or there is no converter).
+    bool Convert(const char* bytes, size_t length, std::string* out) {
+        if (cd_ == kNoConverter) return false;
+        char buffer[16];
+        char* in = const_cast<char*>(bytes);
+        size_t in_left = length;
+        char* put = buffer;
+        size_t put_left = sizeof buffer;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd_, &in, &in_left, &put, &put_left) == static_cast<size_t>(-1) || in_left != 0) {
+            return false;
+        }
+        out->append(buffer, sizeof buffer - put_left);
+        return true;
+    }
+
+  private:
+    iconv_t cd_ = kNoConverter;
+};
+
+// Appends the Shift-JIS character at text[at] (a byte of 0x80 or more) as
+// UTF-8, or its first byte written out; returns the bytes taken. A trail
+// byte may be ASCII ("テ" is 0x83 'e').
+size_t AppendShiftJis(ShiftJisConverter* converter, const std::string& text, size_t at,
+                      std::string* out) {
+    unsigned char c = static_cast<unsigned char>(text[at]);
+    bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    if (lead && at + 1 < text.size()) {
+        unsigned char t = static_cast<unsigned char>(text[at + 1]);
+        bool trail = (t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC);
+        if (trail && converter->Convert(text.data() + at, 2, out)) return 2;
+    }
+    bool half_width = c >= 0xA1 && c <= 0xDF;
+    if (!half_width || !converter->Convert(text.data() + at, 1, out)) *out += EscapedByte(c);
+    return 1;
+}
+
+// Whether text[from, to) is well-formed UTF-8 throughout.
+bool IsUtf8(const std::string& text, size_t from, size_t to) {
+    while (from < to) {
+        size_t length = Utf8CharLength(text, from);
+        if (length == 0 || from + length > to) return false;
+        from += length;
+    }
+    return true;
+}
+
+// The end of the run of bytes of 0x80 and more that starts at `at`.
+size_t RunEnd(const std::string& text, size_t at) {
+    while (at < text.size() && static_cast<unsigned char>(text[at]) >= 0x80)
+        ++at;
+    return at;
 }
 
 }  // namespace
 
+size_t Utf8CharLength(const std::string& text, size_t at) {
+    uint32_t code_point = 0;
+    return DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()) + at, text.size() - at,
+                      &code_point);
+}
+
 std::string ShiftJisToUtf8Text(const std::string& text) {
-    iconv_t converter = OpenShiftJisConverter();
+    ShiftJisConverter converter;
     std::string out;
-    if (converter == kNoConverter) {
-        // No converter: ASCII as it is, every other byte written out.
-        for (char c : text) {
-            unsigned char byte = static_cast<unsigned char>(c);
-            out += byte < 0x80 ? std::string(1, c) : EscapedByte(byte);
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            out += text[i++];
+        } else {
+            i += AppendShiftJis(&converter, text, i, &out);
         }
-        return out;
     }
-    std::vector<char> in(text.begin(), text.end());
-    char* from = in.data();
-    size_t from_left = in.size();
-    char buffer[1024];
-    while (from_left > 0) {
-        char* to = buffer;
-        size_t to_left = sizeof buffer;
-        size_t result = iconv(converter, &from, &from_left, &to, &to_left);
-        out.append(buffer, sizeof buffer - to_left);
-        if (result != static_cast<size_t>(-1) || errno == E2BIG) continue;
-        // EILSEQ or EINVAL (a lead byte at the end): the byte is written
-        // out, and the conversion starts afresh after it.
-        out += EscapedByte(static_cast<unsigned char>(*from));
-        ++from;
-        --from_left;
-        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    return out;
+}
+
+std::string Utf8WithBytesShown(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        size_t length = Utf8CharLength(text, i);
+        if (length > 0) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            out += EscapedByte(static_cast<unsigned char>(text[i++]));
+        }
     }
-    iconv_close(converter);
+    return out;
+}
+
+std::string MixedTextToUtf8(const std::string& text) {
+    if (IsUtf8(text, 0, text.size())) return text;
+    ShiftJisConverter converter;
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            out += text[i++];
+            continue;
+        }
+        // A run of non-ASCII bytes that follows an ASCII one and is UTF-8
+        // throughout is kept as it is.
+        size_t end = RunEnd(text, i);
+        bool run_start = i == 0 || static_cast<unsigned char>(text[i - 1]) < 0x80;
+        if (run_start && IsUtf8(text, i, end)) {
+            out.append(text, i, end - i);
+            i = end;
+        } else {
+            i += AppendShiftJis(&converter, text, i, &out);
+        }
+    }
     return out;
 }
 

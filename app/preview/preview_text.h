@@ -2,7 +2,7 @@
 // from. Every string in the server's JSON answers and events passes through
 // here: the script's words (findings, run-time failures, slider names) are
 // converted from the encoding the script was read in, file names that are
-// not UTF-8 keep their bytes visible ("caf\xE9.mp4"), and no byte ever makes
+// not UTF-8 keep their bytes visible ("caf\xe9.mp4"), and no byte ever makes
 // the conversion fail. Text that is valid UTF-8 comes back unchanged, so
 // converting twice is the same as converting once.
 #pragma once
@@ -23,7 +23,7 @@ enum class TextBytes {
 };
 
 // `bytes` as valid UTF-8; each byte that is a character in neither reading
-// becomes the four characters \xNN (hexadecimal, upper case).
+// becomes the four characters \xNN (hexadecimal, lower case).
 std::string PageText(const std::string& bytes, TextBytes from);
 
 // A script's text, read as UTF-8 (`utf8`) or as Shift-JIS.

@@ -393,7 +393,7 @@ TEST_F(PreviewTest, EveryRouteAnswersInUtf8WhateverTheNamesAndTheScriptHold) {
     };
     const Case cases[] = {
         {"a Latin-1 name, a UTF-8 script", "latin/caf\xE9.mkv", kSliderScript, "done", "",
-         "caf\\xE9.mkv"},
+         "caf\\xe9.mkv"},
         {"a Shift-JIS name, a Shift-JIS script with a typo", "sjis/\x83\x65\x83\x58\x83\x67.mkv",
          "font(0, \"" + gothic + "\", 1)\n" + fails, "failed", "'ＭＳ ゴシック' does not compile",
          "\\x83e\\x83X\\x83g.mkv"},
@@ -776,13 +776,13 @@ TEST(PreviewText, EveryTextBecomesUtf8) {
         {"a finding of a Shift-JIS script in a UTF-8 directory",
          "/home/太郎/kinetra.txt: \"" + gothic_sjis + "\" \xB1", TextBytes::kShiftJis,
          "/home/太郎/kinetra.txt: \"ＭＳ ゴシック\" ｱ"},
-        {"a Latin-1 file name", "/v/caf\xE9.mp4", TextBytes::kUtf8, "/v/caf\\xE9.mp4"},
+        {"a Latin-1 file name", "/v/caf\xE9.mp4", TextBytes::kUtf8, "/v/caf\\xe9.mp4"},
         {"Shift-JIS read as UTF-8", gothic_sjis.substr(0, 4), TextBytes::kUtf8, "\\x82l\\x82r"},
-        {"a character cut short", "ab\xE3\x81", TextBytes::kUtf8, "ab\\xE3\\x81"},
+        {"a character cut short", "ab\xE3\x81", TextBytes::kUtf8, "ab\\xe3\\x81"},
         {"overlong and surrogate forms", "\xC0\xAF\xED\xA0\x80", TextBytes::kUtf8,
-         "\\xC0\\xAF\\xED\\xA0\\x80"},
+         "\\xc0\\xaf\\xed\\xa0\\x80"},
         {"Shift-JIS without a character", "a\x85\x40\xFD\x82", TextBytes::kShiftJis,
-         "a\\x85@\\xFD\\x82"},
+         "a\\x85@\\xfd\\x82"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
