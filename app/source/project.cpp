@@ -142,6 +142,9 @@ const PixelYC* Project::CachedFrame(int32_t f) {
     }
     if (skipped_from >= 0) FillWindow(skipped_from, f);
     if (const PixelYC* kept = FromWindow(f)) return kept;
+    if (BehindTheRun(f)) {
+        if (const PixelYC* picture = DecodeBehind(f)) return picture;
+    }
     PixelBuffer* slot = cache_.Take(f);
     slot->resize(pixels);
     PixelYC* picture = slot->data();
@@ -172,6 +175,30 @@ const PixelYC* Project::FromWindow(int32_t f) {
     if (!ConvertDecoded(window_converter_, decoded.get(), &picture, 1)) {
         cache_.Drop(f);
         return nullptr;
+    }
+    return picture;
+}
+
+bool Project::BehindTheRun(int32_t f) {
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    return ahead_running_ && f < ahead_next_ && f < video_.frame_count();
+}
+
+const PixelYC* Project::DecodeBehind(int32_t f) {
+    if (!behind_tried_) {
+        behind_tried_ = true;
+        std::string error;
+        behind_.Open(source_path_, HostThreadCount(), &error);
+    }
+    if (behind_.frame_count() != video_.frame_count()) return nullptr;
+    const AVFrame* decoded = behind_.Frame(f);
+    ++decoded_frames_;
+    PixelBuffer* slot = cache_.Take(f);
+    slot->resize(static_cast<size_t>(width_) * height_);
+    PixelYC* picture = slot->data();
+    if (!ConvertDecoded(window_converter_, decoded, &picture, 1)) {
+        cache_.Drop(f);
+        return nullptr;  // decoded again by the main decoder, which warns
     }
     return picture;
 }

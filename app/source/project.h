@@ -95,6 +95,10 @@ class Project {
 
     // Frames decoded so far (for tests).
     int64_t decoded_frames() const { return decoded_frames_; }
+    // Seeks made for frames behind the window while reading ahead (for tests):
+    // those are decoded by a second decoder, so that a row of them costs one
+    // seek and the reading ahead none.
+    int64_t behind_seeks() const { return behind_.seek_count(); }
     VideoSource& video() { return video_; }
     const VideoSource& video() const { return video_; }
 
@@ -120,6 +124,10 @@ class Project {
     // Frame f converted from the window into the cache; null when the window
     // does not hold it.
     const PixelYC* FromWindow(int32_t f);
+    // Whether the reading ahead has passed frame f.
+    bool BehindTheRun(int32_t f);
+    // Frame f decoded by the second decoder and converted into the cache.
+    const PixelYC* DecodeBehind(int32_t f);
     // Decodes frames from..last not in the window into it, in order (a jump
     // forward within the window's reach, so that the frames passed over are
     // not decoded again when asked for next).
@@ -163,10 +171,12 @@ class Project {
     std::mutex window_mutex_;  // window_
     DecodedWindow window_;
     ToYCConverter window_converter_;  // the caller's conversions from the window
+    VideoSource behind_;              // the caller's decoder for frames behind the window
+    bool behind_tried_ = false;
     // Set by the first Frame(): from then on frames read ahead bring their
     // source picture for the cache.
     std::atomic<bool> keep_sources_{false};
-    int64_t decoded_frames_ = 0;
+    std::atomic<int64_t> decoded_frames_{0};
     std::atomic<bool> warned_decode_{false};
 
     std::mutex source_mutex_;  // video_, converter_ and the counters above
