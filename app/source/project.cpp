@@ -57,10 +57,12 @@ void Project::ReserveFrames(int32_t count) {
 
 void Project::SizeWindow() {
     // The frames read ahead and the one being decoded are kept too, ahead of
-    // the current frame.
+    // the current frame. The look back is kept once the script asks for
+    // source frames (a script that never does keeps those few alone).
     size_t ahead = static_cast<size_t>(std::max(ahead_depth_, 1)) + 2;
+    size_t back = keep_sources_ ? look_back_frames_ + reserved_frames_ : 0;
     std::lock_guard<std::mutex> lock(window_mutex_);
-    window_.set_capacity(look_back_frames_ + reserved_frames_ + ahead);
+    window_.set_capacity(back + ahead);
 }
 
 const AVFrame* Project::DecodeSource(int32_t f) {
@@ -111,6 +113,7 @@ void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
 
 const PixelYC* Project::Frame(int32_t f) {
     if (!keep_sources_.exchange(true)) {
+        SizeWindow();
         // Frames already read ahead get their source from their untouched copy.
         std::lock_guard<std::mutex> lock(ahead_mutex_);
         for (AheadFrame& a : ahead_ready_) {

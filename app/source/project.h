@@ -61,10 +61,10 @@ class Project {
     // Keeps at least `count` decoded frames (converted, and that many more in
     // the window).
     void ReserveFrames(int32_t count);
-    // Source frames kept as decoded: two seconds' worth (at most
-    // kMostLookBackFrames), the frames reserved and those read ahead. A frame
-    // asked for that is in the window is converted, not decoded again.
-    size_t window_frames() const { return window_.capacity(); }
+    // Source frames are kept as decoded: those read ahead and, once Frame()
+    // has been asked for, two seconds' worth (at most 120) and the frames
+    // reserved. A frame asked for that is in the window is converted, not
+    // decoded again.
 
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each
