@@ -25,8 +25,13 @@
 namespace {
 
 // Converted frames each open file keeps, so that a frame read by consecutive
-// script lines is decoded once.
+// script lines is converted once.
 constexpr size_t kCachedFramesPerFile = 2;
+// Each open file also keeps its last frames as decoded (YUV, as the decoder
+// gave them) for two seconds, at most kMostWindowFrames: a file read in order
+// with a look back that far decodes each frame once.
+constexpr double kWindowSeconds = 2.0;
+constexpr size_t kMostWindowFrames = 120;
 // Decoded pictures kept, in bytes (each is kept only as far as it shows in
 // the buffers, so one is at most the project's frame).
 constexpr size_t kPictureCacheBytes = size_t(96) << 20;
@@ -57,6 +62,7 @@ struct MediaFile {
     AudioTrack audio;
     ToYCConverter converter;
     FrameCache<PictureYC> cache{kCachedFramesPerFile};
+    DecodedWindow window;
     std::vector<int16_t> samples;  // room for one frame's audio
 };
 
@@ -166,12 +172,18 @@ void DrawTopLeft(const MediaServices::State& m, const PictureYC& picture, PixelY
                 m.max_w, m.max_h, m.max_w);
 }
 
-// Frame f of the file in YC, from the cache or decoded; null on failure.
+// Frame f of the file in YC, from the cache, the window or decoded; null on
+// failure.
 const PictureYC* FrameOf(MediaServices::State& m, MediaFile* file, int32_t f) {
     if (const PictureYC* kept = file->cache.Find(f)) return kept;
-    const AVFrame* decoded = file->video.Frame(f);
-    if (decoded == nullptr) return nullptr;
-    ++m.frames_decoded;
+    FramePtr kept = file->window.Get(f);
+    const AVFrame* decoded = kept.get();
+    if (decoded == nullptr) {
+        decoded = file->video.Frame(f);
+        if (decoded == nullptr) return nullptr;
+        ++m.frames_decoded;
+        file->window.Keep(f, decoded);
+    }
     PictureYC* slot = file->cache.Take(f);
     slot->ResizeForOverwrite(decoded->width, decoded->height);
     if (!file->converter.Convert(decoded, slot->pixels.data(), decoded->width)) {
@@ -214,6 +226,8 @@ void* OpenMediaFile(const char* name, SourceInfo* info, int32_t) {
     }
     std::string note = file->video.MappingNote();
     if (!note.empty()) WarnOnce(m, file->path, note);
+    file->window.set_capacity(
+        DecodedWindow::FramesFor(file->video.frame_rate(), kWindowSeconds, kMostWindowFrames) + 1);
     std::string audio_error;
     file->audio.Open(file->path, file->video.start_seconds(), &audio_error);
     if (info != nullptr) {

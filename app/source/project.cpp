@@ -10,6 +10,11 @@ namespace {
 
 // The most frames a script can ask the host to keep.
 constexpr int32_t kMaxCachedFrames = 16;
+// How far back (or ahead) of the current frame a script reads without a
+// decode: two seconds, at most kMostLookBackFrames frames (two seconds at
+// 60 fps). 1080p 4:2:0 8-bit frames are 3.1 MB each as the decoder gives them.
+constexpr double kLookBackSeconds = 2.0;
+constexpr size_t kMostLookBackFrames = 120;
 
 }  // namespace
 
@@ -19,6 +24,9 @@ bool Project::Open(const std::string& source_path, std::string* error) {
     width_ = video_.width();
     height_ = video_.height();
     frame_count_ = video_.frame_count();
+    look_back_frames_ =
+        DecodedWindow::FramesFor(video_.frame_rate(), kLookBackSeconds, kMostLookBackFrames);
+    SizeWindow();
     std::string note = video_.MappingNote();
     if (!note.empty()) std::fprintf(stderr, "kinetra: %s: %s\n", source_path.c_str(), note.c_str());
     std::string audio_error;
@@ -43,37 +51,61 @@ void Project::Lengthen(int32_t frames) {
 void Project::ReserveFrames(int32_t count) {
     size_t wanted = static_cast<size_t>(std::clamp(count, 0, kMaxCachedFrames));
     cache_.set_capacity(std::max(cache_.capacity(), wanted));
+    reserved_frames_ = std::max(reserved_frames_, wanted);
+    SizeWindow();
+}
+
+void Project::SizeWindow() {
+    // The frames read ahead and the one being decoded are kept too, ahead of
+    // the current frame. The look back is kept once the script asks for
+    // source frames (a script that never does keeps those few alone).
+    size_t ahead = static_cast<size_t>(std::max(ahead_depth_, 1)) + 2;
+    size_t back = keep_sources_ ? look_back_frames_ + reserved_frames_ : 0;
+    std::lock_guard<std::mutex> lock(window_mutex_);
+    window_.set_capacity(back + ahead);
+}
+
+const AVFrame* Project::DecodeSource(int32_t f) {
+    const AVFrame* decoded = video_.Frame(f);
+    ++decoded_frames_;
+    std::lock_guard<std::mutex> lock(window_mutex_);
+    window_.Keep(f, decoded);
+    return decoded;
+}
+
+bool Project::ConvertDecoded(ToYCConverter& converter, const AVFrame* decoded,
+                             PixelYC* const* pictures, int32_t count) {
+    if (decoded == nullptr) return false;
+    if (decoded->width == width_ && decoded->height == height_ &&
+        converter.Convert(decoded, pictures, count, width_)) {
+        return true;
+    }
+    if (decoded->width <= 0 || decoded->height <= 0) return false;
+    // A frame of another size is drawn top-left and cut.
+    PictureYC picture;
+    picture.Resize(decoded->width, decoded->height);
+    if (!converter.Convert(decoded, picture.pixels.data(), picture.width)) return false;
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    for (int32_t i = 0; i < count; ++i) {
+        std::fill(pictures[i], pictures[i] + pixels, PixelYC{0, 0, 0});
+        CopyTopLeft(picture.pixels.data(), picture.width, picture.height, picture.width,
+                    pictures[i], width_, height_, width_);
+    }
+    return true;
 }
 
 void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
-    size_t pixels = static_cast<size_t>(width_) * height_;
     bool ok = false;
     if (f < video_.frame_count()) {
-        const AVFrame* decoded = video_.Frame(f);
-        ++decoded_frames_;
-        ok = decoded != nullptr && decoded->width == width_ && decoded->height == height_ &&
-             converter_.Convert(decoded, pictures, count, width_);
-        if (!ok && decoded != nullptr && decoded->width > 0 && decoded->height > 0) {
-            // A frame of another size is drawn top-left and cut.
-            PictureYC picture;
-            picture.Resize(decoded->width, decoded->height);
-            if (converter_.Convert(decoded, picture.pixels.data(), picture.width)) {
-                for (int32_t i = 0; i < count; ++i) {
-                    std::fill(pictures[i], pictures[i] + pixels, PixelYC{0, 0, 0});
-                    CopyTopLeft(picture.pixels.data(), picture.width, picture.height, picture.width,
-                                pictures[i], width_, height_, width_);
-                }
-                ok = true;
-            }
-        }
-        if (!ok && !warned_decode_) {
+        ok = ConvertDecoded(converter_, DecodeSource(f), pictures, count);
+        if (!ok && !warned_decode_.exchange(true)) {
             std::fprintf(stderr,
                          "kinetra: warning: %s: frame %d cannot be decoded; black instead\n",
                          source_path_.c_str(), f);
-            warned_decode_ = true;
         }
     }
     if (!ok) {
+        size_t pixels = static_cast<size_t>(width_) * height_;
         for (int32_t i = 0; i < count; ++i)
             std::fill(pictures[i], pictures[i] + pixels, PixelYC{0, 0, 0});
     }
@@ -81,6 +113,7 @@ void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
 
 const PixelYC* Project::Frame(int32_t f) {
     if (!keep_sources_.exchange(true)) {
+        SizeWindow();
         // Frames already read ahead get their source from their untouched copy.
         std::lock_guard<std::mutex> lock(ahead_mutex_);
         for (AheadFrame& a : ahead_ready_) {
@@ -106,8 +139,14 @@ const PixelYC* Project::CachedFrame(int32_t f) {
     if (PixelBuffer* kept = cache_.Find(f)) return kept->data();
     size_t pixels = static_cast<size_t>(width_) * height_;
     // A frame read ahead with its source picture leaves that in the cache.
-    if (TakeAhead(f, nullptr, nullptr)) {
+    int32_t skipped_from = -1;
+    if (TakeAhead(f, nullptr, nullptr, &skipped_from)) {
         if (PixelBuffer* kept = cache_.Find(f)) return kept->data();
+    }
+    if (skipped_from >= 0) FillWindow(skipped_from, f);
+    if (const PixelYC* kept = FromWindow(f)) return kept;
+    if (BehindTheRun(f)) {
+        if (const PixelYC* picture = DecodeBehind(f)) return picture;
     }
     PixelBuffer* slot = cache_.Take(f);
     slot->resize(pixels);
@@ -120,7 +159,68 @@ const PixelYC* Project::CachedFrame(int32_t f) {
 bool Project::TakeCopies(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
     if (f < 0 || f >= frame_count_) return false;
     if (cache_.Holds(f)) return false;  // already current: no copies left
-    return TakeAhead(f, edit, temp);
+    int32_t skipped_from = -1;
+    if (TakeAhead(f, edit, temp, &skipped_from)) return true;
+    if (skipped_from >= 0) FillWindow(skipped_from, f);
+    return false;
+}
+
+const PixelYC* Project::FromWindow(int32_t f) {
+    FramePtr decoded;
+    {
+        std::lock_guard<std::mutex> lock(window_mutex_);
+        decoded = window_.Get(f);
+    }
+    if (!decoded) return nullptr;
+    PixelBuffer* slot = cache_.Take(f);
+    slot->resize(static_cast<size_t>(width_) * height_);
+    PixelYC* picture = slot->data();
+    if (!ConvertDecoded(window_converter_, decoded.get(), &picture, 1)) {
+        cache_.Drop(f);
+        return nullptr;
+    }
+    return picture;
+}
+
+bool Project::BehindTheRun(int32_t f) {
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    return ahead_running_ && f < ahead_next_ && f < video_.frame_count();
+}
+
+const PixelYC* Project::DecodeBehind(int32_t f) {
+    if (!behind_tried_) {
+        behind_tried_ = true;
+        std::string error;
+        behind_.Open(source_path_, HostThreadCount(), &error);
+    }
+    if (behind_.frame_count() != video_.frame_count()) return nullptr;
+    const AVFrame* decoded = behind_.Frame(f);
+    ++decoded_frames_;
+    PixelBuffer* slot = cache_.Take(f);
+    slot->resize(static_cast<size_t>(width_) * height_);
+    PixelYC* picture = slot->data();
+    if (!ConvertDecoded(window_converter_, decoded, &picture, 1)) {
+        cache_.Drop(f);
+        return nullptr;  // decoded again by the main decoder, which warns
+    }
+    return picture;
+}
+
+void Project::FillWindow(int32_t from, int32_t last) {
+    {
+        std::lock_guard<std::mutex> lock(source_mutex_);
+        for (int32_t g = std::max(from, 0); g <= last && g < video_.frame_count(); ++g) {
+            bool kept;
+            {
+                std::lock_guard<std::mutex> window_lock(window_mutex_);
+                kept = window_.Holds(g);
+            }
+            if (!kept) DecodeSource(g);
+        }
+    }
+    std::lock_guard<std::mutex> lock(ahead_mutex_);
+    ahead_paused_ = false;
+    ahead_changed_.notify_all();
 }
 
 // ---- reading ahead -------------------------------------------------------------
@@ -131,7 +231,9 @@ void Project::StartReadAhead(int32_t first, int32_t depth) {
     ahead_next_ = std::max(first, 0);
     ahead_first_ = ahead_next_;
     ahead_depth_ = std::max(depth, 1);
+    SizeWindow();
     ahead_stop_ = false;
+    ahead_paused_ = false;
     ahead_ready_.clear();
     ahead_ready_.reserve(static_cast<size_t>(ahead_depth_) + 1);
     ahead_running_ = true;
@@ -173,7 +275,7 @@ PixelBuffer Project::TakeSpare() {
     return picture;
 }
 
-bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
+bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t* skipped_from) {
     std::unique_lock<std::mutex> lock(ahead_mutex_);
     if (!ahead_running_ || f >= video_.frame_count()) return false;
     for (;;) {
@@ -212,7 +314,14 @@ bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
             continue;
         }
         if (f > ahead_next_) {
-            // A jump forward: the run goes on after f; f itself is decoded here.
+            // A jump forward: the run goes on after f; f itself is decoded
+            // here, after the frames passed over when the window reaches f.
+            // The thread waits for those, so as not to seek past them.
+            if (skipped_from != nullptr &&
+                static_cast<size_t>(f - ahead_next_) < look_back_frames_) {
+                *skipped_from = ahead_next_;
+                ahead_paused_ = true;
+            }
             SpareReady();
             ahead_next_ = f + 1;
             ++ahead_generation_;
@@ -232,7 +341,7 @@ void Project::ReadAheadLoop() {
         {
             std::unique_lock<std::mutex> lock(ahead_mutex_);
             ahead_changed_.wait(lock, [&] {
-                return ahead_stop_ || (ahead_next_ < source_frames &&
+                return ahead_stop_ || (!ahead_paused_ && ahead_next_ < source_frames &&
                                        static_cast<int32_t>(ahead_ready_.size()) < ahead_depth_);
             });
             if (ahead_stop_) break;

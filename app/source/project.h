@@ -1,6 +1,8 @@
 // The edited project: the frames and audio of the source file, its length
-// (which a script may extend: frames past the source are black and silent)
-// and a small cache of decoded frames in the plug-in's pixel format.
+// (which a script may extend: frames past the source are black and silent),
+// a small cache of decoded frames in the plug-in's pixel format and a window
+// of the last two seconds of source frames as the decoder gave them, so that
+// a script looking back (or ahead) that far decodes each frame once.
 #pragma once
 
 #include <atomic>
@@ -60,8 +62,13 @@ class Project {
     // TakeCopies could not give them: it does not make the frames read ahead
     // bring their source pictures.
     const PixelYC* FrameForCopies(int32_t f);
-    // Keeps at least `count` decoded frames.
+    // Keeps at least `count` decoded frames (converted, and that many more in
+    // the window).
     void ReserveFrames(int32_t count);
+    // Source frames are kept as decoded: those read ahead and, once Frame()
+    // has been asked for, two seconds' worth (at most 120) and the frames
+    // reserved. A frame asked for that is in the window is converted, not
+    // decoded again.
 
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each
@@ -97,6 +104,10 @@ class Project {
 
     // Frames decoded so far (for tests).
     int64_t decoded_frames() const { return decoded_frames_; }
+    // Seeks made for frames behind the window while reading ahead (for tests):
+    // those are decoded by a second decoder, so that a row of them costs one
+    // seek and the reading ahead none.
+    int64_t behind_seeks() const { return behind_.seek_count(); }
     VideoSource& video() { return video_; }
     const VideoSource& video() const { return video_; }
 
@@ -112,12 +123,34 @@ class Project {
     // Decodes and converts frame f into `count` pictures (the caller holds
     // source_mutex_).
     void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
+    // Frame f from the source, kept in the window (the caller holds
+    // source_mutex_).
+    const AVFrame* DecodeSource(int32_t f);
+    // Converts a decoded frame into `count` pictures; a frame of another size
+    // is drawn top-left and cut; false (pictures untouched) when it cannot be.
+    bool ConvertDecoded(ToYCConverter& converter, const AVFrame* decoded, PixelYC* const* pictures,
+                        int32_t count);
+    // Frame f converted from the window into the cache; null when the window
+    // does not hold it.
+    const PixelYC* FromWindow(int32_t f);
+    // Whether the reading ahead has passed frame f.
+    bool BehindTheRun(int32_t f);
+    // Frame f decoded by the second decoder and converted into the cache.
+    const PixelYC* DecodeBehind(int32_t f);
+    // Decodes frames from..last not in the window into it, in order (a jump
+    // forward within the window's reach, so that the frames passed over are
+    // not decoded again when asked for next).
+    void FillWindow(int32_t from, int32_t last);
+    void SizeWindow();
     // Takes frame f from the read-ahead queue (true), waiting while it is
     // being decoded; false when the queue will not bring it. Its working
     // copies are swapped into *edit and *temp (when not null: otherwise
     // they go back to the spares) and its source picture, if any, into the
     // cache.
-    bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp);
+    // A jump forward sets *skipped_from (when not null) to the first frame
+    // the run passed over, when the window reaches f from it, else -1.
+    bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp,
+                   int32_t* skipped_from = nullptr);
     void ReadAheadLoop();
     // Moves the frame's pictures to the spares (the caller holds
     // ahead_mutex_).
@@ -144,20 +177,27 @@ class Project {
     int32_t channels_ = 2;
     bool audio_unread_ = false;
     FrameCache<PixelBuffer> cache_{2};
+    size_t look_back_frames_ = 0, reserved_frames_ = 0;
+    std::mutex window_mutex_;  // window_
+    DecodedWindow window_;
+    ToYCConverter window_converter_;  // the caller's conversions from the window
+    VideoSource behind_;              // the caller's decoder for frames behind the window
+    bool behind_tried_ = false;
     // Set by the first Frame(): from then on frames read ahead bring their
     // source picture for the cache.
     std::atomic<bool> keep_sources_{false};
-    int64_t decoded_frames_ = 0;
-    bool warned_decode_ = false;
+    std::atomic<int64_t> decoded_frames_{0};
+    std::atomic<bool> warned_decode_{false};
 
     std::mutex source_mutex_;  // video_, converter_ and the counters above
     std::mutex ahead_mutex_;   // everything below
     std::condition_variable ahead_changed_;
     std::thread ahead_thread_;
     bool ahead_running_ = false, ahead_stop_ = false;
-    int32_t ahead_first_ = 0;  // the run's first frame
-    int32_t ahead_next_ = 0;   // next frame the thread decodes
-    int32_t ahead_busy_ = -1;  // frame being decoded now
+    bool ahead_paused_ = false;  // while the caller decodes the frames a jump passed over
+    int32_t ahead_first_ = 0;    // the run's first frame
+    int32_t ahead_next_ = 0;     // next frame the thread decodes
+    int32_t ahead_busy_ = -1;    // frame being decoded now
     int32_t ahead_depth_ = 2;
     int64_t ahead_generation_ = 0;
     std::vector<AheadFrame> ahead_ready_;  // in frame order

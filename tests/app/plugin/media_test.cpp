@@ -115,18 +115,26 @@ TEST_F(MediaFiles, LargerPicturesAreCutAtTheBufferEdges) {
     }
 }
 
-TEST_F(MediaFiles, ARepeatedFrameIsDecodedOnce) {
+// A file read in order, each frame with one K frames back (within the two
+// seconds each open file keeps as decoded) and some read again, decodes each
+// of its frames once.
+TEST_F(MediaFiles, FramesReadInOrderWithALookBackAreDecodedOnce) {
     ClipSpec spec;
-    spec.frames = 6;
+    spec.frames = 40;
     ASSERT_TRUE(MakeClip(dir_ / "clip.mkv", spec));
-    void* handle = Open(dir_ / "clip.mkv");
-    services_.read_media_frame(handle, buffer_.data(), 4);
-    int64_t decoded = media_.frames_decoded();
-    services_.read_media_frame(handle, buffer_.data(), 4);
-    services_.read_media_frame(handle, buffer_.data(), 4);
-    EXPECT_EQ(media_.frames_decoded(), decoded);
-    services_.read_media_frame(handle, buffer_.data(), 5);
-    EXPECT_EQ(media_.frames_decoded(), decoded + 1);
+    for (int32_t k : {0, 1, 10, 30}) {
+        void* handle = Open(dir_ / "clip.mkv");
+        int64_t decoded = media_.frames_decoded();
+        for (int32_t f = 0; f < spec.frames; ++f) {
+            for (int32_t g : {f, f - k, f}) {
+                if (g < 0) continue;
+                ASSERT_EQ(services_.read_media_frame(handle, buffer_.data(), g), 1);
+                EXPECT_EQ(apptest::ReadFrameNumber(buffer_.data(), 64, max_w_), g) << k;
+            }
+        }
+        EXPECT_EQ(media_.frames_decoded() - decoded, spec.frames) << "looking back " << k;
+        services_.close_media_file(handle);
+    }
 }
 
 TEST_F(MediaFiles, AudioOfAFrameInTheFormatSet) {

@@ -331,14 +331,23 @@ TEST(ProjectReadAhead, GivesThePicturesOfPlainDecodingInEveryOrder) {
 // thread takes next rather than decoding it a second time itself: every frame
 // asked for in order comes with its copies, each decoded once, also when the
 // script looks at source frames from the first frame on (whose copies are
-// out before it first asks). The pictures of frames done are reused: the
-// whole run makes no more of them than are ever in use at once.
+// out before it first asks), and when it looks K frames back or ahead within
+// the two seconds kept as decoded; a look further back costs one seek for the
+// whole row, on a decoder of its own. The pictures of frames done are reused:
+// the whole run makes no more of them than are ever in use at once.
 TEST(ProjectReadAhead, FramesAskedForInOrderAreDecodedOnceIntoReusedPictures) {
     TempDir dir;
     ClipSpec spec;
-    spec.frames = 16;
+    spec.frames = 100;
     ASSERT_TRUE(MakeClip(dir / "clip.mkv", spec));
-    for (bool looks_back : {false, true}) {
+    const int32_t kRendered = 90;
+    struct Case {
+        bool looks;
+        int32_t k;              // the script also asks for frame f - k
+        int32_t decoded_again;  // of those, beyond the two seconds (at 30 fps)
+    };
+    for (Case c : {Case{false, 0, 0}, Case{true, 1, 0}, Case{true, 10, 0}, Case{true, 30, 0},
+                   Case{true, -20, 0}, Case{true, 70, kRendered - 70}}) {
         Project p;
         std::string error;
         ASSERT_TRUE(p.Open(dir / "clip.mkv", &error)) << error;
@@ -346,20 +355,25 @@ TEST(ProjectReadAhead, FramesAskedForInOrderAreDecodedOnceIntoReusedPictures) {
         int64_t blocks_before = page_memory::BlocksMade();
         p.StartReadAhead(0, depth);
         PixelBuffer edit, temp;
-        for (int32_t f = 0; f < 12; ++f) {
-            EXPECT_TRUE(p.TakeCopies(f, &edit, &temp)) << "frame " << f;
-            if (looks_back) {
-                EXPECT_EQ(p.Frame(f - 1) == nullptr, f == 0) << "frame " << f;
-                EXPECT_NE(p.Frame(f), nullptr) << "frame " << f;
+        for (int32_t f = 0; f < kRendered; ++f) {
+            EXPECT_TRUE(p.TakeCopies(f, &edit, &temp) || c.k < 0) << "frame " << f;
+            if (!c.looks) continue;
+            const PixelYC* other = p.Frame(f - c.k);
+            ASSERT_EQ(other == nullptr, f < c.k || f - c.k >= spec.frames) << "frame " << f;
+            if (other != nullptr) {
+                EXPECT_EQ(apptest::ReadFrameNumber(other, p.width(), p.width()), f - c.k);
             }
+            EXPECT_NE(p.Frame(f), nullptr) << "frame " << f;
         }
         p.StopReadAhead();
-        // Twelve frames handed out, at most depth + 1 more read ahead.
-        EXPECT_LE(p.decoded_frames(), 12 + depth + 1) << looks_back;
-        EXPECT_EQ(p.video().seek_count(), 0) << looks_back;
+        // Each frame asked for decoded once, at most depth + 1 more read ahead.
+        int32_t last = std::max(kRendered, kRendered - c.k);
+        EXPECT_LE(p.decoded_frames(), last + depth + 1 + c.decoded_again) << c.k;
+        EXPECT_EQ(p.video().seek_count(), 0) << c.k;
+        EXPECT_LE(p.behind_seeks(), 1) << c.k;
         // In use at once: the two copies handed out, the two frames cached
         // and three pictures of each frame read ahead.
-        EXPECT_LE(page_memory::BlocksMade() - blocks_before, 2 + 2 + 3 * (depth + 1)) << looks_back;
+        EXPECT_LE(page_memory::BlocksMade() - blocks_before, 2 + 2 + 3 * (depth + 1)) << c.k;
     }
 }
 
