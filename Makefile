@@ -96,6 +96,7 @@ test-plain: build node-deps
 
 test-sanitize: build-sanitize node-deps
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j$(JOBS)
 
 test: test-plain test-sanitize
