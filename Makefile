@@ -1,6 +1,6 @@
 # Kinetra: the two commands of the README, wrapped around CMake.
 #   make demo   install what is missing, build, render the built-in demo
-#   make test   install what is missing, build, run every test (plain and sanitized builds)
+#   make test   install what is missing, build, run every test (plain, sanitized and i386 builds)
 #   make bench  build and run the benchmarks, then bench/compare.sh (Kinetra against ffmpeg)
 #   make fuzz   build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make install   build the program and install it under PREFIX (/usr/local)
@@ -8,6 +8,8 @@
 #   make windows       cross-compile build-win32/kinetra.auf (the editor's) and build-win64/kinetra.auf
 #   make test-windows  the 64-bit plug-in and its tests built for Windows and run under Wine;
 #                      the 32-bit plug-in checked without running it
+#   make test-i386     the plug-in and its tests built for i386 Linux (the editor
+#                      build's 32-bit code and float mode) and run under QEMU
 
 JOBS ?= 2
 BUILD ?= build
@@ -15,6 +17,7 @@ BUILD_SAN ?= build-sanitize
 PREFIX ?= /usr/local
 BUILD_WIN32 ?= build-win32
 BUILD_WIN64 ?= build-win64
+BUILD_I386 ?= build-i386
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
@@ -39,8 +42,15 @@ WINDOWS_PACKAGES := cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-pos
 # the locale sources for a Japanese locale.
 WINDOWS_TEST_PACKAGES := wine64 fonts-ipafont-gothic locales
 
+# The i386 build: the compilers' 32-bit support, QEMU's user-mode emulator
+# (this machine runs no 32-bit code itself) and the font the text tests
+# expect. Its i386 libraries are downloaded into $(BUILD_I386)/sysroot
+# (cmake/i386-sysroot.sh), not installed.
+I386_PACKAGES := cmake make gcc-multilib g++-multilib qemu-user-static pkg-config \
+                 fonts-ipafont-gothic
+
 .PHONY: all deps node-deps build build-app build-sanitize test test-plain test-sanitize demo bench install deb fuzz fuzz-build clean \
-        windows-deps windows-test-deps windows test-windows
+        windows-deps windows-test-deps windows test-windows i386-deps build-i386 test-i386
 
 all: build
 
@@ -99,7 +109,7 @@ test-sanitize: build-sanitize node-deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	  ctest --test-dir $(BUILD_SAN) --output-on-failure -j$(JOBS)
 
-test: test-plain test-sanitize
+test: test-plain test-sanitize test-i386
 
 demo: build-app
 	$(BUILD)/kinetra demo kinetra-demo
@@ -156,5 +166,20 @@ test-windows: windows-test-deps windows
 	  ctest --test-dir $(BUILD_WIN64) --output-on-failure -j$(JOBS); \
 	  status=$$?; $(BUILD_WIN64)/wine-run.sh stop; exit $$status
 
+# The plug-in and its tests (no program, no FFmpeg) as i386 Linux programs,
+# Release only; discovery and CTest run them under qemu-i386-static (see
+# cmake/linux-i386.cmake and README, "Windows").
+i386-deps:
+	$(call install_missing,$(I386_PACKAGES))
+	sh cmake/i386-sysroot.sh $(CURDIR)/$(BUILD_I386)/sysroot
+
+build-i386: i386-deps
+	cmake -S . -B $(BUILD_I386) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/linux-i386.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DKINETRA_BUILD_APP=OFF
+	cmake --build $(BUILD_I386) -j$(JOBS)
+
+test-i386: build-i386
+	ctest --test-dir $(BUILD_I386) --output-on-failure -j$(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_WIN32) $(BUILD_WIN64) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_WIN32) $(BUILD_WIN64) $(BUILD_FUZZ) $(BUILD_I386)

@@ -260,10 +260,12 @@ int32_t BlurredLargest(const DefocusKernel& kernel, int32_t largest) {
 // (2r + 1 positive terms). So |float sum| <= 32768 * total * (1 + 2^-30) +
 // B < 32768 * total + 0.02, below 32767 when 32768 * total + 1 <= 32767.
 // Then a sum's truncation keeps all of its bits. Every kernel but r = 2's
-// (whose taps sum to 1.00026) passes.
+// (whose taps sum to 1.00026) passes. Only the AVX2 passes use it.
+#if KINETRA_HAVE_AVX2
 bool InRange(const DefocusKernel& kernel) {
     return 32768.0 * kernel.total + 1.0 <= 32767.0;
 }
+#endif
 
 // Vectors: floats and doubles, four and two lanes (SSE2, or plain values
 // where the machine has no vectors) and eight and four (AVX2).

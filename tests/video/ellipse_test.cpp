@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/int128.h"
 #include "host/buffers.h"
 #include "script/script.h"
 #include "video/effects_support.h"
@@ -19,9 +20,14 @@ using namespace effects;
 const PixelYC kPaint = YC(4000, -100, 200);
 
 // The plain walk: every step with the incremental terms, every span drawn.
-// Terms in 128 bits, so any int32 semi-axes are exact.
+// Terms in 128 bits, so any int32 semi-axes are exact: the compiler's own
+// 128-bit type where it has one, the plug-in's helper on 32-bit targets.
 void PlainEllipse(Picture* p, int64_t cx, int64_t cy, int64_t a, int64_t b, PixelYC color) {
+#ifdef __SIZEOF_INT128__
     using Wide = __int128;
+#else
+    using Wide = Int128;
+#endif
     Wide a2 = Wide(a) * a, b2 = Wide(b) * b;
     Wide e1 = (1 - 2 * a) * b2 + 2 * a2, e2 = a2 + (2 - 4 * a) * b2;
     Wide sx = 4 * a * b2, t1 = 2 * a2, t2 = 0, u = (2 - 4 * a) * b2;
