@@ -14,7 +14,6 @@ constexpr int32_t kMaxThreads = 256;
 constexpr int32_t kMaxCanvas = 16384;  // a side of the plug-in's buffers
 constexpr int32_t kMaxCrf = 63;        // the widest quality scale (VP9, AV1)
 constexpr int32_t kMaxX26xCrf = 51;
-constexpr const char kSliderLetters[] = "abcduvxyz";
 // The speed presets of the H.264 and H.265 encoders, checked here so that a
 // typo is a usage error; other encoders' presets are checked when they open.
 const char* const kX26xPresets[] = {"ultrafast", "superfast", "veryfast", "faster",   "fast",
@@ -581,9 +580,9 @@ bool ParseProgramCommand(const std::vector<std::string>& args, Command* command,
 }  // namespace
 
 int32_t SliderOfLetter(char letter) {
-    const char* at = std::strchr(kSliderLetters, letter);
+    const char* at = std::strchr(kVariableSliderLetters, letter);
     if (letter == '\0' || at == nullptr) return -1;
-    return static_cast<int32_t>(at - kSliderLetters) + 1;
+    return static_cast<int32_t>(at - kVariableSliderLetters) + 1;
 }
 
 bool ParseBitRate(const std::string& text, int64_t* bits) {

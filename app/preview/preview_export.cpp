@@ -14,6 +14,7 @@
 
 #include "base/paths.h"
 #include "preview/preview_text.h"
+#include "render/render.h"
 
 extern char** environ;
 
@@ -24,8 +25,6 @@ constexpr size_t kMaxMessage = 2000;
 // A longer line of the render's standard error is taken in pieces.
 constexpr size_t kMaxLine = 4096;
 constexpr int kMaxExportNames = 1000;
-// The variable sliders 1..9 as render's --var names them.
-constexpr char kVariableLetters[] = "abcduvxyz";
 
 bool Exists(const std::string& path) {
     struct stat info;
@@ -142,13 +141,13 @@ std::vector<std::string> ExportCommandLine(const ExportRequest& request,
     if (!request.plugin.empty()) args.insert(args.end(), {"--plugin", request.plugin});
     if (request.threads > 0)
         args.insert(args.end(), {"--threads", std::to_string(request.threads)});
-    for (size_t i = 0; i < request.sliders.size() && i <= sizeof kVariableLetters - 1; ++i) {
+    for (size_t i = 0; i < request.sliders.size() && i <= sizeof kVariableSliderLetters - 1; ++i) {
         std::string value = std::to_string(request.sliders[i]);
         if (i == 0) {
             args.insert(args.end(), {"--show", value});
         } else {
             args.insert(args.end(),
-                        {"--var", std::string(1, kVariableLetters[i - 1]) + "=" + value});
+                        {"--var", std::string(1, kVariableSliderLetters[i - 1]) + "=" + value});
         }
     }
     return args;

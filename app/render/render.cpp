@@ -336,7 +336,7 @@ void StartFilters(Render* r) {
                      settings.canvas_width, settings.canvas_height, p.width(), p.height(),
                      setup.max_w, setup.max_h);
     }
-    setup.length_bound = LengthBound(r);
+    setup.length_bound = r->runner.project().length_bound();  // set by the preflight
     setup.sliders = SlidersFor(*r);
     setup.notes_shown = !settings.quiet;
     r->runner.Start(setup);

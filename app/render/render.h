@@ -18,6 +18,10 @@
 using FrameObserver = std::function<bool(int32_t frame, const PixelYC* pixels, int32_t width,
                                          int32_t height, int32_t stride)>;
 
+// The variable sliders 1..9 by the letters that name them in scripts and on
+// the command line (--var a=V); slider 0 is the display buffer (--show N).
+constexpr char kVariableSliderLetters[] = "abcduvxyz";
+
 // Everything `kinetra render` (or the preview's export, which runs one)
 // was asked: built once from the command line and handed down as const.
 struct RenderSettings {
