@@ -23,7 +23,7 @@ BUILD_I386 ?= build-i386
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev \
             libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg \
-            libcpp-httplib-dev nlohmann-json3-dev chromium
+            libcpp-httplib-dev nlohmann-json3-dev chromium time
 # The preview's browser test runs playwright-core (tests/preview) on node.
 NODE_DIR := tests/preview
 

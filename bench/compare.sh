@@ -3,14 +3,26 @@
 #
 #   bash bench/compare.sh [BUILD_DIR] [RUNS]
 #
-# Makes a 1080p30 clip, then times, RUNS times each (default 3) and
-# interleaved (Kinetra, FFmpeg, Kinetra, ...), so that a busy machine slows
-# both alike:
+# Makes a 1080p30 clip and a 2160p30 one, each of FRAMES frames (300) with
+# AAC sound, then times, RUNS times each (default 3) and interleaved
+# (Kinetra, FFmpeg, Kinetra, ...), so that a busy machine slows both alike,
+# whole renders with the same encoder settings on both sides (libx264
+# veryfast crf 23, 2 threads), each with its peak memory (max RSS):
 #   - `kinetra render` with an empty script against ffmpeg decoding and
-#     encoding with the same encoder settings (libx264 veryfast crf 23, AAC);
+#     encoding;
 #   - the chain (the previous frame blurred with defocus r=10, blended 50% with
 #     alpha, a 72 px caption with a 4 px outline) against tpad, gblur, blend and
 #     drawtext with a border;
+#   - a look-back chain (the frame 30 before, copyframe, blended 50% with alpha,
+#     the caption) against tpad of 30 frames, blend and drawtext;
+#   - the chain on the 2160p clip;
+#   - the chain against FFmpeg's graph working at Kinetra's own precision
+#     (format=yuv444p16le before its filters; Kinetra's figure is the chain's).
+#   The sound is left alone by every script: FFmpeg copies it (-c:a copy) and
+#   Kinetra does what it does with a script that writes no sound (the summary
+#   says whether its output's sound is the source's packets).
+#   KINETRA_BENCH_AUDIO=none renders without sound on both sides (-an,
+#   --no-audio).
 #   - single commands on a 1080p frame (16-bit 4:4:4 on both sides) on 2
 #     threads against FFmpeg's nearest filter: the filter call alone, i.e. the
 #     time with the command less the time with an empty script (Kinetra,
@@ -29,7 +41,8 @@ set -euo pipefail
 
 BUILD=${1:-build}
 RUNS=${2:-3}
-FRAMES=${KINETRA_BENCH_FRAMES:-150}
+FRAMES=${KINETRA_BENCH_FRAMES:-300}
+AUDIO=${KINETRA_BENCH_AUDIO:-copy}  # copy | none
 CALLS=${KINETRA_BENCH_CALLS:-12}  # filter calls per command timing
 FFMPEG_FRAMES=${KINETRA_BENCH_FFMPEG_FRAMES:-100}  # frames per FFmpeg command timing
 THREADS=2
@@ -43,6 +56,10 @@ for f in "$KINETRA" "$PLUGIN" "$TIMER"; do
   [ -x "$f" ] || [ -f "$f" ] || { echo "compare.sh: $f is missing (make bench builds it)" >&2; exit 1; }
 done
 command -v ffmpeg >/dev/null || { echo "compare.sh: ffmpeg is missing" >&2; exit 1; }
+case "$AUDIO" in copy | none) ;; *) echo "compare.sh: KINETRA_BENCH_AUDIO is copy or none" >&2; exit 1 ;; esac
+# GNU time gives the peak memory; without it the table says n/a.
+GNU_TIME=/usr/bin/time
+[ -x "$GNU_TIME" ] || GNU_TIME=""
 FONT=$(fc-match -f '%{file}' IPAGothic 2>/dev/null || true)
 [ -f "$FONT" ] || FONT=$(find /usr/share/fonts -iname 'ipag*.tt?' | head -1)
 
@@ -50,70 +67,134 @@ WORK=$(mktemp -d /tmp/kinetra-compare-XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 
 now() { date +%s.%N; }
+load() { cut -d' ' -f1-3 /proc/loadavg; }
 # Median of the numbers on standard input.
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 
 echo "== machine"
 echo "cpu: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -1), $(nproc) cores visible"
-echo "memory: $(free -g | awk '/^Mem:/ {print $2}') GiB; load now: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "memory: $(free -g | awk '/^Mem:/ {print $2}') GiB; load now: $(load)"
 echo "ffmpeg: $(ffmpeg -version | head -1 | cut -d' ' -f1-3)"
-echo "runs: $RUNS each, interleaved; clip: 1920x1080, 30 fps, $FRAMES frames"
+echo "runs: $RUNS each, interleaved; clips: 1920x1080 and 3840x2160, 30 fps, $FRAMES frames, AAC sound ($AUDIO)"
 echo
 
-echo "== making the clip"
-ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=1920x1080:rate=30" \
-  -f lavfi -i "sine=frequency=440:sample_rate=48000" -frames:v "$FRAMES" -shortest \
-  -c:v libx264 -preset "$PRESET" -crf "$CRF" -pix_fmt yuv420p -c:a aac -b:a 192k \
-  "$WORK/clip.mp4"
+echo "== making the clips"
+make_clip() {  # size file
+  ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=$1:rate=30" \
+    -f lavfi -i "sine=frequency=440:sample_rate=48000" -frames:v "$FRAMES" -shortest \
+    -c:v libx264 -preset "$PRESET" -crf "$CRF" -pix_fmt yuv420p -threads "$THREADS" \
+    -c:a aac -b:a 192k "$2"
+}
+make_clip 1920x1080 "$WORK/clip.mp4"
+make_clip 3840x2160 "$WORK/clip4k.mp4"
 ffmpeg -nostdin -v error -i "$WORK/clip.mp4" -frames:v 1 -pix_fmt yuv444p16le -f rawvideo \
   "$WORK/frame.raw"
 
-# A directory with the clip and a script ('@' separates the script's lines).
-scene() {  # name script
+# A directory with a clip (the 1080p one unless named) and a script ('@'
+# separates the script's lines).
+scene() {  # name script [clip]
   mkdir -p "$WORK/$1"
-  ln "$WORK/clip.mp4" "$WORK/$1/source.mp4"
+  ln "$WORK/${3:-clip.mp4}" "$WORK/$1/source.mp4"
   printf '%s\n' "$2" | tr '@' '\n' > "$WORK/$1/kinetra.txt"
 }
 
-render_kinetra() {  # scene -> seconds
-  rm -f "$WORK/out.mp4"
+# Runs a command and prints "seconds max_rss_MB" (n/a without GNU time).
+measure() {
   local t0; t0=$(now)
-  "$KINETRA" render "$WORK/$1/source.mp4" -o "$WORK/out.mp4" --quiet --threads "$THREADS" \
-    --preset "$PRESET" --crf "$CRF" --plugin "$PLUGIN" >/dev/null
-  awk -v a="$t0" -v b="$(now)" 'BEGIN {print b - a}'
+  if [ -n "$GNU_TIME" ]; then
+    "$GNU_TIME" -f '%M' -o "$WORK/rss.txt" "$@" >/dev/null
+  else
+    "$@" >/dev/null
+  fi
+  local rss=n/a
+  [ -n "$GNU_TIME" ] && rss=$(awk 'END {printf "%.0f", $1 / 1024}' "$WORK/rss.txt")
+  awk -v a="$t0" -v b="$(now)" -v m="$rss" 'BEGIN {print b - a, m}'
 }
 
-render_ffmpeg() {  # filter graph ('' for none) -> seconds
-  local graph=()
-  [ -n "$1" ] && graph=(-filter_complex "$1" -map "[v]" -map 0:a)
-  local t0; t0=$(now)
-  ffmpeg -nostdin -v error -y -threads "$THREADS" -filter_threads "$THREADS" \
-    -i "$WORK/clip.mp4" "${graph[@]}" -c:v libx264 -preset "$PRESET" -crf "$CRF" \
-    -threads "$THREADS" -pix_fmt yuv420p -c:a aac -b:a 192k "$WORK/ffmpeg.mp4"
-  awk -v a="$t0" -v b="$(now)" 'BEGIN {print b - a}'
+render_kinetra() {  # scene -> "seconds max_rss_MB"
+  local sound=()
+  [ "$AUDIO" = none ] && sound=(--no-audio)
+  rm -f "$WORK/out.mp4"
+  measure "$KINETRA" render "$WORK/$1/source.mp4" -o "$WORK/out.mp4" --quiet --threads "$THREADS" \
+    --preset "$PRESET" --crf "$CRF" "${sound[@]}" --plugin "$PLUGIN"
 }
+
+render_ffmpeg() {  # clip graph ('' for none) -> "seconds max_rss_MB"
+  local graph=() sound=(-c:a copy)
+  [ "$AUDIO" = none ] && sound=(-an)
+  if [ -n "$2" ]; then
+    graph=(-filter_complex "$2" -map "[v]")
+    [ "$AUDIO" = copy ] && graph+=(-map 0:a)
+  fi
+  measure ffmpeg -nostdin -v error -y -threads "$THREADS" -filter_threads "$THREADS" \
+    -i "$WORK/$1" "${graph[@]}" -c:v libx264 -preset "$PRESET" -crf "$CRF" \
+    -threads "$THREADS" -pix_fmt yuv420p "${sound[@]}" "$WORK/ffmpeg.mp4"
+}
+
+# The MD5 of a file's sound packets, as stored.
+sound_packets() { ffmpeg -nostdin -v error -i "$1" -map 0:a -c copy -f md5 - 2>/dev/null || true; }
 
 CAPTION="Kinetra benchmark"
-scene empty ""
-scene chain "copyframe(2, f-1, 0, 0, w, h, 0, 0)
+FONT2="font2(IPAGothic, 72, 0, 0, 0, 4, 4096, 0, 0, 0, 0, 0)"
+TEXT="text(0, w/2, h-120, 1, \"$CAPTION\")"
+CHAIN="copyframe(2, f-1, 0, 0, w, h, 0, 0)
 defocus(2, 3, 0, 0, w, h, 0, 0, 10)
 alpha(3, 0, 0, 0, w, h, 0, 0, 0.5)
-font2(IPAGothic, 72, 0, 0, 0, 4, 4096, 0, 0, 0, 0, 0)
-text(0, w/2, h-120, 1, \"$CAPTION\")"
-CHAIN_GRAPH="[0:v]split[a][b];[b]tpad=start=1:start_mode=clone,gblur=sigma=5[p];\
-[a][p]blend=all_mode=normal:all_opacity=0.5,\
-drawtext=fontfile=$FONT:text='$CAPTION':fontsize=72:fontcolor=white:borderw=4:\
-bordercolor=black:x=(w-tw)/2:y=h-120[v]"
+$FONT2
+$TEXT"
+scene empty ""
+scene chain "$CHAIN"
+scene chain4k "$CHAIN" clip4k.mp4
+scene lookback "copyframe(2, f-30, 0, 0, w, h, 0, 0)
+alpha(2, 0, 0, 0, w, h, 0, 0, 0.5)
+$FONT2
+$TEXT"
+DRAWTEXT="drawtext=fontfile=$FONT:text='$CAPTION':fontsize=72:fontcolor=white:borderw=4:\
+bordercolor=black:x=(w-tw)/2:y=h-120"
+# blend stops with the shorter input: tpad makes the other one longer.
+BLEND="blend=all_mode=normal:all_opacity=0.5:shortest=1"
+chain_graph() {  # format filter before the graph ('' for none)
+  printf '%s' "[0:v]${1:+$1,}split[a][b];[b]tpad=start=1:start_mode=clone,gblur=sigma=5[p];\
+[a][p]$BLEND,$DRAWTEXT[v]"
+}
+LOOKBACK_GRAPH="[0:v]split[a][b];[b]tpad=start=30:start_mode=clone[p];[a][p]$BLEND,$DRAWTEXT[v]"
 
-declare -A K F
-for name in empty chain; do K[$name]=""; F[$name]=""; done
+# name | Kinetra's scene | FFmpeg's clip | FFmpeg's graph | target | label
+RENDERS=(
+  "empty|empty|clip.mp4||1.0|empty script vs decode + encode"
+  "chain|chain|clip.mp4|$(chain_graph "")|1.25|chain vs tpad+gblur+blend+drawtext"
+  "chain16|chain|clip.mp4|$(chain_graph format=yuv444p16le)|1.5|chain vs the same graph in yuv444p16le"
+  "lookback|lookback|clip.mp4|$LOOKBACK_GRAPH|1.25|look-back chain (f-30) vs tpad+blend+drawtext"
+  "chain4k|chain4k|clip4k.mp4|$(chain_graph "")|1.2|chain at 3840x2160"
+)
+
+declare -A K F KM FM LOADS
+for r in "${RENDERS[@]}"; do
+  IFS='|' read -r name _ <<<"$r"
+  K[$name]=""; F[$name]=""; KM[$name]=""; FM[$name]=""
+done
+KINETRA_SOUND=""
 for run in $(seq "$RUNS"); do
-  echo "== render run $run of $RUNS"
-  K[empty]+="$(render_kinetra empty) "
-  F[empty]+="$(render_ffmpeg "") "
-  K[chain]+="$(render_kinetra chain) "
-  F[chain]+="$(render_ffmpeg "$CHAIN_GRAPH") "
+  echo "== render run $run of $RUNS (load $(load))"
+  for r in "${RENDERS[@]}"; do
+    IFS='|' read -r name scene clip graph _ <<<"$r"
+    LOADS[$name]+="$(load | cut -d' ' -f1) "
+    # The chain's Kinetra renders serve for the 16-bit graph too.
+    if [ "$scene" = "$name" ]; then
+      read -r t m <<<"$(render_kinetra "$scene")"
+      K[$name]+="$t "; KM[$name]+="$m "
+      if [ -z "$KINETRA_SOUND" ] && [ "$AUDIO" = copy ]; then
+        if [ "$(sound_packets "$WORK/out.mp4")" = "$(sound_packets "$WORK/clip.mp4")" ]; then
+          KINETRA_SOUND="copied (the source's packets)"
+        else
+          KINETRA_SOUND="encoded again (Kinetra does not copy the sound; FFmpeg does)"
+        fi
+      fi
+    fi
+    read -r t m <<<"$(render_ffmpeg "$clip" "$graph")"
+    F[$name]+="$t "; FM[$name]+="$m "
+  done
 done
 
 # ---- single commands ---------------------------------------------------------
@@ -184,12 +265,24 @@ med() { tr ' ' '\n' <<<"$1" | sed '/^$/d' | median; }
 echo
 echo "== results (medians of $RUNS interleaved runs; speed = FFmpeg time / Kinetra time)"
 echo
-echo "| work | Kinetra | FFmpeg | speed vs FFmpeg | target |"
-echo "|---|---|---|---|---|"
-ke=$(med "${K[empty]}"); fe=$(med "${F[empty]}")
-echo "| empty script vs decode + encode (s) | $ke | $fe | $(ratio "$fe" "$ke") | 0.9 |"
-kc=$(med "${K[chain]}"); fc=$(med "${F[chain]}")
-echo "| chain vs tpad+gblur+blend+drawtext (s) | $kc | $fc | $(ratio "$fc" "$kc") | 1.0 |"
+echo "| work, $FRAMES frames (s; max RSS in MB) | Kinetra | FFmpeg | speed vs FFmpeg | target | Kinetra max RSS | FFmpeg max RSS |"
+echo "|---|---|---|---|---|---|---|"
+for r in "${RENDERS[@]}"; do
+  IFS='|' read -r name scene _ _ target label <<<"$r"
+  k=$(med "${K[$scene]}"); f=$(med "${F[$name]}")
+  echo "| $label | $k | $f | $(ratio "$f" "$k") | $target | $(med "${KM[$scene]}") | $(med "${FM[$name]}") |"
+done
+echo
+echo "sound: ${KINETRA_SOUND:-left out on both sides (--no-audio, -an)}"
+echo "load average (1 min) at each render's start, per run: empty ${LOADS[empty]}"
+echo "speed per run (FFmpeg / Kinetra, in run order):"
+for r in "${RENDERS[@]}"; do
+  IFS='|' read -r name scene _ _ _ _ <<<"$r"
+  read -ra ks <<<"${K[$scene]}"; read -ra fs <<<"${F[$name]}"
+  line="  $name:"
+  for i in "${!fs[@]}"; do line+=" $(ratio "${fs[$i]}" "${ks[$i]}")"; done
+  echo "$line"
+done
 echo
 echo "| command, 1080p 16-bit 4:4:4, $THREADS threads (ms per frame) | Kinetra | FFmpeg filter | speed vs FFmpeg | Kinetra / memcpy | Kinetra processor | FFmpeg processor | processor ratio |"
 echo "|---|---|---|---|---|---|---|---|"
