@@ -112,8 +112,8 @@ void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
 }
 
 const PixelYC* Project::Frame(int32_t f) {
-    if (!keep_sources_.exchange(true)) {
-        SizeWindow();
+    if (!keep_sources_.exchange(true)) SizeWindow();
+    if (NearCurrent(f) && !near_asks_.exchange(true)) {
         // Frames already read ahead get their source from their untouched copy.
         std::lock_guard<std::mutex> lock(ahead_mutex_);
         for (AheadFrame& a : ahead_ready_) {
@@ -121,6 +121,12 @@ const PixelYC* Project::Frame(int32_t f) {
         }
     }
     return CachedFrame(f);
+}
+
+bool Project::NearCurrent(int32_t f) const {
+    // Frames ahead, and any frame before one is current, count as near.
+    return current_ < 0 ||
+           static_cast<int64_t>(current_) - f < static_cast<int64_t>(cache_.capacity());
 }
 
 void Project::AddSource(AheadFrame* ahead) {
@@ -131,6 +137,7 @@ void Project::AddSource(AheadFrame* ahead) {
 }
 
 const PixelYC* Project::FrameForCopies(int32_t f) {
+    current_ = f;
     return CachedFrame(f);
 }
 
@@ -157,6 +164,7 @@ const PixelYC* Project::CachedFrame(int32_t f) {
 }
 
 bool Project::TakeCopies(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
+    current_ = f;
     if (f < 0 || f >= frame_count_) return false;
     if (cache_.Holds(f)) return false;  // already current: no copies left
     int32_t skipped_from = -1;
@@ -352,7 +360,7 @@ void Project::ReadAheadLoop() {
             // the script does: a script that asks for frames asks first
             // while that frame is current, when its copies are already
             // handed out, and would have it decoded again.
-            work.has_source = keep_sources_ || f == ahead_first_;
+            work.has_source = near_asks_ || f == ahead_first_;
             // (A frame dropped by a jump left its pictures in `work`.)
             if (work.edit.empty()) work.edit = TakeSpare();
             if (work.temp.empty()) work.temp = TakeSpare();
@@ -373,7 +381,7 @@ void Project::ReadAheadLoop() {
         std::lock_guard<std::mutex> lock(ahead_mutex_);
         ahead_busy_ = -1;
         if (generation == ahead_generation_) {
-            if (!work.has_source && keep_sources_) AddSource(&work);
+            if (!work.has_source && near_asks_) AddSource(&work);
             ahead_ready_.push_back(std::move(work));
             work = AheadFrame();
         }

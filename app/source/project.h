@@ -42,8 +42,12 @@ class Project {
     int32_t channels() const { return channels_; }
 
     // Converts the source's frames exactly, for lossless work
-    // (ToYCConverter::set_exact); set before frames are read.
-    void SetExactColour(bool exact) { converter_.set_exact(exact); }
+    // (ToYCConverter::set_exact); set before frames are read. Frames looked
+    // back at convert alike, whichever way they come.
+    void SetExactColour(bool exact) {
+        converter_.set_exact(exact);
+        window_converter_.set_exact(exact);
+    }
 
     // Makes the project at least `frames` long, up to the bound; a longer
     // request is refused and remembered.
@@ -73,10 +77,12 @@ class Project {
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each
     // comes as the two working copies that TakeCopies hands out and, for
-    // `first` and once Frame() has been asked for any frame, a third equal
-    // picture that goes into the cache (a render whose script never looks at
-    // source frames writes two pictures per frame, not three; frames waiting
-    // when Frame() is first asked for get theirs then). The pictures of
+    // `first` and once Frame() has been asked for a frame near the current
+    // one (fewer frames back than the cache holds), a third equal picture
+    // that goes into the cache (a render whose script never looks at source
+    // frames, or only further back, where that picture would leave the cache
+    // unused, writes two pictures per frame, not three; frames waiting when
+    // such a Frame() is first asked for get theirs then). The pictures of
     // frames done are reused for later ones. Frame() stays exact for any frame
     // in any order; a request outside the run, or for a frame handed out
     // without its source picture, decodes on the caller's thread (and a jump
@@ -120,6 +126,9 @@ class Project {
     };
 
     const PixelYC* CachedFrame(int32_t f);
+    // Whether frame f is near the current frame: a source picture read
+    // ahead would still be in the cache when f is asked for.
+    bool NearCurrent(int32_t f) const;
     // Decodes and converts frame f into `count` pictures (the caller holds
     // source_mutex_).
     void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
@@ -183,9 +192,12 @@ class Project {
     ToYCConverter window_converter_;  // the caller's conversions from the window
     VideoSource behind_;              // the caller's decoder for frames behind the window
     bool behind_tried_ = false;
-    // Set by the first Frame(): from then on frames read ahead bring their
-    // source picture for the cache.
+    // Set by the first Frame(): from then on the window keeps the look back.
     std::atomic<bool> keep_sources_{false};
+    // Set by the first Frame() near the current frame: from then on frames
+    // read ahead bring their source picture.
+    std::atomic<bool> near_asks_{false};
+    int32_t current_ = -1;  // the frame last made current (TakeCopies, FrameForCopies)
     std::atomic<int64_t> decoded_frames_{0};
     std::atomic<bool> warned_decode_{false};
 
