@@ -57,10 +57,10 @@ void Project::ReserveFrames(int32_t count) {
 
 void Project::SizeWindow() {
     // The frames read ahead and the one being decoded are kept too, ahead of
-    // the current frame. The look back is kept once the script asks for
-    // source frames (a script that never does keeps those few alone).
+    // the current frame. Behind it, as far as the script has looked (a
+    // script that never asks for source frames keeps those few alone).
     size_t ahead = static_cast<size_t>(std::max(ahead_depth_, 1)) + 2;
-    size_t back = keep_sources_ ? look_back_frames_ + reserved_frames_ : 0;
+    size_t back = keep_sources_ ? looked_back_ + reserved_frames_ : 0;
     std::lock_guard<std::mutex> lock(window_mutex_);
     window_.set_capacity(back + ahead);
 }
@@ -112,7 +112,7 @@ void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
 }
 
 const PixelYC* Project::Frame(int32_t f) {
-    if (!keep_sources_.exchange(true)) SizeWindow();
+    NoteLookBack(f);
     if (NearCurrent(f) && !near_asks_.exchange(true)) {
         // Frames already read ahead get their source from their untouched copy.
         std::lock_guard<std::mutex> lock(ahead_mutex_);
@@ -121,6 +121,17 @@ const PixelYC* Project::Frame(int32_t f) {
         }
     }
     return CachedFrame(f);
+}
+
+void Project::NoteLookBack(int32_t f) {
+    // Before a frame is current, any frame may come next: the whole reach.
+    int64_t distance = current_ < 0 ? INT64_MAX : std::abs(static_cast<int64_t>(current_) - f);
+    size_t reach = static_cast<size_t>(std::min<int64_t>(distance, look_back_frames_));
+    bool first = !keep_sources_.exchange(true);
+    if (first || reach > looked_back_) {
+        looked_back_ = std::max(looked_back_, reach);
+        SizeWindow();
+    }
 }
 
 bool Project::NearCurrent(int32_t f) const {

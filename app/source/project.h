@@ -70,9 +70,11 @@ class Project {
     // the window).
     void ReserveFrames(int32_t count);
     // Source frames are kept as decoded: those read ahead and, once Frame()
-    // has been asked for, two seconds' worth (at most 120) and the frames
-    // reserved. A frame asked for that is in the window is converted, not
-    // decoded again.
+    // has been asked for, as many behind the current frame as the script has
+    // looked back or ahead (at most two seconds' worth, at most 120) and the
+    // frames reserved. A frame asked for that is in the window is converted,
+    // not decoded again; a script that looks further than before costs one
+    // seek for that row, on a decoder of its own.
 
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each
@@ -129,6 +131,8 @@ class Project {
     // Whether frame f is near the current frame: a source picture read
     // ahead would still be in the cache when f is asked for.
     bool NearCurrent(int32_t f) const;
+    // Widens the window to reach frame f from the current frame.
+    void NoteLookBack(int32_t f);
     // Decodes and converts frame f into `count` pictures (the caller holds
     // source_mutex_).
     void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
@@ -187,6 +191,8 @@ class Project {
     bool audio_unread_ = false;
     FrameCache<PixelBuffer> cache_{2};
     size_t look_back_frames_ = 0, reserved_frames_ = 0;
+    size_t looked_back_ =
+        0;  // the farthest Frame() reached from the current frame, at most look_back_frames_
     std::mutex window_mutex_;  // window_
     DecodedWindow window_;
     ToYCConverter window_converter_;  // the caller's conversions from the window
