@@ -277,6 +277,36 @@ int AskToReplace(Render* r) {
     return kGoOn;
 }
 
+SliderValues SlidersFor(const Render& r);
+
+// Whether the render asks for the source's sound as it is, which is then
+// copied rather than encoded where the container holds its codec: an audio
+// codec or bit rate asks for an encoding, and a line that may write audio
+// buffer 0 or a displayed buffer other than 0 (another buffer's sound, or
+// silence) changes the sound.
+bool KeepsSourceSound(const Render& r) {
+    const EncodeSettings& encode = r.settings.encode;
+    return encode.audio && r.runner.project().has_audio() && !r.facts.changes_sound &&
+           encode.audio_codec.empty() && encode.audio_bitrate == 0 && SlidersFor(r)[0] == 0;
+}
+
+// Asks the output to copy the source's sound where the render keeps it. A
+// render from a later frame than 0 encodes it: copied packets could start
+// only at a packet's edge, not exactly at the first frame.
+void PlanSoundCopy(Render* r) {
+    if (!KeepsSourceSound(*r)) return;
+    if (r->settings.first_frame > 0) {
+        if (!r->settings.quiet) {
+            std::fprintf(stderr,
+                         "kinetra: note: the sound is encoded: a copy of the source's could not "
+                         "start exactly at frame %d\n",
+                         r->settings.first_frame);
+        }
+        return;
+    }
+    r->output.CopySoundFrom(r->source, r->runner.project().video().start_seconds());
+}
+
 // Chooses the container and encoders and opens the output. Audio is written
 // when the source has some or the script makes some.
 int CreateOutput(Render* r) {
@@ -292,14 +322,21 @@ int CreateOutput(Render* r) {
         }
         r->output.LeaveOutSound();
     }
+    PlanSoundCopy(r);
     if (!r->output.Create(r->output_path, settings.encode, &error)) {
         Fail(r->shown, error);
         return kExitFailure;
     }
+    if (r->output.copies_sound() && !settings.quiet) {
+        std::fprintf(stderr,
+                     "kinetra: note: the sound is copied from the source unchanged, as the "
+                     "script leaves it alone; -c:a CODEC encodes it\n");
+    }
     // The plug-in's audio filter still runs (its lines may set variables
     // that the picture uses), but with no sound written and no audio
-    // command nothing hears the source's sound: it is not decoded.
-    if (!r->output.wants_audio() && !r->facts.has_audio_commands) {
+    // command, or the sound copied, nothing hears the source's sound: it is
+    // not decoded.
+    if ((!r->output.wants_audio() && !r->facts.has_audio_commands) || r->output.copies_sound()) {
         r->runner.project().LeaveSourceAudioUnread();
     }
     int64_t last_asked =
