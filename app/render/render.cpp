@@ -290,21 +290,34 @@ bool KeepsSourceSound(const Render& r) {
            encode.audio_codec.empty() && encode.audio_bitrate == 0 && SlidersFor(r)[0] == 0;
 }
 
-// Asks the output to copy the source's sound where the render keeps it. A
-// render from a later frame than 0 encodes it: copied packets could start
-// only at a packet's edge, not exactly at the first frame.
+// Why the source's sound, which the render keeps, is encoded all the same;
+// "" when it is copied. Copied packets could start only at a packet's edge,
+// not exactly at a first frame past 0, and a copy ends where the source's
+// sound does, short of the silence of frames the script adds.
+std::string WhySoundIsEncoded(const Render& r) {
+    const RenderSettings& settings = r.settings;
+    if (settings.first_frame > 0) {
+        return "a copy of the source's could not start exactly at frame " +
+               std::to_string(settings.first_frame);
+    }
+    int64_t end = std::max<int64_t>(r.runner.project().frame_count(), r.facts.longest_end);
+    if (settings.last_frame >= 0) end = std::min<int64_t>(end, settings.last_frame + 1);
+    if (end > r.runner.project().source_frames()) {
+        return "the script lengthens the project, and a copy of the source's could not add "
+               "the silence of the frames past its end";
+    }
+    return "";
+}
+
+// Asks the output to copy the source's sound where the render keeps it.
 void PlanSoundCopy(Render* r) {
     if (!KeepsSourceSound(*r)) return;
-    if (r->settings.first_frame > 0) {
-        if (!r->settings.quiet) {
-            std::fprintf(stderr,
-                         "kinetra: note: the sound is encoded: a copy of the source's could not "
-                         "start exactly at frame %d\n",
-                         r->settings.first_frame);
-        }
-        return;
+    std::string why = WhySoundIsEncoded(*r);
+    if (why.empty()) {
+        r->output.CopySoundFrom(r->source, r->runner.project().video().start_seconds());
+    } else if (!r->settings.quiet) {
+        std::fprintf(stderr, "kinetra: note: the sound is encoded: %s\n", why.c_str());
     }
-    r->output.CopySoundFrom(r->source, r->runner.project().video().start_seconds());
 }
 
 // Chooses the container and encoders and opens the output. Audio is written
