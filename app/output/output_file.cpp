@@ -135,15 +135,17 @@ bool AddHdrFacts(AVStream* stream, const StreamTags& tags) {
     return true;
 }
 
-// Whether the container takes the copied sound's codec. A WAV file takes PCM
-// only: other codecs in it play almost nowhere.
-bool TakesCopiedSound(const AVOutputFormat* format, const AVCodecParameters* sound) {
+// Whether the container takes the copied sound. A WAV file takes PCM only
+// (other codecs in it play almost nowhere); it and the containers that keep
+// no time stamps (.mp3, .flac) would lose a late start, which is encoded as
+// silence instead.
+bool TakesCopiedSound(const AVOutputFormat* format, SoundCopy* sound) {
+    const AVCodecID codec = sound->parameters()->codec_id;
     if (IsImageMuxer(format) || format->audio_codec == AV_CODEC_ID_NONE) return false;
-    if (std::strcmp(format->name, "wav") == 0 &&
-        (sound->codec_id < AV_CODEC_ID_PCM_S16LE || sound->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT)) {
-        return false;
-    }
-    return avformat_query_codec(format, sound->codec_id, FF_COMPLIANCE_NORMAL) == 1;
+    bool wav = std::strcmp(format->name, "wav") == 0;
+    if (wav && (codec < AV_CODEC_ID_PCM_S16LE || codec >= AV_CODEC_ID_ADPCM_IMA_QT)) return false;
+    if ((wav || (format->flags & AVFMT_NOTIMESTAMPS)) && sound->StartsLate()) return false;
+    return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 1;
 }
 
 }  // namespace
@@ -379,8 +381,7 @@ void OutputFile::ChooseSoundCopy(const AVOutputFormat* format) {
     if (copy_source_.empty()) return;
     std::unique_ptr<SoundCopy> copy(new SoundCopy);
     std::string error;
-    if (copy->Open(copy_source_, copy_zero_, &error) &&
-        TakesCopiedSound(format, copy->parameters())) {
+    if (copy->Open(copy_source_, copy_zero_, &error) && TakesCopiedSound(format, copy.get())) {
         copy_ = std::move(copy);
     }
 }

@@ -45,6 +45,7 @@ bool SoundCopy::Open(const std::string& source, double zero_seconds, std::string
     }
     pcm_block_ = PcmBlock(stream->codecpar);
     if (pcm_block_ > 0 && stream->codecpar->sample_rate <= 0) pcm_block_ = 0;
+    zero_seconds_ = zero_seconds;
     zero_ = std::llround(zero_seconds / av_q2d(stream->time_base));
     next_.reset(av_packet_alloc());
     before_.reset(av_packet_alloc());
@@ -67,6 +68,12 @@ AVRational SoundCopy::time_base() const {
     return input_->streams[stream_]->time_base;
 }
 
+bool SoundCopy::StartsLate() {
+    std::string error;
+    if (!next_valid_ && !ReadNext(&error)) return false;
+    return next_valid_ && next_->pts > 0;
+}
+
 bool SoundCopy::ReadNext(std::string* error) {
     AVPacket* packet = next_.get();
     while (!ended_) {
@@ -85,7 +92,8 @@ bool SoundCopy::ReadNext(std::string* error) {
             // The first packet places the stream; the rest follow on.
             AVRational base = input_->streams[stream_]->time_base;
             if (!placed_ && stamp != AV_NOPTS_VALUE) {
-                next_stamp_ = av_rescale_q(stamp - zero_, base, time_base());
+                double offset = stamp * av_q2d(base) - zero_seconds_;
+                next_stamp_ = std::llround(offset * parameters()->sample_rate);
             }
             placed_ = true;
             packet->duration = packet->size / pcm_block_;

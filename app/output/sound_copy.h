@@ -29,6 +29,10 @@ class SoundCopy {
 
     const AVCodecParameters* parameters() const;
     AVRational time_base() const;
+    // Whether the first packet starts after the video does (a container
+    // that keeps no time stamps would lose that start). False when reading
+    // fails (CopyUntil reports it).
+    bool StartsLate();
 
     // Hands over the packets not handed yet that start before `end`, a
     // position in units of `base` from the video's start. A PCM packet
@@ -49,11 +53,12 @@ class SoundCopy {
 
     InputPtr input_;
     int stream_ = -1;
-    int64_t zero_ = 0;        // the video's start in stream time
-    int32_t pcm_block_ = 0;   // bytes per sample frame of a PCM stream, else 0
-    int64_t next_stamp_ = 0;  // a stamp for a packet that has none
-    PacketPtr next_;          // read, not handed over yet (next_valid_)
-    PacketPtr before_;        // the latest packet before 0 (before_valid_)
+    double zero_seconds_ = 0;  // the video's start
+    int64_t zero_ = 0;         // the same in stream time
+    int32_t pcm_block_ = 0;    // bytes per sample frame of a PCM stream, else 0
+    int64_t next_stamp_ = 0;   // where the next packet starts (PCM, or no stamp)
+    PacketPtr next_;           // read, not handed over yet (next_valid_)
+    PacketPtr before_;         // the latest packet before 0 (before_valid_)
     bool next_valid_ = false;
     bool before_valid_ = false;
     bool placed_ = false;  // a PCM stream's first packet has been read
