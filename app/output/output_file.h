@@ -1,10 +1,11 @@
 // The rendered result: a container (by the output name's extension, as
 // FFmpeg guesses it, or by name) with H.264 and AAC by default, FFV1 and PCM
 // when lossless, the encoders asked for (encoders.h), an image sequence for
-// a name like out_%04d.png, or audio alone for .wav .flac .mp3 .m4a. A
-// single output file is written under a temporary name next to it and
-// renamed at the end, so a failed render leaves nothing behind; standard
-// output ("-"), FIFOs and character devices are written directly.
+// a name like out_%04d.png, or audio alone for .wav .flac .mp3 .m4a. Sound
+// the render leaves as the source has it is copied, not encoded, where the
+// container holds its codec (sound_copy.h). A single output file is written under a temporary name
+// next to it and renamed at the end, so a failed render leaves nothing behind; standard output
+// ("-"), FIFOs and character devices are written directly.
 #pragma once
 
 #include <cstdint>
