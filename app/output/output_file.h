@@ -3,9 +3,10 @@
 // when lossless, the encoders asked for (encoders.h), an image sequence for
 // a name like out_%04d.png, or audio alone for .wav .flac .mp3 .m4a. Sound
 // the render leaves as the source has it is copied, not encoded, where the
-// container holds its codec (sound_copy.h). A single output file is written under a temporary name
-// next to it and renamed at the end, so a failed render leaves nothing behind; standard output
-// ("-"), FIFOs and character devices are written directly.
+// container holds its codec (sound_copy.h). A single output file is written
+// under a temporary name next to it and renamed at the end, so a failed
+// render leaves nothing behind; standard output ("-"), FIFOs and character
+// devices are written directly.
 #pragma once
 
 #include <cstdint>
