@@ -277,6 +277,49 @@ int AskToReplace(Render* r) {
     return kGoOn;
 }
 
+SliderValues SlidersFor(const Render& r);
+
+// Whether the render asks for the source's sound as it is, which is then
+// copied rather than encoded where the container holds its codec: an audio
+// codec or bit rate asks for an encoding, and a line that may write audio
+// buffer 0 or a displayed buffer other than 0 (another buffer's sound, or
+// silence) changes the sound.
+bool KeepsSourceSound(const Render& r) {
+    const EncodeSettings& encode = r.settings.encode;
+    return encode.audio && r.runner.project().has_audio() && !r.facts.changes_sound &&
+           encode.audio_codec.empty() && encode.audio_bitrate == 0 && SlidersFor(r)[0] == 0;
+}
+
+// Why the source's sound, which the render keeps, is encoded all the same;
+// "" when it is copied. Copied packets could start only at a packet's edge,
+// not exactly at a first frame past 0, and a copy ends where the source's
+// sound does, short of the silence of frames the script adds.
+std::string WhySoundIsEncoded(const Render& r) {
+    const RenderSettings& settings = r.settings;
+    if (settings.first_frame > 0) {
+        return "a copy of the source's could not start exactly at frame " +
+               std::to_string(settings.first_frame);
+    }
+    int64_t end = std::max<int64_t>(r.runner.project().frame_count(), r.facts.longest_end);
+    if (settings.last_frame >= 0) end = std::min<int64_t>(end, settings.last_frame + 1);
+    if (end > r.runner.project().source_frames()) {
+        return "the script lengthens the project, and a copy of the source's could not add "
+               "the silence of the frames past its end";
+    }
+    return "";
+}
+
+// Asks the output to copy the source's sound where the render keeps it.
+void PlanSoundCopy(Render* r) {
+    if (!KeepsSourceSound(*r)) return;
+    std::string why = WhySoundIsEncoded(*r);
+    if (why.empty()) {
+        r->output.CopySoundFrom(r->source, r->runner.project().video().start_seconds());
+    } else if (!r->settings.quiet) {
+        std::fprintf(stderr, "kinetra: note: the sound is encoded: %s\n", why.c_str());
+    }
+}
+
 // Chooses the container and encoders and opens the output. Audio is written
 // when the source has some or the script makes some.
 int CreateOutput(Render* r) {
@@ -292,14 +335,21 @@ int CreateOutput(Render* r) {
         }
         r->output.LeaveOutSound();
     }
+    PlanSoundCopy(r);
     if (!r->output.Create(r->output_path, settings.encode, &error)) {
         Fail(r->shown, error);
         return kExitFailure;
     }
+    if (r->output.copies_sound() && !settings.quiet) {
+        std::fprintf(stderr,
+                     "kinetra: note: the sound is copied from the source unchanged, as the "
+                     "script leaves it alone; -c:a CODEC encodes it\n");
+    }
     // The plug-in's audio filter still runs (its lines may set variables
     // that the picture uses), but with no sound written and no audio
-    // command nothing hears the source's sound: it is not decoded.
-    if (!r->output.wants_audio() && !r->facts.has_audio_commands) {
+    // command, or the sound copied, nothing hears the source's sound: it is
+    // not decoded.
+    if ((!r->output.wants_audio() && !r->facts.has_audio_commands) || r->output.copies_sound()) {
         r->runner.project().LeaveSourceAudioUnread();
     }
     int64_t last_asked =

@@ -98,8 +98,8 @@ class Project {
     int32_t ReadAudio(int32_t f, int16_t* out);
     // From now on the source's sound reads as silence and is not decoded:
     // for a render whose output holds no sound and whose script has no
-    // audio commands, where nothing would hear it. The format stays the
-    // source's.
+    // audio commands, or whose output copies the source's sound as it is,
+    // where nothing would hear it. The format stays the source's.
     void LeaveSourceAudioUnread() { audio_unread_ = true; }
 
     // Frames decoded so far (for tests).

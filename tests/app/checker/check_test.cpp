@@ -216,6 +216,26 @@ TEST(ScriptFacts, ComeFromTheLinesThePluginRuns) {
 
     ScanScript("[2-]\na_sine(0, 440, 0.5)\n", "/dir/", &facts);
     EXPECT_TRUE(facts.has_audio_commands);
+
+    // A line may change the project's sound unless its destination is a
+    // plain number that truncates to another buffer than 0 (or to none).
+    const std::pair<const char*, bool> lines[] = {
+        {"a_tone(2, 440, 0, 0.5)", false},
+        {"a_tone(0.9, 440, 0, 0.5)", true},
+        {"a_swap(-1)", false},
+        {"a_swap()", true},
+        {"a_swap(0x1)", true},
+        {"a_mono(b, 0)", true},
+        {"a_copy(0, 2)", false},
+        {"a_blend(3, 0)", true},
+        {"a_reverse(0, 1e0)", false},
+        {"a_sine(0, 440, 0.5)", false},
+    };
+    for (const auto& line : lines) {
+        ScriptFacts one;
+        ScanScript(std::string(line.first) + "\n", "/dir/", &one);
+        EXPECT_EQ(one.changes_sound, line.second) << line.first;
+    }
 }
 
 // Paths are shown as the argument names them: a bare name in the current
