@@ -114,7 +114,7 @@ bool CountSegment(const std::string& path, SegmentCounts* counts, std::string* e
     return true;
 }
 
-std::string FindWrongSegment(const FarmPlan& plan, int32_t source) {
+std::string FindChangedFile(const FarmPlan& plan) {
     for (const auto& hashed : plan.hashes) {
         std::string error;
         std::string now = HashFile(hashed.first, &error);
@@ -123,6 +123,10 @@ std::string FindWrongSegment(const FarmPlan& plan, int32_t source) {
         if (now != hashed.second)
             return hashed.first + ": changed since the segments were planned (its hash differs)";
     }
+    return "";
+}
+
+std::string FindWrongSegment(const FarmPlan& plan, int32_t source) {
     for (const FarmSegment& segment : plan.segments) {
         if (segment.source != source) continue;
         std::string range =
@@ -156,6 +160,11 @@ int RunJoin(const JoinOptions& options) {
         std::fprintf(stderr, "kinetra: %s: the plan has %zu sources; -o names one output\n",
                      options.plan.c_str(), plan.sources.size());
         return kExitUsage;
+    }
+    std::string changed = FindChangedFile(plan);
+    if (!changed.empty()) {
+        std::fprintf(stderr, "kinetra: %s; nothing was written\n", changed.c_str());
+        return kExitFailure;
     }
     int status = kExitOk;
     for (size_t i = 0; i < plan.sources.size(); ++i) {

@@ -28,9 +28,12 @@ struct SegmentCounts {
 // Counts a file's video packets and PCM samples; false with `error`.
 bool CountSegment(const std::string& path, SegmentCounts* counts, std::string* error);
 
-// The first thing wrong with the plan's segments of source `source` (a
-// missing file, other counts) or with the files its hashes name, as one
-// line naming the file; empty when all is well.
+// The first file the plan's hashes name that is gone or changed, as one line
+// naming it; empty when all are as planned.
+std::string FindChangedFile(const FarmPlan& plan);
+// The first of the plan's segments of source `source` that is missing or
+// holds other frame or sample counts, as one line naming it; empty when all
+// are as planned.
 std::string FindWrongSegment(const FarmPlan& plan, int32_t source);
 
 int RunJoin(const JoinOptions& options);
