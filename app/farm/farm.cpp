@@ -86,13 +86,19 @@ bool AddSource(const FarmOptions& o, const std::string& path, FarmPlan* plan, st
 }
 
 // The render options for the segments: the sound always as PCM (the join
-// encodes it once), the output's own sound codec and rate kept for the join.
+// encodes it once), the output's own sound codec and rate kept for the join,
+// and the options of how a run talks and replaces left to the segment script
+// (so that they do not make a rerun's plan differ).
 void SplitSoundOptions(const FarmOptions& o, FarmPlan* plan) {
     plan->audio_codec = o.render.encode.lossless ? "copy" : "aac";
     for (size_t i = 0; i < o.render_args.size(); ++i) {
         const std::string& arg = o.render_args[i];
         bool codec = arg == "-c:a" || arg == "--acodec";
         bool rate = arg == "-b:a" || arg == "--audio-bitrate";
+        // The segment script answers for these itself (-y -q).
+        if (arg == "-y" || arg == "-n" || arg == "-q" || arg == "--quiet" || arg == "--overwrite" ||
+            arg == "--no-overwrite" || arg == "-v" || arg == "--verbose")
+            continue;
         if ((codec || rate) && i + 1 < o.render_args.size()) {
             (codec ? plan->audio_codec : plan->audio_bitrate) = o.render_args[++i];
             continue;
