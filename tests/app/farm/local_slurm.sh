@@ -19,6 +19,10 @@ stop() {
         kill -9 "$pid" 2>/dev/null || true
         rm -f "$dir/$name.pid"
     done
+    if [ -f "$dir/made-run-munge" ]; then
+        rmdir /run/munge 2>/dev/null || true
+        rm -f "$dir/made-run-munge"
+    fi
 }
 
 if [ "$what" = stop ]; then
@@ -68,6 +72,7 @@ CONF
 export SLURM_CONF="$dir/slurm.conf"
 
 if ! pgrep -x munged >/dev/null 2>&1; then
+    [ -d /run/munge ] || touch "$dir/made-run-munge"
     mkdir -p /run/munge
     chown munge:munge /run/munge
     chmod 0755 /run/munge
