@@ -24,6 +24,8 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev \
             libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg \
             libcpp-httplib-dev nlohmann-json3-dev chromium
+# The render farm's test runs a single-node Slurm (tests/app/farm) and GNU parallel.
+PACKAGES += slurm-wlm munge parallel
 # The preview's browser test runs playwright-core (tests/preview) on node.
 NODE_DIR := tests/preview
 

@@ -7,7 +7,7 @@ _kinetra() {
         cword=$COMP_CWORD
         words=("${COMP_WORDS[@]}")
     }
-    local commands="render demo preview check help"
+    local commands="render demo preview check farm join help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version -h -V" -- "$cur"))
         return
@@ -68,6 +68,33 @@ _kinetra() {
             return
         elif [[ "$cur" == -* ]]; then
             COMPREPLY=($(compgen -W "--port --open --threads --plugin -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
+        fi
+        ;;
+    farm)
+        case "$prev" in
+        -o | --output | --plugin)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --scheduler)
+            COMPREPLY=($(compgen -W "slurm parallel" -- "$cur"))
+            return
+            ;;
+        --segments | -S | --hosts)
+            return
+            ;;
+        esac
+        if [[ "$cur" == -* ]]; then
+            COMPREPLY=($(compgen -W "-o --output --segments --scheduler -S --hosts --dry-run --wait -y -n --lossless -c:v -c:a --crf --preset --show --var --canvas --plugin -q --quiet -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
+        fi
+        ;;
+    join)
+        if [[ "$cur" == -* ]]; then
+            COMPREPLY=($(compgen -W "-o --output -y -n -q --quiet -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -f -- "$cur"))
         fi

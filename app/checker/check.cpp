@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "base/ffmpeg_util.h"
 #include "base/paths.h"
 #include "base/shown_text.h"
 #include "checker/script_pieces.h"
+#include "checker/segment_safety.h"
 #include "formula/formula.h"
 #include "script/command_table.h"
 #include "script/encoding.h"
@@ -685,6 +687,17 @@ int RunCheck(const std::string& target) {
     ScriptCheck check = CheckScriptFile(script, context);
     for (const ScriptFinding& finding : check.findings) {
         std::printf("%s\n", FormatFinding(check.path, finding).c_str());
+    }
+    if (check.read) {
+        ScriptRead read;
+        std::string error;
+        ReadScript(script, &read, &error);
+        std::set<int32_t> broken;
+        for (const auto& file : check.reported_files)
+            broken.insert(file.second);
+        for (const std::string& line : FormatSegmentSafety(
+                 check.path, AnalyseSegments(read.text, context.frame_count, broken)))
+            std::printf("%s\n", line.c_str());
     }
     std::printf("%s\n", FormatCheckSummary(check).c_str());
     return check.errors() > 0 ? 1 : 0;

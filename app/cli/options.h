@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "demo/demo.h"
+#include "farm/farm.h"
+#include "farm/join.h"
 #include "preview/preview_options.h"
 #include "render/render.h"
 
 // kUsage: `kinetra` alone, a wrong use that prints the usage and exits 2.
-enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo, kPreview, kCheck };
+enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo, kPreview, kCheck, kFarm, kJoin };
 
 struct Command {
     CommandKind kind = CommandKind::kUsage;
@@ -26,6 +28,8 @@ struct Command {
     RenderSettings render;
     DemoOptions demo;
     PreviewOptions preview;
+    FarmOptions farm;
+    JoinOptions join;
 };
 
 // Parses the arguments after the program name; false with a one-line

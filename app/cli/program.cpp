@@ -46,6 +46,10 @@ int RunCommand(const Command& command, FILE* out, FILE* err) {
             return RunDemo(command.demo);
         case CommandKind::kPreview:
             return RunPreview(command.preview);
+        case CommandKind::kFarm:
+            return RunFarm(command.farm);
+        case CommandKind::kJoin:
+            return RunJoin(command.join);
     }
     return kExitFailure;
 }

@@ -14,6 +14,7 @@
 #include "demo/demo.h"
 #include "script/command_table.h"
 #include "checker/script_check.h"
+#include "checker/segment_safety.h"
 
 using apptest::TempDir;
 
@@ -238,6 +239,80 @@ TEST(ScriptFacts, ComeFromTheLinesThePluginRuns) {
     }
 }
 
+// A range of frames renders as in a whole render when it warms up from the
+// frame the analysis gives; the lines named are those that carry state.
+TEST(SegmentSafety, FindsTheStateThatCarriesAndTheFrameAWarmUpIsExactFrom) {
+    struct Case {
+        const char* name;
+        std::string script;
+        int32_t first;  // the range's first frame (of a 100-frame project)
+        int32_t warm_from;
+        std::vector<int32_t> lines;
+    };
+    const std::string fill_a = "fill(0, 0, 0, A, 8, 0, 0, 0)\n";
+    const Case cases[] = {
+        {"frame number only", "[0-]\nfill(0, 0, 0, 8, 8, f, 0, 0)\n", 50, 50, {}},
+        {"variable set first on every frame", "A=f*2\n" + fill_a, 50, 50, {}},
+        {"counter", "A=A+1\n" + fill_a, 50, 0, {1}},
+        {"read before it is set", fill_a + "A=f\n", 50, 0, {1}},
+        {"set after a jump", "if f>3 goto :x\nA=f\n:x\n" + fill_a, 50, 0, {2}},
+        {"slider letters are set before every line",
+         "x=x+1\nfill(0, 0, 0, x, 8, 0, 0, 0)\n",
+         50,
+         50,
+         {}},
+        {"k is never reset", "k=k+1\nfill(0, 0, 0, k, 8, 0, 0, 0)\n", 50, 0, {1}},
+        {"random from a later section", "[40-]\nfill(0, rand(9), 0, 4, 4, 0, 0, 0)\n", 50, 40, {2}},
+        {"random before its section", "[40-]\nfill(0, rand(9), 0, 4, 4, 0, 0, 0)\n", 30, 30, {2}},
+        {"condition runs on every frame",
+         "[\"f>60\"]\nfill(0, rand(9), 0, 4, 4, 0, 0, 0)\n",
+         50,
+         0,
+         {2}},
+        {"tone inside its section", "[20-60]\na_tone(0, 440, 0, 0.5)\n", 50, 20, {2}},
+        {"tone after its section", "[20-60]\na_tone(0, 440, 0, 0.5)\n", 70, 70, {2}},
+        {"picture loaded on every frame",
+         "readimage(2, \"p.png\")\ncopy(2, 0, 0, 0, 8, 8, 0, 0)\n",
+         50,
+         50,
+         {}},
+        {"buffer painted and kept",
+         "fill(3, 0, 0, 8, 8, 0, 0, 0)\ncopy(3, 0, 0, 0, 8, 8, 0, 0)\n",
+         50,
+         0,
+         {1}},
+        {"buffer named by an expression",
+         "copy(0, f%3+2, 0, 0, 8, 8, 0, 0)\n",
+         50,
+         0,
+         {1, 1, 1, 1, 1, 1, 1, 1}},
+        {"font set from a later frame",
+         "[10-]\nfont(\"x\", 10, 0, 0, 0, 4096, 0, 0)\n[0-]\ntext(0, 0, 0, 0, \"a\")\n",
+         50,
+         10,
+         {2}},
+        {"font set first on every frame",
+         "font(\"x\", 10, 0, 0, 0, 4096, 0, 0)\ntext(0, 0, 0, 0, \"a\")\n",
+         50,
+         50,
+         {}},
+        {"output size set at frame 0", "dispsize(32, 24)\n", 50, 0, {1}},
+        {"output size set later", "[5-]\ndispsize(32, 24)\n", 50, 50, {}},
+    };
+    for (const Case& c : cases) {
+        SegmentSafety safety = AnalyseSegments(c.script, 100);
+        EXPECT_EQ(safety.WarmUpFrom(c.first), c.warm_from) << c.name;
+        std::vector<int32_t> lines;
+        for (const StateCarrier& carrier : safety.carriers)
+            lines.push_back(carrier.line);
+        EXPECT_EQ(lines, c.lines) << c.name;
+    }
+    // A picture that cannot be read loads nothing: the buffer keeps what it had.
+    EXPECT_EQ(AnalyseSegments("readimage(2, \"p.png\")\ncopy(2, 0, 0, 0, 8, 8, 0, 0)\n", 100, {1})
+                  .WarmUpFrom(50),
+              0);
+}
+
 // Paths are shown as the argument names them: a bare name in the current
 // directory stays bare.
 TEST(CheckProgram, PrintsFindingsThenACountAndFailsOnErrors) {
@@ -247,6 +322,7 @@ TEST(CheckProgram, PrintsFindingsThenACountAndFailsOnErrors) {
         ":1: warning: 'fill' takes 8 arguments, this line has 5: the missing ones count as 0\n",
         ":2: error: unknown command 'txt': did you mean 'text'?\n",
         ":3: error: argument 2 (file): file 'gone.png' does not exist (looked in ",
+        ": segment-safe: any range of frames renders on its own\n",
         ": 2 errors, 1 warning (read as Shift-JIS)\n"};
     for (const char* bare_name : {"", "clip.mp4", "kinetra.txt"}) {
         std::string where = *bare_name != '\0' ? "cd '" + dir.path() + "' && " : "";
@@ -261,7 +337,7 @@ TEST(CheckProgram, PrintsFindingsThenACountAndFailsOnErrors) {
         std::string script = *bare_name != '\0' ? "kinetra.txt" : dir / "kinetra.txt";
         std::string directory = *bare_name != '\0' ? "./" : dir.path() + "/";
         EXPECT_EQ(out, script + findings[0] + script + findings[1] + script + findings[2] +
-                           directory + ")\n" + script + findings[3])
+                           directory + ")\n" + script + findings[3] + script + findings[4])
             << target;
         EXPECT_EQ(WEXITSTATUS(status), 1) << target;
     }
