@@ -17,7 +17,8 @@
 #include <vector>
 
 struct ExportStatus {
-    // kCancelled: stopped by Cancel; the frames done are kept in `output`.
+    // kCancelled: stopped by Cancel; the frames done, if any, are kept as the
+    // render keeps them on Ctrl-C (`output` with .partial before its extension).
     enum class State { kIdle, kRunning, kDone, kFailed, kCancelled };
     State state = State::kIdle;
     std::string output;   // the file being written

@@ -491,8 +491,8 @@ void PreviewServer::Impl::StartExport(const httplib::Request&, httplib::Response
     SendJson(res, 202, ExportJson(exporter->Status()));
 }
 
-// Stops the running export; it ends as "cancelled" with the frames done
-// kept in its file.
+// Stops the running export; it ends as "cancelled", the frames done kept
+// as the render keeps them on Ctrl-C (NAME.partial.EXT).
 void PreviewServer::Impl::CancelExport(const httplib::Request&, httplib::Response& res) {
     if (!exporter->Cancel()) return SendError(res, 409, "no export is running");
     SendJson(res, 202, ExportJson(exporter->Status()));

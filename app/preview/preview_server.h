@@ -12,7 +12,7 @@
 //   POST /api/export            renders the project next to the source (no body
 //                               needed): SOURCE-kinetra.mp4, then -2, -3, ...
 //   GET  /api/export            the export's progress
-//   DELETE /api/export          stops the running export (the frames done are kept)
+//   DELETE /api/export          stops the running export (frames done: NAME.partial.mp4)
 //
 // Requests whose Host is not this server's address, requests from other
 // pages (Origin, Sec-Fetch-Site) and state-changing requests without this

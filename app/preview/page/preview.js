@@ -344,7 +344,7 @@ function showExport(status) {
   } else if (status.state === 'done') {
     text.textContent = `Written: ${status.output}`;
   } else if (status.state === 'cancelled') {
-    text.textContent = `Cancelled: the ${status.done} frames done are in ${status.output}`;
+    text.textContent = `Cancelled after ${status.done} frames (kept as a .partial file next to ${status.output})`;
   } else {
     text.textContent = `Export failed: ${status.message || 'unknown reason'}`;
   }
