@@ -44,7 +44,7 @@ _kinetra() {
             ;;
         esac
         if [[ "$cur" == -* ]]; then
-            COMPREPLY=($(compgen -W "-o --output -f --format -y -n --no-audio -c:v --vcodec -c:a --acodec --pix-fmt -b:v --video-bitrate -b:a --audio-bitrate --crf --preset --lossless --frames --show --var --canvas --max-frames --threads --plugin --strict -q --quiet -v --verbose -h --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "-o --output -f --format -y -n --no-audio -c:v --vcodec -c:a --acodec --pix-fmt -b:v --video-bitrate -b:a --audio-bitrate --crf --preset --lossless --frames --show --var --canvas --max-frames --threads --plugin --strict --strict=warnings -q --quiet -v --verbose -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -f -- "$cur"))
         fi
@@ -59,7 +59,11 @@ _kinetra() {
         fi
         ;;
     check)
-        [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -f -- "$cur"))
+        if [[ "$cur" == -* ]]; then
+            COMPREPLY=($(compgen -W "--strict=warnings -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
+        fi
         ;;
     preview)
         if [[ "$prev" == --plugin ]]; then
@@ -100,7 +104,11 @@ _kinetra() {
         fi
         ;;
     help)
-        [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        # The program's commands, then the script's, as 'kinetra help' lists them.
+        local script_commands
+        script_commands=$("${words[0]}" help 2>/dev/null |
+            awk '/^Script commands/ { on = 1; next } on && /^  [a-z]/ { print $1 }')
+        [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -W "$commands $script_commands" -- "$cur"))
         ;;
     esac
 }

@@ -84,6 +84,7 @@ const char kRenderHelp[] =
     "  -q, --quiet         no progress, notes or summary\n"
     "  --strict            stop before writing anything when the script check\n"
     "                      (see 'kinetra check') finds an error\n"
+    "  --strict=warnings   stop on a warning of the check as well\n"
     "  -v, --verbose       also name the decoder and encoders chosen\n"
     "  -h, --help          this help\n"
     "\n"
@@ -130,14 +131,17 @@ const char kHelpHelp[] =
     "script command's arguments (--markdown: as a Markdown table).\n";
 
 const char kCheckHelp[] =
-    "usage: kinetra check [SOURCE|SCRIPT|DIR]\n"
+    "usage: kinetra check [--strict=warnings] [SOURCE|SCRIPT|DIR]\n"
     "\n"
     "Reads the script (kinetra.txt next to SOURCE or in DIR, or SCRIPT itself;\n"
     "default ./kinetra.txt) the way the plug-in does and lists, one line each as\n"
     "PATH:LINE: message, what would silently go wrong: unknown commands, arguments\n"
     "that do not compile, missing labels and files, sections that never apply,\n"
     "and more; then a count and the encoding it read. With SOURCE it also knows\n"
-    "the project's length. 'kinetra render' runs the same check first.\n"
+    "the project's length and prints its frame rate. 'kinetra render' runs the\n"
+    "same check first. A symlinked SOURCE uses the kinetra.txt next to the link.\n"
+    "\n"
+    "  --strict=warnings   exit 1 on warnings too\n"
     "\n"
     "Exit status: 0 no errors (warnings allowed), 1 errors found, 2 wrong use.\n";
 
@@ -179,7 +183,7 @@ const CommandDoc kCommands[] = {
     {"demo", "demo [DIR]", "render the built-in demo into DIR (./kinetra-demo)", kDemoHelp},
     {"preview", "preview SOURCE [--port N] [--open]",
      "a local page that follows the script as it is saved", kPreviewHelp},
-    {"check", "check [SOURCE|SCRIPT]", "list the script's mistakes by line", kCheckHelp},
+    {"check", "check [SOURCE|SCRIPT|DIR]", "list the script's mistakes by line", kCheckHelp},
     {"farm", "farm SOURCE... -o OUT --segments N",
      "split a render across machines (Slurm, parallel)", kFarmHelp},
     {"join", "join PLAN [-o OUT]", "check a farm job's segments and join them", kJoinHelp},
@@ -428,6 +432,8 @@ bool SetRenderFlag(const std::string& arg, RenderSettings* r) {
         r->encode.audio = false;
     } else if (arg == "--strict") {
         r->strict = true;
+    } else if (arg == "--strict=warnings") {
+        r->strict = r->strict_warnings = true;
     } else {
         return false;
     }
@@ -566,15 +572,25 @@ bool ParseHelp(const std::vector<std::string>& args, Command* command, std::stri
     return true;
 }
 
-// `kinetra check [SOURCE|SCRIPT|DIR]`.
+// `kinetra check [--strict=warnings] [SOURCE|SCRIPT|DIR]`.
 bool ParseCheck(const std::vector<std::string>& args, Command* command, std::string* error) {
     command->kind = CommandKind::kCheck;
-    if (args.size() > 2 || (args.size() == 2 && args[1].size() > 1 && args[1][0] == '-')) {
-        *error = args.size() > 2 ? "check takes one SOURCE, SCRIPT or directory"
-                                 : "unknown option '" + args[1] + "'";
+    std::vector<std::string> targets;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--strict=warnings") {
+            command->check_strict = true;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            *error = "unknown option '" + args[i] + "'";
+            return false;
+        } else {
+            targets.push_back(args[i]);
+        }
+    }
+    if (targets.size() > 1) {
+        *error = "check takes one SOURCE, SCRIPT or directory";
         return false;
     }
-    if (args.size() == 2) command->check = args[1];
+    if (!targets.empty()) command->check = targets[0];
     return true;
 }
 

@@ -20,11 +20,12 @@ enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo, kPreview, kChe
 
 struct Command {
     CommandKind kind = CommandKind::kUsage;
-    std::string name;       // the command word as given ("render"), for messages
-    std::string topic;      // kHelp: the command or subject asked about; empty: all
-    std::string plugin;     // kVersion: --plugin given before it
-    bool markdown = false;  // kHelp on a script command: its argument table in Markdown
-    std::string check;      // kCheck: source video, script or directory; empty: ./kinetra.txt
+    std::string name;           // the command word as given ("render"), for messages
+    std::string topic;          // kHelp: the command or subject asked about; empty: all
+    std::string plugin;         // kVersion: --plugin given before it
+    bool markdown = false;      // kHelp on a script command: its argument table in Markdown
+    std::string check;          // kCheck: source video, script or directory; empty: ./kinetra.txt
+    bool check_strict = false;  // kCheck: --strict=warnings (warnings fail it too)
     RenderSettings render;
     DemoOptions demo;
     PreviewOptions preview;

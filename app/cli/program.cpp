@@ -41,7 +41,7 @@ int RunCommand(const Command& command, FILE* out, FILE* err) {
         case CommandKind::kRender:
             return RunRender(command.render);
         case CommandKind::kCheck:
-            return RunCheck(command.check);
+            return RunCheck(command.check, command.check_strict);
         case CommandKind::kDemo:
             return RunDemo(command.demo);
         case CommandKind::kPreview:

@@ -241,6 +241,11 @@ int CheckScriptAgainstProject(Render* r) {
         std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
         return kExitFailure;
     }
+    if (check.warnings() > 0 && r->settings.strict_warnings) {
+        std::fprintf(stderr,
+                     "kinetra: --strict=warnings: the script has warnings; nothing was written\n");
+        return kExitFailure;
+    }
     r->runner.media().SetFileNotes(FileLineNotes(check));
     // What the check told is not told again: neither the media services'
     // warning about a file it reported nor the run-time failure of a line

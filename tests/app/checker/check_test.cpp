@@ -47,7 +47,36 @@ TEST(ScriptCheck, EachMistakeIsFoundOnItsLine) {
         {"duplicate label", ":a\nfill(0,0,0,1,1,0,0,0)\n:A\ngoto:a\n", 3, FindingSeverity::kError,
          "first on line 1"},
         {"backwards section", "[5-1]\n", 1, FindingSeverity::kError, "never applies"},
-        {"not a range", "[abc]\n", 1, FindingSeverity::kError, "not a frame range"},
+        {"not a range", "[abc]\n", 1, FindingSeverity::kError,
+         "is read as frames 0..the end; write a range"},
+        {"range without ']'", "[10-20\n", 1, FindingSeverity::kWarning,
+         "no closing ']'; it is read as frames 10..20 all the same"},
+        // What a new script writer gets wrong, told with what to write.
+        {"indented command", "# a\n  fill(0,0,0,w,h,4096,0,0)\n", 2, FindingSeverity::kWarning,
+         "looks like a command, but a line that starts with a space or a tab is a comment"},
+        {"indented jump", "\tgoto:a\n:a\n", 1, FindingSeverity::kWarning, "looks like a jump"},
+        {"text with a loose space", "text(0,10,10,2,Hello world)\n", 1, FindingSeverity::kWarning,
+         "spaces outside double quotes, and those are dropped: it reads 'Helloworld'; write "
+         "\"Hello world\""},
+        {"rgb on the byte scale", "fill_rgb(0,0,0,w,h,255,128,0)\n", 1, FindingSeverity::kWarning,
+         "the colour 255, 128, 0 looks like 0..255 values"},
+        {"y/cb/cr on the byte scale", "font2(\"\",40,0,0,0,2,235,128,128,16,128,128)\n", 1,
+         FindingSeverity::kWarning, "multiply Y by 16"},
+        {"opacity on the byte scale", "alpha(2,0,0,0,w,h,0,0,150)\n", 1, FindingSeverity::kWarning,
+         "opacity is a fraction, 0..1"},
+        {"level past full scale", "a_tone(0,1000,0,1.5)\n", 1, FindingSeverity::kError,
+         "argument 4 (level) is 1.5, outside 0..1 (1 is full scale): the line does nothing"},
+        {"missing size", "fill(0,0,0,w)\n", 1, FindingSeverity::kError,
+         "(height, Y, Cb, Cr), and with height 0 the line does nothing"},
+        {"missing level", "a_tone(0,1000,0.5)\n", 1, FindingSeverity::kError,
+         "with level 0 the sound is silent"},
+        {"defocus without its unused pair", "defocus(0,0,0,0,w,h,8)\n", 1,
+         FindingSeverity::kWarning,
+         "this line has 7: its last value lands on unused1, and unused2, radius count"},
+        {"mosaic without the corner", "mosaic(0,0,0,0,w,h,16,16)\n", 1, FindingSeverity::kWarning,
+         "its last value lands on dy"},
+        {"font2 without the outline", "font2(\"\",48,1,0,0,4096,0,0,0,0,0)\n", 1,
+         FindingSeverity::kWarning, "the outline width comes after underline"},
         {"condition does not compile", "[\"f>\"]\n", 1, FindingSeverity::kError,
          "does not compile"},
         {"condition never closed", "[\"f>3]\n", 1, FindingSeverity::kError, "never closed"},
@@ -94,6 +123,9 @@ TEST(ScriptCheck, CorrectScriptsAreClean) {
         "text2(0,0,0,2,\"%5.1f / %g\",f,m)\nswapbuf()\ndispsize(320,240)\n",
         "copy(B,0,0,0,w,h,0,0)\n",  // a buffer from a variable is not judged
         "font(\"\",24,0,0,0,4096,0,0)\ntext(0,0,0,2,\"Caf\xc3\xa9\")\n",
+        // Indented prose, dark colours and blends past the source on purpose.
+        "  (a note: fill it later)\n\tfill means paint\nfill_rgb(0,0,0,w,h,0,0,1)\n"
+        "fill(0,0,0,w,h,200,-40,0)\nalpha(2,0,0,0,w,h,0,0,1.5)\ntext(0,0,0,2,\" a b \")\n",
     };
     for (const char* script : scripts) {
         ScriptCheck check = CheckScriptText(script, "/nonexistent/kinetra.txt", CheckContext());
@@ -118,7 +150,9 @@ TEST(ScriptCheck, RecordLinesFollowTheFileAndSayTheEncoding) {
         CheckScriptText("# c\nfill(0,0,0,1,1,0,0,0)\n\n[1-2]\n:l\nC=1\n", "k.txt", CheckContext());
     EXPECT_EQ(check.record_lines, (std::vector<int32_t>{2, 5, 6}));
     EXPECT_FALSE(check.utf8);
-    EXPECT_NE(FormatCheckSummary(check).find("Shift-JIS"), std::string::npos);
+    EXPECT_NE(FormatCheckSummary(check).find("(ASCII)"), std::string::npos);
+    check = CheckScriptText(":\x82\xa0\n", "k.txt", CheckContext());
+    EXPECT_NE(FormatCheckSummary(check).find("read as Shift-JIS"), std::string::npos);
     check = CheckScriptText("text(0,0,0,2,\"Zo\xc3\xab\")\n", "k.txt", CheckContext());
     EXPECT_TRUE(check.utf8);
     EXPECT_NE(FormatCheckSummary(check).find("UTF-8"), std::string::npos);
@@ -313,33 +347,42 @@ TEST(SegmentSafety, FindsTheStateThatCarriesAndTheFrameAWarmUpIsExactFrom) {
               0);
 }
 
+// `kinetra check ARGUMENTS` run in a shell (which may `cd` first): its
+// exit status, with what it printed in `out`.
+int CheckOutput(const std::string& arguments, std::string* out, const std::string& where = "") {
+    FILE* pipe = popen((where + KINETRA_APP_PATH + " check " + arguments + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return -1;
+    out->clear();
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+        *out += buffer;
+    int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Paths are shown as the argument names them: a bare name in the current
 // directory stays bare.
 TEST(CheckProgram, PrintsFindingsThenACountAndFailsOnErrors) {
     TempDir dir;
     std::ofstream(dir / "kinetra.txt") << "fill(0,0,0,w,h)\ntxt(1)\nreadimage(1,gone.png)\n";
     const std::string findings[] = {
-        ":1: warning: 'fill' takes 8 arguments, this line has 5: the missing ones count as 0\n",
+        ":1: warning: 'fill' takes 8 arguments, this line has 5: the missing ones count as 0 "
+        "(Y, Cb, Cr)\n",
         ":2: error: unknown command 'txt': did you mean 'text'?\n",
         ":3: error: argument 2 (file): file 'gone.png' does not exist (looked in ",
         ": segment-safe: any range of frames renders on its own\n",
-        ": 2 errors, 1 warning (read as Shift-JIS)\n"};
+        ": 2 errors, 1 warning (ASCII)\n"};
     for (const char* bare_name : {"", "clip.mp4", "kinetra.txt"}) {
         std::string where = *bare_name != '\0' ? "cd '" + dir.path() + "' && " : "";
         std::string target = *bare_name != '\0' ? bare_name : dir.path();
-        FILE* pipe = popen((where + KINETRA_APP_PATH + " check " + target + " 2>&1").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
         std::string out;
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-            out += buffer;
-        int status = pclose(pipe);
+        int status = CheckOutput(target, &out, where);
         std::string script = *bare_name != '\0' ? "kinetra.txt" : dir / "kinetra.txt";
         std::string directory = *bare_name != '\0' ? "./" : dir.path() + "/";
         EXPECT_EQ(out, script + findings[0] + script + findings[1] + script + findings[2] +
                            directory + ")\n" + script + findings[3] + script + findings[4])
             << target;
-        EXPECT_EQ(WEXITSTATUS(status), 1) << target;
+        EXPECT_EQ(status, 1) << target;
     }
 }
 
@@ -363,6 +406,19 @@ TEST(CheckProgram, RenderChecksFirstAndStrictStopsBeforeWriting) {
     EXPECT_EQ(apptest::RunProgram(render, &text), 0) << text;
     EXPECT_NE(text.find("1 error, 0 warnings"), std::string::npos) << text;
     EXPECT_TRUE(apptest::FileExists(dir / "o.mkv"));
+
+    // --strict=warnings stops on a warning alone, and check fails on it.
+    apptest::WriteFile(dir / "kinetra.txt", "  fill(0,0,0,w,h,4096,0,0)\n");
+    const std::string strict_render = "render '" + dir / "clip.mkv" + "' -o '" +
+                                      dir / "o3.mkv' -q --plugin '" + KINETRA_PLUGIN_PATH + "'";
+    EXPECT_EQ(apptest::RunProgram(strict_render + " --strict", &text), 0) << text;
+    EXPECT_EQ(apptest::RunProgram(strict_render + " -y --strict=warnings", &text), 1) << text;
+    EXPECT_NE(text.find("--strict=warnings: the script has warnings"), std::string::npos) << text;
+    std::string out;
+    EXPECT_EQ(CheckOutput("'" + dir / "clip.mkv'", &out), 0) << out;
+    EXPECT_NE(out.find("clip.mkv: 2 frames at 30 fps: one second is 30 frames"), std::string::npos)
+        << out;
+    EXPECT_EQ(CheckOutput("--strict=warnings '" + dir.path() + "'", &out), 1) << out;
 
     // A file that exists but cannot be read is told before the render, with
     // its line; an argument that fails to evaluate on both frames is told at
