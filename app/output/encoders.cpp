@@ -390,6 +390,14 @@ void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings)
     }
 }
 
+bool NeedsPlainH264Tag(const AVOutputFormat* container, AVCodecID codec, AVPixelFormat format) {
+    // FFmpeg's MOV writer picks the AVC-Intra tags by pixel format, size and
+    // frame rate alone, whatever the stream's profile; any 10-bit 4:2:0 or
+    // 4:2:2 H.264 in MOV is kept from it.
+    return NameIs(container, "mov") && codec == AV_CODEC_ID_H264 &&
+           (format == AV_PIX_FMT_YUV420P10 || format == AV_PIX_FMT_YUV422P10);
+}
+
 std::string DescribePixelFormat(AVPixelFormat format) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     return ChromaOf(d) + " " + std::to_string(DepthOf(format)) + "-bit";

@@ -541,6 +541,19 @@ int KeepInterrupted(Render* r, int signal) {
     return 128 + signal;
 }
 
+// A --frames range that runs past the project's end renders the frames that
+// exist; this says how many, so that a short output is no surprise.
+void ReportShortRange(const Render& r) {
+    const RenderSettings& settings = r.settings;
+    const int32_t length = r.runner.project().frame_count();
+    if (settings.last_frame < length) return;
+    std::fprintf(stderr,
+                 "kinetra: warning: --frames %d-%d: the project has %d frames, so only %lld "
+                 "frames (%d-%d) exist in the range and were rendered\n",
+                 settings.first_frame, settings.last_frame, length,
+                 static_cast<long long>(r.rendered), settings.first_frame, length - 1);
+}
+
 // Waits for the encoder and gives the output its name, or keeps what a stop
 // left, or abandons it.
 int Finish(Render* r) {
@@ -569,6 +582,7 @@ int Finish(Render* r) {
         Fail(r->shown, error);
         return kExitFailure;
     }
+    ReportShortRange(*r);
     if (!r->settings.quiet) {
         std::fprintf(
             stderr, "kinetra: %s\n",
