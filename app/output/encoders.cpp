@@ -398,6 +398,11 @@ bool NeedsPlainH264Tag(const AVOutputFormat* container, AVCodecID codec, AVPixel
            (format == AV_PIX_FMT_YUV420P10 || format == AV_PIX_FMT_YUV422P10);
 }
 
+int BFramesFor(const AVOutputFormat* container, const EncodeSettings& settings) {
+    if (settings.b_frames >= 0) return settings.b_frames;
+    return NameIs(container, "avi") ? 0 : -1;
+}
+
 std::string DescribePixelFormat(AVPixelFormat format) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     return ChromaOf(d) + " " + std::to_string(DepthOf(format)) + "-bit";

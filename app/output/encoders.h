@@ -85,5 +85,10 @@ void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings)
 // H.264 tag (avc1) instead.
 bool NeedsPlainH264Tag(const AVOutputFormat* container, AVCodecID codec, AVPixelFormat format);
 
+// The most B-frames in a row to code: the settings' number; none in AVI,
+// which stores no presentation times, so that a reader that stamps frames in
+// decoding order shows them in their order; else -1, the encoder's choice.
+int BFramesFor(const AVOutputFormat* container, const EncodeSettings& settings);
+
 // "4:2:0 10-bit" for a pixel format; "RGB 8-bit" for RGB ones.
 std::string DescribePixelFormat(AVPixelFormat format);

@@ -251,7 +251,8 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     TagColour(video_, colour, tags_);
     MarkFields();
     if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
-    if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
+    const int b_frames = BFramesFor(muxer_->oformat, settings_);
+    if (b_frames >= 0) video_->max_b_frames = b_frames;
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ApplyVideoSettings(video_, settings_);
     int rc = avcodec_open2(video_, video_codec_, nullptr);

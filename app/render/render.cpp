@@ -548,10 +548,11 @@ void ReportShortRange(const Render& r) {
     const int32_t length = r.runner.project().frame_count();
     if (settings.last_frame < length) return;
     std::fprintf(stderr,
-                 "kinetra: warning: --frames %d-%d: the project has %d frames, so only %lld "
-                 "frames (%d-%d) exist in the range and were rendered\n",
-                 settings.first_frame, settings.last_frame, length,
-                 static_cast<long long>(r.rendered), settings.first_frame, length - 1);
+                 "kinetra: warning: --frames %d-%d reaches past the project's last frame (%d): "
+                 "only %lld of the %lld frames asked for exist and were rendered\n",
+                 settings.first_frame, settings.last_frame, length - 1,
+                 static_cast<long long>(r.rendered),
+                 static_cast<long long>(settings.last_frame) - settings.first_frame + 1);
 }
 
 // Waits for the encoder and gives the output its name, or keeps what a stop
