@@ -128,7 +128,7 @@ TEST(Render, LosslessKeepsTheSourceSamples) {
          {AVCOL_SPC_BT709, AVCOL_RANGE_JPEG}},
         {"10-bit 4:2:2", AV_PIX_FMT_YUV422P10LE, 35, 20, {AVCOL_SPC_BT709, AVCOL_RANGE_MPEG}},
         {"4:4:4", AV_PIX_FMT_YUV444P, 20, 19, bt601},
-        {"untagged 1080 lines", AV_PIX_FMT_YUV420P, 16, 1080, untagged},
+        {"untagged 1080 lines, 8 wide", AV_PIX_FMT_YUV420P, 8, 1080, untagged},
         {"untagged 576 lines", AV_PIX_FMT_YUV422P10LE, 16, 576, untagged},
         {"one pixel wide", AV_PIX_FMT_YUV420P, 1, 9, bt601},
         {"one pixel tall", AV_PIX_FMT_YUV444P, 9, 1, bt601}};
