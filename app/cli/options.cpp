@@ -416,16 +416,24 @@ const struct {
     {"--plugin", ReadPlugin},
 };
 
+// -y or -n: the other one given too is a contradiction, not the last word.
+void SetOverwrite(Overwrite mode, RenderSettings* r, std::string* error) {
+    if (r->overwrite != Overwrite::kAsk && r->overwrite != mode) {
+        *error = "-y (--overwrite) and -n (--no-overwrite) contradict each other";
+    }
+    r->overwrite = mode;
+}
+
 // A render option without a value; false when `arg` is none of them.
-bool SetRenderFlag(const std::string& arg, RenderSettings* r) {
+bool SetRenderFlag(const std::string& arg, RenderSettings* r, std::string* error) {
     if (arg == "--quiet" || arg == "-q") {
         r->quiet = true;
     } else if (arg == "--verbose" || arg == "-v") {
         r->verbose = true;
     } else if (arg == "-y" || arg == "--overwrite") {
-        r->overwrite = Overwrite::kYes;
+        SetOverwrite(Overwrite::kYes, r, error);
     } else if (arg == "-n" || arg == "--no-overwrite") {
-        r->overwrite = Overwrite::kNo;
+        SetOverwrite(Overwrite::kNo, r, error);
     } else if (arg == "--lossless") {
         r->encode.lossless = true;
     } else if (arg == "--no-audio") {
@@ -504,7 +512,7 @@ bool ParseRender(const std::vector<std::string>& args, RenderSettings* r, std::s
             positional.push_back(arg);
         } else if (arg == "--") {
             only_positional = true;
-        } else if (!SetRenderFlag(arg, r) && !TakeRenderValue(&cursor, r, error)) {
+        } else if (!SetRenderFlag(arg, r, error) && !TakeRenderValue(&cursor, r, error)) {
             *error = "unknown option '" + arg + "'";
         }
         if (!error->empty()) return false;

@@ -148,6 +148,20 @@ bool TakesCopiedSound(const AVOutputFormat* format, SoundCopy* sound) {
     return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 1;
 }
 
+// Whether the container tells its readers to drop the audio encoder's
+// lead-in (the priming samples that AAC and others stamp before zero): MP4
+// and MOV by an edit list, Matroska for Opus by its codec delay. Elsewhere
+// the writer moves every stream later to keep stamps at or above zero, so
+// the sound starts before the first picture and a reader converting to a
+// constant frame rate adds a frame to fill the gap.
+bool HidesAudioLeadIn(const AVOutputFormat* container, AVCodecID audio) {
+    for (const char* name : {"mp4", "mov", "ipod"}) {
+        if (std::strcmp(container->name, name) == 0) return true;
+    }
+    return audio == AV_CODEC_ID_OPUS && (std::strcmp(container->name, "matroska") == 0 ||
+                                         std::strcmp(container->name, "webm") == 0);
+}
+
 }  // namespace
 
 int64_t AudioEncodersOpened() {
@@ -258,7 +272,8 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     TagColour(video_, colour, tags_);
     MarkFields();
     if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
-    if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
+    const int b_frames = BFramesFor(muxer_->oformat, settings_);
+    if (b_frames >= 0) video_->max_b_frames = b_frames;
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ApplyVideoSettings(video_, settings_);
     int rc = avcodec_open2(video_, video_codec_, nullptr);
@@ -276,6 +291,11 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     }
     video_stream_->time_base = video_->time_base;
     video_stream_->avg_frame_rate = frame_rate;
+    if (NeedsPlainH264Tag(muxer_->oformat, video_codec_->id, format)) {
+        // The writer keeps a tag it is given only below normal compliance.
+        video_stream_->codecpar->codec_tag = MKTAG('a', 'v', 'c', '1');
+        muxer_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+    }
     video_frame_.reset(av_frame_alloc());
     video_frame_->format = format;
     video_frame_->width = width_;
@@ -345,6 +365,12 @@ bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
         return false;
     }
     audio_stream_->time_base = audio_->time_base;
+    // Where the lead-in cannot be hidden, the sound is stamped to start with
+    // the first picture (its lead-in then plays over the first frame), so
+    // that every stream starts at the same time, in a file as in a pipe.
+    if (video_ != nullptr && !HidesAudioLeadIn(muxer_->oformat, audio_codec_->id)) {
+        audio_lead_in_ = audio_->initial_padding;
+    }
 
     AVChannelLayout layout;
     av_channel_layout_default(&layout, channels);
@@ -450,6 +476,10 @@ bool OutputFile::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* 
         if (rc < 0) {
             *error = "encoding failed (" + AvErrorText(rc) + ")";
             return false;
+        }
+        if (codec == audio_ && audio_lead_in_ > 0) {
+            if (packet_->pts != AV_NOPTS_VALUE) packet_->pts += audio_lead_in_;
+            if (packet_->dts != AV_NOPTS_VALUE) packet_->dts += audio_lead_in_;
         }
         if (!WritePacket(packet_.get(), codec->time_base, stream, error)) return false;
     }

@@ -171,6 +171,7 @@ class OutputFile {
     int32_t channels_ = 0;
     int64_t video_pts_ = 0;
     int64_t audio_pts_ = 0;
+    int64_t audio_lead_in_ = 0;  // samples added to the sound's stamps (OpenAudio)
     bool started_ = false;
     bool finished_ = false;
 };

@@ -653,6 +653,20 @@ int KeepInterrupted(Render* r, int signal) {
     return 128 + signal;
 }
 
+// A --frames range that runs past the project's end renders the frames that
+// exist; this says how many, so that a short output is no surprise.
+void ReportShortRange(const Render& r) {
+    const RenderSettings& settings = r.settings;
+    const int32_t length = r.runner.project().frame_count();
+    if (settings.last_frame < length) return;
+    std::fprintf(stderr,
+                 "kinetra: warning: --frames %d-%d reaches past the project's last frame (%d): "
+                 "only %lld of the %lld frames asked for exist and were rendered\n",
+                 settings.first_frame, settings.last_frame, length - 1,
+                 static_cast<long long>(r.rendered),
+                 static_cast<long long>(settings.last_frame) - settings.first_frame + 1);
+}
+
 // Waits for the encoder and gives the output its name, or keeps what a stop
 // left, or abandons it.
 int Finish(Render* r) {
@@ -681,6 +695,7 @@ int Finish(Render* r) {
         Fail(r->shown, error);
         return kExitFailure;
     }
+    ReportShortRange(*r);
     if (!r->settings.quiet) {
         std::fprintf(
             stderr, "kinetra: %s\n",

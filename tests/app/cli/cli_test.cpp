@@ -299,6 +299,9 @@ TEST(Pipes, StandardOutputAndFifosAreWrittenDirectly) {
     const Case cases[] = {
         {"nut", "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 -",
          "h264\npcm_s16le\n"},
+        // The sound starts with the first picture, as in a file: a reader
+        // that makes the frame rate constant adds no frame before it.
+        {"nut", "ffmpeg -v error -i - -map 0:v -vsync cfr -f framecrc - | grep -c '^0,'", "3\n"},
         {"matroska",
          "ffprobe -v error -count_frames -show_entries stream=nb_read_frames "
          "-select_streams v -of csv=p=0 -",
