@@ -638,7 +638,8 @@ bool ParseFarm(const std::vector<std::string>& args, FarmOptions* f, std::string
         } else if (arg == "--frames" || arg.rfind("--frames=", 0) == 0) {
             *error = "farm renders whole sources: --frames is not taken";
         } else if (!TakeFarmOption(&cursor, f, error)) {
-            if (!SetRenderFlag(arg, &f->render) && !TakeRenderValue(&cursor, &f->render, error))
+            if (!SetRenderFlag(arg, &f->render, error) &&
+                !TakeRenderValue(&cursor, &f->render, error))
                 *error = "unknown option '" + arg + "'";
             for (size_t i = before; i <= cursor.Index(); ++i)
                 f->render_args.push_back(args[i]);
