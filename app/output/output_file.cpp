@@ -430,6 +430,18 @@ bool OutputFile::CopySound(bool last, std::string* error) {
     return copy_->CopyUntil(
         copy_position_, AVRational{1, copy_rate_}, last,
         [&](AVPacket* packet) {
+            // As with encoded sound, a lead-in stamped before zero (AAC's
+            // priming frame) starts with the first picture where the
+            // container cannot hide it.
+            if (!copy_lead_in_known_) {
+                copy_lead_in_known_ = true;
+                if (video_ != nullptr && packet->pts != AV_NOPTS_VALUE && packet->pts < 0 &&
+                    !HidesAudioLeadIn(muxer_->oformat, copy_->parameters()->codec_id)) {
+                    copy_lead_in_ = -packet->pts;
+                }
+            }
+            if (packet->pts != AV_NOPTS_VALUE) packet->pts += copy_lead_in_;
+            if (packet->dts != AV_NOPTS_VALUE) packet->dts += copy_lead_in_;
             return WritePacket(packet, copy_->time_base(), audio_stream_, error);
         },
         error);

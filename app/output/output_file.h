@@ -172,6 +172,9 @@ class OutputFile {
     int64_t video_pts_ = 0;
     int64_t audio_pts_ = 0;
     int64_t audio_lead_in_ = 0;  // samples added to the sound's stamps (OpenAudio)
+    // The same for copied sound, in the copy's time base, fixed by its first packet.
+    int64_t copy_lead_in_ = 0;
+    bool copy_lead_in_known_ = false;
     bool started_ = false;
     bool finished_ = false;
 };

@@ -141,6 +141,21 @@ TEST(AudioRender, SoundTheScriptLeavesAloneIsCopied) {
                        expected.end());
         EXPECT_EQ(SoundPackets(dir / "out.mp4", 48000) == expected, c.copied) << c.name;
     }
+    // Matroska cannot hide AAC's priming frame: the copy then starts with
+    // the first picture, as encoded sound does, not a frame's worth before.
+    apptest::WriteFile(dir / "kinetra.txt", "");
+    RenderSettings options;
+    options.source = dir / "clip.mp4";
+    options.output = dir / "out.mkv";
+    options.overwrite = Overwrite::kYes;
+    options.quiet = true;
+    options.plugin = KINETRA_PLUGIN_PATH;
+    ASSERT_EQ(RunRender(options), kExitOk);
+    std::vector<SoundPacket> mkv = SoundPackets(dir / "out.mkv", 48000);
+    ASSERT_EQ(mkv.size(), source.size());
+    EXPECT_LT(source[0].start, 0);
+    EXPECT_EQ(mkv[0].start, 0);
+    EXPECT_EQ(mkv[0].bytes, source[0].bytes);
 }
 
 }  // namespace
