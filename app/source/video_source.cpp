@@ -129,8 +129,9 @@ bool VideoSource::BuildIndex(std::string* error) {
     packets_read_at_open_ = 0;
     indexed_by_container_ = IndexFromContainer(input.get());
     if (!indexed_by_container_) {
-        // The look at the container moved the reading; the scan starts afresh.
-        if (input->pb != nullptr && avio_tell(input->pb) > 0) input = OpenIndexInput(error);
+        // The packets read to check the container's index moved the
+        // reading; the scan starts afresh.
+        if (packets_read_at_open_ > 0) input = OpenIndexInput(error);
         if (!input) return false;
         ScanPackets(input.get());
     }
