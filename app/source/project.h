@@ -43,7 +43,10 @@ class Project {
 
     // Converts the source's frames exactly, for lossless work
     // (ToYCConverter::set_exact); set before frames are read.
-    void SetExactColour(bool exact) { converter_.set_exact(exact); }
+    void SetExactColour(bool exact) {
+        converter_.set_exact(exact);
+        window_converter_.set_exact(exact);
+    }
 
     // Makes the project at least `frames` long, up to the bound; a longer
     // request is refused and remembered.
@@ -59,8 +62,8 @@ class Project {
     // frames were asked for).
     const PixelYC* Frame(int32_t f);
     // Frame(f) for the caller to copy into its working buffers when
-    // TakeCopies could not give them: it does not make the frames read ahead
-    // bring their source pictures.
+    // TakeCopies could not give them: it does not make the window keep the
+    // look back.
     const PixelYC* FrameForCopies(int32_t f);
     // Keeps at least `count` decoded frames (converted, and that many more in
     // the window).
@@ -72,15 +75,13 @@ class Project {
 
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each
-    // comes as the two working copies that TakeCopies hands out and, for
-    // `first` and once Frame() has been asked for any frame, a third equal
-    // picture that goes into the cache (a render whose script never looks at
-    // source frames writes two pictures per frame, not three; frames waiting
-    // when Frame() is first asked for get theirs then). The pictures of
-    // frames done are reused for later ones. Frame() stays exact for any frame
-    // in any order; a request outside the run, or for a frame handed out
-    // without its source picture, decodes on the caller's thread (and a jump
-    // forward restarts the run after it).
+    // comes as the two working copies that TakeCopies hands out; the frame
+    // as decoded stays in the window, from which Frame() converts it when a
+    // script asks for it (after its copies were handed out and changed). The
+    // pictures of frames done are reused for later ones. Frame() stays exact
+    // for any frame in any order; a request outside the run and the window
+    // decodes on the caller's thread (and a jump forward restarts the run
+    // after it).
     void StartReadAhead(int32_t first, int32_t depth);
     void StopReadAhead();
     // Makes frame f the current one as Frame(f) does and, when it was read
@@ -112,11 +113,10 @@ class Project {
     const VideoSource& video() const { return video_; }
 
   private:
-    // A frame decoded ahead: the source and its two working copies.
+    // A frame decoded ahead: its two working copies.
     struct AheadFrame {
         int32_t frame = -1;
-        bool has_source = false;  // `source` holds the frame
-        PixelBuffer source, edit, temp;
+        PixelBuffer edit, temp;
     };
 
     const PixelYC* CachedFrame(int32_t f);
@@ -145,8 +145,7 @@ class Project {
     // Takes frame f from the read-ahead queue (true), waiting while it is
     // being decoded; false when the queue will not bring it. Its working
     // copies are swapped into *edit and *temp (when not null: otherwise
-    // they go back to the spares) and its source picture, if any, into the
-    // cache.
+    // they go back to the spares).
     // A jump forward sets *skipped_from (when not null) to the first frame
     // the run passed over, when the window reaches f from it, else -1.
     bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp,
@@ -161,9 +160,6 @@ class Project {
     // Moves every frame waiting in the queue to the spares (the caller holds
     // ahead_mutex_).
     void SpareReady();
-    // Makes the source picture of a frame read ahead from its working copy,
-    // before that is handed out (the caller holds ahead_mutex_).
-    void AddSource(AheadFrame* ahead);
 
     std::string source_path_;
     VideoSource video_;
@@ -183,8 +179,7 @@ class Project {
     ToYCConverter window_converter_;  // the caller's conversions from the window
     VideoSource behind_;              // the caller's decoder for frames behind the window
     bool behind_tried_ = false;
-    // Set by the first Frame(): from then on frames read ahead bring their
-    // source picture for the cache.
+    // Set by the first Frame(): from then on the window keeps the look back.
     std::atomic<bool> keep_sources_{false};
     std::atomic<int64_t> decoded_frames_{0};
     std::atomic<bool> warned_decode_{false};
@@ -195,7 +190,6 @@ class Project {
     std::thread ahead_thread_;
     bool ahead_running_ = false, ahead_stop_ = false;
     bool ahead_paused_ = false;  // while the caller decodes the frames a jump passed over
-    int32_t ahead_first_ = 0;    // the run's first frame
     int32_t ahead_next_ = 0;     // next frame the thread decodes
     int32_t ahead_busy_ = -1;    // frame being decoded now
     int32_t ahead_depth_ = 2;
