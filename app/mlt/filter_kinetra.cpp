@@ -254,29 +254,63 @@ void ReportFrame(KinetraState* s, int32_t f, bool ok) {
     }
 }
 
-// An MLT picture's planes as a frame the colour converters take.
-AVFrame* WrapImage(uint8_t* image, mlt_image_format format, int width, int height,
-                   mlt_properties frame_properties) {
-    AVFrame* wrap = av_frame_alloc();
-    if (wrap == nullptr) return nullptr;
-    uint8_t* planes[4];
-    int strides[4];
-    mlt_image_format_planes(format, width, height, image, planes, strides);
-    for (int i = 0; i < 3; ++i) {
-        wrap->data[i] = planes[i];
-        wrap->linesize[i] = strides[i];
-    }
-    wrap->width = width;
-    wrap->height = height;
-    wrap->format = format == mlt_image_yuv420p ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV422P16LE;
+// The frame's matrix and range, as MLT tags its pictures.
+void TagColour(mlt_properties frame_properties, AVFrame* frame) {
     int matrix = mlt_properties_get_int(frame_properties, "colorspace");
-    wrap->colorspace = matrix == 709    ? AVCOL_SPC_BT709
-                       : matrix == 240  ? AVCOL_SPC_SMPTE240M
-                       : matrix == 2020 ? AVCOL_SPC_BT2020_NCL
-                                        : AVCOL_SPC_BT470BG;
-    wrap->color_range = mlt_properties_get_int(frame_properties, "full_range") ? AVCOL_RANGE_JPEG
-                                                                               : AVCOL_RANGE_MPEG;
-    return wrap;
+    frame->colorspace = matrix == 709    ? AVCOL_SPC_BT709
+                        : matrix == 240  ? AVCOL_SPC_SMPTE240M
+                        : matrix == 2020 ? AVCOL_SPC_BT2020_NCL
+                                         : AVCOL_SPC_BT470BG;
+    frame->color_range = mlt_properties_get_int(frame_properties, "full_range")
+                             ? AVCOL_RANGE_JPEG
+                             : AVCOL_RANGE_MPEG;
+}
+
+// An MLT picture as a planar frame the colour converters take exactly:
+// 16-bit 4:2:2 and 8-bit 4:2:0 are its own planes; packed 8-bit 4:2:2 is
+// copied into planes of the frame (and back by Repack).
+AVFrame* PlanarFrame(uint8_t* image, mlt_image_format format, int width, int height) {
+    AVFrame* frame = av_frame_alloc();
+    if (frame == nullptr) return nullptr;
+    frame->width = width;
+    frame->height = height;
+    if (format == mlt_image_yuv422) {
+        frame->format = AV_PIX_FMT_YUV422P;
+        if (av_frame_get_buffer(frame, 0) < 0) av_frame_free(&frame);
+        return frame;
+    }
+    int luma = width * height, chroma_w = (width + 1) / 2;
+    int bytes = format == mlt_image_yuv422p16 ? 2 : 1;
+    int chroma_h = format == mlt_image_yuv422p16 ? height : (height + 1) / 2;
+    frame->format = bytes == 2 ? AV_PIX_FMT_YUV422P16LE : AV_PIX_FMT_YUV420P;
+    frame->data[0] = image;
+    frame->data[1] = image + luma * bytes;
+    frame->data[2] = frame->data[1] + chroma_w * chroma_h * bytes;
+    frame->linesize[0] = width * bytes;
+    frame->linesize[1] = frame->linesize[2] = chroma_w * bytes;
+    return frame;
+}
+
+// Packed 4:2:2 (Y0 U Y1 V) into the frame's planes, or back.
+void Repack(uint8_t* packed, AVFrame* planar, bool to_planes) {
+    for (int y = 0; y < planar->height; ++y) {
+        uint8_t* row = packed + static_cast<size_t>(y) * planar->width * 2;
+        uint8_t* p[3] = {planar->data[0] + y * planar->linesize[0],
+                         planar->data[1] + y * planar->linesize[1],
+                         planar->data[2] + y * planar->linesize[2]};
+        for (int x = 0; x < planar->width; ++x) {
+            uint8_t* chroma = &p[1 + (x & 1)][x / 2];
+            uint8_t* at[2] = {&p[0][x], chroma};
+            for (int k = 0; k < 2; ++k) {
+                uint8_t& sample = row[2 * x + k];
+                if (to_planes) {
+                    *at[k] = sample;
+                } else {
+                    sample = *at[k];
+                }
+            }
+        }
+    }
 }
 
 // Runs the video filter on the picture, and puts its result in the frame
@@ -290,10 +324,12 @@ void FilterPicture(KinetraState* s, mlt_frame frame, uint8_t** image, mlt_image_
         s->warned_size = true;
         return;
     }
-    AVFrame* in = WrapImage(*image, format, *width, *height, properties);
+    AVFrame* in = PlanarFrame(*image, format, *width, *height);
     if (in == nullptr) return;
-    ColourSpec colour = ColourOf(AVPixelFormat(in->format), in->colorspace, in->color_range,
-                                 *height);
+    TagColour(properties, in);
+    if (format == mlt_image_yuv422) Repack(*image, in, true);
+    ColourSpec colour =
+        ColourOf(AVPixelFormat(in->format), in->colorspace, in->color_range, *height);
     s->picture.ResizeForOverwrite(*width, *height);
     bool converted = s->to_yc.Convert(in, s->picture.pixels.data(), *width);
     av_frame_free(&in);
@@ -308,10 +344,11 @@ void FilterPicture(KinetraState* s, mlt_frame frame, uint8_t** image, mlt_image_
         *width = result.width;
         *height = result.height;
     }
-    AVFrame* out = WrapImage(*image, format, *width, *height, properties);
+    AVFrame* out = PlanarFrame(*image, format, *width, *height);
     if (out == nullptr) return;
-    if (s->from_yc.Open(*width, *height, AVPixelFormat(out->format), colour)) {
-        s->from_yc.Convert(result.pixels, result.stride, out);
+    if (s->from_yc.Open(*width, *height, AVPixelFormat(out->format), colour) &&
+        s->from_yc.Convert(result.pixels, result.stride, out) && format == mlt_image_yuv422) {
+        Repack(*image, out, false);
     }
     av_frame_free(&out);
 }
@@ -321,16 +358,19 @@ KinetraState* StateOf(mlt_filter filter) {
         mlt_properties_get_data(MLT_FILTER_PROPERTIES(filter), kStateName, nullptr));
 }
 
-// The picture in the format the plug-in's pixels come from exactly: 8-bit
-// 4:2:0 when the consumer asks for that, else 16-bit 4:2:2 (MLT converts
-// what it gives to the format asked for).
+// The picture in a format the plug-in's pixels come from exactly: 16-bit
+// 4:2:2 or 8-bit 4:2:0 when the consumer asks for that, else 8-bit 4:2:2
+// (MLT converts what it gives to the format asked for).
 int GetImage(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* width, int* height,
              int) {
     mlt_filter filter = static_cast<mlt_filter>(mlt_frame_pop_service(frame));
-    *format = *format == mlt_image_yuv420p ? mlt_image_yuv420p : mlt_image_yuv422p16;
+    if (*format != mlt_image_yuv420p && *format != mlt_image_yuv422p16) *format = mlt_image_yuv422;
     int error = mlt_frame_get_image(frame, image, format, width, height, 1);
     if (error != 0 || *image == nullptr) return error;
-    if (*format != mlt_image_yuv420p && *format != mlt_image_yuv422p16) return 0;
+    if (*format != mlt_image_yuv420p && *format != mlt_image_yuv422p16 &&
+        *format != mlt_image_yuv422) {
+        return 0;
+    }
     KinetraState* s = StateOf(filter);
     std::lock_guard<std::mutex> lock(s->mutex);
     try {
