@@ -73,8 +73,13 @@ struct KinetraState {
     }
 };
 
+// Says a message on stderr, once in the process: MLT may make the filter
+// more than once for one clip (melt does while it guesses the profile).
 void Say(const std::string& text) {
-    std::fprintf(stderr, "kinetra: %s\n", text.c_str());
+    static std::mutex mutex;
+    static std::set<std::string> said;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (said.insert(text).second) std::fprintf(stderr, "kinetra: %s\n", text.c_str());
 }
 
 // The folder this module was loaded from (links resolved).
@@ -261,9 +266,8 @@ void TagColour(mlt_properties frame_properties, AVFrame* frame) {
                         : matrix == 240  ? AVCOL_SPC_SMPTE240M
                         : matrix == 2020 ? AVCOL_SPC_BT2020_NCL
                                          : AVCOL_SPC_BT470BG;
-    frame->color_range = mlt_properties_get_int(frame_properties, "full_range")
-                             ? AVCOL_RANGE_JPEG
-                             : AVCOL_RANGE_MPEG;
+    frame->color_range = mlt_properties_get_int(frame_properties, "full_range") ? AVCOL_RANGE_JPEG
+                                                                                : AVCOL_RANGE_MPEG;
 }
 
 // An MLT picture as a planar frame the colour converters take exactly:

@@ -102,8 +102,8 @@ class FilterRunner {
     // RunVideo for a host that hands the filter each frame itself: frame f
     // is the caller's picture (width x height pixels in rows of `stride`, at
     // most max_w x max_h) instead of the project's.
-    bool RunVideoOn(int32_t f, const PixelYC* pixels, int32_t width, int32_t height,
-                    int32_t stride, FilterImage* image);
+    bool RunVideoOn(int32_t f, const PixelYC* pixels, int32_t width, int32_t height, int32_t stride,
+                    FilterImage* image);
 
     // Runs the audio filter on frame f's samples; their count per channel is
     // in `samples`. False when the plug-in reports a failure.

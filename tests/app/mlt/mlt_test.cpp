@@ -27,8 +27,9 @@ std::string MeltMissing(const TempDir& dir, std::string* repository) {
         return "melt is not installed (apt-get install melt): the MLT module is untested";
     }
     *repository = dir / "modules";
-    std::string link = "mkdir -p '" + *repository + "' && ln -s '" KINETRA_MLT_SYSTEM_MODULES
-                       "'/* '" KINETRA_MLT_MODULE "' '" + *repository + "/'";
+    std::string link = "mkdir -p '" + *repository +
+                       "' && ln -s '" KINETRA_MLT_SYSTEM_MODULES "'/* '" KINETRA_MLT_MODULE "' '" +
+                       *repository + "/'";
     return std::system(link.c_str()) == 0 ? "" : "cannot link MLT's modules";
 }
 
@@ -52,11 +53,11 @@ int RunMelt(const std::string& repository, const std::string& arguments, std::st
 // A 4:2:2 clip (8-bit: MLT's pictures and the plug-in's pixels convert
 // into each other exactly) with a sine in both channels.
 bool MakeClip422(const std::string& path, int frames) {
-    std::string command = "ffmpeg -v error -y -f lavfi -i testsrc2=s=160x120:r=25 -f lavfi -i "
-                          "sine=f=300:r=48000 -frames:v " +
-                          std::to_string(frames) +
-                          " -ac 2 -shortest -c:v ffv1 -pix_fmt yuv422p -c:a pcm_s16le '" + path +
-                          "'";
+    std::string command =
+        "ffmpeg -v error -y -f lavfi -i testsrc2=s=160x120:r=25 -f lavfi -i "
+        "sine=f=300:r=48000 -frames:v " +
+        std::to_string(frames) + " -ac 2 -shortest -c:v ffv1 -pix_fmt yuv422p -c:a pcm_s16le '" +
+        path + "'";
     return std::system(command.c_str()) == 0;
 }
 
@@ -64,7 +65,7 @@ std::string MeltOutput(const std::string& path) {
     return " -consumer avformat:'" + path + "' vcodec=ffv1 pix_fmt=yuv422p acodec=pcm_s16le";
 }
 
-#define SKIP_WITHOUT_MELT(dir, repository)                  \
+#define SKIP_WITHOUT_MELT(dir, repository)               \
     std::string missing = MeltMissing(dir, &repository); \
     if (!missing.empty()) GTEST_SKIP() << missing
 
@@ -85,8 +86,8 @@ TEST(MeltFilter, RunsTheScriptAsTheLosslessRenderDoes) {
                        "[3-6]\n"
                        "fill(0, 8, 8, 16, 16, 4096, 0, 0)\n");
     std::string err;
-    ASSERT_EQ(RunMelt(repository, "'" + (dir / "clip.mkv") + "' -attach kinetra" +
-                                      MeltOutput(dir / "melt.mkv"),
+    ASSERT_EQ(RunMelt(repository,
+                      "'" + (dir / "clip.mkv") + "' -attach kinetra" + MeltOutput(dir / "melt.mkv"),
                       &err),
               0)
         << err;
@@ -157,10 +158,10 @@ TEST(MeltFilter, FramesCountFromTheClipAndSlidersFollowTheirKeyframes) {
     }
     apptest::FreeFrames(&frames);
 
-    ASSERT_EQ(RunMelt(repository,
-                      clip + "script='" + (dir / "none.txt") + "'" + MeltOutput(dir / "none.mkv"),
-                      &err),
-              0);
+    ASSERT_EQ(
+        RunMelt(repository,
+                clip + "script='" + (dir / "none.txt") + "'" + MeltOutput(dir / "none.mkv"), &err),
+        0);
     EXPECT_NE(err.find("no " + (dir / "none.txt") + "; frames pass through unchanged"),
               std::string::npos)
         << err;
