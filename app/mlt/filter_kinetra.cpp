@@ -15,7 +15,9 @@
 // said once on stderr and the frames pass through unchanged; the plug-in's
 // run-time failures are said once per script line, as render says them. MLT
 // may ask for frames on several threads: one mutex makes the runner's calls
-// one after another.
+// one after another. The plug-in and the services it calls back are one per
+// process, so one filter at a time runs it; another that starts meanwhile
+// lets its frames through and says so.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -46,9 +48,14 @@ constexpr char kStateName[] = "_kinetra";
 constexpr char kPluginFile[] = "kinetra.auf";
 constexpr char kScriptFile[] = "kinetra.txt";
 
+struct KinetraState;
+
+// The calls into the plug-in, one at a time, and the filter that runs it.
+std::mutex g_plugin_mutex;
+KinetraState* g_running = nullptr;
+
 // What one filter holds: its runner, started at its first frame.
 struct KinetraState {
-    std::mutex mutex;
     bool tried = false;  // the start was made (and said what failed)
     bool running = false;
     std::string script;  // the script as the user named it, absolute
@@ -62,7 +69,9 @@ struct KinetraState {
     bool warned_size = false, warned_sound = false, warned_failure = false;
 
     ~KinetraState() {
+        std::lock_guard<std::mutex> lock(g_plugin_mutex);
         runner.Stop();
+        if (g_running == this) g_running = nullptr;
         if (link_dir.empty()) return;
         DIR* dir = opendir(link_dir.c_str());
         for (dirent* entry = dir ? readdir(dir) : nullptr; entry; entry = readdir(dir)) {
@@ -221,7 +230,13 @@ bool StartRunner(KinetraState* s, mlt_filter filter, mlt_frame frame) {
 bool Ready(KinetraState* s, mlt_filter filter, mlt_frame frame) {
     if (!s->tried) {
         s->tried = true;
+        if (g_running != nullptr) {
+            Say("another kinetra filter runs the plug-in in this process; frames pass through "
+                "unchanged");
+            return false;
+        }
         s->running = StartRunner(s, filter, frame);
+        if (s->running) g_running = s;
     }
     return s->running;
 }
@@ -376,7 +391,7 @@ int GetImage(mlt_frame frame, uint8_t** image, mlt_image_format* format, int* wi
         return 0;
     }
     KinetraState* s = StateOf(filter);
-    std::lock_guard<std::mutex> lock(s->mutex);
+    std::lock_guard<std::mutex> lock(g_plugin_mutex);
     try {
         if (!Ready(s, filter, frame)) return 0;
         SetSliders(s, filter, frame);
@@ -397,7 +412,7 @@ int GetAudio(mlt_frame frame, void** buffer, mlt_audio_format* format, int* freq
     int error = mlt_frame_get_audio(frame, buffer, format, frequency, channels, samples);
     if (error != 0 || *buffer == nullptr || *format != mlt_audio_s16) return error;
     KinetraState* s = StateOf(filter);
-    std::lock_guard<std::mutex> lock(s->mutex);
+    std::lock_guard<std::mutex> lock(g_plugin_mutex);
     try {
         if (!Ready(s, filter, frame)) return 0;
         const Project& project = s->runner.project();
