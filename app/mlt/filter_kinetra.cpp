@@ -27,6 +27,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -157,16 +158,27 @@ std::string ScriptToTell(KinetraState* s) {
     return symlink(s->script.c_str(), told.c_str()) == 0 ? told : "";
 }
 
+// A file of the script's folder as the plug-in names it: through the
+// folder of links when the script has one.
+std::string AsOpened(const KinetraState& s, const std::string& file) {
+    std::string folder = DirectoryOf(s.script);
+    if (s.link_dir.empty() || file.compare(0, folder.size(), folder) != 0) return file;
+    return s.link_dir + "/" + file.substr(folder.size());
+}
+
 // The script check render makes before its first frame: its findings are
 // said now, and what it said is not said again at run time.
 void CheckScript(KinetraState* s) {
     ScriptCheck check;
     ReportScriptCheck(s->script_read, s->runner.project().frame_count(), &check);
-    s->runner.media().SetFileNotes(FileLineNotes(check));
+    std::map<std::string, std::string> notes;
+    for (const auto& note : FileLineNotes(check))
+        notes[AsOpened(*s, note.first)] = note.second;
+    s->runner.media().SetFileNotes(notes);
     std::set<std::string> told_files;
     std::set<int32_t> told_lines;
     for (const auto& file : check.reported_files) {
-        told_files.insert(file.first);
+        told_files.insert(AsOpened(*s, file.first));
         told_lines.insert(file.second);
     }
     for (const ScriptFinding& finding : check.findings) {
@@ -208,16 +220,16 @@ bool StartRunner(KinetraState* s, mlt_filter filter, mlt_frame frame) {
     }
     Project& project = s->runner.project();
     project.SetExactColour(true);
-    CheckScript(s);
     RunSetup setup;
-    mlt_profile profile = mlt_service_profile(MLT_FILTER_SERVICE(filter));
-    setup.max_w = std::max(project.width(), profile ? profile->width : 0);
-    setup.max_h = std::max(project.height(), profile ? profile->height : 0);
     setup.script_path = ScriptToTell(s);
     if (setup.script_path.empty()) {
         Say(s->script + ": cannot be linked as " + kScriptFile + "; frames pass through unchanged");
         return false;
     }
+    CheckScript(s);
+    mlt_profile profile = mlt_service_profile(MLT_FILTER_SERVICE(filter));
+    setup.max_w = std::max(project.width(), profile ? profile->width : 0);
+    setup.max_h = std::max(project.height(), profile ? profile->height : 0);
     s->sliders = s->runner.Sliders();
     setup.sliders = s->sliders.defaults;
     s->runner.Start(setup);
