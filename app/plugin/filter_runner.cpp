@@ -104,8 +104,14 @@ bool FilterRunner::RunVideo(int32_t f, FilterImage* image) {
 }
 
 bool FilterRunner::CallVideo(int32_t f, FilterImage* image) {
+    return CallVideoSized(f, project_.width(), project_.height(), image);
+}
+
+bool FilterRunner::CallVideoSized(int32_t f, int32_t width, int32_t height, FilterImage* image) {
     FrameInfo info;
     FillFrameInfo(f, &info);
+    info.width = width;
+    info.height = height;
     info.edit_pixels = edit_.data();
     info.temp_pixels = temp_.data();
     int32_t ok = plugin_.video->process(plugin_.video, &info);
@@ -126,18 +132,7 @@ bool FilterRunner::RunVideoOn(int32_t f, const PixelYC* pixels, int32_t width, i
     std::fill(edit_.begin(), edit_.end(), PixelYC{0, 0, 0});
     CopyTopLeft(pixels, width, height, stride, edit_.data(), max_w_, max_h_, max_w_);
     std::copy(edit_.begin(), edit_.end(), temp_.begin());
-    FrameInfo info;
-    FillFrameInfo(f, &info);
-    info.width = width;
-    info.height = height;
-    info.edit_pixels = edit_.data();
-    info.temp_pixels = temp_.data();
-    int32_t ok = plugin_.video->process(plugin_.video, &info);
-    image->pixels = info.edit_pixels;
-    image->width = std::clamp(info.width, 1, max_w_);
-    image->height = std::clamp(info.height, 1, max_h_);
-    image->stride = max_w_;
-    return ok != 0;
+    return CallVideoSized(f, width, height, image);
 }
 
 PixelBuffer* FilterRunner::BufferHolding(const FilterImage& image) {
@@ -151,14 +146,10 @@ bool FilterRunner::RunAudio(int32_t f, int32_t* samples) {
     audio_.assign(static_cast<size_t>(n) * project_.channels(), 0);
     project_.ReadAudio(f, audio_.data());
     *samples = n;
-    return CallAudio(f, audio_.data(), n, project_.channels());
+    return RunAudioOn(f, audio_.data(), n, project_.channels());
 }
 
 bool FilterRunner::RunAudioOn(int32_t f, int16_t* samples, int32_t count, int32_t channels) {
-    return CallAudio(f, samples, count, channels);
-}
-
-bool FilterRunner::CallAudio(int32_t f, int16_t* samples, int32_t count, int32_t channels) {
     FrameInfo info;
     FillFrameInfo(f, &info);
     info.audio_samples = samples;

@@ -124,7 +124,8 @@ class FilterRunner {
 
   private:
     void FillFrameInfo(int32_t f, FrameInfo* info);
-    bool CallAudio(int32_t f, int16_t* samples, int32_t count, int32_t channels);
+    // The video call on the buffers as they are, for a frame of this size.
+    bool CallVideoSized(int32_t f, int32_t width, int32_t height, FilterImage* image);
 
     // Declared first, so destroyed last: the plug-in and the services hold
     // pointers into it.
