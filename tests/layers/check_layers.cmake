@@ -5,10 +5,10 @@ cmake_minimum_required(VERSION 3.16)
 # Inside app/ its folders are layers of their own, in the order of the
 # render pipeline: base, colour, source, then the checker, the plug-in's
 # loading and services and the output, then render, then the preview, the
-# demo and the render farm, and the command line on top. The host program
-# reaches the plug-in's code only through the layers below its filters (the
-# command table, the loader, the formula compiler), never through a filter's
-# own headers.
+# demo, the render farm and the MLT module, and the command line on top.
+# The host program reaches the plug-in's code only through the layers below
+# its filters (the command table, the loader, the formula compiler), never
+# through a filter's own headers.
 # Run as: cmake -DROOT=<source dir> -P check_layers.cmake
 set(rank_common 0)
 set(rank_platform 0)
@@ -29,6 +29,7 @@ set(rank_render 14)
 set(rank_preview 15)
 set(rank_demo 15)
 set(rank_farm 15)
+set(rank_mlt 15)
 set(rank_cli 16)
 set(app_may_use common platform kinetra formula script host)
 
