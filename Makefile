@@ -23,7 +23,9 @@ BUILD_I386 ?= build-i386
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev \
             libfreetype-dev libfontconfig-dev fonts-ipafont-gothic ffmpeg \
-            libcpp-httplib-dev nlohmann-json3-dev chromium time
+            libcpp-httplib-dev nlohmann-json3-dev chromium melt libmlt-dev libmlt++-dev time
+# The render farm's test runs a single-node Slurm (tests/app/farm) and GNU parallel.
+PACKAGES += slurm-wlm munge parallel
 # The preview's browser test runs playwright-core (tests/preview) on node.
 NODE_DIR := tests/preview
 
@@ -94,7 +96,7 @@ build: deps
 
 # The program and its plug-in alone, without the test suites.
 build-app: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(BUILD) -j$(JOBS) --target kinetra_app
 
 build-sanitize: deps
@@ -114,8 +116,14 @@ test: test-plain test-sanitize test-i386
 demo: build-app
 	$(BUILD)/kinetra demo kinetra-demo
 
+# MLT loads modules from its own folder only: the MLT module (and the
+# Kdenlive effect) also go under MLT's prefix.
 install: build-app
 	cmake --install $(BUILD) --prefix $(PREFIX)
+	@mlt=$$(pkg-config --variable=prefix mlt-framework-7 2>/dev/null); \
+	if [ -n "$$mlt" ] && [ "$$mlt" != "$(PREFIX)" ] && [ -f $(BUILD)/libmltkinetra.so ]; then \
+	  cmake --install $(BUILD) --prefix $$mlt --component mlt; \
+	fi
 
 deb: build-app
 	cd $(BUILD) && cpack -G DEB

@@ -4,6 +4,10 @@
 # The program goes to P/bin, the plug-in to P/lib/kinetra (where the
 # program looks for it: ../lib/kinetra from its own directory), the manual
 # page, the bash completion, and the documents and examples when present.
+# The MLT module and its description go to MLT's module folder under P
+# (lib/<arch>/mlt-7: MLT's own when P is MLT's prefix, as in the package;
+# `make install` installs this component there too), the Kdenlive effect to
+# P/share/kdenlive/effects.
 include(GNUInstallDirs)
 
 if(TARGET kinetra_app)
@@ -12,6 +16,13 @@ endif()
 # Always lib/kinetra (not lib64 or a multiarch folder): the program finds
 # the plug-in at ../lib/kinetra/kinetra.auf from its own place.
 install(TARGETS kinetra LIBRARY DESTINATION lib/kinetra RUNTIME DESTINATION lib/kinetra)
+if(TARGET kinetra_mlt)
+  install(TARGETS kinetra_mlt LIBRARY DESTINATION ${KINETRA_MLT_MODULE_DIR} COMPONENT mlt)
+  install(FILES ${CMAKE_SOURCE_DIR}/app/mlt/kinetra.yml DESTINATION ${KINETRA_MLT_MODULE_DIR}
+    COMPONENT mlt)
+  install(FILES ${CMAKE_SOURCE_DIR}/app/mlt/kinetra_kdenlive.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/kdenlive/effects RENAME kinetra.xml COMPONENT mlt)
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/man/kinetra.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/completion/kinetra.bash
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kinetra)

@@ -7,7 +7,7 @@ _kinetra() {
         cword=$COMP_CWORD
         words=("${COMP_WORDS[@]}")
     }
-    local commands="render demo preview check help"
+    local commands="render demo preview check farm join help"
     if [[ $cword -eq 1 ]]; then
         COMPREPLY=($(compgen -W "$commands --help --version -h -V" -- "$cur"))
         return
@@ -44,7 +44,7 @@ _kinetra() {
             ;;
         esac
         if [[ "$cur" == -* ]]; then
-            COMPREPLY=($(compgen -W "-o --output -f --format -y -n --no-audio -c:v --vcodec -c:a --acodec --pix-fmt -b:v --video-bitrate -b:a --audio-bitrate --crf --preset --lossless --frames --show --var --canvas --max-frames --threads --plugin --strict -q --quiet -v --verbose -h --help" -- "$cur"))
+            COMPREPLY=($(compgen -W "-o --output -f --format -y -n --no-audio -c:v --vcodec -c:a --acodec --pix-fmt -b:v --video-bitrate -b:a --audio-bitrate --crf --preset --lossless --frames --show --var --canvas --max-frames --threads --plugin --strict --strict=warnings -q --quiet -v --verbose -h --help" -- "$cur"))
         else
             COMPREPLY=($(compgen -f -- "$cur"))
         fi
@@ -59,7 +59,11 @@ _kinetra() {
         fi
         ;;
     check)
-        [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -f -- "$cur"))
+        if [[ "$cur" == -* ]]; then
+            COMPREPLY=($(compgen -W "--strict=warnings -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
+        fi
         ;;
     preview)
         if [[ "$prev" == --plugin ]]; then
@@ -72,8 +76,39 @@ _kinetra() {
             COMPREPLY=($(compgen -f -- "$cur"))
         fi
         ;;
+    farm)
+        case "$prev" in
+        -o | --output | --plugin)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --scheduler)
+            COMPREPLY=($(compgen -W "slurm parallel" -- "$cur"))
+            return
+            ;;
+        --segments | -S | --hosts)
+            return
+            ;;
+        esac
+        if [[ "$cur" == -* ]]; then
+            COMPREPLY=($(compgen -W "-o --output --segments --scheduler -S --hosts --dry-run --wait -y -n --lossless -c:v -c:a --crf --preset --show --var --canvas --plugin -q --quiet -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
+        fi
+        ;;
+    join)
+        if [[ "$cur" == -* ]]; then
+            COMPREPLY=($(compgen -W "-o --output -y -n -q --quiet -h --help" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
+        fi
+        ;;
     help)
-        [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        # The program's commands, then the script's, as 'kinetra help' lists them.
+        local script_commands
+        script_commands=$("${words[0]}" help 2>/dev/null |
+            awk '/^Script commands/ { on = 1; next } on && /^  [a-z]/ { print $1 }')
+        [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -W "$commands $script_commands" -- "$cur"))
         ;;
     esac
 }

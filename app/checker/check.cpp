@@ -11,11 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "base/ffmpeg_util.h"
 #include "base/paths.h"
 #include "base/shown_text.h"
 #include "checker/script_pieces.h"
+#include "checker/script_slips.h"
+#include "checker/segment_safety.h"
 #include "formula/formula.h"
 #include "script/command_table.h"
 #include "script/encoding.h"
@@ -86,18 +89,6 @@ bool QuotesClosed(const std::string& text) {
 bool Compiles(const char* text) {
     std::unique_ptr<CFormula> formula(new CFormula());
     return formula->Compile(text) == 0;
-}
-
-// The value of an expression made only of numbers and operators (no
-// variables, functions or random numbers); false for anything else.
-bool ConstantValue(const char* text, double* value) {
-    if (text[0] == '\0') return false;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')) return false;
-    }
-    std::unique_ptr<CFormula> formula(new CFormula());
-    *value = formula->Calculate(text);
-    return formula->status == 0;
 }
 
 size_t EditDistance(const std::string& a, const std::string& b) {
@@ -264,6 +255,8 @@ void Checker::Run(const std::string& text) {
         } else if ((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') ||
                    first == ':') {
             CheckNotStored(piece.line, piece.text);
+        } else if (!piece.continued) {
+            FindIndentedCommand(piece.line, piece.text, out_->utf8, &out_->findings);
         }
     });
     CheckJumps();
@@ -298,9 +291,13 @@ void Checker::CheckSection(int32_t line, const std::string& text, const SectionS
         "frames " + std::to_string(section.start) + ".." +
         (context_.frame_count < 0 && section.end == INT32_MAX ? std::string("the end")
                                                               : std::to_string(section.end));
-    if (!well_formed) {
-        Error(line, "section header " + Quoted(header) +
-                        " is not a frame range like [10-20]: it is read as " + range);
+    if (!well_formed && i == header.size() && i > 1) {
+        // Only the ']' is missing: the numbers read as they were meant.
+        Warning(line, "section header " + Quoted(header) + " has no closing ']'; it is read as " +
+                          range + " all the same: add the ']'");
+    } else if (!well_formed) {
+        Error(line, "section header " + Quoted(header) + " is read as " + range +
+                        "; write a range of frames as [10-20], [10-] or [-20]");
     }
     if (section.start > section.end) {
         Error(line, "section " + Quoted(header) + " never applies: it starts after it ends");
@@ -358,13 +355,13 @@ void Checker::CheckCommand(int32_t line, const std::string& text, const ParsedLi
                         std::to_string(row->argument_count) + ", this line has " +
                         std::to_string(given));
     } else if (given < needed) {
-        Warning(line, "'" + name + "' takes " + std::to_string(needed) +
-                          " arguments, this line has " + std::to_string(given) +
-                          ": the missing ones count as 0");
+        out_->findings.push_back(MissingArgumentsFinding(line, *row, given, needed));
     }
     for (int32_t k = 0; k < std::min(given, row->argument_count); ++k) {
         CheckArgument(line, *row, k, record.args[k], given);
     }
+    FindArgumentSlips(line, text, record, *row, std::min(given, row->argument_count), out_->utf8,
+                      &out_->findings);
 }
 
 void Checker::CheckArgument(int32_t line, const CommandRow& row, int32_t k, const char* text,
@@ -611,6 +608,8 @@ ScriptCheck CheckScriptText(const std::string& text, const std::string& path,
     ScriptEncoding saved = g_script_encoding;
     g_script_encoding = DetectScriptEncoding(text.data(), text.size());
     check.utf8 = g_script_encoding == ScriptEncoding::kUtf8;
+    check.ascii = std::all_of(text.begin(), text.end(),
+                              [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     Checker(path, context, &check).Run(text);
     g_script_encoding = saved;
     return check;
@@ -635,7 +634,11 @@ std::string FormatCheckSummary(const ScriptCheck& check) {
     };
     std::string summary = check.path + ": " + count(check.errors(), "error") + ", " +
                           count(check.warnings(), "warning");
-    if (check.read) summary += check.utf8 ? " (read as UTF-8)" : " (read as Shift-JIS)";
+    if (check.read && check.ascii) {
+        summary += " (ASCII)";
+    } else if (check.read) {
+        summary += check.utf8 ? " (read as UTF-8)" : " (read as Shift-JIS)";
+    }
     return summary;
 }
 
@@ -672,20 +675,52 @@ bool ReportScriptCheck(const ScriptRead& script, int32_t frame_count, ScriptChec
     return check.errors() == 0;
 }
 
-int RunCheck(const std::string& target) {
+std::string FormatSourceFacts(const std::string& source, int32_t frame_count, double fps,
+                              int32_t width, int32_t height) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.3f", fps);
+    std::string shown = rate;
+    while (shown.back() == '0')
+        shown.pop_back();
+    if (shown.back() == '.') shown.pop_back();
+    return source + ": " + std::to_string(frame_count) + " frames at " + shown +
+           " fps: one second is " + std::to_string(std::lround(fps)) + " frames (" +
+           std::to_string(width) + " x " + std::to_string(height) + ")";
+}
+
+int RunCheck(const std::string& target, bool strict_warnings) {
     QuietFfmpegLog();  // files are reported here, once, not by FFmpeg's log
     std::string script = ScriptPathFor(target);
     CheckContext context;
-    // A source video gives the project's length, for the section warnings.
+    std::string source_facts;
+    // A source video gives the project's length, for the section warnings,
+    // and its frame rate, which seconds in a script are counted in.
     if (!target.empty() && IsFile(target) && !EndsWith(target, ".txt")) {
         VideoSource source;
         std::string error;
-        if (source.Open(target, 1, &error)) context.frame_count = source.frame_count();
+        if (source.Open(target, 1, &error)) {
+            context.frame_count = source.frame_count();
+            source_facts =
+                FormatSourceFacts(target, source.frame_count(), av_q2d(source.frame_rate()),
+                                  source.width(), source.height());
+        }
     }
     ScriptCheck check = CheckScriptFile(script, context);
     for (const ScriptFinding& finding : check.findings) {
         std::printf("%s\n", FormatFinding(check.path, finding).c_str());
     }
+    if (check.read) {
+        ScriptRead read;
+        std::string error;
+        ReadScript(script, &read, &error);
+        std::set<int32_t> broken;
+        for (const auto& file : check.reported_files)
+            broken.insert(file.second);
+        for (const std::string& line : FormatSegmentSafety(
+                 check.path, AnalyseSegments(read.text, context.frame_count, broken)))
+            std::printf("%s\n", line.c_str());
+    }
     std::printf("%s\n", FormatCheckSummary(check).c_str());
-    return check.errors() > 0 ? 1 : 0;
+    if (!source_facts.empty()) std::printf("%s\n", source_facts.c_str());
+    return check.errors() > 0 || (strict_warnings && check.warnings() > 0) ? 1 : 0;
 }

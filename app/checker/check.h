@@ -28,9 +28,10 @@ struct ScriptFinding {
 };
 
 struct ScriptCheck {
-    std::string path;   // the script checked
-    bool read = false;  // false: the file could not be read (one finding says why)
-    bool utf8 = false;  // the script was read as UTF-8 (else Shift-JIS)
+    std::string path;    // the script checked
+    bool read = false;   // false: the file could not be read (one finding says why)
+    bool utf8 = false;   // the script was read as UTF-8 (else Shift-JIS)
+    bool ascii = false;  // every byte is ASCII: it reads the same in both encodings
     std::vector<ScriptFinding> findings;  // in the order of the file
     // Line of the file for each record of the loaded table, in table order
     // (the plug-in keeps the same number in each record, for its run-time
@@ -72,7 +73,8 @@ ScriptCheck CheckScriptText(const std::string& text, const std::string& path,
 
 // "PATH:LINE: error: message" (warnings say "warning:").
 std::string FormatFinding(const std::string& path, const ScriptFinding& finding);
-// "PATH: 2 errors, 1 warning (read as UTF-8)".
+// "PATH: 2 errors, 1 warning (read as UTF-8)" ("(ASCII)" when either
+// encoding reads it alike).
 std::string FormatCheckSummary(const ScriptCheck& check);
 
 // The known command name nearest to `name`, or empty when none is close.
@@ -93,6 +95,11 @@ std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& f
 std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check);
 
 // `kinetra check TARGET` (a source video, a script or a directory; empty:
-// ./kinetra.txt): prints the findings and the summary to stdout; exit 0 when
-// there are no errors, 1 otherwise.
-int RunCheck(const std::string& target);
+// ./kinetra.txt): prints the findings and the summary to stdout, and for a
+// source its frame rate; exit 0 when there are no errors (with
+// `strict_warnings`: no warnings either), 1 otherwise.
+int RunCheck(const std::string& target, bool strict_warnings = false);
+
+// "clip.mp4: 300 frames at 29.97 fps: one second is 30 frames (1280 x 720)".
+std::string FormatSourceFacts(const std::string& source, int32_t frame_count, double fps,
+                              int32_t width, int32_t height);

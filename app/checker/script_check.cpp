@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/paths.h"
@@ -104,6 +106,54 @@ bool IsAudioCommand(const char* command) {
     return std::strncmp(command, "a_", 2) == 0 && command[2] != '\0';
 }
 
+// The audio commands and the argument that names the buffer each writes.
+struct SoundWriter {
+    const char* command;
+    int destination;
+};
+constexpr SoundWriter kSoundWriters[] = {
+    {"a_copyframe", 0}, {"a_copyframe2", 0}, {"a_copy", 1}, {"a_readvideo", 0},
+    {"a_volume", 0},    {"a_blend", 1},      {"a_swap", 0}, {"a_mono", 0},
+    {"a_reverse", 1},   {"a_noise", 0},      {"a_tone", 0}, {"a_voicechg", 0},
+};
+
+// Whether an argument text is a plain decimal number (a sign, digits, an
+// optional fraction, an optional exponent) whose truncation is not 0, and
+// so names a buffer other than 0 (or none: such a command does nothing).
+// Anything else (an expression, a text the formula compiler refuses and so
+// evaluates to 0) may come to 0.
+bool NamesAnotherBuffer(const char* text) {
+    const char* number = text;
+    if (*text == '+' || *text == '-') ++text;
+    size_t n = std::strspn(text, "0123456789");
+    size_t digits = n;
+    if (text[n] == '.') {
+        size_t fraction = std::strspn(text + n + 1, "0123456789");
+        digits += fraction;
+        n += 1 + fraction;
+    }
+    if (digits == 0) return false;
+    if (text[n] == 'e' || text[n] == 'E') {
+        size_t sign = text[n + 1] == '+' || text[n + 1] == '-' ? 1 : 0;
+        size_t exponent = std::strspn(text + n + 1 + sign, "0123456789");
+        if (exponent == 0) return false;
+        n += 1 + sign + exponent;
+    }
+    if (text[n] != '\0') return false;
+    double value = std::fabs(std::strtod(number, nullptr));
+    return value >= 1 && value < 2147483648.0;
+}
+
+// Whether the line may write the project's sound, audio buffer 0.
+bool MayWriteSound(const ParsedLine& record) {
+    for (const SoundWriter& writer : kSoundWriters) {
+        if (std::strcmp(record.command, writer.command) == 0) {
+            return !NamesAnotherBuffer(record.args[writer.destination]);
+        }
+    }
+    return false;
+}
+
 void ScanPiece(const ScriptPiece& piece, const std::string& directory, ScriptFacts* facts) {
     if (!piece.stored) {
         // A section header sets an end when it names one; the parse ran
@@ -119,6 +169,7 @@ void ScanPiece(const ScriptPiece& piece, const std::string& directory, ScriptFac
     }
     const ParsedLine& record = *piece.record;
     if (IsAudioCommand(record.command)) facts->has_audio_commands = true;
+    if (MayWriteSound(record)) facts->changes_sound = true;
     int index = FileArgument(record.command);
     if (index < 0 || record.args[index][0] == '\0') return;
     std::string name = record.args[index];

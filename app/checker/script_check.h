@@ -3,9 +3,10 @@
 // (a regular, readable file whose path fits the plug-in's script path), its
 // text, and what the host needs to know of it before it renders: how far its
 // section headers lengthen the project, which files its readvideo,
-// a_readvideo and readimage lines name, and whether it makes sound. The lines
-// are read with the plug-in's own loader. The checker's findings are computed
-// later from the same text (check.h), once the project's length is known.
+// a_readvideo and readimage lines name, whether it makes sound and whether
+// it may change the project's sound. The lines are read with the plug-in's
+// own loader. The checker's findings are computed later from the same text
+// (check.h), once the project's length is known.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,9 @@ struct ScriptFacts {
     std::vector<std::string> media_files;
     // Some line runs an audio command (a_...).
     bool has_audio_commands = false;
+    // Some line's audio command may write the project's sound (audio buffer
+    // 0): its destination is not a plain number naming another buffer.
+    bool changes_sound = false;
 };
 
 // A script as ReadScript found it.

@@ -84,6 +84,7 @@ const char kRenderHelp[] =
     "  -q, --quiet         no progress, notes or summary\n"
     "  --strict            stop before writing anything when the script check\n"
     "                      (see 'kinetra check') finds an error\n"
+    "  --strict=warnings   stop on a warning of the check as well\n"
     "  -v, --verbose       also name the decoder and encoders chosen\n"
     "  -h, --help          this help\n"
     "\n"
@@ -130,16 +131,51 @@ const char kHelpHelp[] =
     "script command's arguments (--markdown: as a Markdown table).\n";
 
 const char kCheckHelp[] =
-    "usage: kinetra check [SOURCE|SCRIPT|DIR]\n"
+    "usage: kinetra check [--strict=warnings] [SOURCE|SCRIPT|DIR]\n"
     "\n"
     "Reads the script (kinetra.txt next to SOURCE or in DIR, or SCRIPT itself;\n"
     "default ./kinetra.txt) the way the plug-in does and lists, one line each as\n"
     "PATH:LINE: message, what would silently go wrong: unknown commands, arguments\n"
     "that do not compile, missing labels and files, sections that never apply,\n"
     "and more; then a count and the encoding it read. With SOURCE it also knows\n"
-    "the project's length. 'kinetra render' runs the same check first.\n"
+    "the project's length and prints its frame rate. 'kinetra render' runs the\n"
+    "same check first. A symlinked SOURCE uses the kinetra.txt next to the link.\n"
+    "\n"
+    "  --strict=warnings   exit 1 on warnings too\n"
     "\n"
     "Exit status: 0 no errors (warnings allowed), 1 errors found, 2 wrong use.\n";
+
+const char kFarmHelp[] =
+    "usage: kinetra farm SOURCE... -o OUT --segments N [options] [render options]\n"
+    "\n"
+    "Splits the render of SOURCE into N segments that the machines of a cluster\n"
+    "render at the same time, and joins them into OUT. Writes the job folder\n"
+    "OUT.farm (the plan, segment.sh, join.sh, logs/), which every machine must\n"
+    "see at the same path, then submits one array task per segment and a join\n"
+    "that runs when all have succeeded. A task renders its segments again when\n"
+    "they fail, up to 3 times; running the same farm again renders only the\n"
+    "segments that are missing. Several sources: OUT is a directory, short\n"
+    "sources go several to a task.\n"
+    "\n"
+    "  --segments N          how many segments (tasks) to cut the work into\n"
+    "  --scheduler NAME      slurm (sbatch, the default) or parallel (GNU parallel)\n"
+    "  -S, --hosts LIST      parallel's ssh logins (default ':' this machine)\n"
+    "  --dry-run             write the job folder and print the commands only\n"
+    "  --wait                wait for the join (Slurm: sbatch --wait)\n"
+    "\n"
+    "The render options (see 'kinetra render --help', all but --frames) apply to\n"
+    "every segment. The pictures and sound are those of one whole render; with a\n"
+    "lossy video codec the bitstream differs (each segment starts on a key frame),\n"
+    "with --lossless the join is identical.\n";
+
+const char kJoinHelp[] =
+    "usage: kinetra join PLAN [-o OUT] [-y|-n] [-q]\n"
+    "\n"
+    "Checks every segment of a farm job (PLAN is its plan.json): its frame and\n"
+    "sample counts against the plan, and that the source, script, plug-in and\n"
+    "media files are unchanged; then joins the pictures by stream copy and\n"
+    "encodes the sound once. A missing or wrong segment is named and nothing is\n"
+    "written. OUT (default: as planned) appears only when complete.\n";
 
 const CommandDoc kCommands[] = {
     {"render", "render SOURCE -o OUTPUT [options]", "run the script over a clip and encode it",
@@ -147,7 +183,10 @@ const CommandDoc kCommands[] = {
     {"demo", "demo [DIR]", "render the built-in demo into DIR (./kinetra-demo)", kDemoHelp},
     {"preview", "preview SOURCE [--port N] [--open]",
      "a local page that follows the script as it is saved", kPreviewHelp},
-    {"check", "check [SOURCE|SCRIPT]", "list the script's mistakes by line", kCheckHelp},
+    {"check", "check [SOURCE|SCRIPT|DIR]", "list the script's mistakes by line", kCheckHelp},
+    {"farm", "farm SOURCE... -o OUT --segments N",
+     "split a render across machines (Slurm, parallel)", kFarmHelp},
+    {"join", "join PLAN [-o OUT]", "check a farm job's segments and join them", kJoinHelp},
     {"help", "help [COMMAND]", "this list, or a command's help", kHelpHelp},
 };
 
@@ -217,6 +256,7 @@ class ArgumentCursor {
     bool AtEnd() const { return at_ >= args_.size(); }
     const std::string& Current() const { return args_[at_]; }
     void Next() { ++at_; }
+    size_t Index() const { return at_; }
 
     // Whether the current argument is option `name`, given as "name=value" or
     // "name value" (a value may begin with '-': "-o -"); the second form
@@ -376,22 +416,32 @@ const struct {
     {"--plugin", ReadPlugin},
 };
 
+// -y or -n: the other one given too is a contradiction, not the last word.
+void SetOverwrite(Overwrite mode, RenderSettings* r, std::string* error) {
+    if (r->overwrite != Overwrite::kAsk && r->overwrite != mode) {
+        *error = "-y (--overwrite) and -n (--no-overwrite) contradict each other";
+    }
+    r->overwrite = mode;
+}
+
 // A render option without a value; false when `arg` is none of them.
-bool SetRenderFlag(const std::string& arg, RenderSettings* r) {
+bool SetRenderFlag(const std::string& arg, RenderSettings* r, std::string* error) {
     if (arg == "--quiet" || arg == "-q") {
         r->quiet = true;
     } else if (arg == "--verbose" || arg == "-v") {
         r->verbose = true;
     } else if (arg == "-y" || arg == "--overwrite") {
-        r->overwrite = Overwrite::kYes;
+        SetOverwrite(Overwrite::kYes, r, error);
     } else if (arg == "-n" || arg == "--no-overwrite") {
-        r->overwrite = Overwrite::kNo;
+        SetOverwrite(Overwrite::kNo, r, error);
     } else if (arg == "--lossless") {
         r->encode.lossless = true;
     } else if (arg == "--no-audio") {
         r->encode.audio = false;
     } else if (arg == "--strict") {
         r->strict = true;
+    } else if (arg == "--strict=warnings") {
+        r->strict = r->strict_warnings = true;
     } else {
         return false;
     }
@@ -462,7 +512,7 @@ bool ParseRender(const std::vector<std::string>& args, RenderSettings* r, std::s
             positional.push_back(arg);
         } else if (arg == "--") {
             only_positional = true;
-        } else if (!SetRenderFlag(arg, r) && !TakeRenderValue(&cursor, r, error)) {
+        } else if (!SetRenderFlag(arg, r, error) && !TakeRenderValue(&cursor, r, error)) {
             *error = "unknown option '" + arg + "'";
         }
         if (!error->empty()) return false;
@@ -530,16 +580,101 @@ bool ParseHelp(const std::vector<std::string>& args, Command* command, std::stri
     return true;
 }
 
-// `kinetra check [SOURCE|SCRIPT|DIR]`.
+// `kinetra check [--strict=warnings] [SOURCE|SCRIPT|DIR]`.
 bool ParseCheck(const std::vector<std::string>& args, Command* command, std::string* error) {
     command->kind = CommandKind::kCheck;
-    if (args.size() > 2 || (args.size() == 2 && args[1].size() > 1 && args[1][0] == '-')) {
-        *error = args.size() > 2 ? "check takes one SOURCE, SCRIPT or directory"
-                                 : "unknown option '" + args[1] + "'";
+    std::vector<std::string> targets;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--strict=warnings") {
+            command->check_strict = true;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            *error = "unknown option '" + args[i] + "'";
+            return false;
+        } else {
+            targets.push_back(args[i]);
+        }
+    }
+    if (targets.size() > 1) {
+        *error = "check takes one SOURCE, SCRIPT or directory";
         return false;
     }
-    if (args.size() == 2) command->check = args[1];
+    if (!targets.empty()) command->check = targets[0];
     return true;
+}
+
+// A farm option of its own at the cursor; false when it is a render option.
+bool TakeFarmOption(ArgumentCursor* cursor, FarmOptions* f, std::string* error) {
+    const std::string& arg = cursor->Current();
+    std::string value;
+    if (arg == "--dry-run" || arg == "--wait") {
+        (arg == "--dry-run" ? f->dry_run : f->wait) = true;
+    } else if (cursor->TakeValue("--segments", &value) != Taken::kOther) {
+        if (!ParseInt(value, 1, 100000, &f->segments))
+            *error = "--segments takes a number 1..100000";
+    } else if (cursor->TakeValue("--scheduler", &value) != Taken::kOther) {
+        f->scheduler = value;
+        if (value != "slurm" && value != "parallel") *error = "--scheduler takes slurm or parallel";
+    } else if (cursor->TakeValue("--hosts", &value) != Taken::kOther ||
+               cursor->TakeValue("-S", &value) != Taken::kOther) {
+        f->hosts = value;
+        if (value.empty()) *error = "--hosts needs a value";
+    } else if (cursor->TakeValue("-o", &value) != Taken::kOther ||
+               cursor->TakeValue("--output", &value) != Taken::kOther) {
+        f->output = value;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// `kinetra farm SOURCE... -o OUT --segments N [options] [render options]`:
+// the render options are checked as render's and kept as given.
+bool ParseFarm(const std::vector<std::string>& args, FarmOptions* f, std::string* error) {
+    for (ArgumentCursor cursor(args); !cursor.AtEnd(); cursor.Next()) {
+        const std::string& arg = cursor.Current();
+        size_t before = cursor.Index();
+        if (arg.empty() || arg[0] != '-') {
+            f->sources.push_back(arg);
+        } else if (arg == "--frames" || arg.rfind("--frames=", 0) == 0) {
+            *error = "farm renders whole sources: --frames is not taken";
+        } else if (!TakeFarmOption(&cursor, f, error)) {
+            if (!SetRenderFlag(arg, &f->render, error) &&
+                !TakeRenderValue(&cursor, &f->render, error))
+                *error = "unknown option '" + arg + "'";
+            for (size_t i = before; i <= cursor.Index(); ++i)
+                f->render_args.push_back(args[i]);
+        }
+        if (!error->empty()) return false;
+    }
+    if (f->sources.empty() || f->output.empty() || f->segments == 0) {
+        *error = "farm needs SOURCE, -o OUT and --segments N";
+        return false;
+    }
+    return CheckX26xChoices(f->render, error);
+}
+
+// `kinetra join PLAN [-o OUT] [-y|-n] [-q]`.
+bool ParseJoin(const std::vector<std::string>& args, JoinOptions* j, std::string* error) {
+    for (ArgumentCursor cursor(args); !cursor.AtEnd(); cursor.Next()) {
+        const std::string& arg = cursor.Current();
+        std::string value;
+        if (cursor.TakeValue("-o", &value) != Taken::kOther ||
+            cursor.TakeValue("--output", &value) != Taken::kOther) {
+            j->output = value;
+        } else if (arg == "-y" || arg == "-n") {
+            j->overwrite = arg == "-y" ? Overwrite::kYes : Overwrite::kNo;
+        } else if (arg == "-q" || arg == "--quiet") {
+            j->quiet = true;
+        } else if (arg.empty() || arg[0] == '-' || !j->plan.empty()) {
+            *error = arg.empty() || arg[0] == '-' ? "unknown option '" + arg + "'"
+                                                  : "join takes one PLAN";
+            return false;
+        } else {
+            j->plan = arg;
+        }
+    }
+    if (j->plan.empty()) *error = "join needs the job's PLAN (OUT.farm/plan.json)";
+    return error->empty();
 }
 
 bool IsHelpFlag(const std::string& arg) {
@@ -568,6 +703,11 @@ bool ParseProgramCommand(const std::vector<std::string>& args, Command* command,
     if (name == "render") {
         command->kind = CommandKind::kRender;
         return ParseRender(args, &command->render, error);
+    }
+    if (name == "farm" || name == "join") {
+        command->kind = name == "farm" ? CommandKind::kFarm : CommandKind::kJoin;
+        return name == "farm" ? ParseFarm(args, &command->farm, error)
+                              : ParseJoin(args, &command->join, error);
     }
     if (name == "preview") {
         command->kind = CommandKind::kPreview;

@@ -10,22 +10,27 @@
 #include <vector>
 
 #include "demo/demo.h"
+#include "farm/farm.h"
+#include "farm/join.h"
 #include "preview/preview_options.h"
 #include "render/render.h"
 
 // kUsage: `kinetra` alone, a wrong use that prints the usage and exits 2.
-enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo, kPreview, kCheck };
+enum class CommandKind { kUsage, kHelp, kVersion, kRender, kDemo, kPreview, kCheck, kFarm, kJoin };
 
 struct Command {
     CommandKind kind = CommandKind::kUsage;
-    std::string name;       // the command word as given ("render"), for messages
-    std::string topic;      // kHelp: the command or subject asked about; empty: all
-    std::string plugin;     // kVersion: --plugin given before it
-    bool markdown = false;  // kHelp on a script command: its argument table in Markdown
-    std::string check;      // kCheck: source video, script or directory; empty: ./kinetra.txt
+    std::string name;           // the command word as given ("render"), for messages
+    std::string topic;          // kHelp: the command or subject asked about; empty: all
+    std::string plugin;         // kVersion: --plugin given before it
+    bool markdown = false;      // kHelp on a script command: its argument table in Markdown
+    std::string check;          // kCheck: source video, script or directory; empty: ./kinetra.txt
+    bool check_strict = false;  // kCheck: --strict=warnings (warnings fail it too)
     RenderSettings render;
     DemoOptions demo;
     PreviewOptions preview;
+    FarmOptions farm;
+    JoinOptions join;
 };
 
 // Parses the arguments after the program name; false with a one-line

@@ -41,11 +41,15 @@ int RunCommand(const Command& command, FILE* out, FILE* err) {
         case CommandKind::kRender:
             return RunRender(command.render);
         case CommandKind::kCheck:
-            return RunCheck(command.check);
+            return RunCheck(command.check, command.check_strict);
         case CommandKind::kDemo:
             return RunDemo(command.demo);
         case CommandKind::kPreview:
             return RunPreview(command.preview);
+        case CommandKind::kFarm:
+            return RunFarm(command.farm);
+        case CommandKind::kJoin:
+            return RunJoin(command.join);
     }
     return kExitFailure;
 }

@@ -16,6 +16,9 @@ constexpr int kVp9Speed = 4;        // cpu-used: the encoder's default (0) is fa
 constexpr int kAomSpeed = 6;
 // FFV1: pictures this many pixels a side and more are cut into slices.
 constexpr int32_t kMinSlicedSide = 16;
+// FFV1 codes one slice only up to this size (CIF); past it, four or more.
+constexpr int32_t kMaxOneSliceWidth = 352;
+constexpr int32_t kMaxOneSliceHeight = 288;
 
 // Containers that hold sound alone, by FFmpeg's muxer name.
 // (.ogg is taken as sound: video in Ogg is .ogv, a muxer of its own.)
@@ -350,11 +353,16 @@ namespace {
 // FFV1 at level 3 (slice checksums; slices code in parallel) in four slices,
 // or as many as the size allows (the encoder refuses four at some odd sizes);
 // one slice under 16 pixels a side. Level 3 codes a picture one pixel wide
-// or tall wrongly (it decodes as zeros), so such pictures take level 1.
+// or tall wrongly (it decodes as zeros), and takes one slice only up to CIF
+// size (a narrow picture taller than that may have no slicing it accepts):
+// such pictures take level 1, which has no slices.
 void ApplyFfv1Settings(AVCodecContext* context) {
     const int32_t side = std::min(context->width, context->height);
-    context->level = side >= 2 ? 3 : 1;
-    context->slices = side >= kMinSlicedSide ? 0 : 1;
+    const bool one_fits =
+        context->width <= kMaxOneSliceWidth && context->height <= kMaxOneSliceHeight;
+    const bool sliced = side >= kMinSlicedSide;
+    context->level = side >= 2 && (sliced || one_fits) ? 3 : 1;
+    context->slices = sliced ? 0 : 1;
 }
 
 }  // namespace
@@ -388,6 +396,19 @@ void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings)
             av_opt_set(priv, "cpu-used", SpeedAsked(settings).c_str(), 0);
         }
     }
+}
+
+bool NeedsPlainH264Tag(const AVOutputFormat* container, AVCodecID codec, AVPixelFormat format) {
+    // FFmpeg's MOV writer picks the AVC-Intra tags by pixel format, size and
+    // frame rate alone, whatever the stream's profile; any 10-bit 4:2:0 or
+    // 4:2:2 H.264 in MOV is kept from it.
+    return NameIs(container, "mov") && codec == AV_CODEC_ID_H264 &&
+           (format == AV_PIX_FMT_YUV420P10 || format == AV_PIX_FMT_YUV422P10);
+}
+
+int BFramesFor(const AVOutputFormat* container, const EncodeSettings& settings) {
+    if (settings.b_frames >= 0) return settings.b_frames;
+    return NameIs(container, "avi") ? 0 : -1;
 }
 
 std::string DescribePixelFormat(AVPixelFormat format) {

@@ -78,5 +78,17 @@ void EncodedSize(const AVCodec* codec, AVPixelFormat format, int32_t* width, int
 // level and slices follow the context's width and height.
 void ApplyVideoSettings(AVCodecContext* context, const EncodeSettings& settings);
 
+// True for 10-bit 4:2:0 and 4:2:2 H.264 in MOV, which the container's writer
+// would mark as AVC-Intra at the broadcast sizes (1280x720, 1920x1080, ...):
+// its readers then replace the stream's own parameter sets with AVC-Intra's
+// and decode garbage. Such a stream is written under the plain H.264 tag
+// (avc1) instead, at every size.
+bool NeedsPlainH264Tag(const AVOutputFormat* container, AVCodecID codec, AVPixelFormat format);
+
+// The most B-frames in a row to code: the settings' number; none in AVI,
+// which stores no presentation times, so that a reader that stamps frames in
+// decoding order shows them in their order; else -1, the encoder's choice.
+int BFramesFor(const AVOutputFormat* container, const EncodeSettings& settings);
+
 // "4:2:0 10-bit" for a pixel format; "RGB 8-bit" for RGB ones.
 std::string DescribePixelFormat(AVPixelFormat format);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,8 @@ namespace {
 
 constexpr int kAudioBitsPerChannel = 96000;  // AAC bit rate per channel
 constexpr int kVariableFrameChunk = 1024;    // samples per packet where the codec takes any
+
+std::atomic<int64_t> audio_encoders_opened{0};
 
 bool IsImageMuxer(const AVOutputFormat* format) {
     return std::strcmp(format->name, "image2") == 0;
@@ -132,7 +135,38 @@ bool AddHdrFacts(AVStream* stream, const StreamTags& tags) {
     return true;
 }
 
+// Whether the container takes the copied sound. A WAV file takes PCM only
+// (other codecs in it play almost nowhere); it and the containers that keep
+// no time stamps (.mp3, .flac) would lose a late start, which is encoded as
+// silence instead.
+bool TakesCopiedSound(const AVOutputFormat* format, SoundCopy* sound) {
+    const AVCodecID codec = sound->parameters()->codec_id;
+    if (IsImageMuxer(format) || format->audio_codec == AV_CODEC_ID_NONE) return false;
+    bool wav = std::strcmp(format->name, "wav") == 0;
+    if (wav && (codec < AV_CODEC_ID_PCM_S16LE || codec >= AV_CODEC_ID_ADPCM_IMA_QT)) return false;
+    if ((wav || (format->flags & AVFMT_NOTIMESTAMPS)) && sound->StartsLate()) return false;
+    return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+// Whether the container tells its readers to drop the audio encoder's
+// lead-in (the priming samples that AAC and others stamp before zero): MP4
+// and MOV by an edit list, Matroska for Opus by its codec delay. Elsewhere
+// the writer moves every stream later to keep stamps at or above zero, so
+// the sound starts before the first picture and a reader converting to a
+// constant frame rate adds a frame to fill the gap.
+bool HidesAudioLeadIn(const AVOutputFormat* container, AVCodecID audio) {
+    for (const char* name : {"mp4", "mov", "ipod"}) {
+        if (std::strcmp(container->name, name) == 0) return true;
+    }
+    return audio == AV_CODEC_ID_OPUS && (std::strcmp(container->name, "matroska") == 0 ||
+                                         std::strcmp(container->name, "webm") == 0);
+}
+
 }  // namespace
+
+int64_t AudioEncodersOpened() {
+    return audio_encoders_opened.load();
+}
 
 bool NamesPictureSequence(const std::string& path) {
     const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
@@ -164,10 +198,11 @@ bool OutputFile::Create(const std::string& path, const EncodeSettings& settings,
     if (format == nullptr) return false;
     video_codec_ = ChooseVideoEncoder(format, path, settings, error);
     if (video_codec_ == nullptr && !error->empty()) return false;
-    audio_codec_ = sound_ ? ChooseAudioEncoder(format, settings, error) : nullptr;
+    if (sound_ && settings.audio) ChooseSoundCopy(format);
+    audio_codec_ = sound_ && !copy_ ? ChooseAudioEncoder(format, settings, error) : nullptr;
     if (audio_codec_ == nullptr && !error->empty()) return false;
     if (!CheckVideoSettings(video_codec_, settings, error)) return false;
-    if (video_codec_ == nullptr && audio_codec_ == nullptr) {
+    if (video_codec_ == nullptr && !wants_audio()) {
         if (!settings.audio && format->audio_codec != AV_CODEC_ID_NONE) {
             *error = std::string("a .") + ExtensionOf(path) +
                      " file holds only audio, and --no-audio leaves nothing to write";
@@ -237,7 +272,8 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     TagColour(video_, colour, tags_);
     MarkFields();
     if (settings_.gop_size > 0) video_->gop_size = settings_.gop_size;
-    if (settings_.b_frames >= 0) video_->max_b_frames = settings_.b_frames;
+    const int b_frames = BFramesFor(muxer_->oformat, settings_);
+    if (b_frames >= 0) video_->max_b_frames = b_frames;
     if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ApplyVideoSettings(video_, settings_);
     int rc = avcodec_open2(video_, video_codec_, nullptr);
@@ -255,6 +291,11 @@ bool OutputFile::OpenVideo(AVRational frame_rate, ColourSpec colour, AVPixelForm
     }
     video_stream_->time_base = video_->time_base;
     video_stream_->avg_frame_rate = frame_rate;
+    if (NeedsPlainH264Tag(muxer_->oformat, video_codec_->id, format)) {
+        // The writer keeps a tag it is given only below normal compliance.
+        video_stream_->codecpar->codec_tag = MKTAG('a', 'v', 'c', '1');
+        muxer_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+    }
     video_frame_.reset(av_frame_alloc());
     video_frame_->format = format;
     video_frame_->width = width_;
@@ -316,6 +357,7 @@ bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
                  AvErrorText(rc) + ")";
         return false;
     }
+    ++audio_encoders_opened;
     audio_stream_ = avformat_new_stream(muxer_, nullptr);
     if (audio_stream_ == nullptr ||
         avcodec_parameters_from_context(audio_stream_->codecpar, audio_) < 0) {
@@ -323,6 +365,12 @@ bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
         return false;
     }
     audio_stream_->time_base = audio_->time_base;
+    // Where the lead-in cannot be hidden, the sound is stamped to start with
+    // the first picture (its lead-in then plays over the first frame), so
+    // that every stream starts at the same time, in a file as in a pipe.
+    if (video_ != nullptr && !HidesAudioLeadIn(muxer_->oformat, audio_codec_->id)) {
+        audio_lead_in_ = audio_->initial_padding;
+    }
 
     AVChannelLayout layout;
     av_channel_layout_default(&layout, channels);
@@ -347,6 +395,58 @@ bool OutputFile::OpenAudio(int32_t rate, int32_t channels, std::string* error) {
     return true;
 }
 
+void OutputFile::CopySoundFrom(const std::string& source, double zero_seconds) {
+    copy_source_ = source;
+    copy_zero_ = zero_seconds;
+}
+
+// Copies the source's sound where that was asked for and the container takes
+// its codec; otherwise (and when the source's sound cannot be placed) it is
+// encoded.
+void OutputFile::ChooseSoundCopy(const AVOutputFormat* format) {
+    if (copy_source_.empty()) return;
+    std::unique_ptr<SoundCopy> copy(new SoundCopy);
+    std::string error;
+    if (copy->Open(copy_source_, copy_zero_, &error) && TakesCopiedSound(format, copy.get())) {
+        copy_ = std::move(copy);
+    }
+}
+
+bool OutputFile::AddCopiedStream(int32_t rate, std::string* error) {
+    audio_stream_ = avformat_new_stream(muxer_, nullptr);
+    if (audio_stream_ == nullptr ||
+        avcodec_parameters_copy(audio_stream_->codecpar, copy_->parameters()) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    // The source container's tag for the codec is not the output's.
+    audio_stream_->codecpar->codec_tag = 0;
+    audio_stream_->time_base = copy_->time_base();
+    copy_rate_ = rate;
+    return true;
+}
+
+bool OutputFile::CopySound(bool last, std::string* error) {
+    return copy_->CopyUntil(
+        copy_position_, AVRational{1, copy_rate_}, last,
+        [&](AVPacket* packet) {
+            // As with encoded sound, a lead-in stamped before zero (AAC's
+            // priming frame) starts with the first picture where the
+            // container cannot hide it.
+            if (!copy_lead_in_known_) {
+                copy_lead_in_known_ = true;
+                if (video_ != nullptr && packet->pts != AV_NOPTS_VALUE && packet->pts < 0 &&
+                    !HidesAudioLeadIn(muxer_->oformat, copy_->parameters()->codec_id)) {
+                    copy_lead_in_ = -packet->pts;
+                }
+            }
+            if (packet->pts != AV_NOPTS_VALUE) packet->pts += copy_lead_in_;
+            if (packet->dts != AV_NOPTS_VALUE) packet->dts += copy_lead_in_;
+            return WritePacket(packet, copy_->time_base(), audio_stream_, error);
+        },
+        error);
+}
+
 bool OutputFile::Start(int32_t width, int32_t height, AVRational frame_rate, ColourSpec colour,
                        AVPixelFormat source_format, int32_t audio_rate, int32_t channels,
                        std::string* error) {
@@ -356,6 +456,7 @@ bool OutputFile::Start(int32_t width, int32_t height, AVRational frame_rate, Col
         return false;
     }
     if (audio_codec_ != nullptr && !OpenAudio(audio_rate, channels, error)) return false;
+    if (copy_ && !AddCopiedStream(audio_rate, error)) return false;
     AVDictionary* options = nullptr;
     if (std::strcmp(muxer_->oformat->name, "mp4") == 0 ||
         std::strcmp(muxer_->oformat->name, "mov") == 0 ||
@@ -388,16 +489,26 @@ bool OutputFile::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* 
             *error = "encoding failed (" + AvErrorText(rc) + ")";
             return false;
         }
-        av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
-        packet_->stream_index = stream->index;
-        rc = av_interleaved_write_frame(muxer_, packet_.get());
-        // Buffered writes report a failure (a full disk, a size limit) later.
-        if (rc >= 0 && muxer_->pb != nullptr && muxer_->pb->error < 0) rc = muxer_->pb->error;
-        if (rc < 0) {
-            *error = "cannot write (" + AvErrorText(rc) + ")";
-            return false;
+        if (codec == audio_ && audio_lead_in_ > 0) {
+            if (packet_->pts != AV_NOPTS_VALUE) packet_->pts += audio_lead_in_;
+            if (packet_->dts != AV_NOPTS_VALUE) packet_->dts += audio_lead_in_;
         }
+        if (!WritePacket(packet_.get(), codec->time_base, stream, error)) return false;
     }
+}
+
+bool OutputFile::WritePacket(AVPacket* packet, AVRational base, AVStream* stream,
+                             std::string* error) {
+    av_packet_rescale_ts(packet, base, stream->time_base);
+    packet->stream_index = stream->index;
+    int rc = av_interleaved_write_frame(muxer_, packet);
+    // Buffered writes report a failure (a full disk, a size limit) later.
+    if (rc >= 0 && muxer_->pb != nullptr && muxer_->pb->error < 0) rc = muxer_->pb->error;
+    if (rc < 0) {
+        *error = "cannot write (" + AvErrorText(rc) + ")";
+        return false;
+    }
+    return true;
 }
 
 bool OutputFile::WriteVideo(const PixelYC* pixels, int32_t stride, std::string* error) {
@@ -422,6 +533,10 @@ bool OutputFile::WriteFrame(AVFrame* frame, std::string* error) {
 }
 
 bool OutputFile::WriteAudio(const int16_t* samples, int32_t count, std::string* error) {
+    if (copy_) {
+        copy_position_ += count;
+        return CopySound(false, error);
+    }
     if (audio_ == nullptr) return true;
     const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
     int room = swr_get_out_samples(resampler_, count);
@@ -478,6 +593,7 @@ bool OutputFile::Complete(std::string* error) {
         ok = WriteAudio(nullptr, 0, error) && EncodeAudioFrames(true, error) &&
              Encode(audio_, audio_stream_, nullptr, error);
     }
+    if (ok && copy_ && audio_stream_ != nullptr) ok = CopySound(true, error);
     if (ok && video_ != nullptr) ok = Encode(video_, video_stream_, nullptr, error);
     if (ok) {
         int rc = av_write_trailer(muxer_);
@@ -543,6 +659,11 @@ std::string OutputFile::EncoderSummary() const {
         text += (text.empty() ? "" : ", ") + std::string(audio_codec_->name) + " " +
                 std::to_string(audio_->sample_rate) + " Hz " + std::to_string(channels_) + " ch";
     }
+    if (copy_) {
+        text += (text.empty() ? "" : ", ") +
+                std::string(avcodec_get_name(copy_->parameters()->codec_id)) +
+                " copied from the source";
+    }
     return text + " in " + container_name();
 }
 
@@ -557,6 +678,7 @@ void OutputFile::Release() {
     avcodec_free_context(&video_);
     avcodec_free_context(&audio_);
     swr_free(&resampler_);
+    copy_.reset();
     if (fifo_ != nullptr) av_audio_fifo_free(fifo_);
     fifo_ = nullptr;
     if (muxer_ != nullptr) {

@@ -1,18 +1,22 @@
 // The rendered result: a container (by the output name's extension, as
 // FFmpeg guesses it, or by name) with H.264 and AAC by default, FFV1 and PCM
 // when lossless, the encoders asked for (encoders.h), an image sequence for
-// a name like out_%04d.png, or audio alone for .wav .flac .mp3 .m4a. A
-// single output file is written under a temporary name next to it and
-// renamed at the end, so a failed render leaves nothing behind; standard
-// output ("-"), FIFOs and character devices are written directly.
+// a name like out_%04d.png, or audio alone for .wav .flac .mp3 .m4a. Sound
+// the render leaves as the source has it is copied, not encoded, where the
+// container holds its codec (sound_copy.h). A single output file is written
+// under a temporary name next to it and renamed at the end, so a failed
+// render leaves nothing behind; standard output ("-"), FIFOs and character
+// devices are written directly.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/ffmpeg_util.h"
 #include "colour/colour.h"
 #include "output/encoders.h"
+#include "output/sound_copy.h"
 #include "source/stream_tags.h"
 
 struct SwrContext;
@@ -20,6 +24,10 @@ struct AVAudioFifo;
 
 // Whether an output name is a numbered picture sequence (out_%04d.png).
 bool NamesPictureSequence(const std::string& path);
+
+// Audio encoders opened in this process (for tests: a copied sound opens
+// none).
+int64_t AudioEncodersOpened();
 
 // True for a path that names a FIFO or a character device (/dev/stdout, a
 // terminal, /dev/null): such outputs are written where they are, never
@@ -41,13 +49,20 @@ class OutputFile {
     // script makes none), so no audio stream is written whatever the
     // settings ask.
     void LeaveOutSound() { sound_ = false; }
+    // Before Create: the render leaves the source's sound as it is, so its
+    // audio stream is copied as it is (sound_copy.h; `zero_seconds` is the
+    // source time of the first frame) where the container takes its codec;
+    // else the sound is encoded.
+    void CopySoundFrom(const std::string& source, double zero_seconds);
+    // After Create: the sound is copied, not encoded.
+    bool copies_sound() const { return copy_ != nullptr; }
     // Before Start: the source's colour primaries and transfer, field order
     // and HDR facts, which the output writes wherever its encoder or its
     // container holds them.
     void KeepSourceTags(const StreamTags& tags) { tags_ = tags; }
 
     bool wants_video() const { return video_codec_ != nullptr; }
-    bool wants_audio() const { return audio_codec_ != nullptr; }
+    bool wants_audio() const { return audio_codec_ != nullptr || copy_ != nullptr; }
     // Written in place (standard output, a FIFO, a device), not renamed.
     bool writes_directly() const { return !renames_; }
     // The container's name ("mp4").
@@ -78,7 +93,8 @@ class OutputFile {
     AVPixelFormat pixel_format() const {
         return video_ != nullptr ? video_->pix_fmt : AV_PIX_FMT_NONE;
     }
-    // Encodes `count` interleaved sample frames.
+    // Encodes `count` interleaved sample frames; a copied sound moves on by
+    // as many and writes the source's packets that start before there.
     bool WriteAudio(const int16_t* samples, int32_t count, std::string* error);
 
     // Flushes the encoders, finishes the container and gives it its name.
@@ -109,11 +125,16 @@ class OutputFile {
                    std::string* error);
     void MarkFields();
     bool OpenAudio(int32_t rate, int32_t channels, std::string* error);
+    void ChooseSoundCopy(const AVOutputFormat* format);
+    bool AddCopiedStream(int32_t rate, std::string* error);
+    bool CopySound(bool last, std::string* error);
     bool Complete(std::string* error);
     // The end of Finish and FinishPartial: the file stays when `ok`, else it
     // is abandoned. Returns `ok`.
     bool Settle(bool ok);
     bool Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* frame, std::string* error);
+    // Writes a packet stamped in `base` to `stream`.
+    bool WritePacket(AVPacket* packet, AVRational base, AVStream* stream, std::string* error);
     bool EncodeAudioFrames(bool final, std::string* error);
     void Release();
 
@@ -124,6 +145,11 @@ class OutputFile {
     std::string tags_note_;
     std::string write_path_;  // temporary name, or the final one for sequences
     bool sound_ = true;
+    std::string copy_source_;  // the source whose sound is copied where it can be
+    double copy_zero_ = 0;
+    std::unique_ptr<SoundCopy> copy_;
+    int32_t copy_rate_ = 0;      // the render's audio rate, whose samples
+    int64_t copy_position_ = 0;  // the render has reached this many of
     bool renames_ = false;
     bool sequence_ = false;
     bool single_picture_ = false;
@@ -145,6 +171,10 @@ class OutputFile {
     int32_t channels_ = 0;
     int64_t video_pts_ = 0;
     int64_t audio_pts_ = 0;
+    int64_t audio_lead_in_ = 0;  // samples added to the sound's stamps (OpenAudio)
+    // The same for copied sound, in the copy's time base, fixed by its first packet.
+    int64_t copy_lead_in_ = 0;
+    bool copy_lead_in_known_ = false;
     bool started_ = false;
     bool finished_ = false;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "colour/colour.h"
 #include "plugin/services.h"
 
 namespace {
@@ -50,6 +51,7 @@ void FilterRunner::Start(const RunSetup& setup) {
     tracks_ = setup.sliders;
     FillHostServices(&services_);
     BindProject(&project_);
+    TellSourcePath(setup.script_path);
     MediaServices::Bind(&media_);
     media_.SetBufferSize(max_w_, max_h_);
     media_.SetNotesShown(setup.notes_shown);
@@ -102,8 +104,14 @@ bool FilterRunner::RunVideo(int32_t f, FilterImage* image) {
 }
 
 bool FilterRunner::CallVideo(int32_t f, FilterImage* image) {
+    return CallVideoSized(f, project_.width(), project_.height(), image);
+}
+
+bool FilterRunner::CallVideoSized(int32_t f, int32_t width, int32_t height, FilterImage* image) {
     FrameInfo info;
     FillFrameInfo(f, &info);
+    info.width = width;
+    info.height = height;
     info.edit_pixels = edit_.data();
     info.temp_pixels = temp_.data();
     int32_t ok = plugin_.video->process(plugin_.video, &info);
@@ -112,6 +120,19 @@ bool FilterRunner::CallVideo(int32_t f, FilterImage* image) {
     image->height = std::clamp(info.height, 1, max_h_);
     image->stride = max_w_;
     return ok != 0;
+}
+
+bool FilterRunner::RunVideoOn(int32_t f, const PixelYC* pixels, int32_t width, int32_t height,
+                              int32_t stride, FilterImage* image) {
+    size_t count = static_cast<size_t>(max_w_) * max_h_;
+    width = std::min(width, max_w_);
+    height = std::min(height, max_h_);
+    edit_.resize(count);
+    temp_.resize(count);
+    std::fill(edit_.begin(), edit_.end(), PixelYC{0, 0, 0});
+    CopyTopLeft(pixels, width, height, stride, edit_.data(), max_w_, max_h_, max_w_);
+    std::copy(edit_.begin(), edit_.end(), temp_.begin());
+    return CallVideoSized(f, width, height, image);
 }
 
 PixelBuffer* FilterRunner::BufferHolding(const FilterImage& image) {
@@ -124,13 +145,17 @@ bool FilterRunner::RunAudio(int32_t f, int32_t* samples) {
     int32_t n = project_.AudioLength(f);
     audio_.assign(static_cast<size_t>(n) * project_.channels(), 0);
     project_.ReadAudio(f, audio_.data());
+    *samples = n;
+    return RunAudioOn(f, audio_.data(), n, project_.channels());
+}
+
+bool FilterRunner::RunAudioOn(int32_t f, int16_t* samples, int32_t count, int32_t channels) {
     FrameInfo info;
     FillFrameInfo(f, &info);
-    info.audio_samples = audio_.data();
-    info.sample_count = n;
-    info.channel_count = project_.channels();
-    media_.SetAudioBlock(n);
-    *samples = n;
+    info.audio_samples = samples;
+    info.sample_count = count;
+    info.channel_count = channels;
+    media_.SetAudioBlock(count);
     return plugin_.audio->process(plugin_.audio, &info) != 0;
 }
 
@@ -151,6 +176,7 @@ void FilterRunner::Stop() {
         media_.CloseAll();
         MediaServices::Bind(nullptr);
         BindProject(nullptr);
+        TellSourcePath("");
         started_ = false;
     }
     project_.StopReadAhead();

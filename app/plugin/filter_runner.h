@@ -43,6 +43,10 @@ struct RunSetup {
     int64_t length_bound = 0;
     SliderValues sliders{};
     bool notes_shown = true;  // the media services' notes (not warnings)
+    // The script the plug-in reads, a file named kinetra.txt (the plug-in
+    // looks for that name in the folder of the source it is told); empty:
+    // the one beside the source.
+    std::string script_path;
 };
 
 // The video filter's output: width x height pixels in rows of `stride`.
@@ -95,6 +99,11 @@ class FilterRunner {
     // (the plug-in may leave its result in either), so that the caller can
     // take the picture by swapping storage; null for other pixels.
     PixelBuffer* BufferHolding(const FilterImage& image);
+    // RunVideo for a host that hands the filter each frame itself: frame f
+    // is the caller's picture (width x height pixels in rows of `stride`, at
+    // most max_w x max_h) instead of the project's.
+    bool RunVideoOn(int32_t f, const PixelYC* pixels, int32_t width, int32_t height, int32_t stride,
+                    FilterImage* image);
 
     // Runs the audio filter on frame f's samples; their count per channel is
     // in `samples`. False when the plug-in reports a failure.
@@ -102,6 +111,9 @@ class FilterRunner {
     // The interleaved samples of the last RunAudio (the caller may swap the
     // storage away).
     std::vector<int16_t>& audio() { return audio_; }
+    // RunAudio on the caller's block of frame f (`count` sample frames of
+    // `channels` interleaved samples), changed in place.
+    bool RunAudioOn(int32_t f, int16_t* samples, int32_t count, int32_t channels);
 
     // The run-time failure reports of the calls since the last time, oldest
     // first, without those of lines told before the run.
@@ -112,6 +124,8 @@ class FilterRunner {
 
   private:
     void FillFrameInfo(int32_t f, FrameInfo* info);
+    // The video call on the buffers as they are, for a frame of this size.
+    bool CallVideoSized(int32_t f, int32_t width, int32_t height, FilterImage* image);
 
     // Declared first, so destroyed last: the plug-in and the services hold
     // pointers into it.

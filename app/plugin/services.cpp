@@ -11,6 +11,7 @@
 namespace {
 
 Project* g_project = nullptr;
+std::string g_told_path;  // what query_source_file reports, when not the source
 
 Project* ProjectOf(void* edit) {
     return edit != nullptr ? static_cast<Project*>(edit) : g_project;
@@ -72,9 +73,13 @@ void BindProject(Project* project) {
     g_project = project;
 }
 
+void TellSourcePath(const std::string& path) {
+    g_told_path = path;
+}
+
 void DescribeProject(Project* project, SourceInfo* info) {
     std::memset(info, 0, sizeof *info);
-    info->path = project->source_path().c_str();
+    info->path = g_told_path.empty() ? project->source_path().c_str() : g_told_path.c_str();
     info->audio_rate = project->audio_rate();
     // Our own facts in the reserved words: size, frame rate, channels, length.
     info->reserved_8[0] = project->width();

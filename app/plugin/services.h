@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "kinetra/plugin_abi.h"
 
@@ -12,6 +13,10 @@ class Project;
 
 // Makes `project` the one the services serve (null: none).
 void BindProject(Project* project);
+
+// The path query_source_file reports, whose folder's kinetra.txt the plug-in
+// reads (empty: the project's source).
+void TellSourcePath(const std::string& path);
 
 // Fills every slot the host offers.
 void FillHostServices(HostServices* services);

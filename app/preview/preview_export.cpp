@@ -118,6 +118,8 @@ const char* ExportStateName(ExportStatus::State state) {
             return "done";
         case ExportStatus::State::kFailed:
             return "failed";
+        case ExportStatus::State::kCancelled:
+            return "cancelled";
     }
     return "idle";
 }
@@ -188,6 +190,7 @@ bool ExportRunner::Start(const ExportRequest& request, std::string* error) {
     int err_fd = -1;
     if (!Spawn(ExportCommandLine(request, output), &pid, &err_fd, error)) return false;
     child_ = pid;
+    cancelled_ = false;
     status_ = ExportStatus{};
     status_.state = ExportStatus::State::kRunning;
     status_.output = output;
@@ -260,13 +263,23 @@ void ExportRunner::Finish(int status, std::string message) {
         message.pop_back();
     Update([&](ExportStatus* s) {
         s->state = ok ? ExportStatus::State::kDone : ExportStatus::State::kFailed;
-        if (!ok) {
+        if (!ok && cancelled_) {
+            s->state = ExportStatus::State::kCancelled;
+        } else if (!ok) {
             s->message = !message.empty() ? message
                          : WIFSIGNALED(status)
                              ? "the render stopped on signal " + std::to_string(WTERMSIG(status))
                              : "the render failed";
         }
     });
+}
+
+bool ExportRunner::Cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (status_.state != ExportStatus::State::kRunning || child_ <= 0) return false;
+    cancelled_ = true;
+    kill(child_, SIGINT);
+    return true;
 }
 
 void ExportRunner::Stop() {

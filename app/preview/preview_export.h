@@ -17,7 +17,9 @@
 #include <vector>
 
 struct ExportStatus {
-    enum class State { kIdle, kRunning, kDone, kFailed };
+    // kCancelled: stopped by Cancel; the frames done, if any, are kept as the
+    // render keeps them on Ctrl-C (`output` with .partial before its extension).
+    enum class State { kIdle, kRunning, kDone, kFailed, kCancelled };
     State state = State::kIdle;
     std::string output;   // the file being written
     int64_t done = 0;     // frames written
@@ -60,6 +62,9 @@ class ExportRunner {
     // process cannot be started.
     bool Start(const ExportRequest& request, std::string* error);
     ExportStatus Status() const;
+    // Asks a running export to stop as Ctrl-C stops a render (it keeps the
+    // frames done); does not wait. False when none is running.
+    bool Cancel();
     // Interrupts a running export (the render keeps what it wrote under its
     // partial name) and waits for it.
     void Stop();
@@ -75,5 +80,6 @@ class ExportRunner {
     mutable std::mutex mutex_;
     ExportStatus status_;
     pid_t child_ = -1;
+    bool cancelled_ = false;  // Cancel was asked of the running export
     std::thread watcher_;
 };

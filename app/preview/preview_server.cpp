@@ -213,16 +213,24 @@ bool EveryValue(const httplib::Request& req, const char* name, Ok ok) {
 }
 
 // A body is taken only with its length given, and at most kMaxBody of it:
-// one sent in chunks, or to the connection's end, is refused before a byte
-// of it is read, and the connection closes after the answer.
+// one sent in chunks is refused before a byte of it is read, and the
+// connection closes after the answer. A request with neither a length nor
+// chunks has no body (as HTTP/1.1 has it: `curl -X POST` sends none); the
+// library would read one to the connection's end, so its length is set to 0
+// before the library reads on (the request object is the library's own,
+// handed here as const).
 httplib::Server::HandlerResponse GuardBody(const httplib::Request& req, httplib::Response& res) {
     using R = httplib::Server::HandlerResponse;
     const std::string& m = req.method;
     bool takes_body = m == "POST" || m == "PUT" || m == "PATCH" || m == "DELETE" || m == "PRI";
     std::string length = req.get_header_value("Content-Length");
+    if (takes_body && length.empty() && !req.has_header("Transfer-Encoding")) {
+        const_cast<httplib::Request&>(req).set_header("Content-Length", "0");
+        length = "0";
+    }
     int status = 0;
     std::string why;
-    if (req.has_header("Transfer-Encoding") || (takes_body && length.empty())) {
+    if (req.has_header("Transfer-Encoding")) {
         status = 411;
         why = "a request body is taken only with its length (Content-Length)";
     } else if (req.get_header_value_count("Content-Length") > 1 || length.size() > 19 ||
@@ -279,6 +287,8 @@ struct PreviewServer::Impl {
     void ServeEvents(const httplib::Request& req, httplib::Response& res);
     void ServeExportStatus(const httplib::Request& req, httplib::Response& res);
     void StartExport(const httplib::Request& req, httplib::Response& res);
+    void CancelExport(const httplib::Request& req, httplib::Response& res);
+    void ServeSliders(const httplib::Request& req, httplib::Response& res);
 };
 
 json PreviewServer::Impl::ProjectJson() {
@@ -416,6 +426,11 @@ void PreviewServer::Impl::ServeProject(const httplib::Request&, httplib::Respons
     SendJson(res, 200, ProjectJson());
 }
 
+void PreviewServer::Impl::ServeSliders(const httplib::Request&, httplib::Response& res) {
+    SliderValues v = engine.Sliders();
+    SendJson(res, 200, json{{"values", v}});
+}
+
 void PreviewServer::Impl::PutSliders(const httplib::Request& req, httplib::Response& res) {
     SliderValues v{};
     std::string error;
@@ -476,6 +491,13 @@ void PreviewServer::Impl::StartExport(const httplib::Request&, httplib::Response
     SendJson(res, 202, ExportJson(exporter->Status()));
 }
 
+// Stops the running export; it ends as "cancelled", the frames done kept
+// as the render keeps them on Ctrl-C (NAME.partial.EXT).
+void PreviewServer::Impl::CancelExport(const httplib::Request&, httplib::Response& res) {
+    if (!exporter->Cancel()) return SendError(res, 409, "no export is running");
+    SendJson(res, 202, ExportJson(exporter->Status()));
+}
+
 // Headers, bounds, threads, the guard and the JSON answers to errors.
 void PreviewServer::Impl::Configure() {
     http.set_default_headers(DefaultHeaders());
@@ -493,7 +515,7 @@ void PreviewServer::Impl::Configure() {
 }
 
 void PreviewServer::Impl::Routes() {
-    enum Method { kGet, kPut, kPost };
+    enum Method { kGet, kPut, kPost, kDelete };
     struct Route {
         Method method;
         const char* path;
@@ -507,10 +529,12 @@ void PreviewServer::Impl::Routes() {
         {kGet, R"(/frame/(\d{1,10})\.png)", &Impl::ServeFrame},
         {kGet, R"(/audio/(\d{1,10})\.wav)", &Impl::ServeAudio},
         {kGet, "/api/project", &Impl::ServeProject},
+        {kGet, "/api/sliders", &Impl::ServeSliders},
         {kPut, "/api/sliders", &Impl::PutSliders},
         {kGet, "/api/events", &Impl::ServeEvents},
         {kGet, "/api/export", &Impl::ServeExportStatus},
         {kPost, "/api/export", &Impl::StartExport},
+        {kDelete, "/api/export", &Impl::CancelExport},
     };
     for (const Route& route : kRoutes) {
         Handler handler = route.handler;
@@ -520,6 +544,7 @@ void PreviewServer::Impl::Routes() {
         if (route.method == kGet) http.Get(route.path, call);
         if (route.method == kPut) http.Put(route.path, call);
         if (route.method == kPost) http.Post(route.path, call);
+        if (route.method == kDelete) http.Delete(route.path, call);
     }
 }
 

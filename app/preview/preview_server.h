@@ -6,15 +6,19 @@
 //   GET  /audio/N.wav?frames=K  the audio filter's output for frames N..N+K-1
 //   GET  /api/project           size, rate, length, sliders, script, findings and
 //                               the run-time failures of the script as last loaded
-//   PUT  /api/sliders           {"values": [ten slider positions]}
+//   GET  /api/sliders           {"values": [ten slider positions]}
+//   PUT  /api/sliders           the same, to set them
 //   GET  /api/events            server-sent events: script, project, sliders, export
-//   POST /api/export            renders the project next to the source
+//   POST /api/export            renders the project next to the source (no body
+//                               needed): SOURCE-kinetra.mp4, then -2, -3, ...
 //   GET  /api/export            the export's progress
+//   DELETE /api/export          stops the running export (frames done: NAME.partial.mp4)
 //
 // Requests whose Host is not this server's address, requests from other
 // pages (Origin, Sec-Fetch-Site) and state-changing requests without this
-// server's Origin are refused. Bodies are taken only with their length and
-// are bounded; a request must arrive within a deadline (preview_http.h).
+// server's Origin are refused. Bodies are taken only with their length (none
+// given: no body) and are bounded; a request must arrive within a deadline
+// (preview_http.h).
 // Every text sent is UTF-8, whatever bytes the names and the script hold
 // (preview_text.h).
 #pragma once

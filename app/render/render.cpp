@@ -30,6 +30,7 @@ extern "C" {
 #include "plugin/plugin_loader.h"
 #include "render/progress.h"
 #include "checker/script_check.h"
+#include "checker/segment_safety.h"
 #include "base/stop_signals.h"
 
 namespace {
@@ -113,6 +114,10 @@ struct Render {
     PixelBuffer staging;  // an output image of another size, placed top-left
     int64_t rendered = 0;
     int32_t reported_length = 0;
+    // The frame the filters start on: the first asked for, or an earlier one
+    // that a warm-up runs from so that a range renders as in a whole render.
+    int32_t warm_from = 0;
+    int32_t whole_w = 0, whole_h = 0;  // the output's size; 0: the first frame's
     bool warned_size = false, warned_filter = false, observer_stopped = false;
 };
 
@@ -225,6 +230,7 @@ int OpenPluginAndSource(Render* r) {
 // The script's findings against the project, and what they decide: --strict
 // stops at an error, and files already reported are not reported again.
 int CheckScriptAgainstProject(Render* r) {
+    r->warm_from = r->settings.first_frame;
     if (!r->script_read.exists) {
         std::fprintf(stderr, "kinetra: no %s; frames pass through unchanged\n", r->script.c_str());
         return kGoOn;
@@ -233,6 +239,11 @@ int CheckScriptAgainstProject(Render* r) {
     if (!ReportScriptCheck(r->script_read, r->runner.project().frame_count(), &check) &&
         r->settings.strict) {
         std::fprintf(stderr, "kinetra: --strict: the script has errors; nothing was written\n");
+        return kExitFailure;
+    }
+    if (check.warnings() > 0 && r->settings.strict_warnings) {
+        std::fprintf(stderr,
+                     "kinetra: --strict=warnings: the script has warnings; nothing was written\n");
         return kExitFailure;
     }
     r->runner.media().SetFileNotes(FileLineNotes(check));
@@ -250,6 +261,11 @@ int CheckScriptAgainstProject(Render* r) {
     }
     r->runner.media().SetToldFiles(told_files);
     r->runner.SetToldLines(told_lines);
+    std::set<int32_t> broken;
+    for (const auto& file : check.reported_files)
+        broken.insert(file.second);
+    r->warm_from = AnalyseSegments(r->script_read.text, r->runner.project().frame_count(), broken)
+                       .WarmUpFrom(r->settings.first_frame);
     return kGoOn;
 }
 
@@ -277,6 +293,49 @@ int AskToReplace(Render* r) {
     return kGoOn;
 }
 
+SliderValues SlidersFor(const Render& r);
+
+// Whether the render asks for the source's sound as it is, which is then
+// copied rather than encoded where the container holds its codec: an audio
+// codec or bit rate asks for an encoding, and a line that may write audio
+// buffer 0 or a displayed buffer other than 0 (another buffer's sound, or
+// silence) changes the sound.
+bool KeepsSourceSound(const Render& r) {
+    const EncodeSettings& encode = r.settings.encode;
+    return encode.audio && r.runner.project().has_audio() && !r.facts.changes_sound &&
+           encode.audio_codec.empty() && encode.audio_bitrate == 0 && SlidersFor(r)[0] == 0;
+}
+
+// Why the source's sound, which the render keeps, is encoded all the same;
+// "" when it is copied. Copied packets could start only at a packet's edge,
+// not exactly at a first frame past 0, and a copy ends where the source's
+// sound does, short of the silence of frames the script adds.
+std::string WhySoundIsEncoded(const Render& r) {
+    const RenderSettings& settings = r.settings;
+    if (settings.first_frame > 0) {
+        return "a copy of the source's could not start exactly at frame " +
+               std::to_string(settings.first_frame);
+    }
+    int64_t end = std::max<int64_t>(r.runner.project().frame_count(), r.facts.longest_end);
+    if (settings.last_frame >= 0) end = std::min<int64_t>(end, settings.last_frame + 1);
+    if (end > r.runner.project().source_frames()) {
+        return "the script lengthens the project, and a copy of the source's could not add "
+               "the silence of the frames past its end";
+    }
+    return "";
+}
+
+// Asks the output to copy the source's sound where the render keeps it.
+void PlanSoundCopy(Render* r) {
+    if (!KeepsSourceSound(*r)) return;
+    std::string why = WhySoundIsEncoded(*r);
+    if (why.empty()) {
+        r->output.CopySoundFrom(r->source, r->runner.project().video().start_seconds());
+    } else if (!r->settings.quiet) {
+        std::fprintf(stderr, "kinetra: note: the sound is encoded: %s\n", why.c_str());
+    }
+}
+
 // Chooses the container and encoders and opens the output. Audio is written
 // when the source has some or the script makes some.
 int CreateOutput(Render* r) {
@@ -292,14 +351,21 @@ int CreateOutput(Render* r) {
         }
         r->output.LeaveOutSound();
     }
+    PlanSoundCopy(r);
     if (!r->output.Create(r->output_path, settings.encode, &error)) {
         Fail(r->shown, error);
         return kExitFailure;
     }
+    if (r->output.copies_sound() && !settings.quiet) {
+        std::fprintf(stderr,
+                     "kinetra: note: the sound is copied from the source unchanged, as the "
+                     "script leaves it alone; -c:a CODEC encodes it\n");
+    }
     // The plug-in's audio filter still runs (its lines may set variables
     // that the picture uses), but with no sound written and no audio
-    // command nothing hears the source's sound: it is not decoded.
-    if (!r->output.wants_audio() && !r->facts.has_audio_commands) {
+    // command, or the sound copied, nothing hears the source's sound: it is
+    // not decoded.
+    if ((!r->output.wants_audio() && !r->facts.has_audio_commands) || r->output.copies_sound()) {
         r->runner.project().LeaveSourceAudioUnread();
     }
     int64_t last_asked =
@@ -342,8 +408,24 @@ void StartFilters(Render* r) {
     r->runner.Start(setup);
     // Decoding runs ahead on its own thread, encoding behind on another; the
     // plug-in is called from this thread only, frame after frame.
-    r->runner.project().StartReadAhead(settings.first_frame, kReadAheadFrames);
+    r->runner.project().StartReadAhead(r->warm_from, kReadAheadFrames);
     r->reported_length = p.source_frames();
+}
+
+// A range that starts in the tail a section adds to the project: a whole
+// render has lengthened the project by then, so the range starts with it
+// lengthened. Its output has the size of the project's first frame, which a
+// warm-up from frame 0 learns; without one, no dispsize runs there and it
+// is the project's size.
+void ReachTheFirstFrame(Render* r) {
+    Project& p = r->runner.project();
+    if (r->warm_from >= p.frame_count() && r->facts.longest_end > p.frame_count()) {
+        p.Lengthen(static_cast<int32_t>(r->facts.longest_end));
+    }
+    if (r->warm_from > 0) {
+        r->whole_w = p.width();
+        r->whole_h = p.height();
+    }
 }
 
 // Every check that can fail before the first frame, in the order that
@@ -365,6 +447,7 @@ int Preflight(Render* r) {
         status = step(r);
         if (status != kGoOn) return status;
     }
+    ReachTheFirstFrame(r);
     StartFilters(r);
     if (StopSignal() != 0) return StoppedBeforeWriting(StopSignal());
     return kGoOn;
@@ -395,7 +478,9 @@ bool StartOutput(Render* r, const FilterImage& image) {
     Project& p = r->runner.project();
     std::string error;
     r->output.KeepSourceTags(p.video().tags());
-    if (!r->output.Start(image.width, image.height, p.frame_rate(), p.colour(), p.pixel_format(),
+    int32_t width = r->whole_w > 0 ? r->whole_w : image.width;
+    int32_t height = r->whole_h > 0 ? r->whole_h : image.height;
+    if (!r->output.Start(width, height, p.frame_rate(), p.colour(), p.pixel_format(),
                          p.audio_rate(), p.channels(), &error)) {
         Fail(r->shown, error);
         return false;
@@ -410,15 +495,15 @@ bool StartOutput(Render* r, const FilterImage& image) {
         std::fprintf(stderr, "kinetra: encoder: %s\n", r->output.EncoderSummary().c_str());
     }
     const OutputFile& out = r->output;
-    if (out.width() != image.width || out.height() != image.height) {
+    if (out.width() != width || out.height() != height) {
         std::fprintf(stderr,
                      "kinetra: the output is %dx%d: the encoder needs even sizes, so the last "
                      "%s of the %dx%d frames is left out\n",
                      out.width(), out.height(),
-                     out.width() != image.width && out.height() != image.height ? "column and row"
-                     : out.width() != image.width                               ? "column"
-                                                                                : "row",
-                     image.width, image.height);
+                     out.width() != width && out.height() != height ? "column and row"
+                     : out.width() != width                         ? "column"
+                                                                    : "row",
+                     width, height);
     }
     r->encoder.reset(new EncodeWorker(&r->output, kEncodeQueueFrames));
     return true;
@@ -498,17 +583,44 @@ int RenderFrame(Render* r, int32_t f, int32_t last) {
     return Encode(r, fitted, samples) ? kGoOn : kStopFrames;
 }
 
+// Runs both filters on the frames before the first asked for, from the
+// warm-up's start, encoding nothing: the state the script carries is then
+// the whole render's. Frame 0's picture gives the output's size.
+int WarmUp(Render* r) {
+    if (r->warm_from < r->settings.first_frame && !r->settings.quiet) {
+        std::fprintf(stderr,
+                     "kinetra: the script carries state from frame to frame: frames %d..%d run "
+                     "first, not written\n",
+                     r->warm_from, r->settings.first_frame - 1);
+    }
+    for (int32_t f = r->warm_from; f < r->settings.first_frame; ++f) {
+        if (StopSignal() != 0 || f >= r->runner.project().frame_count()) break;
+        FilterImage image;
+        bool video_ok = r->runner.RunVideo(f, &image);
+        int32_t samples = 0;
+        bool audio_ok = r->runner.RunAudio(f, &samples);
+        if (!ReportFrame(r, f, video_ok && audio_ok)) return kExitFailure;
+        if (f == 0) {
+            r->whole_w = image.width;
+            r->whole_h = image.height;
+        }
+    }
+    return kGoOn;
+}
+
 // Runs the frames asked for, one after another, until the last, a stop or a
 // failure; returns an exit status when the render failed, else kGoOn.
 int RenderFrames(Render* r) {
     const RenderSettings& settings = r->settings;
+    int status = WarmUp(r);
+    if (status != kGoOn) return status;
     for (int32_t f = settings.first_frame;; ++f) {
         // The project may grow during the first frames (set_timeline_length).
         int32_t last = r->runner.project().frame_count() - 1;
         if (settings.last_frame >= 0) last = std::min(last, settings.last_frame);
         if (f > last || StopSignal() != 0 || r->observer_stopped) break;
         if (r->encoder && r->encoder->failed()) break;
-        int status = RenderFrame(r, f, last);
+        status = RenderFrame(r, f, last);
         if (status == kStopFrames) break;
         if (status != kGoOn) return status;
     }
@@ -541,6 +653,20 @@ int KeepInterrupted(Render* r, int signal) {
     return 128 + signal;
 }
 
+// A --frames range that runs past the project's end renders the frames that
+// exist; this says how many, so that a short output is no surprise.
+void ReportShortRange(const Render& r) {
+    const RenderSettings& settings = r.settings;
+    const int32_t length = r.runner.project().frame_count();
+    if (settings.last_frame < length) return;
+    std::fprintf(stderr,
+                 "kinetra: warning: --frames %d-%d reaches past the project's last frame (%d): "
+                 "only %lld of the %lld frames asked for exist and were rendered\n",
+                 settings.first_frame, settings.last_frame, length - 1,
+                 static_cast<long long>(r.rendered),
+                 static_cast<long long>(settings.last_frame) - settings.first_frame + 1);
+}
+
 // Waits for the encoder and gives the output its name, or keeps what a stop
 // left, or abandons it.
 int Finish(Render* r) {
@@ -569,6 +695,7 @@ int Finish(Render* r) {
         Fail(r->shown, error);
         return kExitFailure;
     }
+    ReportShortRange(*r);
     if (!r->settings.quiet) {
         std::fprintf(
             stderr, "kinetra: %s\n",

@@ -38,8 +38,9 @@ struct RenderSettings {
     Overwrite overwrite = Overwrite::kAsk;
     int32_t canvas_width = 0;  // buffer size for the plug-in; 0: the frame's size
     int32_t canvas_height = 0;
-    std::string plugin;   // empty: $KINETRA_PLUGIN, or found next to the executable
-    bool strict = false;  // an error found by the script check stops the render
+    std::string plugin;            // empty: $KINETRA_PLUGIN, or found next to the executable
+    bool strict = false;           // an error found by the script check stops the render
+    bool strict_warnings = false;  // --strict=warnings: a warning stops it too
     FrameObserver observer;
 };
 

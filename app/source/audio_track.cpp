@@ -254,17 +254,27 @@ bool AudioTrack::SeekNear(int64_t wanted) {
 
 bool AudioTrack::SeekTo(int64_t sample, int64_t* landed) {
     if (!input_ || !decoder_) return false;
-    const AVStream* stream = input_->streams[stream_];
+    AVStream* stream = input_->streams[stream_];
     int64_t stamp = anchor_stamp_ + av_rescale_q(sample - anchor_sample_,
                                                  AVRational{1, decoded_rate_}, stream->time_base);
-    // A stream without an index of its own (audio in Matroska has none) is
-    // sought through the file's main stream, whose key points bring every
-    // stream to at or before the time.
-    int rc = avformat_index_get_entries_count(stream) > 0
-                 ? av_seek_frame(input_.get(), stream_, stamp, AVSEEK_FLAG_BACKWARD)
-                 : av_seek_frame(input_.get(), -1,
-                                 av_rescale_q(stamp, stream->time_base, AV_TIME_BASE_Q),
-                                 AVSEEK_FLAG_BACKWARD);
+    // A stream whose index does not reach the time is sought through the
+    // file's video stream, whose key points bring every stream to at or
+    // before it: audio in Matroska has no index of its own but the packets
+    // read so far, and a seek by it would read every cluster up to the time.
+    // (A seek by "the default stream" would take the audio too: the others
+    // are discarded.)
+    int entries = avformat_index_get_entries_count(stream);
+    int by = stream_;
+    if (entries == 0 || avformat_index_get_entry(stream, entries - 1)->timestamp < stamp) {
+        by = FindStream(input_.get(), AVMEDIA_TYPE_VIDEO);
+    }
+    int rc = by >= 0 ? av_seek_frame(
+                           input_.get(), by,
+                           av_rescale_q(stamp, stream->time_base, input_->streams[by]->time_base),
+                           AVSEEK_FLAG_BACKWARD)
+                     : av_seek_frame(input_.get(), -1,
+                                     av_rescale_q(stamp, stream->time_base, AV_TIME_BASE_Q),
+                                     AVSEEK_FLAG_BACKWARD);
     ++seek_count_;
     if (rc < 0) return false;
     avcodec_flush_buffers(decoder_.get());

@@ -1,6 +1,7 @@
 #include "source/project.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -113,13 +114,6 @@ void Project::Decode(int32_t f, PixelYC* const* pictures, int32_t count) {
 
 const PixelYC* Project::Frame(int32_t f) {
     NoteLookBack(f);
-    if (NearCurrent(f) && !near_asks_.exchange(true)) {
-        // Frames already read ahead get their source from their untouched copy.
-        std::lock_guard<std::mutex> lock(ahead_mutex_);
-        for (AheadFrame& a : ahead_ready_) {
-            if (!a.has_source) AddSource(&a);
-        }
-    }
     return CachedFrame(f);
 }
 
@@ -134,19 +128,6 @@ void Project::NoteLookBack(int32_t f) {
     }
 }
 
-bool Project::NearCurrent(int32_t f) const {
-    // Frames ahead, and any frame before one is current, count as near.
-    return current_ < 0 ||
-           static_cast<int64_t>(current_) - f < static_cast<int64_t>(cache_.capacity());
-}
-
-void Project::AddSource(AheadFrame* ahead) {
-    ahead->source = TakeSpare();
-    ahead->source.resize(ahead->edit.size());
-    std::copy(ahead->edit.begin(), ahead->edit.end(), ahead->source.begin());
-    ahead->has_source = true;
-}
-
 const PixelYC* Project::FrameForCopies(int32_t f) {
     current_ = f;
     return CachedFrame(f);
@@ -156,11 +137,9 @@ const PixelYC* Project::CachedFrame(int32_t f) {
     if (f < 0 || f >= frame_count_) return nullptr;
     if (PixelBuffer* kept = cache_.Find(f)) return kept->data();
     size_t pixels = static_cast<size_t>(width_) * height_;
-    // A frame read ahead with its source picture leaves that in the cache.
+    // A frame read ahead is in the window, as decoded.
     int32_t skipped_from = -1;
-    if (TakeAhead(f, nullptr, nullptr, &skipped_from)) {
-        if (PixelBuffer* kept = cache_.Find(f)) return kept->data();
-    }
+    TakeAhead(f, nullptr, nullptr, &skipped_from);
     if (skipped_from >= 0) FillWindow(skipped_from, f);
     if (const PixelYC* kept = FromWindow(f)) return kept;
     if (BehindTheRun(f)) {
@@ -248,7 +227,6 @@ void Project::StartReadAhead(int32_t first, int32_t depth) {
     StopReadAhead();
     std::lock_guard<std::mutex> lock(ahead_mutex_);
     ahead_next_ = std::max(first, 0);
-    ahead_first_ = ahead_next_;
     ahead_depth_ = std::max(depth, 1);
     SizeWindow();
     ahead_stop_ = false;
@@ -281,7 +259,7 @@ void Project::SpareReady() {
 void Project::Recycle(AheadFrame* ahead) {
     // Kept whatever their number (never more than the pictures in flight), so
     // that the steady state allocates nothing.
-    for (PixelBuffer* picture : {&ahead->source, &ahead->edit, &ahead->temp}) {
+    for (PixelBuffer* picture : {&ahead->edit, &ahead->temp}) {
         if (!picture->empty()) spare_pictures_.push_back(std::move(*picture));
         *picture = PixelBuffer();
     }
@@ -308,7 +286,6 @@ bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t
             // The pictures change places in the same step as the queue
             // shrinks, so that the thread, woken by that, finds the storage
             // they replace among the spares instead of allocating more.
-            if (found->has_source) std::swap(*cache_.Take(f), found->source);
             if (edit != nullptr) {
                 std::swap(*edit, found->edit);
                 std::swap(*temp, found->temp);
@@ -367,32 +344,21 @@ void Project::ReadAheadLoop() {
             f = ahead_next_++;
             ahead_busy_ = f;
             generation = ahead_generation_;
-            // The first frame of the run brings its source picture whatever
-            // the script does: a script that asks for frames asks first
-            // while that frame is current, when its copies are already
-            // handed out, and would have it decoded again.
-            work.has_source = near_asks_ || f == ahead_first_;
             // (A frame dropped by a jump left its pictures in `work`.)
             if (work.edit.empty()) work.edit = TakeSpare();
             if (work.temp.empty()) work.temp = TakeSpare();
-            if (work.has_source && work.source.empty()) work.source = TakeSpare();
         }
         work.frame = f;
         work.edit.resize(pixels);
         work.temp.resize(pixels);
-        PixelYC* pictures[3] = {work.edit.data(), work.temp.data(), nullptr};
-        if (work.has_source) {
-            work.source.resize(pixels);
-            pictures[2] = work.source.data();
-        }
+        PixelYC* pictures[2] = {work.edit.data(), work.temp.data()};
         {
             std::lock_guard<std::mutex> lock(source_mutex_);
-            Decode(f, pictures, work.has_source ? 3 : 2);
+            Decode(f, pictures, 2);
         }
         std::lock_guard<std::mutex> lock(ahead_mutex_);
         ahead_busy_ = -1;
         if (generation == ahead_generation_) {
-            if (!work.has_source && near_asks_) AddSource(&work);
             ahead_ready_.push_back(std::move(work));
             work = AheadFrame();
         }

@@ -42,8 +42,7 @@ class Project {
     int32_t channels() const { return channels_; }
 
     // Converts the source's frames exactly, for lossless work
-    // (ToYCConverter::set_exact); set before frames are read. Frames looked
-    // back at convert alike, whichever way they come.
+    // (ToYCConverter::set_exact); set before frames are read.
     void SetExactColour(bool exact) {
         converter_.set_exact(exact);
         window_converter_.set_exact(exact);
@@ -63,8 +62,8 @@ class Project {
     // frames were asked for).
     const PixelYC* Frame(int32_t f);
     // Frame(f) for the caller to copy into its working buffers when
-    // TakeCopies could not give them: it does not make the frames read ahead
-    // bring their source pictures.
+    // TakeCopies could not give them: it does not make the window keep the
+    // look back.
     const PixelYC* FrameForCopies(int32_t f);
     // Keeps at least `count` decoded frames (converted, and that many more in
     // the window).
@@ -78,17 +77,13 @@ class Project {
 
     // Decodes the source's frames from `first` on, in order, on a thread of
     // its own, at most `depth` frames ahead of the last one asked for. Each
-    // comes as the two working copies that TakeCopies hands out and, for
-    // `first` and once Frame() has been asked for a frame near the current
-    // one (fewer frames back than the cache holds), a third equal picture
-    // that goes into the cache (a render whose script never looks at source
-    // frames, or only further back, where that picture would leave the cache
-    // unused, writes two pictures per frame, not three; frames waiting when
-    // such a Frame() is first asked for get theirs then). The pictures of
-    // frames done are reused for later ones. Frame() stays exact for any frame
-    // in any order; a request outside the run, or for a frame handed out
-    // without its source picture, decodes on the caller's thread (and a jump
-    // forward restarts the run after it).
+    // comes as the two working copies that TakeCopies hands out; the frame
+    // as decoded stays in the window, from which Frame() converts it when a
+    // script asks for it (after its copies were handed out and changed). The
+    // pictures of frames done are reused for later ones. Frame() stays exact
+    // for any frame in any order; a request outside the run and the window
+    // decodes on the caller's thread (and a jump forward restarts the run
+    // after it).
     void StartReadAhead(int32_t first, int32_t depth);
     void StopReadAhead();
     // Makes frame f the current one as Frame(f) does and, when it was read
@@ -106,8 +101,8 @@ class Project {
     int32_t ReadAudio(int32_t f, int16_t* out);
     // From now on the source's sound reads as silence and is not decoded:
     // for a render whose output holds no sound and whose script has no
-    // audio commands, where nothing would hear it. The format stays the
-    // source's.
+    // audio commands, or whose output copies the source's sound as it is,
+    // where nothing would hear it. The format stays the source's.
     void LeaveSourceAudioUnread() { audio_unread_ = true; }
 
     // Frames decoded so far (for tests).
@@ -120,19 +115,13 @@ class Project {
     const VideoSource& video() const { return video_; }
 
   private:
-    // A frame decoded ahead: the source and its two working copies.
+    // A frame decoded ahead: its two working copies.
     struct AheadFrame {
         int32_t frame = -1;
-        bool has_source = false;  // `source` holds the frame
-        PixelBuffer source, edit, temp;
+        PixelBuffer edit, temp;
     };
 
     const PixelYC* CachedFrame(int32_t f);
-    // Whether frame f is near the current frame: a source picture read
-    // ahead would still be in the cache when f is asked for.
-    bool NearCurrent(int32_t f) const;
-    // Widens the window to reach frame f from the current frame.
-    void NoteLookBack(int32_t f);
     // Decodes and converts frame f into `count` pictures (the caller holds
     // source_mutex_).
     void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
@@ -155,11 +144,12 @@ class Project {
     // not decoded again when asked for next).
     void FillWindow(int32_t from, int32_t last);
     void SizeWindow();
+    // Widens the window to reach frame f from the current frame.
+    void NoteLookBack(int32_t f);
     // Takes frame f from the read-ahead queue (true), waiting while it is
     // being decoded; false when the queue will not bring it. Its working
     // copies are swapped into *edit and *temp (when not null: otherwise
-    // they go back to the spares) and its source picture, if any, into the
-    // cache.
+    // they go back to the spares).
     // A jump forward sets *skipped_from (when not null) to the first frame
     // the run passed over, when the window reaches f from it, else -1.
     bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp,
@@ -174,9 +164,6 @@ class Project {
     // Moves every frame waiting in the queue to the spares (the caller holds
     // ahead_mutex_).
     void SpareReady();
-    // Makes the source picture of a frame read ahead from its working copy,
-    // before that is handed out (the caller holds ahead_mutex_).
-    void AddSource(AheadFrame* ahead);
 
     std::string source_path_;
     VideoSource video_;
@@ -191,8 +178,6 @@ class Project {
     bool audio_unread_ = false;
     FrameCache<PixelBuffer> cache_{2};
     size_t look_back_frames_ = 0, reserved_frames_ = 0;
-    size_t looked_back_ =
-        0;  // the farthest Frame() reached from the current frame, at most look_back_frames_
     std::mutex window_mutex_;  // window_
     DecodedWindow window_;
     ToYCConverter window_converter_;  // the caller's conversions from the window
@@ -200,9 +185,9 @@ class Project {
     bool behind_tried_ = false;
     // Set by the first Frame(): from then on the window keeps the look back.
     std::atomic<bool> keep_sources_{false};
-    // Set by the first Frame() near the current frame: from then on frames
-    // read ahead bring their source picture.
-    std::atomic<bool> near_asks_{false};
+    // The farthest Frame() reached from the current frame, at most
+    // look_back_frames_; the window keeps that many behind.
+    size_t looked_back_ = 0;
     int32_t current_ = -1;  // the frame last made current (TakeCopies, FrameForCopies)
     std::atomic<int64_t> decoded_frames_{0};
     std::atomic<bool> warned_decode_{false};
@@ -213,7 +198,6 @@ class Project {
     std::thread ahead_thread_;
     bool ahead_running_ = false, ahead_stop_ = false;
     bool ahead_paused_ = false;  // while the caller decodes the frames a jump passed over
-    int32_t ahead_first_ = 0;    // the run's first frame
     int32_t ahead_next_ = 0;     // next frame the thread decodes
     int32_t ahead_busy_ = -1;    // frame being decoded now
     int32_t ahead_depth_ = 2;

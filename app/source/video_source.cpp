@@ -29,6 +29,61 @@ AVRational StreamFrameRate(const AVStream* s) {
     return AVRational{25, 1};
 }
 
+// Packets read at each end of an indexed stream to check its stamps: a few
+// groups of pictures at the start, and from the last key frame to the end.
+constexpr int kHeadPackets = 16;
+constexpr int kTailPackets = 1000;
+
+// Whether the container's index lists every sample of the stream (MP4 and
+// MOV) with decoding stamps `step` apart and none that is decoded but not
+// shown (an edit list's cut).
+bool EvenlyIndexed(const AVFormatContext* input, int stream, int64_t* step) {
+    AVStream* s = input->streams[stream];
+    const int entries = avformat_index_get_entries_count(s);
+    if (std::strncmp(input->iformat->name, "mov,", 4) != 0 || entries < 2 ||
+        s->nb_frames != entries) {
+        return false;
+    }
+    const int64_t first = avformat_index_get_entry(s, 0)->timestamp;
+    *step = avformat_index_get_entry(s, 1)->timestamp - first;
+    if (*step <= 0) return false;
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(s, i);
+        if ((e->flags & AVINDEX_DISCARD_FRAME) || e->timestamp != first + i * *step) return false;
+    }
+    return true;
+}
+
+// Reads the stream's next packets, at most `most`; true when the stream
+// ended within them.
+bool ReadStreamPackets(AVFormatContext* input, int stream, int most,
+                       std::vector<PacketPtr>* packets) {
+    for (;;) {
+        PacketPtr packet(av_packet_alloc());
+        if (!packet || av_read_frame(input, packet.get()) < 0) return packet != nullptr;
+        if (packet->stream_index != stream) continue;
+        if (static_cast<int>(packets->size()) == most) return false;
+        packets->push_back(std::move(packet));
+    }
+}
+
+// Whether every packet is shown at a distinct place of the row first +
+// i * step, i < count; `last` is the latest place.
+bool OnRow(const std::vector<PacketPtr>& packets, int64_t first, int64_t step, int64_t count,
+           int64_t* last) {
+    std::vector<int64_t> places;
+    for (const PacketPtr& p : packets) {
+        if (p->pts == AV_NOPTS_VALUE || (p->flags & AV_PKT_FLAG_DISCARD)) return false;
+        int64_t offset = p->pts - first;
+        if (offset < 0 || offset % step != 0 || offset / step >= count) return false;
+        places.push_back(offset / step);
+    }
+    std::sort(places.begin(), places.end());
+    if (std::adjacent_find(places.begin(), places.end()) != places.end()) return false;
+    *last = places.empty() ? -1 : places.back();
+    return true;
+}
+
 // A side data block of the stream as bytes (empty when absent).
 std::vector<uint8_t> SideData(const AVStream* s, AVPacketSideDataType type) {
     size_t size = 0;
@@ -65,20 +120,44 @@ bool VideoSource::Open(const std::string& path, int threads, std::string* error)
     return true;
 }
 
-// One pass over the stream's packets: the frame count, every frame's stamp
-// and the key frames. Packets the demuxer marks to be discarded (cut by an
-// edit list) are no frames.
+// The frame count, every frame's stamp and the key frames: from the
+// container's own index where it lists every frame, else from one pass over
+// the stream's packets.
 bool VideoSource::BuildIndex(std::string* error) {
-    InputPtr input = OpenInput(path_, error);
+    InputPtr input = OpenIndexInput(error);
     if (!input) return false;
-    int stream = FindStream(input.get(), AVMEDIA_TYPE_VIDEO);
-    if (stream < 0) {
+    packets_read_at_open_ = 0;
+    indexed_by_container_ = IndexFromContainer(input.get());
+    if (!indexed_by_container_) {
+        // The packets read to check the container's index moved the
+        // reading; the scan starts afresh.
+        if (packets_read_at_open_ > 0) input = OpenIndexInput(error);
+        if (!input) return false;
+        ScanPackets(input.get());
+    }
+    const AVStream* s = input->streams[stream_];
+    start_seconds_ = stamped_ && !order_.empty() ? order_.front() * av_q2d(s->time_base) : 0.0;
+    return true;
+}
+
+InputPtr VideoSource::OpenIndexInput(std::string* error) {
+    InputPtr input = OpenInput(path_, error);
+    if (!input) return input;
+    stream_ = FindStream(input.get(), AVMEDIA_TYPE_VIDEO);
+    seek_by_stamp_ = std::strncmp(input->iformat->name, "mov,", 4) == 0;
+    if (stream_ < 0) {
         *error = "it has no video stream";
-        return false;
+        return InputPtr();
     }
     for (unsigned i = 0; i < input->nb_streams; ++i) {
-        if (static_cast<int>(i) != stream) input->streams[i]->discard = AVDISCARD_ALL;
+        if (static_cast<int>(i) != stream_) input->streams[i]->discard = AVDISCARD_ALL;
     }
+    return input;
+}
+
+// One pass over the stream's packets. Packets the demuxer marks to be
+// discarded (cut by an edit list) are no frames.
+void VideoSource::ScanPackets(AVFormatContext* input) {
     PacketPtr packet(av_packet_alloc());
     order_.clear();
     keys_.clear();
@@ -86,8 +165,9 @@ bool VideoSource::BuildIndex(std::string* error) {
     int64_t ordinal = 0;
     int64_t latest = INT64_MIN;
     last_duration_ = 0;
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == stream && !(packet->flags & AV_PKT_FLAG_DISCARD)) {
+    while (av_read_frame(input, packet.get()) >= 0) {
+        if (packet->stream_index == stream_) ++packets_read_at_open_;
+        if (packet->stream_index == stream_ && !(packet->flags & AV_PKT_FLAG_DISCARD)) {
             int64_t stamp = PacketStamp(packet.get());
             if (stamp != AV_NOPTS_VALUE && stamp >= latest) {
                 latest = stamp;
@@ -103,7 +183,6 @@ bool VideoSource::BuildIndex(std::string* error) {
         }
         av_packet_unref(packet.get());
     }
-    stream_ = stream;
     if (stamped_) {
         std::sort(order_.begin(), order_.end());
         // Duplicate stamps cannot tell frames apart: number them in order instead.
@@ -115,8 +194,91 @@ bool VideoSource::BuildIndex(std::string* error) {
         keys_.assign(1, KeyFrame{0, 0});
     }
     if (keys_.empty()) keys_.push_back({order_.empty() ? 0 : order_.front(), AV_NOPTS_VALUE});
-    const AVStream* s = input->streams[stream];
-    start_seconds_ = stamped_ && !order_.empty() ? order_.front() * av_q2d(s->time_base) : 0.0;
+}
+
+// An MP4 or MOV file's index lists every sample of the stream with its
+// decoding stamp and whether it is a key frame, but not its presentation
+// stamp. Where the decoding stamps are one period apart, the presentation
+// stamps are taken to be the same evenly spaced row, shifted by the delay of
+// the frames' reordering: frame i is stamped first + i periods. The packets
+// at the stream's start and from its last key frame on are read to check
+// that: each is stamped on that row, and the last frame falls on its last
+// place. A key frame is placed at the earliest stamp it can have (nothing
+// decoded before it is shown after it) until its packet is read.
+bool VideoSource::IndexFromContainer(AVFormatContext* input) {
+    AVStream* s = input->streams[stream_];
+    int64_t step = 0;
+    if (!EvenlyIndexed(input, stream_, &step)) return false;
+    const int entries = avformat_index_get_entries_count(s);
+    std::vector<PacketPtr> head, tail;
+    ReadStreamPackets(input, stream_, kHeadPackets, &head);
+    packets_read_at_open_ += int64_t(head.size());
+    int64_t first = INT64_MAX;
+    for (const PacketPtr& p : head)
+        first = std::min(first, p->pts == AV_NOPTS_VALUE ? INT64_MIN : p->pts);
+    int64_t head_last = 0, tail_last = 0;
+    if (head.empty() || first == INT64_MIN || !OnRow(head, first, step, entries, &head_last)) {
+        return false;
+    }
+    FillEvenRow(s, first, step);
+    // The demuxer seeks by presentation stamps: to the last key frame, or
+    // one before it where its stamp was estimated too early.
+    bool ended = av_seek_frame(input, stream_, keys_.back().pts, AVSEEK_FLAG_BACKWARD) >= 0 &&
+                 ReadStreamPackets(input, stream_, kTailPackets, &tail);
+    packets_read_at_open_ += int64_t(tail.size());
+    // A row the constant rate would map again is left to the scan, which
+    // knows each frame's own duration.
+    if (!ended || !OnRow(tail, first, step, entries, &tail_last) || tail_last != entries - 1 ||
+        (!StampsRegular(s, StreamFrameRate(s)) &&
+         !StampsRegular(s, av_guess_frame_rate(nullptr, s, nullptr)))) {
+        order_.clear();
+        keys_.clear();
+        return false;
+    }
+    for (const std::vector<PacketPtr>* packets : {&head, &tail}) {
+        for (const PacketPtr& p : *packets)
+            RecordKeyStamp(p.get());
+    }
+    return true;
+}
+
+void VideoSource::FillEvenRow(AVStream* s, int64_t first, int64_t step) {
+    const int entries = avformat_index_get_entries_count(s);
+    order_.resize(size_t(entries));
+    for (int i = 0; i < entries; ++i)
+        order_[size_t(i)] = first + i * step;
+    keys_.clear();
+    const int64_t delay = first - avformat_index_get_entry(s, 0)->timestamp;
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(s, i);
+        if (e->flags & AVINDEX_KEYFRAME) keys_.push_back({e->timestamp + delay, e->timestamp});
+    }
+    if (keys_.empty()) keys_.push_back({first, AV_NOPTS_VALUE});
+    stamped_ = true;
+    last_duration_ = step;
+}
+
+void VideoSource::RecordKeyStamp(const AVPacket* packet) {
+    if (!(packet->flags & AV_PKT_FLAG_KEY) || packet->pts == AV_NOPTS_VALUE ||
+        packet->dts == AV_NOPTS_VALUE) {
+        return;
+    }
+    auto key = std::lower_bound(keys_.begin(), keys_.end(), packet->dts,
+                                [](const KeyFrame& k, int64_t dts) { return k.seek < dts; });
+    if (key != keys_.end() && key->seek == packet->dts) key->pts = packet->pts;
+}
+
+int64_t VideoSource::SlotOf(const AVStream* stream, int64_t stamp, AVRational rate) const {
+    AVRational period_units = av_mul_q(stream->time_base, rate);  // periods per stamp unit
+    return av_rescale_rnd(stamp - order_.front(), period_units.num, period_units.den,
+                          AV_ROUND_NEAR_INF);
+}
+
+bool VideoSource::StampsRegular(const AVStream* stream, AVRational rate) const {
+    if (rate.num <= 0 || rate.den <= 0) return false;
+    for (size_t i = 0; i < order_.size(); ++i) {
+        if (SlotOf(stream, order_[i], rate) != int64_t(i)) return false;
+    }
     return true;
 }
 
@@ -128,18 +290,8 @@ void VideoSource::MapToConstantRate(const AVStream* stream, int64_t last_duratio
     slots_.clear();
     repeated_ = dropped_ = 0;
     if (!stamped_ || order_.size() < 2) return;
-    auto slot_of = [&](int64_t stamp, AVRational rate) {
-        AVRational period_units = av_mul_q(stream->time_base, rate);  // periods per stamp unit
-        return av_rescale_rnd(stamp - order_.front(), period_units.num, period_units.den,
-                              AV_ROUND_NEAR_INF);
-    };
-    auto regular = [&](AVRational rate) {
-        if (rate.num <= 0 || rate.den <= 0) return false;
-        for (size_t i = 0; i < order_.size(); ++i) {
-            if (slot_of(order_[i], rate) != int64_t(i)) return false;
-        }
-        return true;
-    };
+    auto slot_of = [&](int64_t stamp, AVRational rate) { return SlotOf(stream, stamp, rate); };
+    auto regular = [&](AVRational rate) { return StampsRegular(stream, rate); };
     // FFmpeg's choice of a constant rate for a stream.
     AVRational rate = av_guess_frame_rate(nullptr, const_cast<AVStream*>(stream), nullptr);
     if (regular(frame_rate_) || regular(rate)) return;
@@ -287,7 +439,8 @@ bool VideoSource::SeekToKey(size_t key) {
     if (!stamped_ || key == 0 || k.seek == AV_NOPTS_VALUE || !input_ || !decoder_) {
         return Reopen();
     }
-    if (av_seek_frame(input_.get(), stream_, k.seek, AVSEEK_FLAG_BACKWARD) < 0) return Reopen();
+    int64_t at = seek_by_stamp_ ? k.pts : k.seek;
+    if (av_seek_frame(input_.get(), stream_, at, AVSEEK_FLAG_BACKWARD) < 0) return Reopen();
     avcodec_flush_buffers(decoder_.get());
     have_frame_ = false;
     last_stamp_ = INT64_MIN;
@@ -330,6 +483,7 @@ bool VideoSource::ReceiveFrame() {
                         !(skip_to_key_ && !(packet_->flags & AV_PKT_FLAG_KEY));
             if (ours) {
                 skip_to_key_ = false;
+                RecordKeyStamp(packet_.get());
                 // A damaged packet is refused; the next one is fed after it.
                 avcodec_send_packet(decoder_.get(), packet_.get());
             }
@@ -368,6 +522,26 @@ const AVFrame* VideoSource::Upright(const AVFrame* frame) {
 }
 
 const AVFrame* VideoSource::FrameInStream(int32_t index) {
+    const AVFrame* frame = FindInStream(index);
+    if (frame != nullptr || !indexed_by_container_) return frame;
+    // Decoding did not find a frame the container's index promised: its
+    // stamps are not the even row they were taken for.
+    if (!RescanIndex()) return nullptr;
+    return FindInStream(index);
+}
+
+bool VideoSource::RescanIndex() {
+    indexed_by_container_ = false;
+    std::string error;
+    InputPtr input = OpenIndexInput(&error);
+    if (!input) return false;
+    ScanPackets(input.get());
+    frame_rate_ = StreamFrameRate(input->streams[stream_]);
+    MapToConstantRate(input->streams[stream_], last_duration_);
+    return !order_.empty() && Reopen();
+}
+
+const AVFrame* VideoSource::FindInStream(int32_t index) {
     if (index < 0 || index >= stream_frames()) return nullptr;
     int64_t target = order_[index];
     if (have_frame_ && last_stamp_ == target) return frame_.get();

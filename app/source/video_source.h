@@ -1,8 +1,11 @@
-// A video stream opened for frame-exact random access. Opening reads every
-// packet of the stream once to count the frames and to learn each frame's
-// time stamp and the key frames; frame F is then the F-th time stamp in
-// presentation order. A request seeks to the key frame before F and decodes
-// forward; the next frame in order is decoded without a seek.
+// A video stream opened for frame-exact random access: frame F is the F-th
+// time stamp in presentation order. Opening learns every frame's time stamp
+// and the key frames from the container's own index where it lists every
+// frame at an even rate (MP4, MOV), checked against the packets at the
+// stream's two ends, so that opening costs the same however long the file;
+// otherwise it reads every packet of the stream once. A request seeks to
+// the key frame before F and decodes forward; the next frame in order is
+// decoded without a seek.
 //
 // A stream whose time stamps do not fall one per frame period (a variable
 // frame rate) is mapped by time onto a constant rate, as FFmpeg's
@@ -68,16 +71,40 @@ class VideoSource {
     // be decoded. The frame stays valid until the next call.
     const AVFrame* Frame(int32_t index);
 
-    // How many times the stream was repositioned (for tests and benchmarks).
+    // How many times the stream was repositioned, and how many of its
+    // packets opening read (for tests and benchmarks).
     int64_t seek_count() const { return seek_count_; }
+    int64_t packets_read_at_open() const { return packets_read_at_open_; }
 
   private:
     struct KeyFrame {
         int64_t pts;   // presentation time stamp
-        int64_t seek;  // the time stamp the demuxer seeks by (dts where known)
+        int64_t seek;  // its decoding stamp where known, else its pts
     };
 
     bool BuildIndex(std::string* error);
+    // The file opened with its main video stream chosen (stream_) and the
+    // other streams discarded.
+    InputPtr OpenIndexInput(std::string* error);
+    // The index from the container's, checked; false (nothing set) where it
+    // does not list every frame at an even rate.
+    bool IndexFromContainer(AVFormatContext* input);
+    // Frame i stamped first + i * step; the key frames from the index, each
+    // at the earliest stamp it can have (nothing decoded before a key frame
+    // is shown after it) until its packet is read.
+    void FillEvenRow(AVStream* stream, int64_t first, int64_t step);
+    // The index from every packet of the stream.
+    void ScanPackets(AVFormatContext* input);
+    // A key frame's packet gives its presentation stamp where the index
+    // only estimated it.
+    void RecordKeyStamp(const AVPacket* packet);
+    // When a frame the container's index promised is not found, the index
+    // is made again from every packet (false when the file cannot be read).
+    bool RescanIndex();
+    // The period of `rate` that a stamp falls in, counted from frame 0, and
+    // whether every frame has a period of its own in order.
+    int64_t SlotOf(const AVStream* stream, int64_t stamp, AVRational rate) const;
+    bool StampsRegular(const AVStream* stream, AVRational rate) const;
     // Reads the stream's display matrix, tags and HDR facts, and the file's
     // audio streams, from the open input.
     void ReadStreamFacts();
@@ -86,6 +113,7 @@ class VideoSource {
     const AVFrame* Upright(const AVFrame* frame);
     void MapToConstantRate(const AVStream* stream, int64_t last_duration);
     const AVFrame* FrameInStream(int32_t index);
+    const AVFrame* FindInStream(int32_t index);
     bool SeekToKey(size_t key);
     bool Reopen();
     // Decodes forward until the frame stamped `target` comes out (true), a
@@ -107,6 +135,12 @@ class VideoSource {
     std::vector<int32_t> slots_;  // variable rate: the stream frame of each frame
     int32_t repeated_ = 0, dropped_ = 0;
     bool stamped_ = true;  // false: frames are numbered by decoding order
+    bool indexed_by_container_ = false;
+    // MP4 and MOV are sought by a key frame's presentation stamp (the
+    // demuxer steps back from a key frame shown after the stamp), other
+    // containers by its decoding stamp.
+    bool seek_by_stamp_ = false;
+    int64_t packets_read_at_open_ = 0;
 
     int32_t width_ = 0, height_ = 0;
     AVRational frame_rate_{25, 1};

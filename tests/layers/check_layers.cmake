@@ -4,10 +4,11 @@ cmake_minimum_required(VERSION 3.16)
 # video and audio, app. include/kinetra is the binary interface, usable by all.
 # Inside app/ its folders are layers of their own, in the order of the
 # render pipeline: base, colour, source, then the checker, the plug-in's
-# loading and services and the output, then render, then the preview and the
-# demo, and the command line on top. The host program reaches the plug-in's
-# code only through the layers below its filters (the command table, the
-# loader, the formula compiler), never through a filter's own headers.
+# loading and services and the output, then render, then the preview, the
+# demo, the render farm and the MLT module, and the command line on top.
+# The host program reaches the plug-in's code only through the layers below
+# its filters (the command table, the loader, the formula compiler), never
+# through a filter's own headers.
 # Run as: cmake -DROOT=<source dir> -P check_layers.cmake
 set(rank_common 0)
 set(rank_platform 0)
@@ -27,6 +28,8 @@ set(rank_output 13)
 set(rank_render 14)
 set(rank_preview 15)
 set(rank_demo 15)
+set(rank_farm 15)
+set(rank_mlt 15)
 set(rank_cli 16)
 set(app_may_use common platform kinetra formula script host)
 

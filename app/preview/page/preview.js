@@ -213,9 +213,20 @@ function showSliderValues(values) {
 
 // ---- project facts, script, findings ----------------------------------------
 
+// The facts a script's numbers depend on: the frame size (w, h) and the
+// frame rate, so that "one second" can be written in frames.
+function showProjectInfo(project) {
+  const fps = project.fps || 0;
+  const rate = Number.isInteger(fps) ? String(fps) : fps.toFixed(3);
+  $('project-info').textContent = `${project.width} \u00d7 ${project.height}, ` +
+    `${rate} frames per second (one second is ${Math.round(fps)} frames), ` +
+    `${project.frame_count} frames`;
+}
+
 function showScript(project) {
   $('source').textContent = project.source;
   $('script').textContent = project.script;
+  showProjectInfo(project);
   const loaded = $('loaded');
   if (!project.script_exists) {
     loaded.textContent = 'No kinetra.txt yet: frames pass through unchanged.';
@@ -319,6 +330,7 @@ function showExport(status) {
   const button = $('export');
   text.className = `export-status ${status.state}`;
   button.disabled = status.state === 'running';
+  $('export-cancel').hidden = status.state !== 'running';
   if (status.state === 'idle') {
     bar.hidden = true;
     text.textContent = '';
@@ -331,6 +343,8 @@ function showExport(status) {
     text.textContent = `Writing ${status.output}: ${status.done} / ${status.total} frames`;
   } else if (status.state === 'done') {
     text.textContent = `Written: ${status.output}`;
+  } else if (status.state === 'cancelled') {
+    text.textContent = `Cancelled after ${status.done} frames (kept as a .partial file next to ${status.output})`;
   } else {
     text.textContent = `Export failed: ${status.message || 'unknown reason'}`;
   }
@@ -349,6 +363,15 @@ async function startExport() {
   } catch (e) {
     say('The preview server does not answer.');
     $('export').disabled = false;
+  }
+}
+
+async function cancelExport() {
+  try {
+    const reply = await fetch('/api/export', { method: 'DELETE' });
+    if (!reply.ok) say(await errorText(reply));
+  } catch (e) {
+    say('The preview server does not answer.');
   }
 }
 
@@ -392,6 +415,7 @@ function bind() {
   };
   $('sound').onclick = playSound;
   $('export').onclick = startExport;
+  $('export-cancel').onclick = cancelExport;
   document.addEventListener('keydown', (e) => {
     if (e.target instanceof HTMLInputElement && e.target.type !== 'range') return;
     if (e.target instanceof HTMLSelectElement) return;

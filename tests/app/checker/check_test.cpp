@@ -14,6 +14,7 @@
 #include "demo/demo.h"
 #include "script/command_table.h"
 #include "checker/script_check.h"
+#include "checker/segment_safety.h"
 
 using apptest::TempDir;
 
@@ -46,7 +47,36 @@ TEST(ScriptCheck, EachMistakeIsFoundOnItsLine) {
         {"duplicate label", ":a\nfill(0,0,0,1,1,0,0,0)\n:A\ngoto:a\n", 3, FindingSeverity::kError,
          "first on line 1"},
         {"backwards section", "[5-1]\n", 1, FindingSeverity::kError, "never applies"},
-        {"not a range", "[abc]\n", 1, FindingSeverity::kError, "not a frame range"},
+        {"not a range", "[abc]\n", 1, FindingSeverity::kError,
+         "is read as frames 0..the end; write a range"},
+        {"range without ']'", "[10-20\n", 1, FindingSeverity::kWarning,
+         "no closing ']'; it is read as frames 10..20 all the same"},
+        // What a new script writer gets wrong, told with what to write.
+        {"indented command", "# a\n  fill(0,0,0,w,h,4096,0,0)\n", 2, FindingSeverity::kWarning,
+         "looks like a command, but a line that starts with a space or a tab is a comment"},
+        {"indented jump", "\tgoto:a\n:a\n", 1, FindingSeverity::kWarning, "looks like a jump"},
+        {"text with a loose space", "text(0,10,10,2,Hello world)\n", 1, FindingSeverity::kWarning,
+         "spaces outside double quotes, and those are dropped: it reads 'Helloworld'; write "
+         "\"Hello world\""},
+        {"rgb on the byte scale", "fill_rgb(0,0,0,w,h,255,128,0)\n", 1, FindingSeverity::kWarning,
+         "the colour 255, 128, 0 looks like 0..255 values"},
+        {"y/cb/cr on the byte scale", "font2(\"\",40,0,0,0,2,235,128,128,16,128,128)\n", 1,
+         FindingSeverity::kWarning, "multiply Y by 16"},
+        {"opacity on the byte scale", "alpha(2,0,0,0,w,h,0,0,150)\n", 1, FindingSeverity::kWarning,
+         "opacity is a fraction, 0..1"},
+        {"level past full scale", "a_tone(0,1000,0,1.5)\n", 1, FindingSeverity::kError,
+         "argument 4 (level) is 1.5, outside 0..1 (1 is full scale): the line does nothing"},
+        {"missing size", "fill(0,0,0,w)\n", 1, FindingSeverity::kError,
+         "(height, Y, Cb, Cr), and with height 0 the line does nothing"},
+        {"missing level", "a_tone(0,1000,0.5)\n", 1, FindingSeverity::kError,
+         "with level 0 the sound is silent"},
+        {"defocus without its unused pair", "defocus(0,0,0,0,w,h,8)\n", 1,
+         FindingSeverity::kWarning,
+         "this line has 7: its last value lands on unused1, and unused2, radius count"},
+        {"mosaic without the corner", "mosaic(0,0,0,0,w,h,16,16)\n", 1, FindingSeverity::kWarning,
+         "its last value lands on dy"},
+        {"font2 without the outline", "font2(\"\",48,1,0,0,4096,0,0,0,0,0)\n", 1,
+         FindingSeverity::kWarning, "the outline width comes after underline"},
         {"condition does not compile", "[\"f>\"]\n", 1, FindingSeverity::kError,
          "does not compile"},
         {"condition never closed", "[\"f>3]\n", 1, FindingSeverity::kError, "never closed"},
@@ -93,6 +123,9 @@ TEST(ScriptCheck, CorrectScriptsAreClean) {
         "text2(0,0,0,2,\"%5.1f / %g\",f,m)\nswapbuf()\ndispsize(320,240)\n",
         "copy(B,0,0,0,w,h,0,0)\n",  // a buffer from a variable is not judged
         "font(\"\",24,0,0,0,4096,0,0)\ntext(0,0,0,2,\"Caf\xc3\xa9\")\n",
+        // Indented prose, dark colours and blends past the source on purpose.
+        "  (a note: fill it later)\n\tfill means paint\nfill_rgb(0,0,0,w,h,0,0,1)\n"
+        "fill(0,0,0,w,h,200,-40,0)\nalpha(2,0,0,0,w,h,0,0,1.5)\ntext(0,0,0,2,\" a b \")\n",
     };
     for (const char* script : scripts) {
         ScriptCheck check = CheckScriptText(script, "/nonexistent/kinetra.txt", CheckContext());
@@ -117,7 +150,9 @@ TEST(ScriptCheck, RecordLinesFollowTheFileAndSayTheEncoding) {
         CheckScriptText("# c\nfill(0,0,0,1,1,0,0,0)\n\n[1-2]\n:l\nC=1\n", "k.txt", CheckContext());
     EXPECT_EQ(check.record_lines, (std::vector<int32_t>{2, 5, 6}));
     EXPECT_FALSE(check.utf8);
-    EXPECT_NE(FormatCheckSummary(check).find("Shift-JIS"), std::string::npos);
+    EXPECT_NE(FormatCheckSummary(check).find("(ASCII)"), std::string::npos);
+    check = CheckScriptText(":\x82\xa0\n", "k.txt", CheckContext());
+    EXPECT_NE(FormatCheckSummary(check).find("read as Shift-JIS"), std::string::npos);
     check = CheckScriptText("text(0,0,0,2,\"Zo\xc3\xab\")\n", "k.txt", CheckContext());
     EXPECT_TRUE(check.utf8);
     EXPECT_NE(FormatCheckSummary(check).find("UTF-8"), std::string::npos);
@@ -216,6 +251,113 @@ TEST(ScriptFacts, ComeFromTheLinesThePluginRuns) {
 
     ScanScript("[2-]\na_sine(0, 440, 0.5)\n", "/dir/", &facts);
     EXPECT_TRUE(facts.has_audio_commands);
+
+    // A line may change the project's sound unless its destination is a
+    // plain number that truncates to another buffer than 0 (or to none).
+    const std::pair<const char*, bool> lines[] = {
+        {"a_tone(2, 440, 0, 0.5)", false},
+        {"a_tone(0.9, 440, 0, 0.5)", true},
+        {"a_swap(-1)", false},
+        {"a_swap()", true},
+        {"a_swap(0x1)", true},
+        {"a_mono(b, 0)", true},
+        {"a_copy(0, 2)", false},
+        {"a_blend(3, 0)", true},
+        {"a_reverse(0, 1e0)", false},
+        {"a_sine(0, 440, 0.5)", false},
+    };
+    for (const auto& line : lines) {
+        ScriptFacts one;
+        ScanScript(std::string(line.first) + "\n", "/dir/", &one);
+        EXPECT_EQ(one.changes_sound, line.second) << line.first;
+    }
+}
+
+// A range of frames renders as in a whole render when it warms up from the
+// frame the analysis gives; the lines named are those that carry state.
+TEST(SegmentSafety, FindsTheStateThatCarriesAndTheFrameAWarmUpIsExactFrom) {
+    struct Case {
+        const char* name;
+        std::string script;
+        int32_t first;  // the range's first frame (of a 100-frame project)
+        int32_t warm_from;
+        std::vector<int32_t> lines;
+    };
+    const std::string fill_a = "fill(0, 0, 0, A, 8, 0, 0, 0)\n";
+    const Case cases[] = {
+        {"frame number only", "[0-]\nfill(0, 0, 0, 8, 8, f, 0, 0)\n", 50, 50, {}},
+        {"variable set first on every frame", "A=f*2\n" + fill_a, 50, 50, {}},
+        {"counter", "A=A+1\n" + fill_a, 50, 0, {1}},
+        {"read before it is set", fill_a + "A=f\n", 50, 0, {1}},
+        {"set after a jump", "if f>3 goto :x\nA=f\n:x\n" + fill_a, 50, 0, {2}},
+        {"slider letters are set before every line",
+         "x=x+1\nfill(0, 0, 0, x, 8, 0, 0, 0)\n",
+         50,
+         50,
+         {}},
+        {"k is never reset", "k=k+1\nfill(0, 0, 0, k, 8, 0, 0, 0)\n", 50, 0, {1}},
+        {"random from a later section", "[40-]\nfill(0, rand(9), 0, 4, 4, 0, 0, 0)\n", 50, 40, {2}},
+        {"random before its section", "[40-]\nfill(0, rand(9), 0, 4, 4, 0, 0, 0)\n", 30, 30, {2}},
+        {"condition runs on every frame",
+         "[\"f>60\"]\nfill(0, rand(9), 0, 4, 4, 0, 0, 0)\n",
+         50,
+         0,
+         {2}},
+        {"tone inside its section", "[20-60]\na_tone(0, 440, 0, 0.5)\n", 50, 20, {2}},
+        {"tone after its section", "[20-60]\na_tone(0, 440, 0, 0.5)\n", 70, 70, {2}},
+        {"picture loaded on every frame",
+         "readimage(2, \"p.png\")\ncopy(2, 0, 0, 0, 8, 8, 0, 0)\n",
+         50,
+         50,
+         {}},
+        {"buffer painted and kept",
+         "fill(3, 0, 0, 8, 8, 0, 0, 0)\ncopy(3, 0, 0, 0, 8, 8, 0, 0)\n",
+         50,
+         0,
+         {1}},
+        {"buffer named by an expression",
+         "copy(0, f%3+2, 0, 0, 8, 8, 0, 0)\n",
+         50,
+         0,
+         {1, 1, 1, 1, 1, 1, 1, 1}},
+        {"font set from a later frame",
+         "[10-]\nfont(\"x\", 10, 0, 0, 0, 4096, 0, 0)\n[0-]\ntext(0, 0, 0, 0, \"a\")\n",
+         50,
+         10,
+         {2}},
+        {"font set first on every frame",
+         "font(\"x\", 10, 0, 0, 0, 4096, 0, 0)\ntext(0, 0, 0, 0, \"a\")\n",
+         50,
+         50,
+         {}},
+        {"output size set at frame 0", "dispsize(32, 24)\n", 50, 0, {1}},
+        {"output size set later", "[5-]\ndispsize(32, 24)\n", 50, 50, {}},
+    };
+    for (const Case& c : cases) {
+        SegmentSafety safety = AnalyseSegments(c.script, 100);
+        EXPECT_EQ(safety.WarmUpFrom(c.first), c.warm_from) << c.name;
+        std::vector<int32_t> lines;
+        for (const StateCarrier& carrier : safety.carriers)
+            lines.push_back(carrier.line);
+        EXPECT_EQ(lines, c.lines) << c.name;
+    }
+    // A picture that cannot be read loads nothing: the buffer keeps what it had.
+    EXPECT_EQ(AnalyseSegments("readimage(2, \"p.png\")\ncopy(2, 0, 0, 0, 8, 8, 0, 0)\n", 100, {1})
+                  .WarmUpFrom(50),
+              0);
+}
+
+// `kinetra check ARGUMENTS` run in a shell (which may `cd` first): its
+// exit status, with what it printed in `out`.
+int CheckOutput(const std::string& arguments, std::string* out, const std::string& where = "") {
+    FILE* pipe = popen((where + KINETRA_APP_PATH + " check " + arguments + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return -1;
+    out->clear();
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+        *out += buffer;
+    int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Paths are shown as the argument names them: a bare name in the current
@@ -224,26 +366,23 @@ TEST(CheckProgram, PrintsFindingsThenACountAndFailsOnErrors) {
     TempDir dir;
     std::ofstream(dir / "kinetra.txt") << "fill(0,0,0,w,h)\ntxt(1)\nreadimage(1,gone.png)\n";
     const std::string findings[] = {
-        ":1: warning: 'fill' takes 8 arguments, this line has 5: the missing ones count as 0\n",
+        ":1: warning: 'fill' takes 8 arguments, this line has 5: the missing ones count as 0 "
+        "(Y, Cb, Cr)\n",
         ":2: error: unknown command 'txt': did you mean 'text'?\n",
         ":3: error: argument 2 (file): file 'gone.png' does not exist (looked in ",
-        ": 2 errors, 1 warning (read as Shift-JIS)\n"};
+        ": segment-safe: any range of frames renders on its own\n",
+        ": 2 errors, 1 warning (ASCII)\n"};
     for (const char* bare_name : {"", "clip.mp4", "kinetra.txt"}) {
         std::string where = *bare_name != '\0' ? "cd '" + dir.path() + "' && " : "";
         std::string target = *bare_name != '\0' ? bare_name : dir.path();
-        FILE* pipe = popen((where + KINETRA_APP_PATH + " check " + target + " 2>&1").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
         std::string out;
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-            out += buffer;
-        int status = pclose(pipe);
+        int status = CheckOutput(target, &out, where);
         std::string script = *bare_name != '\0' ? "kinetra.txt" : dir / "kinetra.txt";
         std::string directory = *bare_name != '\0' ? "./" : dir.path() + "/";
         EXPECT_EQ(out, script + findings[0] + script + findings[1] + script + findings[2] +
-                           directory + ")\n" + script + findings[3])
+                           directory + ")\n" + script + findings[3] + script + findings[4])
             << target;
-        EXPECT_EQ(WEXITSTATUS(status), 1) << target;
+        EXPECT_EQ(status, 1) << target;
     }
 }
 
@@ -267,6 +406,19 @@ TEST(CheckProgram, RenderChecksFirstAndStrictStopsBeforeWriting) {
     EXPECT_EQ(apptest::RunProgram(render, &text), 0) << text;
     EXPECT_NE(text.find("1 error, 0 warnings"), std::string::npos) << text;
     EXPECT_TRUE(apptest::FileExists(dir / "o.mkv"));
+
+    // --strict=warnings stops on a warning alone, and check fails on it.
+    apptest::WriteFile(dir / "kinetra.txt", "  fill(0,0,0,w,h,4096,0,0)\n");
+    const std::string strict_render = "render '" + dir / "clip.mkv" + "' -o '" +
+                                      dir / "o3.mkv' -q --plugin '" + KINETRA_PLUGIN_PATH + "'";
+    EXPECT_EQ(apptest::RunProgram(strict_render + " --strict", &text), 0) << text;
+    EXPECT_EQ(apptest::RunProgram(strict_render + " -y --strict=warnings", &text), 1) << text;
+    EXPECT_NE(text.find("--strict=warnings: the script has warnings"), std::string::npos) << text;
+    std::string out;
+    EXPECT_EQ(CheckOutput("'" + dir / "clip.mkv'", &out), 0) << out;
+    EXPECT_NE(out.find("clip.mkv: 2 frames at 30 fps: one second is 30 frames"), std::string::npos)
+        << out;
+    EXPECT_EQ(CheckOutput("--strict=warnings '" + dir.path() + "'", &out), 1) << out;
 
     // A file that exists but cannot be read is told before the render, with
     // its line; an argument that fails to evaluate on both frames is told at

@@ -89,6 +89,8 @@ TEST(CommandLine, UsageErrorsAreRefusedWithAReason) {
         {"render a -o b --crf 52", "--crf takes"},
         {"render a -o b --preset quick", "--preset takes"},
         {"render a -o b --fast", "unknown option '--fast'"},
+        {"render a -o b -y -n", "contradict"},
+        {"render a -o b --no-overwrite --overwrite", "contradict"},
         {"demo a b", "one directory"},
         {"demo --threads x", "--threads takes"},
         {"paint", "unknown command"},

@@ -507,8 +507,9 @@ TEST_F(PreviewTest, RequestsAreBoundedInBytesAndTimeSoThePageIsNeverKeptOut) {
         {"a chunked body",
          "PUT /api/sliders HTTP/1.1\r\n" + head + "Transfer-Encoding: chunked\r\n\r\n",
          "4000\r\n" + std::string(0x4000, ' ') + "\r\n", "HTTP/1.1 411"},
-        {"a body to the connection's end", "POST /api/export HTTP/1.1\r\n" + head + "\r\n",
-         std::string(0x4000, ' '), "HTTP/1.1 411"},
+        // No length is no body: what follows is never read as one.
+        {"no length, bytes to the connection's end",
+         "PUT /api/sliders HTTP/1.1\r\n" + head + "\r\n", std::string(0x4000, ' '), "HTTP/1.1 400"},
         {"a body too large",
          "PUT /api/sliders HTTP/1.1\r\n" + head + "Content-Length: 200000000\r\n\r\n",
          std::string(0x4000, ' '), "HTTP/1.1 413"},
@@ -638,6 +639,33 @@ TEST_F(PreviewTest, ExportRendersNextToTheSourceWithoutReplacingAFile) {
     EXPECT_NEAR(p.pixels[size_t(p.height - 1) * p.width + p.width / 2].y, 2500, 80);
     apptest::FreeFrames(&frames);
     EXPECT_TRUE(apptest::FileExists(dir_ / "clip-kinetra.mp4"));
+    auto sliders = client_->Get("/api/sliders");
+    ASSERT_TRUE(sliders);
+    EXPECT_EQ(json::parse(sliders->body)["values"][1], 2500);
+
+    // A POST with no body at all (`curl -X POST`) starts one; a long one
+    // is cancelled and keeps its name.
+    apptest::WriteFile(dir_ / "kinetra.txt", std::string("[0-9000]\n") + kSliderScript);
+    RawConnection raw(server_->port());
+    raw.Send("POST /api/export HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server_->port()) +
+             "\r\nOrigin: " + origin_ + "\r\n\r\n");
+    WaitUntil([&] {
+        raw.Read(std::chrono::milliseconds(10));
+        return raw.received().find('}') != std::string::npos;
+    });
+    EXPECT_EQ(raw.received().substr(0, 12), "HTTP/1.1 202") << raw.received();
+    auto cancel = client_->Delete("/api/export", {{"Origin", origin_}});
+    ASSERT_TRUE(cancel);
+    EXPECT_EQ(cancel->status, 202) << cancel->body;
+    WaitUntil(
+        [&] {
+            status = json::parse(client_->Get("/api/export")->body);
+            return status["state"] != "running";
+        },
+        std::chrono::milliseconds(100));
+    EXPECT_EQ(status["state"], "cancelled") << status.dump();
+    EXPECT_EQ(status["output"], dir_ / "clip-kinetra-3.mp4");
+    EXPECT_EQ(client_->Delete("/api/export", {{"Origin", origin_}})->status, 409);
 }
 
 // `kinetra preview` as a user runs it, on a pipe. Returns its process id

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <random>
 
 extern "C" {
@@ -12,6 +13,7 @@ extern "C" {
 #include "fixtures/clips.h"
 #include "output/output_file.h"
 #include "render/render.h"
+#include "source/video_source.h"
 
 namespace {
 
@@ -110,11 +112,13 @@ bool MakeRandomClip(const std::string& path, const LosslessCase& c, int32_t fram
 
 // --lossless with an empty script gives back the source's samples byte for
 // byte, in 8-bit 4:2:0 at odd sizes (no column or row is cut), 10-bit 4:2:2,
-// 4:4:4, full range and BT.709, and in frames one pixel wide or tall (which
-// FFV1 at level 3 would write as zeros). The source clips, written by the
-// same output, are checked first.
+// 4:4:4, full range and BT.709, untagged (read and written as BT.709 from 720
+// lines up, BT.601 below, and tagged so), and in frames one pixel wide or
+// tall (which FFV1 at level 3 would write as zeros). The source clips,
+// written by the same output, are checked first.
 TEST(Render, LosslessKeepsTheSourceSamples) {
     const ColourSpec bt601{AVCOL_SPC_SMPTE170M, AVCOL_RANGE_MPEG};
+    const ColourSpec untagged{AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED};
     const LosslessCase cases[] = {
         {"odd 4:2:0", AV_PIX_FMT_YUV420P, 33, 17, bt601},
         {"BT.709 full-range 4:2:0",
@@ -124,6 +128,8 @@ TEST(Render, LosslessKeepsTheSourceSamples) {
          {AVCOL_SPC_BT709, AVCOL_RANGE_JPEG}},
         {"10-bit 4:2:2", AV_PIX_FMT_YUV422P10LE, 35, 20, {AVCOL_SPC_BT709, AVCOL_RANGE_MPEG}},
         {"4:4:4", AV_PIX_FMT_YUV444P, 20, 19, bt601},
+        {"untagged 1080 lines, 8 wide", AV_PIX_FMT_YUV420P, 8, 1080, untagged},
+        {"untagged 576 lines", AV_PIX_FMT_YUV422P10LE, 16, 576, untagged},
         {"one pixel wide", AV_PIX_FMT_YUV420P, 1, 9, bt601},
         {"one pixel tall", AV_PIX_FMT_YUV444P, 9, 1, bt601}};
     TempDir dir;
@@ -138,10 +144,15 @@ TEST(Render, LosslessKeepsTheSourceSamples) {
         std::vector<AVFrame*> out = apptest::DecodeAllFrames(output);
         ASSERT_EQ(in.size(), 2u) << c.name;
         ASSERT_EQ(out.size(), 2u) << c.name;
+        // What an untagged source is taken as, and tagged as in the output.
+        ColourSpec assumed = c.colour;
+        if (c.colour.matrix == AVCOL_SPC_UNSPECIFIED) {
+            assumed = {c.height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG, AVCOL_RANGE_MPEG};
+        }
         for (size_t i = 0; i < in.size(); ++i) {
             EXPECT_EQ(out[i]->format, c.format) << c.name;
-            EXPECT_EQ(out[i]->colorspace, c.colour.matrix) << c.name;
-            EXPECT_EQ(out[i]->color_range, c.colour.range) << c.name;
+            EXPECT_EQ(out[i]->colorspace, assumed.matrix) << c.name;
+            EXPECT_EQ(out[i]->color_range, assumed.range) << c.name;
             EXPECT_TRUE(PlaneBytes(in[i]) == planes[i]) << c.name << ": source frame " << i;
             EXPECT_TRUE(PlaneBytes(out[i]) == planes[i]) << c.name << ": frame " << i;
         }
@@ -347,6 +358,81 @@ TEST(Render, OutputKindsFollowTheName) {
     EXPECT_EQ(input->streams[1]->codecpar->codec_id, AV_CODEC_ID_AAC);
 }
 
+// A render to every kind of output the program offers, read back whole by
+// the host's own reader: each container's usual codec from 8-bit 4:2:0 and
+// 10-bit 4:2:2 sources, the other encoders the help names, and lossless
+// output, which gives back the source's samples. 10-bit 4:2:2 H.264 in MOV
+// is written at 1280x720, a size the MOV writer would mark as AVC-Intra
+// (its readers then decode garbage).
+TEST(Render, EveryOutputKindReadsBackWhole) {
+    struct Case {
+        const char* output;  // the name's extension chooses the container
+        AVPixelFormat source;
+        int32_t width, height;
+        const char* codec;  // -c:v; "" the container's usual
+        bool lossless;
+        AVPixelFormat written;  // what the output holds
+    };
+    const AVPixelFormat p8 = AV_PIX_FMT_YUV420P, p10 = AV_PIX_FMT_YUV422P10LE;
+    const Case cases[] = {
+        {"8-bit.mp4", p8, 64, 48, "", false, p8},
+        {"8-bit.mov", p8, 64, 48, "", false, p8},
+        {"8-bit.mkv", p8, 64, 48, "", false, p8},
+        {"8-bit.avi", p8, 64, 48, "", false, p8},
+        {"8-bit.nut", p8, 64, 48, "", false, p8},
+        {"8-bit.webm", p8, 64, 48, "", false, p8},
+        {"10-bit 4:2:2.mp4", p10, 64, 48, "", false, p10},
+        {"10-bit 4:2:2.mov", p10, 1280, 720, "", false, p10},
+        {"10-bit 4:2:2.mkv", p10, 64, 48, "", false, p10},
+        {"H.265.mkv", p8, 64, 48, "libx265", false, p8},
+        {"AV1.mkv", p8, 64, 48, "libaom-av1", false, p8},
+        {"ProRes.mov", p10, 64, 48, "prores_ks", false, p10},
+        {"lossless.mkv", p8, 64, 48, "", true, p8},
+        {"lossless.avi", p8, 64, 48, "", true, p8},
+        {"lossless.nut", p8, 64, 48, "", true, p8},
+        {"lossless 10-bit 4:2:2.mkv", p10, 64, 48, "", true, p10},
+    };
+    const int32_t frames = 3;
+    TempDir dir;
+    apptest::WriteFile(dir / "kinetra.txt", "");
+    std::map<std::string, std::string> sources;  // by format and size
+    for (const Case& c : cases) {
+        const std::string kind = std::string(av_get_pix_fmt_name(c.source)) + " " +
+                                 std::to_string(c.width) + "x" + std::to_string(c.height);
+        if (sources.count(kind) == 0) {
+            ClipSpec spec;
+            spec.width = c.width;
+            spec.height = c.height;
+            spec.frames = frames;
+            spec.pixel_format = c.source;
+            sources[kind] = dir / (kind + ".mkv");
+            ASSERT_TRUE(MakeClip(sources[kind], spec)) << kind;
+        }
+        RenderSettings o = Options(sources[kind], dir / c.output);
+        o.encode.lossless = c.lossless;
+        o.encode.video_codec = c.codec;
+        ASSERT_EQ(RunRender(o), kExitOk) << c.output;
+        VideoSource source, out;
+        std::string error;
+        ASSERT_TRUE(source.Open(sources[kind], 1, &error)) << kind << ": " << error;
+        ASSERT_TRUE(out.Open(dir / c.output, 1, &error)) << c.output << ": " << error;
+        ASSERT_EQ(out.frame_count(), frames) << c.output;
+        for (int32_t i = 0; i < frames; ++i) {
+            const AVFrame* f = out.Frame(i);
+            ASSERT_NE(f, nullptr) << c.output << ": frame " << i;
+            EXPECT_EQ(f->decode_error_flags, 0) << c.output << ": frame " << i;
+            EXPECT_FALSE(f->flags & AV_FRAME_FLAG_CORRUPT) << c.output << ": frame " << i;
+            EXPECT_EQ(f->format, c.written) << c.output;
+            if (!c.lossless) {
+                EXPECT_EQ(NumberOf(f), i) << c.output;
+                continue;
+            }
+            const std::string planes = PlaneBytes(f);
+            EXPECT_TRUE(planes == PlaneBytes(source.Frame(i))) << c.output << ": frame " << i;
+        }
+    }
+}
+
 // The error cases, through the program itself: one line naming the file and
 // the reason, status 1, and no output left behind.
 TEST(RenderProgram, ReportsFailuresWithTheFileAndTheReason) {
@@ -375,6 +461,12 @@ TEST(RenderProgram, ReportsFailuresWithTheFileAndTheReason) {
         {"lossless mp4",
          "render '" + dir / "clip.mkv" + "' -o '" + dir / "o.mp4' --lossless" + plugin, 1,
          "lossless output needs"},
+        {"range wholly past the end",
+         "render '" + dir / "clip.mkv" + "' -o '" + dir / "o.mkv' --frames 5-9" + plugin, 1,
+         "no frames in the range"},
+        {"range partly past the end",
+         "render '" + dir / "clip.mkv" + "' -o '" + dir / "short.mkv' --frames 1-9" + plugin, 0,
+         "--frames 1-9 reaches past the project's last frame (1): only 1 of the 9 frames"},
     };
     apptest::WriteFile(dir / "kinetra.txt", "");
     for (const Case& c : cases) {

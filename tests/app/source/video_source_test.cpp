@@ -34,6 +34,7 @@ struct ClipCase {
     const char* file;
     bool lossless;
     AVRational frame_rate;
+    bool indexed;  // the container's index lists every frame
 };
 
 // CTest and failure messages show the case by its name, not its bytes.
@@ -61,6 +62,13 @@ class VideoSourceAccess : public ::testing::TestWithParam<ClipCase> {
 
 TEST_P(VideoSourceAccess, CountsEveryFrame) {
     EXPECT_EQ(source_.frame_count(), 40);
+    // An indexed file is opened by reading its first 16 packets and its last
+    // group of pictures (12), not all of them.
+    if (GetParam().indexed) {
+        EXPECT_LE(source_.packets_read_at_open(), 16 + 12);
+    } else {
+        EXPECT_EQ(source_.packets_read_at_open(), 40);
+    }
     EXPECT_EQ(source_.width(), 64);
     EXPECT_EQ(source_.height(), 48);
     EXPECT_EQ(av_cmp_q(source_.frame_rate(), GetParam().frame_rate), 0);
@@ -100,10 +108,10 @@ TEST_P(VideoSourceAccess, FramesOutsideTheStreamAreNull) {
 
 INSTANTIATE_TEST_SUITE_P(
     Clips, VideoSourceAccess,
-    ::testing::Values(ClipCase{"ffv1_mkv", "clip.mkv", true, {30, 1}},
+    ::testing::Values(ClipCase{"ffv1_mkv", "clip.mkv", true, {30, 1}, false},
                       // H.264 with B-frames and several key frames (NTSC rate).
-                      ClipCase{"h264_mp4", "clip.mp4", false, {30000, 1001}},
-                      ClipCase{"h264_mkv", "clip264.mkv", false, {25, 1}}),
+                      ClipCase{"h264_mp4", "clip.mp4", false, {30000, 1001}, true},
+                      ClipCase{"h264_mkv", "clip264.mkv", false, {25, 1}, false}),
     [](const ::testing::TestParamInfo<ClipCase>& info) { return info.param.name; });
 
 TEST(VideoSource, MissingAndNonVideoFilesFailToOpen) {
