@@ -121,14 +121,18 @@ TEST(AudioRender, SoundTheScriptLeavesAloneIsCopied) {
         {"a tone into buffer 0", "a_tone(0, 1000, 0, 0.5)\n", "", -1, false},
         {"-c:a aac", "", "aac", -1, false},
     };
-    for (const Case& c : cases) {
-        apptest::WriteFile(dir / "kinetra.txt", c.script);
+    auto settings = [&](const std::string& output) {
         RenderSettings options;
         options.source = dir / "clip.mp4";
-        options.output = dir / "out.mp4";
+        options.output = dir / output;
         options.overwrite = Overwrite::kYes;
         options.quiet = true;
         options.plugin = KINETRA_PLUGIN_PATH;
+        return options;
+    };
+    for (const Case& c : cases) {
+        apptest::WriteFile(dir / "kinetra.txt", c.script);
+        RenderSettings options = settings("out.mp4");
         options.encode.audio_codec = c.audio_codec;
         options.last_frame = c.last_frame;
         int64_t encoders = AudioEncodersOpened();
@@ -144,13 +148,7 @@ TEST(AudioRender, SoundTheScriptLeavesAloneIsCopied) {
     // Matroska cannot hide AAC's priming frame: the copy then starts with
     // the first picture, as encoded sound does, not a frame's worth before.
     apptest::WriteFile(dir / "kinetra.txt", "");
-    RenderSettings options;
-    options.source = dir / "clip.mp4";
-    options.output = dir / "out.mkv";
-    options.overwrite = Overwrite::kYes;
-    options.quiet = true;
-    options.plugin = KINETRA_PLUGIN_PATH;
-    ASSERT_EQ(RunRender(options), kExitOk);
+    ASSERT_EQ(RunRender(settings("out.mkv")), kExitOk);
     std::vector<SoundPacket> mkv = SoundPackets(dir / "out.mkv", 48000);
     ASSERT_EQ(mkv.size(), source.size());
     EXPECT_LT(source[0].start, 0);
