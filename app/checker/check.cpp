@@ -658,18 +658,26 @@ std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check) {
 }
 
 bool ReportScriptCheck(const ScriptRead& script, int32_t frame_count, ScriptCheck* result) {
-    constexpr size_t kMostLines = 20;
+    ScriptCheck check = CheckForRender(script, frame_count);
+    if (result != nullptr) *result = check;
+    return PrintScriptCheck(check, script.path);
+}
+
+ScriptCheck CheckForRender(const ScriptRead& script, int32_t frame_count) {
     CheckContext context;
     context.frame_count = frame_count;
-    ScriptCheck check = CheckRead(script, context, "cannot read the script");
-    if (result != nullptr) *result = check;
+    return CheckRead(script, context, "cannot read the script");
+}
+
+bool PrintScriptCheck(const ScriptCheck& check, const std::string& script_path) {
+    constexpr size_t kMostLines = 20;
     if (check.findings.empty()) return true;
     for (size_t i = 0; i < check.findings.size() && i < kMostLines; ++i) {
         std::fprintf(stderr, "%s\n", FormatFinding(check.path, check.findings[i]).c_str());
     }
     if (check.findings.size() > kMostLines) {
         std::fprintf(stderr, "... and %zu more (kinetra check %s lists them all)\n",
-                     check.findings.size() - kMostLines, script.path.c_str());
+                     check.findings.size() - kMostLines, script_path.c_str());
     }
     std::fprintf(stderr, "%s\n", FormatCheckSummary(check).c_str());
     return check.errors() == 0;

@@ -85,6 +85,11 @@ std::string NearestCommandName(const std::string& name);
 // lines, then the count) when there are any; true when no error. Fills
 // `check` when given.
 bool ReportScriptCheck(const ScriptRead& script, int32_t frame_count, ScriptCheck* check = nullptr);
+// The same check without printing, and the printing alone (true when the
+// check found no error): a host that may check one script more than once
+// prints it once.
+ScriptCheck CheckForRender(const ScriptRead& script, int32_t frame_count);
+bool PrintScriptCheck(const ScriptCheck& check, const std::string& script_path);
 
 // A run-time failure report of the plug-in, as render prints it:
 // "PATH:LINE: error at frame F: message", the message (script text) shown

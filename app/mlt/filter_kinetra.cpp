@@ -169,8 +169,15 @@ std::string AsOpened(const KinetraState& s, const std::string& file) {
 // The script check render makes before its first frame: its findings are
 // said now, and what it said is not said again at run time.
 void CheckScript(KinetraState* s) {
-    ScriptCheck check;
-    ReportScriptCheck(s->script_read, s->runner.project().frame_count(), &check);
+    ScriptCheck check = CheckForRender(s->script_read, s->runner.project().frame_count());
+    {
+        // Once in the process for one script's text, as Say does.
+        static std::mutex mutex;
+        static std::set<std::string> printed;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (printed.insert(s->script_read.path + '\n' + s->script_read.text).second)
+            PrintScriptCheck(check, s->script_read.path);
+    }
     std::map<std::string, std::string> notes;
     for (const auto& note : FileLineNotes(check))
         notes[AsOpened(*s, note.first)] = note.second;
