@@ -648,6 +648,19 @@ std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& f
            std::to_string(failure.frame) + ": " + ShownScriptText(message, utf8);
 }
 
+CheckTold ToldByCheck(const ScriptCheck& check) {
+    CheckTold told;
+    for (const auto& file : check.reported_files) {
+        told.files.insert(file.first);
+        told.file_lines.insert(file.second);
+    }
+    told.lines = told.file_lines;
+    for (const ScriptFinding& finding : check.findings) {
+        if (finding.severity == FindingSeverity::kError) told.lines.insert(finding.line);
+    }
+    return told;
+}
+
 std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check) {
     std::map<std::string, std::string> notes;
     for (const auto& file : check.files) {
@@ -660,7 +673,7 @@ std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check) {
 bool ReportScriptCheck(const ScriptRead& script, int32_t frame_count, ScriptCheck* result) {
     ScriptCheck check = CheckForRender(script, frame_count);
     if (result != nullptr) *result = check;
-    return PrintScriptCheck(check, script.path);
+    return PrintScriptCheck(check);
 }
 
 ScriptCheck CheckForRender(const ScriptRead& script, int32_t frame_count) {
@@ -669,7 +682,7 @@ ScriptCheck CheckForRender(const ScriptRead& script, int32_t frame_count) {
     return CheckRead(script, context, "cannot read the script");
 }
 
-bool PrintScriptCheck(const ScriptCheck& check, const std::string& script_path) {
+bool PrintScriptCheck(const ScriptCheck& check) {
     constexpr size_t kMostLines = 20;
     if (check.findings.empty()) return true;
     for (size_t i = 0; i < check.findings.size() && i < kMostLines; ++i) {
@@ -677,7 +690,7 @@ bool PrintScriptCheck(const ScriptCheck& check, const std::string& script_path) 
     }
     if (check.findings.size() > kMostLines) {
         std::fprintf(stderr, "... and %zu more (kinetra check %s lists them all)\n",
-                     check.findings.size() - kMostLines, script_path.c_str());
+                     check.findings.size() - kMostLines, check.path.c_str());
     }
     std::fprintf(stderr, "%s\n", FormatCheckSummary(check).c_str());
     return check.errors() == 0;
@@ -713,19 +726,17 @@ int RunCheck(const std::string& target, bool strict_warnings) {
                                   source.width(), source.height());
         }
     }
-    ScriptCheck check = CheckScriptFile(script, context);
+    ScriptRead read;
+    std::string error;
+    ReadScript(script, &read, &error);
+    ScriptCheck check = CheckRead(read, context, error);
     for (const ScriptFinding& finding : check.findings) {
         std::printf("%s\n", FormatFinding(check.path, finding).c_str());
     }
     if (check.read) {
-        ScriptRead read;
-        std::string error;
-        ReadScript(script, &read, &error);
-        std::set<int32_t> broken;
-        for (const auto& file : check.reported_files)
-            broken.insert(file.second);
         for (const std::string& line : FormatSegmentSafety(
-                 check.path, AnalyseSegments(read.text, context.frame_count, broken)))
+                 check.path,
+                 AnalyseSegments(read.text, context.frame_count, ToldByCheck(check).file_lines)))
             std::printf("%s\n", line.c_str());
     }
     std::printf("%s\n", FormatCheckSummary(check).c_str());

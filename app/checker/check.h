@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,7 +90,7 @@ bool ReportScriptCheck(const ScriptRead& script, int32_t frame_count, ScriptChec
 // check found no error): a host that may check one script more than once
 // prints it once.
 ScriptCheck CheckForRender(const ScriptRead& script, int32_t frame_count);
-bool PrintScriptCheck(const ScriptCheck& check, const std::string& script_path);
+bool PrintScriptCheck(const ScriptCheck& check);
 
 // A run-time failure report of the plug-in, as render prints it:
 // "PATH:LINE: error at frame F: message", the message (script text) shown
@@ -98,6 +99,15 @@ std::string FormatRunFailure(const std::string& path, const KinetraRunFailure& f
 
 // "script line 3, 7" for each file the check saw named.
 std::map<std::string, std::string> FileLineNotes(const ScriptCheck& check);
+
+// What a check told, not to be told again at run time: the files it
+// reported, their lines, and those lines with the lines of its errors.
+struct CheckTold {
+    std::set<std::string> files;
+    std::set<int32_t> file_lines;
+    std::set<int32_t> lines;
+};
+CheckTold ToldByCheck(const ScriptCheck& check);
 
 // `kinetra check TARGET` (a source video, a script or a directory; empty:
 // ./kinetra.txt): prints the findings and the summary to stdout, and for a

@@ -7,9 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "source/audio_track.h"
+
 extern "C" {
 #include <libavutil/hash.h>
-#include <libavutil/mathematics.h>
 }
 
 namespace {
@@ -32,8 +33,8 @@ void AddSegment(FarmPlan* plan, int32_t source, int32_t task, int32_t first, int
     segment.task = task;
     segment.first = first;
     segment.last = last;
-    segment.samples = s.audio_rate > 0 ? SampleStart(last + 1, s.audio_rate, s.frame_rate) -
-                                             SampleStart(first, s.audio_rate, s.frame_rate)
+    segment.samples = s.audio_rate > 0 ? FrameSampleStart(last + 1, s.audio_rate, s.frame_rate) -
+                                             FrameSampleStart(first, s.audio_rate, s.frame_rate)
                                        : 0;
     segment.file = SegmentName(*plan, plan->segments.size());
     plan->segments.push_back(segment);
@@ -90,11 +91,6 @@ void ReadJson(const Json& j, FarmPlan* plan) {
 }
 
 }  // namespace
-
-int64_t SampleStart(int64_t f, int32_t rate, AVRational fps) {
-    if (fps.num <= 0) return 0;
-    return av_rescale_rnd(f, int64_t(rate) * fps.den, fps.num, AV_ROUND_NEAR_INF);
-}
 
 void CutIntoSegments(FarmPlan* plan, int32_t segments) {
     int64_t total = 0;

@@ -51,10 +51,6 @@ struct FarmPlan {
     std::map<std::string, std::string> hashes;  // absolute path -> SHA-256 (hex)
 };
 
-// Sample frames from frame 0 to the start of frame f, as the host tiles a
-// project's sound: round(f * rate / fps).
-int64_t SampleStart(int64_t f, int32_t rate, AVRational fps);
-
 // Cuts the sources into about `segments` tasks of the same work: a source of
 // one task's share or more into segments of its own task each (one source
 // alone: exactly `segments`), shorter sources whole, several to a task until

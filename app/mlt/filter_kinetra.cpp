@@ -83,13 +83,19 @@ struct KinetraState {
     }
 };
 
-// Says a message on stderr, once in the process: MLT may make the filter
-// more than once for one clip (melt does while it guesses the profile).
-void Say(const std::string& text) {
+// Whether `key` comes for the first time in the process: MLT may make the
+// filter more than once for one clip (melt does while it guesses the
+// profile), and what it says is said once.
+bool FirstTime(const std::string& key) {
     static std::mutex mutex;
-    static std::set<std::string> said;
+    static std::set<std::string> seen;
     std::lock_guard<std::mutex> lock(mutex);
-    if (said.insert(text).second) std::fprintf(stderr, "kinetra: %s\n", text.c_str());
+    return seen.insert(key).second;
+}
+
+// Says a message on stderr, once in the process.
+void Say(const std::string& text) {
+    if (FirstTime(text)) std::fprintf(stderr, "kinetra: %s\n", text.c_str());
 }
 
 // The folder this module was loaded from (links resolved).
@@ -170,29 +176,17 @@ std::string AsOpened(const KinetraState& s, const std::string& file) {
 // said now, and what it said is not said again at run time.
 void CheckScript(KinetraState* s) {
     ScriptCheck check = CheckForRender(s->script_read, s->runner.project().frame_count());
-    {
-        // Once in the process for one script's text, as Say does.
-        static std::mutex mutex;
-        static std::set<std::string> printed;
-        std::lock_guard<std::mutex> lock(mutex);
-        if (printed.insert(s->script_read.path + '\n' + s->script_read.text).second)
-            PrintScriptCheck(check, s->script_read.path);
-    }
+    if (FirstTime(s->script_read.path + '\n' + s->script_read.text)) PrintScriptCheck(check);
     std::map<std::string, std::string> notes;
     for (const auto& note : FileLineNotes(check))
         notes[AsOpened(*s, note.first)] = note.second;
     s->runner.media().SetFileNotes(notes);
+    const CheckTold told = ToldByCheck(check);
     std::set<std::string> told_files;
-    std::set<int32_t> told_lines;
-    for (const auto& file : check.reported_files) {
-        told_files.insert(AsOpened(*s, file.first));
-        told_lines.insert(file.second);
-    }
-    for (const ScriptFinding& finding : check.findings) {
-        if (finding.severity == FindingSeverity::kError) told_lines.insert(finding.line);
-    }
+    for (const std::string& file : told.files)
+        told_files.insert(AsOpened(*s, file));
     s->runner.media().SetToldFiles(told_files);
-    s->runner.SetToldLines(told_lines);
+    s->runner.SetToldLines(told.lines);
 }
 
 // Finds the script and the plug-in, opens the producer's file and starts the

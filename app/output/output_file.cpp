@@ -143,9 +143,15 @@ bool TakesCopiedSound(const AVOutputFormat* format, SoundCopy* sound) {
     const AVCodecID codec = sound->parameters()->codec_id;
     if (IsImageMuxer(format) || format->audio_codec == AV_CODEC_ID_NONE) return false;
     bool wav = std::strcmp(format->name, "wav") == 0;
-    if (wav && (codec < AV_CODEC_ID_PCM_S16LE || codec >= AV_CODEC_ID_ADPCM_IMA_QT)) return false;
+    if (wav && !IsPcmCodec(codec)) return false;
     if ((wav || (format->flags & AVFMT_NOTIMESTAMPS)) && sound->StartsLate()) return false;
     return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+// Moves a packet's stamps that are set `by` later.
+void ShiftStamps(AVPacket* packet, int64_t by) {
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += by;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += by;
 }
 
 // Whether the container tells its readers to drop the audio encoder's
@@ -440,8 +446,7 @@ bool OutputFile::CopySound(bool last, std::string* error) {
                     copy_lead_in_ = -packet->pts;
                 }
             }
-            if (packet->pts != AV_NOPTS_VALUE) packet->pts += copy_lead_in_;
-            if (packet->dts != AV_NOPTS_VALUE) packet->dts += copy_lead_in_;
+            ShiftStamps(packet, copy_lead_in_);
             return WritePacket(packet, copy_->time_base(), audio_stream_, error);
         },
         error);
@@ -489,10 +494,7 @@ bool OutputFile::Encode(AVCodecContext* codec, AVStream* stream, const AVFrame* 
             *error = "encoding failed (" + AvErrorText(rc) + ")";
             return false;
         }
-        if (codec == audio_ && audio_lead_in_ > 0) {
-            if (packet_->pts != AV_NOPTS_VALUE) packet_->pts += audio_lead_in_;
-            if (packet_->dts != AV_NOPTS_VALUE) packet_->dts += audio_lead_in_;
-        }
+        if (codec == audio_) ShiftStamps(packet_.get(), audio_lead_in_);
         if (!WritePacket(packet_.get(), codec->time_base, stream, error)) return false;
     }
 }

@@ -7,14 +7,17 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+bool IsPcmCodec(AVCodecID codec) {
+    return codec >= AV_CODEC_ID_PCM_S16LE && codec < AV_CODEC_ID_ADPCM_IMA_QT;
+}
+
 namespace {
 
 // Bytes per sample frame of plain PCM (whose packets hold nothing but
 // samples, so that they can be cut anywhere between sample frames); 0 for
 // other codecs.
 int32_t PcmBlock(const AVCodecParameters* par) {
-    if (par->codec_id < AV_CODEC_ID_PCM_S16LE || par->codec_id >= AV_CODEC_ID_ADPCM_IMA_QT)
-        return 0;
+    if (!IsPcmCodec(par->codec_id)) return 0;
     int bits = av_get_exact_bits_per_sample(par->codec_id);
     if (bits <= 0 || bits % 8 != 0 || par->ch_layout.nb_channels <= 0) return 0;
     return bits / 8 * par->ch_layout.nb_channels;

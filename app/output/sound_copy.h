@@ -15,6 +15,9 @@
 
 #include "base/ffmpeg_util.h"
 
+// Whether `codec` is plain PCM: packets of nothing but samples.
+bool IsPcmCodec(AVCodecID codec);
+
 class SoundCopy {
   public:
     // Receives a packet to write, its stamps in time_base(); false stops the

@@ -74,25 +74,23 @@ void FilterRunner::FillFrameInfo(int32_t f, FrameInfo* info) {
     info->edit_handle = &project_;
 }
 
-// The frame's rows into both buffers of max_w x max_h pixels; on a larger
-// canvas the rest is black, whatever the last frame left there.
 void FilterRunner::PrepareVideo(int32_t f) {
+    PrepareFrom(project_.FrameForCopies(f), project_.width(), project_.height(), project_.width());
+}
+
+// The picture's rows into both buffers of max_w x max_h pixels; on a larger
+// canvas the rest is black, whatever the last frame left there.
+void FilterRunner::PrepareFrom(const PixelYC* source, int32_t w, int32_t h, int32_t stride) {
     size_t count = static_cast<size_t>(max_w_) * max_h_;
     // Buffers handed away come back as storage of earlier frames.
     if (edit_.size() != count) edit_.resize(count);
     if (temp_.size() != count) temp_.resize(count);
-    const PixelYC* source = project_.FrameForCopies(f);
-    int32_t w = project_.width(), h = project_.height();
     if (w != max_w_ || h != max_h_) {
         std::fill(edit_.begin(), edit_.end(), PixelYC{0, 0, 0});
         std::fill(temp_.begin(), temp_.end(), PixelYC{0, 0, 0});
     }
-    for (int32_t y = 0; y < h; ++y) {
-        const PixelYC* row = source + static_cast<size_t>(y) * w;
-        size_t at = static_cast<size_t>(y) * max_w_;
-        std::copy(row, row + w, edit_.begin() + at);
-        std::copy(row, row + w, temp_.begin() + at);
-    }
+    CopyTopLeft(source, w, h, stride, edit_.data(), max_w_, max_h_, max_w_);
+    CopyTopLeft(source, w, h, stride, temp_.data(), max_w_, max_h_, max_w_);
 }
 
 bool FilterRunner::RunVideo(int32_t f, FilterImage* image) {
@@ -124,14 +122,9 @@ bool FilterRunner::CallVideoSized(int32_t f, int32_t width, int32_t height, Filt
 
 bool FilterRunner::RunVideoOn(int32_t f, const PixelYC* pixels, int32_t width, int32_t height,
                               int32_t stride, FilterImage* image) {
-    size_t count = static_cast<size_t>(max_w_) * max_h_;
     width = std::min(width, max_w_);
     height = std::min(height, max_h_);
-    edit_.resize(count);
-    temp_.resize(count);
-    std::fill(edit_.begin(), edit_.end(), PixelYC{0, 0, 0});
-    CopyTopLeft(pixels, width, height, stride, edit_.data(), max_w_, max_h_, max_w_);
-    std::copy(edit_.begin(), edit_.end(), temp_.begin());
+    PrepareFrom(pixels, width, height, stride);
     return CallVideoSized(f, width, height, image);
 }
 

@@ -125,6 +125,8 @@ class FilterRunner {
   private:
     void FillFrameInfo(int32_t f, FrameInfo* info);
     // The video call on the buffers as they are, for a frame of this size.
+    // The picture (w x h pixels, rows `stride` apart) into both buffers.
+    void PrepareFrom(const PixelYC* source, int32_t w, int32_t h, int32_t stride);
     bool CallVideoSized(int32_t f, int32_t width, int32_t height, FilterImage* image);
 
     // Declared first, so destroyed last: the plug-in and the services hold

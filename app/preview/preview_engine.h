@@ -28,7 +28,7 @@
 struct PreviewFinding {
     int32_t line = 0;  // 1-based; 0: the file as a whole
     bool error = false;
-    std::string message;  // in the script's encoding
+    std::string message;  // UTF-8, script text in it shown safely (checker/check.h)
 };
 
 // A failure the plug-in reported while running the script (line 0: the
@@ -36,7 +36,7 @@ struct PreviewFinding {
 struct PreviewFailure {
     int32_t line = 0;
     int32_t frame = 0;
-    std::string message;  // in the script's encoding
+    std::string message;  // UTF-8, script text in it shown safely (checker/check.h)
 };
 
 // What the page shows about the project and its script.

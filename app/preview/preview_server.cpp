@@ -308,7 +308,7 @@ json PreviewServer::Impl::ProjectJson() {
     for (const PreviewFinding& finding : f.findings) {
         findings.push_back({{"line", finding.line},
                             {"severity", finding.error ? "error" : "warning"},
-                            {"message", PageScriptText(finding.message, f.script_utf8)}});
+                            {"message", PageText(finding.message, TextBytes::kUtf8)}});
     }
     json failures = json::array();
     for (const PreviewFailure& failure : f.failures) {

@@ -250,22 +250,15 @@ int CheckScriptAgainstProject(Render* r) {
     // What the check told is not told again: neither the media services'
     // warning about a file it reported nor the run-time failure of a line
     // it found an error on or a file it reported.
-    std::set<std::string> told_files;
-    std::set<int32_t> told_lines;
-    for (const auto& file : check.reported_files) {
-        told_files.insert(file.first);
-        told_lines.insert(file.second);
+    const CheckTold told = ToldByCheck(check);
+    r->runner.media().SetToldFiles(told.files);
+    r->runner.SetToldLines(told.lines);
+    // A render from frame 0 warms up from nowhere.
+    if (r->settings.first_frame > 0) {
+        r->warm_from =
+            AnalyseSegments(r->script_read.text, r->runner.project().frame_count(), told.file_lines)
+                .WarmUpFrom(r->settings.first_frame);
     }
-    for (const ScriptFinding& finding : check.findings) {
-        if (finding.severity == FindingSeverity::kError) told_lines.insert(finding.line);
-    }
-    r->runner.media().SetToldFiles(told_files);
-    r->runner.SetToldLines(told_lines);
-    std::set<int32_t> broken;
-    for (const auto& file : check.reported_files)
-        broken.insert(file.second);
-    r->warm_from = AnalyseSegments(r->script_read.text, r->runner.project().frame_count(), broken)
-                       .WarmUpFrom(r->settings.first_frame);
     return kGoOn;
 }
 

@@ -395,11 +395,7 @@ void AudioTrack::Append(const uint8_t* const* data, int frames) {
     int got = swr_convert(resampler_, out, room, const_cast<const uint8_t**>(data), frames);
     if (got <= 0) return;
     window_.insert(window_.end(), converted_.begin(), converted_.begin() + size_t(got) * channels_);
-    if (window_start_ < exact_from_) {
-        int64_t drop = std::min<int64_t>(exact_from_ - window_start_, window_.size() / channels_);
-        window_.erase(window_.begin(), window_.begin() + drop * channels_);
-        window_start_ += drop;
-    }
+    if (window_start_ < exact_from_) DropBefore(exact_from_);
     peak_held_ = std::max<int64_t>(peak_held_, int64_t(window_.size() / channels_));
 }
 
@@ -412,7 +408,11 @@ void AudioTrack::Drain() {
 void AudioTrack::Forget(int64_t keep_from) {
     // Dropped in batches of a few seconds, so that the moving costs little.
     if (keep_from - window_start_ <= kKeepSeconds * rate_) return;
-    int64_t drop = std::min<int64_t>(keep_from - window_start_, window_.size() / channels_);
+    DropBefore(keep_from);
+}
+
+void AudioTrack::DropBefore(int64_t sample) {
+    int64_t drop = std::min<int64_t>(sample - window_start_, window_.size() / channels_);
     window_.erase(window_.begin(), window_.begin() + drop * channels_);
     window_start_ += drop;
 }

@@ -98,6 +98,8 @@ class AudioTrack {
     void Drain();
     // Forgets samples before `keep_from` once enough of them gathered.
     void Forget(int64_t keep_from);
+    // Drops the samples before `sample` that the window holds.
+    void DropBefore(int64_t sample);
     // Starts a new run whose conversion begins at source sample `feed_from`.
     void ResetRun(int64_t feed_from);
     void PlaceAgainstVideo(int64_t first_stamp);

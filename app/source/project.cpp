@@ -170,10 +170,14 @@ const PixelYC* Project::FromWindow(int32_t f) {
         decoded = window_.Get(f);
     }
     if (!decoded) return nullptr;
+    return ConvertIntoCache(f, decoded.get());
+}
+
+const PixelYC* Project::ConvertIntoCache(int32_t f, const AVFrame* decoded) {
     PixelBuffer* slot = cache_.Take(f);
     slot->resize(static_cast<size_t>(width_) * height_);
     PixelYC* picture = slot->data();
-    if (!ConvertDecoded(window_converter_, decoded.get(), &picture, 1)) {
+    if (!ConvertDecoded(window_converter_, decoded, &picture, 1)) {
         cache_.Drop(f);
         return nullptr;
     }
@@ -194,14 +198,8 @@ const PixelYC* Project::DecodeBehind(int32_t f) {
     if (behind_.frame_count() != video_.frame_count()) return nullptr;
     const AVFrame* decoded = behind_.Frame(f);
     ++decoded_frames_;
-    PixelBuffer* slot = cache_.Take(f);
-    slot->resize(static_cast<size_t>(width_) * height_);
-    PixelYC* picture = slot->data();
-    if (!ConvertDecoded(window_converter_, decoded, &picture, 1)) {
-        cache_.Drop(f);
-        return nullptr;  // decoded again by the main decoder, which warns
-    }
-    return picture;
+    // Null: decoded again by the main decoder, which warns.
+    return ConvertIntoCache(f, decoded);
 }
 
 void Project::FillWindow(int32_t from, int32_t last) {

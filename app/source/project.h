@@ -135,6 +135,8 @@ class Project {
     // Frame f converted from the window into the cache; null when the window
     // does not hold it.
     const PixelYC* FromWindow(int32_t f);
+    // Converts `decoded` (frame f) into a cache slot; null when it cannot.
+    const PixelYC* ConvertIntoCache(int32_t f, const AVFrame* decoded);
     // Whether the reading ahead has passed frame f.
     bool BehindTheRun(int32_t f);
     // Frame f decoded by the second decoder and converted into the cache.

@@ -290,16 +290,14 @@ void VideoSource::MapToConstantRate(const AVStream* stream, int64_t last_duratio
     slots_.clear();
     repeated_ = dropped_ = 0;
     if (!stamped_ || order_.size() < 2) return;
-    auto slot_of = [&](int64_t stamp, AVRational rate) { return SlotOf(stream, stamp, rate); };
-    auto regular = [&](AVRational rate) { return StampsRegular(stream, rate); };
     // FFmpeg's choice of a constant rate for a stream.
     AVRational rate = av_guess_frame_rate(nullptr, const_cast<AVStream*>(stream), nullptr);
-    if (regular(frame_rate_) || regular(rate)) return;
+    if (StampsRegular(stream, frame_rate_) || StampsRegular(stream, rate)) return;
     if (rate.num > 0 && rate.den > 0) frame_rate_ = rate;
     int64_t end = order_.back() + (last_duration > 0
                                        ? last_duration
                                        : av_rescale_q(1, av_inv_q(frame_rate_), stream->time_base));
-    int64_t count = std::max<int64_t>(1, slot_of(end, frame_rate_));
+    int64_t count = std::max<int64_t>(1, SlotOf(stream, end, frame_rate_));
     constexpr int64_t kMaxSlots = INT32_MAX / 2;
     if (count > kMaxSlots) return;  // a broken stamp; keep the frames as they are
     slots_.assign(size_t(count), 0);
@@ -307,7 +305,7 @@ void VideoSource::MapToConstantRate(const AVStream* stream, int64_t last_duratio
     int32_t shown = 0;
     std::vector<bool> used(order_.size(), false);
     for (int64_t k = 0; k < count; ++k) {
-        while (next < order_.size() && slot_of(order_[next], frame_rate_) <= k)
+        while (next < order_.size() && SlotOf(stream, order_[next], frame_rate_) <= k)
             ++next;
         shown = next > 0 ? int32_t(next - 1) : 0;
         slots_[size_t(k)] = shown;

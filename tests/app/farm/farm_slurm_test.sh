@@ -93,5 +93,5 @@ if KINETRA=$work/clip/always-fails.sh "$kinetra" farm clip.mkv -o failed.mkv --s
 fi
 [ ! -e failed.mkv ] || fail "a failed farm wrote its output"
 [ ! -e failed.mkv.farm/seg-00001.mkv ] || fail "the failing segment was written"
-ls -a | grep -q '\.part' && fail "temporary files were left"
+find . -name '.*.part*' | grep -q . && fail "temporary files were left"
 echo "farm on Slurm: 3 passed, 0 failed"

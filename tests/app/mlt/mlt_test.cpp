@@ -36,18 +36,9 @@ std::string MeltMissing(const TempDir& dir, std::string* repository) {
 // Runs melt on the arguments with the module; returns its exit status and
 // its standard error in `err`.
 int RunMelt(const std::string& repository, const std::string& arguments, std::string* err) {
-    std::string log = repository + "/../melt.log";
-    std::string command = "MLT_REPOSITORY='" + repository + "' KINETRA_PLUGIN='" +
-                          KINETRA_PLUGIN_PATH + "' melt -silent -quiet " + arguments + " 2>'" +
-                          log + "' >/dev/null </dev/null";
-    int status = std::system(command.c_str());
-    std::string cat = log;
-    FILE* in = std::fopen(cat.c_str(), "r");
-    err->clear();
-    for (int c; in != nullptr && (c = std::fgetc(in)) != EOF;)
-        err->push_back(static_cast<char>(c));
-    if (in != nullptr) std::fclose(in);
-    return status;
+    return apptest::RunCommand("MLT_REPOSITORY='" + repository + "' KINETRA_PLUGIN='" +
+                                   KINETRA_PLUGIN_PATH + "' melt -silent -quiet " + arguments,
+                               err);
 }
 
 // A 4:2:2 clip (8-bit: MLT's pictures and the plug-in's pixels convert
