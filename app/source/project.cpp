@@ -307,6 +307,13 @@ bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t
             ahead_changed_.wait(lock);
             continue;
         }
+        if (f > ahead_next_ && ahead_busy_ >= 0) {
+            // A frame the thread is decoding is finished first, so that the
+            // frames passed over are decoded after it, never it after them
+            // (which would take the decoder back).
+            ahead_changed_.wait(lock);
+            continue;
+        }
         if (f > ahead_next_) {
             // A jump forward: the run goes on after f; f itself is decoded
             // here, after the frames passed over when the window reaches f.
