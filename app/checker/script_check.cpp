@@ -11,8 +11,10 @@
 
 #include "base/paths.h"
 #include "checker/script_pieces.h"
+#include "checker/script_slips.h"
 #include "script/encoding.h"
 #include "script/loader.h"
+#include "script/command_table.h"
 #include "script/script.h"
 
 const char kUtf16ScriptRefusal[] =
@@ -154,6 +156,20 @@ bool MayWriteSound(const ParsedLine& record) {
     return false;
 }
 
+// Whether a video line may reach buffer 1: swapbuf, or a buffer argument
+// that is not a constant naming another buffer (an empty one reads as 0).
+bool MayUseSecondImage(const ParsedLine& record, const CommandRow& row) {
+    if (std::strcmp(row.name, "swapbuf") == 0) return true;
+    for (int32_t k = 0; k < row.argument_count && k < kCommandArgumentLimit; ++k) {
+        const CommandArgument* argument = ArgumentAt(row, k);
+        if (argument == nullptr || argument->kind != ArgumentKind::kBuffer) continue;
+        double value = 0;
+        if (record.args[k][0] != '\0' && !ConstantValue(record.args[k], &value)) return true;
+        if (std::trunc(value) == 1) return true;
+    }
+    return false;
+}
+
 void ScanPiece(const ScriptPiece& piece, const std::string& directory, ScriptFacts* facts) {
     if (!piece.stored) {
         // A section header sets an end when it names one; the parse ran
@@ -170,6 +186,10 @@ void ScanPiece(const ScriptPiece& piece, const std::string& directory, ScriptFac
     const ParsedLine& record = *piece.record;
     if (IsAudioCommand(record.command)) facts->has_audio_commands = true;
     if (MayWriteSound(record)) facts->changes_sound = true;
+    if (const CommandRow* row = FindCommand(CommandFilter::kVideo, record.command)) {
+        facts->has_video_commands = true;
+        if (MayUseSecondImage(record, *row)) facts->uses_second_image = true;
+    }
     int index = FileArgument(record.command);
     if (index < 0 || record.args[index][0] == '\0') return;
     std::string name = record.args[index];

@@ -26,6 +26,12 @@ struct ScriptFacts {
     // Some line's audio command may write the project's sound (audio buffer
     // 0): its destination is not a plain number naming another buffer.
     bool changes_sound = false;
+    // Some line runs a video command: without one the picture is left alone.
+    bool has_video_commands = false;
+    // Some video line may read or write the plug-in's second image (buffer
+    // 1): a swapbuf, or a buffer argument that is not a plain number naming
+    // another buffer.
+    bool uses_second_image = false;
 };
 
 // A script as ReadScript found it.

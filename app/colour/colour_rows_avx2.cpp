@@ -497,11 +497,17 @@ KINETRA_AVX2 void FixedToYCGroupAvx2(const uint8_t* const* luma, int32_t rows,
                             _mm256_permute2x128_si256(p[1][1], p[1][2], 0x31)};
             for (int32_t i = 0; i < count; ++i) {
                 __m256i* to = reinterpret_cast<__m256i*>(outs[row * count + i] + x);
-                for (int j = 0; j < 6; ++j)
-                    _mm256_storeu_si256(to + j, o[j]);
+                if ((reinterpret_cast<uintptr_t>(to) & 31) == 0) {
+                    for (int j = 0; j < 6; ++j)
+                        _mm256_stream_si256(to + j, o[j]);
+                } else {
+                    for (int j = 0; j < 6; ++j)
+                        _mm256_storeu_si256(to + j, o[j]);
+                }
             }
         }
     }
+    _mm_sfence();
 }
 
 // Thirty-two pixels [x, x + 32) of the YC rows of a group to 8-bit samples,

@@ -16,8 +16,8 @@ EncodeWorker::~EncodeWorker() {
     Finish(&error);
 }
 
-bool EncodeWorker::Push(PixelBuffer* picture, int32_t stride, std::vector<int16_t>* samples,
-                        int32_t sample_count) {
+template <class Fill>
+bool EncodeWorker::Enqueue(const Fill& fill) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return failed_ || queue_.size() < depth_; });
     if (failed_ || closing_) return false;
@@ -26,13 +26,29 @@ bool EncodeWorker::Push(PixelBuffer* picture, int32_t stride, std::vector<int16_
         job = std::move(spare_.back());
         spare_.pop_back();
     }
-    std::swap(job.picture, *picture);
-    std::swap(job.samples, *samples);
-    job.stride = stride;
-    job.sample_count = sample_count;
+    fill(&job);
     queue_.push_back(std::move(job));
     changed_.notify_all();
     return true;
+}
+
+bool EncodeWorker::Push(PixelBuffer* picture, int32_t stride, std::vector<int16_t>* samples,
+                        int32_t sample_count) {
+    return Enqueue([&](Job* job) {
+        std::swap(job->picture, *picture);
+        std::swap(job->samples, *samples);
+        job->stride = stride;
+        job->sample_count = sample_count;
+    });
+}
+
+bool EncodeWorker::PushDecoded(FramePtr decoded, std::vector<int16_t>* samples,
+                               int32_t sample_count) {
+    return Enqueue([&](Job* job) {
+        job->decoded = std::move(decoded);
+        std::swap(job->samples, *samples);
+        job->sample_count = sample_count;
+    });
 }
 
 void EncodeWorker::Loop() {
@@ -43,6 +59,7 @@ void EncodeWorker::Loop() {
             // Every frame's storage is kept: there are never more than the
             // frames in flight, and a storage dropped now would be allocated
             // (and its pages cleared) again for a later frame.
+            job.decoded.reset();
             if (!job.picture.empty() || !job.samples.empty()) {
                 spare_.push_back(std::move(job));
                 job = Job();
@@ -55,7 +72,8 @@ void EncodeWorker::Loop() {
             if (failed_) continue;  // dropped: the render is failing anyway
         }
         std::string error;
-        bool ok = output_->WriteVideo(job.picture.data(), job.stride, &error) &&
+        bool ok = (job.decoded ? output_->WriteDecoded(job.decoded.get(), &error)
+                               : output_->WriteVideo(job.picture.data(), job.stride, &error)) &&
                   output_->WriteAudio(job.samples.data(), job.sample_count, &error);
         std::lock_guard<std::mutex> lock(mutex_);
         if (ok) {

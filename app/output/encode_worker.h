@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kinetra/plugin_abi.h"
+#include "base/ffmpeg_util.h"
 #include "base/pixel_buffer.h"
 
 class OutputFile;
@@ -30,6 +31,9 @@ class EncodeWorker {
     // has failed (the frame is dropped).
     bool Push(PixelBuffer* picture, int32_t stride, std::vector<int16_t>* samples,
               int32_t sample_count);
+    // Push for a decoded picture that the output takes as it is
+    // (OutputFile::WriteDecoded); `decoded` is taken.
+    bool PushDecoded(FramePtr decoded, std::vector<int16_t>* samples, int32_t sample_count);
     // Waits until every frame handed over is encoded; false with `error` set
     // when encoding failed. The output is the caller's again afterwards.
     bool Finish(std::string* error);
@@ -40,10 +44,15 @@ class EncodeWorker {
   private:
     struct Job {
         PixelBuffer picture;
+        FramePtr decoded;  // instead of `picture`
         int32_t stride = 0;
         std::vector<int16_t> samples;
         int32_t sample_count = 0;
     };
+    // Queues a job made of the spare storage (the caller fills it in
+    // `fill`); false once encoding has failed.
+    template <class Fill>
+    bool Enqueue(const Fill& fill);
     void Loop();
 
     OutputFile* output_;

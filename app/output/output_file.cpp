@@ -534,6 +534,35 @@ bool OutputFile::WriteFrame(AVFrame* frame, std::string* error) {
     return Encode(video_, video_stream_, frame, error);
 }
 
+bool OutputFile::TakesAsDecoded(AVPixelFormat format, int32_t width, int32_t height) const {
+    if (video_codec_ == nullptr || muxer_ == nullptr) return false;
+    std::string note;
+    AVPixelFormat encoded =
+        ChooseEncoderPixelFormat(video_codec_, muxer_->oformat, format, settings_, &note);
+    int32_t w = width, h = height;
+    EncodedSize(video_codec_, encoded, &w, &h);
+    return encoded == format && w == width && h == height;
+}
+
+bool OutputFile::WriteDecoded(const AVFrame* decoded, std::string* error) {
+    if (video_ == nullptr) return true;
+    FramePtr frame(av_frame_alloc());
+    if (!frame || av_frame_ref(frame.get(), decoded) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    // The pixels are the source's; everything else is what a converted
+    // frame carries.
+    while (frame->nb_side_data > 0)
+        av_frame_remove_side_data(frame.get(), frame->side_data[0]->type);
+    av_dict_free(&frame->metadata);
+    if (av_frame_copy_props(frame.get(), video_frame_.get()) < 0) {
+        *error = "out of memory";
+        return false;
+    }
+    return WriteFrame(frame.get(), error);
+}
+
 bool OutputFile::WriteAudio(const int16_t* samples, int32_t count, std::string* error) {
     if (copy_) {
         copy_position_ += count;

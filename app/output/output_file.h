@@ -90,6 +90,13 @@ class OutputFile {
     void SetNextVideoStamp(int64_t periods) { video_pts_ = periods; }
     // Encodes a frame made by the caller in the encoder's size and format.
     bool WriteFrame(AVFrame* frame, std::string* error);
+    // Whether, after Create, frames of `format` and `width` x `height` as
+    // a decoder gives them are what the encoder takes: a source picture the
+    // script leaves alone can then be encoded as it is (WriteDecoded).
+    bool TakesAsDecoded(AVPixelFormat format, int32_t width, int32_t height) const;
+    // Encodes a decoded picture as it is, in the encoder's size and format,
+    // with the output's own tags and none of the source frame's side data.
+    bool WriteDecoded(const AVFrame* decoded, std::string* error);
     AVPixelFormat pixel_format() const {
         return video_ != nullptr ? video_->pix_fmt : AV_PIX_FMT_NONE;
     }

@@ -49,6 +49,12 @@ void FilterRunner::Start(const RunSetup& setup) {
     project_.SetLengthBound(setup.length_bound > 0 ? setup.length_bound
                                                    : DefaultLengthBound(project_));
     tracks_ = setup.sliders;
+    second_image_is_frame_ = setup.second_image_is_frame;
+    bool canvas = max_w_ != project_.width() || max_h_ != project_.height();
+    passes_picture_ = setup.passes_picture && !canvas;
+    project_.SetAheadForm(passes_picture_                ? Project::AheadForm::kAsDecoded
+                          : second_image_is_frame_   ? Project::AheadForm::kTwoCopies
+                                                     : Project::AheadForm::kOneCopy);
     FillHostServices(&services_);
     BindProject(&project_);
     TellSourcePath(setup.script_path);
@@ -87,17 +93,36 @@ void FilterRunner::PrepareFrom(const PixelYC* source, int32_t w, int32_t h, int3
     if (temp_.size() != count) temp_.resize(count);
     if (w != max_w_ || h != max_h_) {
         std::fill(edit_.begin(), edit_.end(), PixelYC{0, 0, 0});
-        std::fill(temp_.begin(), temp_.end(), PixelYC{0, 0, 0});
+        if (second_image_is_frame_) std::fill(temp_.begin(), temp_.end(), PixelYC{0, 0, 0});
     }
     CopyTopLeft(source, w, h, stride, edit_.data(), max_w_, max_h_, max_w_);
-    CopyTopLeft(source, w, h, stride, temp_.data(), max_w_, max_h_, max_w_);
+    if (second_image_is_frame_) {
+        CopyTopLeft(source, w, h, stride, temp_.data(), max_w_, max_h_, max_w_);
+    }
 }
 
 bool FilterRunner::RunVideo(int32_t f, FilterImage* image) {
     // Frames read ahead come with their working copies made, when the
     // buffers are the frame's size.
     bool canvas = max_w_ != project_.width() || max_h_ != project_.height();
-    if (canvas || !project_.TakeCopies(f, &edit_, &temp_)) PrepareVideo(f);
+    PixelBuffer* temp = second_image_is_frame_ ? &temp_ : nullptr;
+    if (canvas || passes_picture_ || !project_.TakeCopies(f, &edit_, temp)) PrepareVideo(f);
+    return CallVideo(f, image);
+}
+
+bool FilterRunner::RunVideoPassing(int32_t f, FilterImage* image, FramePtr* decoded) {
+    decoded->reset();
+    if (!passes_picture_) return RunVideo(f, image);
+    *decoded = project_.TakeDecoded(f);
+    const AVFrame* picture = decoded->get();
+    if (picture == nullptr || picture->width != project_.width() ||
+        picture->height != project_.height() || picture->format != project_.pixel_format()) {
+        decoded->reset();
+        return RunVideo(f, image);
+    }
+    size_t count = static_cast<size_t>(max_w_) * max_h_;
+    if (edit_.size() != count) edit_.resize(count);
+    if (temp_.size() != count) temp_.resize(count);
     return CallVideo(f, image);
 }
 

@@ -47,6 +47,17 @@ struct RunSetup {
     // looks for that name in the folder of the source it is told); empty:
     // the one beside the source.
     std::string script_path;
+    // Whether the plug-in's second image (buffer 1) starts each frame as the
+    // frame, as it does for every script that may read it. A script that
+    // can be shown never to (no swapbuf, no buffer argument that may come to
+    // 1, buffer 1 not displayed) saves the copy: the image then keeps what
+    // it held.
+    bool second_image_is_frame = true;
+    // Whether the frames come as decoded, for a script that leaves the
+    // picture alone (no video command, buffer 0 displayed): the video filter
+    // runs on the images as they are, and RunVideoPassing gives the decoded
+    // picture for the output to take as it is.
+    bool passes_picture = false;
 };
 
 // The video filter's output: width x height pixels in rows of `stride`.
@@ -91,6 +102,11 @@ class FilterRunner {
     // both buffers (black around it on a larger canvas); false when the
     // plug-in reports a failure. The image stays valid until the next call.
     bool RunVideo(int32_t f, FilterImage* image);
+    // RunVideo for a run that passes the picture: frame f's picture as
+    // decoded in `decoded`, when it was read ahead in the project's size and
+    // pixel format, and the filter run on the images as they are; otherwise
+    // (null `decoded`) RunVideo.
+    bool RunVideoPassing(int32_t f, FilterImage* image, FramePtr* decoded);
     // RunVideo in its two steps, for timing the plug-in's call alone: the
     // frame into both buffers, then the call.
     void PrepareVideo(int32_t f);
@@ -141,6 +157,8 @@ class FilterRunner {
     PixelBuffer edit_, temp_;
     std::vector<int16_t> audio_;
     bool started_ = false;
+    bool second_image_is_frame_ = true;
+    bool passes_picture_ = false;
 };
 
 // The longest project a script may ask for by default: the source's length

@@ -380,6 +380,18 @@ SliderValues SlidersFor(const Render& r) {
     return values;
 }
 
+// Whether the source's pictures go to the encoder as decoded: the script
+// leaves the picture alone (no video command; buffer 0 shown, as the
+// commands left it), the buffers are the frame's size, nobody watches the
+// plug-in's images and the encoder takes the decoder's format and size. The
+// video filter still runs on every frame, for the script's variables.
+bool PassesPicture(const Render& r, const RunSetup& setup) {
+    const Project& p = r.runner.project();
+    return !r.facts.has_video_commands && setup.sliders[0] == 0 && !r.settings.observer &&
+           setup.max_w == p.width() && setup.max_h == p.height() &&
+           r.output.TakesAsDecoded(p.pixel_format(), p.width(), p.height());
+}
+
 // Starts the plug-in on buffers of the frame's size, or a larger canvas.
 void StartFilters(Render* r) {
     const RenderSettings& settings = r->settings;
@@ -397,6 +409,8 @@ void StartFilters(Render* r) {
     }
     setup.length_bound = r->runner.project().length_bound();  // set by the preflight
     setup.sliders = SlidersFor(*r);
+    setup.second_image_is_frame = r->facts.uses_second_image || setup.sliders[0] == 1;
+    setup.passes_picture = PassesPicture(*r, setup);
     setup.notes_shown = !settings.quiet;
     r->runner.Start(setup);
     // Decoding runs ahead on its own thread, encoding behind on another; the
@@ -539,7 +553,8 @@ bool ReportFrame(Render* r, int32_t f, bool filters_ok) {
 
 // Hands the frame's picture and sound to the encoder. The picture goes by
 // swapping its buffer for a spare one.
-bool Encode(Render* r, const FilterImage& image, int32_t samples) {
+bool Encode(Render* r, const FilterImage& image, FramePtr decoded, int32_t samples) {
+    if (decoded) return r->encoder->PushDecoded(std::move(decoded), &r->runner.audio(), samples);
     PixelBuffer* picture = r->runner.BufferHolding(image);
     if (picture == nullptr) {
         picture = &r->staging;
@@ -554,7 +569,8 @@ bool Encode(Render* r, const FilterImage& image, int32_t samples) {
 // Renders frame f: kGoOn, kStopFrames, or the exit status of a failure.
 int RenderFrame(Render* r, int32_t f, int32_t last) {
     FilterImage image;
-    bool video_ok = r->runner.RunVideo(f, &image);
+    FramePtr decoded;
+    bool video_ok = r->runner.RunVideoPassing(f, &image, &decoded);
     int32_t samples = 0;
     bool audio_ok = r->runner.RunAudio(f, &samples);
     if (!ReportFrame(r, f, video_ok && audio_ok)) return kExitFailure;
@@ -573,7 +589,7 @@ int RenderFrame(Render* r, int32_t f, int32_t last) {
         !r->settings.observer(f, fitted.pixels, fitted.width, fitted.height, fitted.stride)) {
         r->observer_stopped = true;
     }
-    return Encode(r, fitted, samples) ? kGoOn : kStopFrames;
+    return Encode(r, fitted, std::move(decoded), samples) ? kGoOn : kStopFrames;
 }
 
 // Runs both filters on the frames before the first asked for, from the
@@ -589,7 +605,8 @@ int WarmUp(Render* r) {
     for (int32_t f = r->warm_from; f < r->settings.first_frame; ++f) {
         if (StopSignal() != 0 || f >= r->runner.project().frame_count()) break;
         FilterImage image;
-        bool video_ok = r->runner.RunVideo(f, &image);
+        FramePtr decoded;
+        bool video_ok = r->runner.RunVideoPassing(f, &image, &decoded);
         int32_t samples = 0;
         bool audio_ok = r->runner.RunAudio(f, &samples);
         if (!ReportFrame(r, f, video_ok && audio_ok)) return kExitFailure;

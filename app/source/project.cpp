@@ -125,6 +125,7 @@ void Project::NoteLookBack(int32_t f) {
     if (first || reach > looked_back_) {
         looked_back_ = std::max(looked_back_, reach);
         SizeWindow();
+        source_copies_ = ahead_form_ == AheadForm::kOneCopy && looked_back_ < cache_.capacity();
     }
 }
 
@@ -141,6 +142,7 @@ const PixelYC* Project::CachedFrame(int32_t f) {
     int32_t skipped_from = -1;
     TakeAhead(f, nullptr, nullptr, &skipped_from);
     if (skipped_from >= 0) FillWindow(skipped_from, f);
+    if (PixelBuffer* kept = cache_.Find(f)) return kept->data();  // its copy came with it
     if (const PixelYC* kept = FromWindow(f)) return kept;
     if (BehindTheRun(f)) {
         if (const PixelYC* picture = DecodeBehind(f)) return picture;
@@ -158,9 +160,19 @@ bool Project::TakeCopies(int32_t f, PixelBuffer* edit, PixelBuffer* temp) {
     if (f < 0 || f >= frame_count_) return false;
     if (cache_.Holds(f)) return false;  // already current: no copies left
     int32_t skipped_from = -1;
-    if (TakeAhead(f, edit, temp, &skipped_from)) return true;
+    if (TakeAhead(f, edit, temp, &skipped_from)) return !edit->empty();
     if (skipped_from >= 0) FillWindow(skipped_from, f);
     return false;
+}
+
+FramePtr Project::TakeDecoded(int32_t f) {
+    current_ = f;
+    FramePtr decoded;
+    if (f < 0 || f >= frame_count_ || cache_.Holds(f)) return decoded;
+    int32_t skipped_from = -1;
+    if (TakeAhead(f, nullptr, nullptr, &skipped_from, &decoded)) return decoded;
+    if (skipped_from >= 0) FillWindow(skipped_from, f);
+    return decoded;
 }
 
 const PixelYC* Project::FromWindow(int32_t f) {
@@ -257,10 +269,17 @@ void Project::SpareReady() {
 void Project::Recycle(AheadFrame* ahead) {
     // Kept whatever their number (never more than the pictures in flight), so
     // that the steady state allocates nothing.
-    for (PixelBuffer* picture : {&ahead->edit, &ahead->temp}) {
+    for (PixelBuffer* picture : {&ahead->edit, &ahead->temp, &ahead->source}) {
         if (!picture->empty()) spare_pictures_.push_back(std::move(*picture));
         *picture = PixelBuffer();
     }
+    ahead->decoded.reset();
+}
+
+void Project::CacheSourceCopy(AheadFrame* ahead) {
+    if (ahead->source.empty()) return;
+    // The slot's storage, an older frame's, goes to the spares with the rest.
+    std::swap(*cache_.Take(ahead->frame), ahead->source);
 }
 
 PixelBuffer Project::TakeSpare() {
@@ -270,7 +289,8 @@ PixelBuffer Project::TakeSpare() {
     return picture;
 }
 
-bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t* skipped_from) {
+bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t* skipped_from,
+                        FramePtr* decoded) {
     std::unique_lock<std::mutex> lock(ahead_mutex_);
     if (!ahead_running_ || f >= video_.frame_count()) return false;
     for (;;) {
@@ -284,10 +304,10 @@ bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t
             // The pictures change places in the same step as the queue
             // shrinks, so that the thread, woken by that, finds the storage
             // they replace among the spares instead of allocating more.
-            if (edit != nullptr) {
-                std::swap(*edit, found->edit);
-                std::swap(*temp, found->temp);
-            }
+            if (edit != nullptr) std::swap(*edit, found->edit);
+            if (temp != nullptr) std::swap(*temp, found->temp);
+            if (decoded != nullptr) *decoded = std::move(found->decoded);
+            CacheSourceCopy(&*found);
             Recycle(&*found);
             ahead_ready_.erase(ahead_ready_.begin(), found + 1);
             ahead_changed_.notify_all();
@@ -333,11 +353,11 @@ bool Project::TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t
 }
 
 void Project::ReadAheadLoop() {
-    size_t pixels = static_cast<size_t>(width_) * height_;
     int32_t source_frames = video_.frame_count();
     AheadFrame work;
     for (;;) {
-        int32_t f;
+        int32_t f, copies;
+        bool with_source;
         int64_t generation;
         {
             std::unique_lock<std::mutex> lock(ahead_mutex_);
@@ -349,18 +369,22 @@ void Project::ReadAheadLoop() {
             f = ahead_next_++;
             ahead_busy_ = f;
             generation = ahead_generation_;
+            copies = ahead_form_ == AheadForm::kAsDecoded   ? 0
+                     : ahead_form_ == AheadForm::kOneCopy ? 1
+                                                          : 2;
+            with_source = copies == 1 && source_copies_;
             // (A frame dropped by a jump left its pictures in `work`.)
-            if (work.edit.empty()) work.edit = TakeSpare();
-            if (work.temp.empty()) work.temp = TakeSpare();
+            const bool used[3] = {copies >= 1, copies == 2, with_source};
+            PixelBuffer* pictures[3] = {&work.edit, &work.temp, &work.source};
+            for (int32_t i = 0; i < 3; ++i) {
+                if (used[i] && pictures[i]->empty()) *pictures[i] = TakeSpare();
+                if (!used[i] && !pictures[i]->empty()) {
+                    spare_pictures_.push_back(std::move(*pictures[i]));
+                    *pictures[i] = PixelBuffer();
+                }
+            }
         }
-        work.frame = f;
-        work.edit.resize(pixels);
-        work.temp.resize(pixels);
-        PixelYC* pictures[2] = {work.edit.data(), work.temp.data()};
-        {
-            std::lock_guard<std::mutex> lock(source_mutex_);
-            Decode(f, pictures, 2);
-        }
+        ReadAheadFrame(f, copies, with_source, &work);
         std::lock_guard<std::mutex> lock(ahead_mutex_);
         ahead_busy_ = -1;
         if (generation == ahead_generation_) {
@@ -371,6 +395,29 @@ void Project::ReadAheadLoop() {
     }
     std::lock_guard<std::mutex> lock(ahead_mutex_);
     ahead_busy_ = -1;
+}
+
+void Project::ReadAheadFrame(int32_t f, int32_t copies, bool with_source, AheadFrame* work) {
+    work->frame = f;
+    std::lock_guard<std::mutex> lock(source_mutex_);
+    if (copies == 0) {
+        // Kept in the window too, from which a caller that cannot use the
+        // picture as it is converts it.
+        const AVFrame* decoded = DecodeSource(f);
+        if (decoded != nullptr) work->decoded.reset(av_frame_clone(decoded));
+        return;
+    }
+    size_t pixels = static_cast<size_t>(width_) * height_;
+    const bool used[3] = {copies >= 1, copies == 2, with_source};
+    PixelBuffer* copy[3] = {&work->edit, &work->temp, &work->source};
+    PixelYC* pictures[3];
+    int32_t count = 0;
+    for (int32_t i = 0; i < 3; ++i) {
+        if (!used[i]) continue;
+        copy[i]->resize(pixels);
+        pictures[count++] = copy[i]->data();
+    }
+    Decode(f, pictures, count);
 }
 
 int64_t Project::AudioStart(int32_t f) const {

@@ -86,11 +86,23 @@ class Project {
     // after it).
     void StartReadAhead(int32_t first, int32_t depth);
     void StopReadAhead();
+    // How the frames read ahead come (set before StartReadAhead): as two
+    // working copies (kTwoCopies), as one, the edit picture, for a script
+    // that never reads the second (kOneCopy), or as the decoder gave them,
+    // unconverted, for a script that leaves the picture alone (kAsDecoded).
+    enum class AheadForm { kTwoCopies, kOneCopy, kAsDecoded };
+    void SetAheadForm(AheadForm form) { ahead_form_ = form; }
     // Makes frame f the current one as Frame(f) does and, when it was read
     // ahead, swaps its two working copies into `edit` and `temp` (whose old
     // storage, of any size, is kept for later frames); false when it was not
     // (the caller copies Frame(f) itself).
+    // `temp` is null when the frames come as one copy.
     bool TakeCopies(int32_t f, PixelBuffer* edit, PixelBuffer* temp);
+    // Makes frame f the current one and, when it was read ahead as decoded,
+    // gives its picture as the decoder gave it (a reference of its own);
+    // null when it was not, or could not be decoded (the caller converts
+    // Frame(f) as usual, black where there is no picture).
+    FramePtr TakeDecoded(int32_t f);
 
     // Sample frames of project frame f: from round(f * rate / fps) up to
     // round((f + 1) * rate / fps), so that consecutive frames tile the audio.
@@ -115,10 +127,13 @@ class Project {
     const VideoSource& video() const { return video_; }
 
   private:
-    // A frame decoded ahead: its two working copies.
+    // A frame decoded ahead: its working copies, or its decoded picture;
+    // and, for a script that looks at frames near the current one, a copy
+    // for the frame cache (`source`).
     struct AheadFrame {
         int32_t frame = -1;
-        PixelBuffer edit, temp;
+        PixelBuffer edit, temp, source;
+        FramePtr decoded;
     };
 
     const PixelYC* CachedFrame(int32_t f);
@@ -148,15 +163,22 @@ class Project {
     void SizeWindow();
     // Widens the window to reach frame f from the current frame.
     void NoteLookBack(int32_t f);
+    // Moves the cache copy of a frame taken from the queue into the cache
+    // (the caller holds ahead_mutex_).
+    void CacheSourceCopy(AheadFrame* ahead);
     // Takes frame f from the read-ahead queue (true), waiting while it is
     // being decoded; false when the queue will not bring it. Its working
     // copies are swapped into *edit and *temp (when not null: otherwise
     // they go back to the spares).
     // A jump forward sets *skipped_from (when not null) to the first frame
     // the run passed over, when the window reaches f from it, else -1.
+    // The decoded picture goes to *decoded when that is not null.
     bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp,
-                   int32_t* skipped_from = nullptr);
+                   int32_t* skipped_from = nullptr, FramePtr* decoded = nullptr);
     void ReadAheadLoop();
+    // Frame f into `work`: as decoded (no copies) or as one or two working
+    // copies, and with a copy for the cache (the caller holds no lock).
+    void ReadAheadFrame(int32_t f, int32_t copies, bool with_source, AheadFrame* work);
     // Moves the frame's pictures to the spares (the caller holds
     // ahead_mutex_).
     void Recycle(AheadFrame* ahead);
@@ -190,6 +212,10 @@ class Project {
     // The farthest Frame() reached from the current frame, at most
     // look_back_frames_; the window keeps that many behind.
     size_t looked_back_ = 0;
+    // Frames read ahead bring a copy for the cache: the script has looked
+    // at source frames, none further from the current one than the cache
+    // keeps, so that the copy is there when it asks.
+    std::atomic<bool> source_copies_{false};
     int32_t current_ = -1;  // the frame last made current (TakeCopies, FrameForCopies)
     std::atomic<int64_t> decoded_frames_{0};
     std::atomic<bool> warned_decode_{false};
@@ -203,6 +229,7 @@ class Project {
     int32_t ahead_next_ = 0;     // next frame the thread decodes
     int32_t ahead_busy_ = -1;    // frame being decoded now
     int32_t ahead_depth_ = 2;
+    AheadForm ahead_form_ = AheadForm::kTwoCopies;
     int64_t ahead_generation_ = 0;
     std::vector<AheadFrame> ahead_ready_;  // in frame order
     // Storage of pictures handed back: the frame cache's, the plug-in's

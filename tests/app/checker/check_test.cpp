@@ -271,6 +271,32 @@ TEST(ScriptFacts, ComeFromTheLinesThePluginRuns) {
         ScanScript(std::string(line.first) + "\n", "/dir/", &one);
         EXPECT_EQ(one.changes_sound, line.second) << line.first;
     }
+
+    // The picture is left alone without a video command; the second image
+    // (buffer 1) is used by swapbuf and by any buffer argument that is not a
+    // constant naming another buffer.
+    struct PictureLine {
+        const char* line;
+        bool video, second;
+    };
+    const PictureLine picture_lines[] = {
+        {"a_tone(0, 440, 0, 0.5)", false, false},
+        {"x = f * 2", false, false},
+        {"Fill(1, 0, 0, 8, 8, 0, 0, 0)", true, true},  // names are read in any case
+        {"fill(2, 0, 0, 8, 8, 0, 0, 0)", true, false},
+        {"copy(0, 2, 0, 0, w, h, 0, 0)", true, false},
+        {"copy(1.5, 2, 0, 0, w, h, 0, 0)", true, true},
+        {"copy(2, 0.5+1, 0, 0, w, h, 0, 0)", true, true},
+        {"alpha(3, b, 0, 0, w, h, 0, 0, 0.5)", true, true},
+        {"swapbuf()", true, true},
+        {"defocus(2, 3, 1, 1, w, h, 0, 0, 10)", true, false},
+    };
+    for (const PictureLine& line : picture_lines) {
+        ScriptFacts one;
+        ScanScript(std::string(line.line) + "\n", "/dir/", &one);
+        EXPECT_EQ(one.has_video_commands, line.video) << line.line;
+        EXPECT_EQ(one.uses_second_image, line.second) << line.line;
+    }
 }
 
 // A range of frames renders as in a whole render when it warms up from the

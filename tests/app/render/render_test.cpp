@@ -161,6 +161,47 @@ TEST(Render, LosslessKeepsTheSourceSamples) {
     }
 }
 
+// A script that leaves the picture alone (no video command, buffer 0 shown)
+// has the decoder's pictures encoded as they are, also without --lossless:
+// random samples, many outside the RGB cube, come back byte for byte, where
+// a conversion through YC changes them. Any video command, or another buffer
+// shown, converts as before.
+TEST(Render, PictureTheScriptLeavesAloneIsEncodedAsDecoded) {
+    const LosslessCase clip = {"4:2:0", AV_PIX_FMT_YUV420P, 64, 36,
+                               {AVCOL_SPC_SMPTE170M, AVCOL_RANGE_MPEG}};
+    struct Case {
+        const char* script;
+        int32_t shown;  // the display slider
+        bool as_decoded;
+    };
+    const Case cases[] = {
+        {"", 0, true},
+        {"x = f * 2\na_volume(0, 0, 2, 2)\n", 0, true},
+        {"fill(2, 0, 0, 1, 1, 0, 0, 0)\n", 0, false},
+        {"", 2, false},
+    };
+    TempDir dir;
+    std::vector<std::string> planes;
+    ASSERT_TRUE(MakeRandomClip(dir / "clip.mkv", clip, 3, &planes));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("script '") + c.script + "', buffer " + std::to_string(c.shown));
+        apptest::WriteFile(dir / "kinetra.txt", c.script);
+        RenderSettings settings = Options(dir / "clip.mkv", dir / "out.mkv");
+        settings.encode.lossless = false;
+        settings.encode.video_codec = "ffv1";
+        settings.sliders.push_back({0, c.shown});
+        settings.overwrite = Overwrite::kYes;
+        ASSERT_EQ(RunRender(settings), kExitOk);
+        std::vector<AVFrame*> out = apptest::DecodeAllFrames(dir / "out.mkv");
+        ASSERT_EQ(out.size(), planes.size());
+        for (size_t i = 0; i < out.size(); ++i) {
+            EXPECT_EQ(out[i]->colorspace, clip.colour.matrix);
+            EXPECT_EQ(PlaneBytes(out[i]) == planes[i], c.as_decoded) << "frame " << i;
+        }
+        apptest::FreeFrames(&out);
+    }
+}
+
 // A render through fill and copy: known pixels change, the rest passes.
 TEST(Render, ScriptChangesKnownPixels) {
     TempDir dir;

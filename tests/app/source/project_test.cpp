@@ -287,6 +287,7 @@ TEST(ProjectReadAhead, GivesThePicturesOfPlainDecodingInEveryOrder) {
         {"past the end", 20, {-21, -22, -23, -24, -25, -26}},
         {"looking far back, then near", 9, {-10, 1, -11, 2, -12, 10, -13, 12}},
     };
+    using Form = Project::AheadForm;
     for (bool exact : {false, true}) {
         SCOPED_TRACE(exact ? "exact conversion" : "fast conversion");
         Project plain;
@@ -295,41 +296,58 @@ TEST(ProjectReadAhead, GivesThePicturesOfPlainDecodingInEveryOrder) {
         plain.SetExactColour(exact);
         plain.Lengthen(26);
         size_t pixels = size_t(plain.width()) * plain.height();
-        for (const Case& c : cases) {
-            Project ahead;
-            ASSERT_TRUE(ahead.Open(dir / "clip.mp4", &error)) << error;
-            ahead.SetExactColour(exact);
-            ahead.Lengthen(26);
-            ahead.StartReadAhead(c.first, 2);
-            PixelBuffer edit(pixels), temp(pixels);
-            int32_t taken = 0;
-            // A script that never looks at source frames: only the copies are made.
-            for (int32_t f = c.first; f < c.first + c.copies_first; ++f) {
-                std::vector<PixelYC> expected(plain.Frame(f), plain.Frame(f) + pixels);
-                if (ahead.TakeCopies(f, &edit, &temp)) {
-                    EXPECT_EQ(0, std::memcmp(edit.data(), expected.data(), pixels * 6))
-                        << c.name << " frame " << f;
-                }
+        ToYCConverter converter;
+        converter.set_exact(exact);
+        // The working copies of frame f as the form hands them out, or false
+        // when it was not read ahead.
+        auto take = [&](Project& ahead, Form form, int32_t f, PixelBuffer* edit,
+                        PixelBuffer* temp) {
+            if (form != Form::kAsDecoded) {
+                return ahead.TakeCopies(f, edit, form == Form::kTwoCopies ? temp : nullptr);
             }
-            for (int32_t step : c.order) {
-                int32_t f = step < 0 ? -step - 1 : step;
-                std::vector<PixelYC> expected(plain.Frame(f), plain.Frame(f) + pixels);
-                if (step < 0 && ahead.TakeCopies(f, &edit, &temp)) {
-                    ++taken;
-                    EXPECT_EQ(0, std::memcmp(edit.data(), expected.data(), pixels * 6))
-                        << c.name << " frame " << f;
-                    EXPECT_EQ(0, std::memcmp(temp.data(), expected.data(), pixels * 6))
-                        << c.name << " frame " << f;
+            FramePtr decoded = ahead.TakeDecoded(f);
+            if (!decoded) return false;
+            edit->resize(pixels);
+            return converter.Convert(decoded.get(), edit->data(), plain.width());
+        };
+        for (Form form : {Form::kTwoCopies, Form::kOneCopy, Form::kAsDecoded}) {
+            for (const Case& c : cases) {
+                SCOPED_TRACE(std::string(c.name) + ", form " + std::to_string(int(form)));
+                Project ahead;
+                ASSERT_TRUE(ahead.Open(dir / "clip.mp4", &error)) << error;
+                ahead.SetExactColour(exact);
+                ahead.Lengthen(26);
+                ahead.SetAheadForm(form);
+                ahead.StartReadAhead(c.first, 2);
+                PixelBuffer edit(pixels), temp(pixels);
+                // A script that never looks at source frames: only the copies are made.
+                for (int32_t f = c.first; f < c.first + c.copies_first; ++f) {
+                    std::vector<PixelYC> expected(plain.Frame(f), plain.Frame(f) + pixels);
+                    if (take(ahead, form, f, &edit, &temp)) {
+                        EXPECT_EQ(0, std::memcmp(edit.data(), expected.data(), pixels * 6))
+                            << "frame " << f;
+                    }
                 }
-                const PixelYC* got = ahead.Frame(f);
-                ASSERT_NE(got, nullptr);
-                EXPECT_EQ(0, std::memcmp(got, expected.data(), pixels * 6))
-                    << c.name << " frame " << f;
+                for (int32_t step : c.order) {
+                    int32_t f = step < 0 ? -step - 1 : step;
+                    std::vector<PixelYC> expected(plain.Frame(f), plain.Frame(f) + pixels);
+                    // Whether a copy was ready in time depends on the machine's
+                    // speed (a sanitizer build may never be ahead), so only what
+                    // was taken is checked.
+                    if (step < 0 && take(ahead, form, f, &edit, &temp)) {
+                        EXPECT_EQ(0, std::memcmp(edit.data(), expected.data(), pixels * 6))
+                            << "frame " << f;
+                        if (form == Form::kTwoCopies) {
+                            EXPECT_EQ(0, std::memcmp(temp.data(), expected.data(), pixels * 6))
+                                << "frame " << f;
+                        }
+                    }
+                    const PixelYC* got = ahead.Frame(f);
+                    ASSERT_NE(got, nullptr);
+                    EXPECT_EQ(0, std::memcmp(got, expected.data(), pixels * 6)) << "frame " << f;
+                }
+                ahead.StopReadAhead();
             }
-            // Whether a copy was ready in time depends on the machine's speed (a
-            // sanitizer build may never be ahead), so only what was taken is checked.
-            (void)taken;
-            ahead.StopReadAhead();
         }
     }
 }
