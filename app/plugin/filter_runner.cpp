@@ -1,6 +1,7 @@
 #include "plugin/filter_runner.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "colour/colour.h"
@@ -52,9 +53,9 @@ void FilterRunner::Start(const RunSetup& setup) {
     second_image_is_frame_ = setup.second_image_is_frame;
     bool canvas = max_w_ != project_.width() || max_h_ != project_.height();
     passes_picture_ = setup.passes_picture && !canvas;
-    project_.SetAheadForm(passes_picture_                ? Project::AheadForm::kAsDecoded
-                          : second_image_is_frame_   ? Project::AheadForm::kTwoCopies
-                                                     : Project::AheadForm::kOneCopy);
+    project_.SetAheadForm(passes_picture_          ? Project::AheadForm::kAsDecoded
+                          : second_image_is_frame_ ? Project::AheadForm::kTwoCopies
+                                                   : Project::AheadForm::kOneCopy);
     FillHostServices(&services_);
     BindProject(&project_);
     TellSourcePath(setup.script_path);
@@ -90,7 +91,7 @@ void FilterRunner::PrepareFrom(const PixelYC* source, int32_t w, int32_t h, int3
     size_t count = static_cast<size_t>(max_w_) * max_h_;
     // Buffers handed away come back as storage of earlier frames.
     if (edit_.size() != count) edit_.resize(count);
-    if (temp_.size() != count) temp_.resize(count);
+    if (second_image_is_frame_ && temp_.size() != count) temp_.resize(count);
     if (w != max_w_ || h != max_h_) {
         std::fill(edit_.begin(), edit_.end(), PixelYC{0, 0, 0});
         if (second_image_is_frame_) std::fill(temp_.begin(), temp_.end(), PixelYC{0, 0, 0});
@@ -122,7 +123,7 @@ bool FilterRunner::RunVideoPassing(int32_t f, FilterImage* image, FramePtr* deco
     }
     size_t count = static_cast<size_t>(max_w_) * max_h_;
     if (edit_.size() != count) edit_.resize(count);
-    if (temp_.size() != count) temp_.resize(count);
+    if (second_image_is_frame_ && temp_.size() != count) temp_.resize(count);
     return CallVideo(f, image);
 }
 
@@ -136,7 +137,7 @@ bool FilterRunner::CallVideoSized(int32_t f, int32_t width, int32_t height, Filt
     info.width = width;
     info.height = height;
     info.edit_pixels = edit_.data();
-    info.temp_pixels = temp_.data();
+    info.temp_pixels = second_image_is_frame_ ? temp_.data() : UnfilledSecondImage();
     int32_t ok = plugin_.video->process(plugin_.video, &info);
     image->pixels = info.edit_pixels;
     image->width = std::clamp(info.width, 1, max_w_);
@@ -151,6 +152,18 @@ bool FilterRunner::RunVideoOn(int32_t f, const PixelYC* pixels, int32_t width, i
     height = std::min(height, max_h_);
     PrepareFrom(pixels, width, height, stride);
     return CallVideoSized(f, width, height, image);
+}
+
+PixelYC* FilterRunner::UnfilledSecondImage() {
+    size_t count = static_cast<size_t>(max_w_) * max_h_;
+    if (unfilled_count_ != count) {
+        // Zero pages that the system maps only where they are touched.
+        unfilled_.reset(static_cast<PixelYC*>(std::calloc(count, sizeof(PixelYC))));
+        unfilled_count_ = unfilled_ ? count : 0;
+    }
+    if (unfilled_) return unfilled_.get();
+    if (temp_.size() != count) temp_.resize(count);  // (throws when there is no memory)
+    return temp_.data();
 }
 
 PixelBuffer* FilterRunner::BufferHolding(const FilterImage& image) {

@@ -14,6 +14,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -154,7 +156,17 @@ class FilterRunner {
     SliderValues tracks_{};  // the positions the plug-in reads
     std::set<int32_t> told_lines_;
     int32_t max_w_ = 0, max_h_ = 0;
+    // The second image for a run that does not fill it: all zero at first,
+    // then what the script leaves there. Its pages take memory only once
+    // touched.
+    PixelYC* UnfilledSecondImage();
+
     PixelBuffer edit_, temp_;
+    struct FreeDeleter {
+        void operator()(PixelYC* p) const { std::free(p); }
+    };
+    std::unique_ptr<PixelYC, FreeDeleter> unfilled_;
+    size_t unfilled_count_ = 0;
     std::vector<int16_t> audio_;
     bool started_ = false;
     bool second_image_is_frame_ = true;

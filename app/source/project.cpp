@@ -369,7 +369,7 @@ void Project::ReadAheadLoop() {
             f = ahead_next_++;
             ahead_busy_ = f;
             generation = ahead_generation_;
-            copies = ahead_form_ == AheadForm::kAsDecoded   ? 0
+            copies = ahead_form_ == AheadForm::kAsDecoded ? 0
                      : ahead_form_ == AheadForm::kOneCopy ? 1
                                                           : 2;
             with_source = copies == 1 && source_copies_;

@@ -173,8 +173,8 @@ class Project {
     // A jump forward sets *skipped_from (when not null) to the first frame
     // the run passed over, when the window reaches f from it, else -1.
     // The decoded picture goes to *decoded when that is not null.
-    bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp,
-                   int32_t* skipped_from = nullptr, FramePtr* decoded = nullptr);
+    bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t* skipped_from = nullptr,
+                   FramePtr* decoded = nullptr);
     void ReadAheadLoop();
     // Frame f into `work`: as decoded (no copies) or as one or two working
     // copies, and with a copy for the cache (the caller holds no lock).

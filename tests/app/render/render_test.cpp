@@ -167,8 +167,8 @@ TEST(Render, LosslessKeepsTheSourceSamples) {
 // a conversion through YC changes them. Any video command, or another buffer
 // shown, converts as before.
 TEST(Render, PictureTheScriptLeavesAloneIsEncodedAsDecoded) {
-    const LosslessCase clip = {"4:2:0", AV_PIX_FMT_YUV420P, 64, 36,
-                               {AVCOL_SPC_SMPTE170M, AVCOL_RANGE_MPEG}};
+    const LosslessCase clip = {
+        "4:2:0", AV_PIX_FMT_YUV420P, 64, 36, {AVCOL_SPC_SMPTE170M, AVCOL_RANGE_MPEG}};
     struct Case {
         const char* script;
         int32_t shown;  // the display slider
