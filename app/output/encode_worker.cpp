@@ -8,6 +8,7 @@ EncodeWorker::EncodeWorker(OutputFile* output, int32_t depth)
     : output_(output), depth_(depth > 0 ? static_cast<size_t>(depth) : 1) {
     queue_.reserve(depth_);
     spare_.reserve(depth_ + 2);
+    spare_frames_.reserve(depth_ + 2);
     thread_ = std::thread(&EncodeWorker::Loop, this);
 }
 
@@ -16,8 +17,19 @@ EncodeWorker::~EncodeWorker() {
     Finish(&error);
 }
 
-template <class Fill>
-bool EncodeWorker::Enqueue(const Fill& fill) {
+FramePtr EncodeWorker::SpareFrame() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!spare_frames_.empty()) {
+        FramePtr frame = std::move(spare_frames_.back());
+        spare_frames_.pop_back();
+        // An encoder may keep a reference to a frame it was given.
+        if (av_frame_is_writable(frame.get())) return frame;
+    }
+    return FramePtr();
+}
+
+bool EncodeWorker::Push(FramePtr picture, bool reusable, std::vector<int16_t>* samples,
+                        int32_t sample_count) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return failed_ || queue_.size() < depth_; });
     if (failed_ || closing_) return false;
@@ -26,29 +38,30 @@ bool EncodeWorker::Enqueue(const Fill& fill) {
         job = std::move(spare_.back());
         spare_.pop_back();
     }
-    fill(&job);
+    job.picture = std::move(picture);
+    job.reusable = reusable;
+    std::swap(job.samples, *samples);
+    job.sample_count = sample_count;
     queue_.push_back(std::move(job));
     changed_.notify_all();
     return true;
 }
 
-bool EncodeWorker::Push(PixelBuffer* picture, int32_t stride, std::vector<int16_t>* samples,
-                        int32_t sample_count) {
-    return Enqueue([&](Job* job) {
-        std::swap(job->picture, *picture);
-        std::swap(job->samples, *samples);
-        job->stride = stride;
-        job->sample_count = sample_count;
-    });
+void EncodeWorker::Fail(const std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!failed_) error_ = error;
+    failed_ = true;
+    changed_.notify_all();
 }
 
-bool EncodeWorker::PushDecoded(FramePtr decoded, std::vector<int16_t>* samples,
-                               int32_t sample_count) {
-    return Enqueue([&](Job* job) {
-        job->decoded = std::move(decoded);
-        std::swap(job->samples, *samples);
-        job->sample_count = sample_count;
-    });
+void EncodeWorker::Recycle(Job* job) {
+    // Every frame's storage is kept: there are never more than the frames
+    // in flight, and a storage dropped now would be allocated (and its
+    // pages cleared) again for a later frame.
+    if (job->picture && job->reusable) spare_frames_.push_back(std::move(job->picture));
+    job->picture.reset();
+    if (!job->samples.empty()) spare_.push_back(std::move(*job));
+    *job = Job();
 }
 
 void EncodeWorker::Loop() {
@@ -56,14 +69,7 @@ void EncodeWorker::Loop() {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            // Every frame's storage is kept: there are never more than the
-            // frames in flight, and a storage dropped now would be allocated
-            // (and its pages cleared) again for a later frame.
-            job.decoded.reset();
-            if (!job.picture.empty() || !job.samples.empty()) {
-                spare_.push_back(std::move(job));
-                job = Job();
-            }
+            Recycle(&job);
             changed_.wait(lock, [&] { return closing_ || !queue_.empty(); });
             if (queue_.empty()) return;  // closing with nothing left
             job = std::move(queue_.front());
@@ -72,8 +78,7 @@ void EncodeWorker::Loop() {
             if (failed_) continue;  // dropped: the render is failing anyway
         }
         std::string error;
-        bool ok = (job.decoded ? output_->WriteDecoded(job.decoded.get(), &error)
-                               : output_->WriteVideo(job.picture.data(), job.stride, &error)) &&
+        bool ok = output_->WriteDecoded(job.picture.get(), &error) &&
                   output_->WriteAudio(job.samples.data(), job.sample_count, &error);
         std::lock_guard<std::mutex> lock(mutex_);
         if (ok) {

@@ -1,7 +1,9 @@
-// Encoding behind the render: frames handed over are converted and encoded
-// on a thread of their own, in order, while the caller goes on with the next
-// frame. At most `depth` frames wait; the pictures and sample blocks travel
-// by swapping vectors, so that in the steady state nothing is allocated.
+// Encoding behind the render: frames handed over are encoded on a thread of
+// their own, in order, while the caller goes on with the next frame. A frame
+// comes as a picture in the encoder's format: the decoder's own, for a
+// picture the script left alone, or one the caller converted from the
+// plug-in's image into a spare frame of earlier frames, so that in the
+// steady state nothing is allocated. At most `depth` frames wait.
 #pragma once
 
 #include <condition_variable>
@@ -11,29 +13,32 @@
 #include <thread>
 #include <vector>
 
-#include "kinetra/plugin_abi.h"
 #include "base/ffmpeg_util.h"
-#include "base/pixel_buffer.h"
 
 class OutputFile;
 
 class EncodeWorker {
   public:
-    // `output` must be started; it belongs to the worker until Finish.
+    // `output` must be started; it belongs to the worker until Finish, but
+    // for OutputFile::ConvertPicture, which the caller may go on using.
     EncodeWorker(OutputFile* output, int32_t depth);
     ~EncodeWorker();  // waits for the frames handed over
     EncodeWorker(const EncodeWorker&) = delete;
     EncodeWorker& operator=(const EncodeWorker&) = delete;
 
-    // Hands over a frame: `picture` (the output's width x height, rows of
-    // `stride`) and `sample_count` sample frames of `samples`. Both vectors
-    // come back holding spare storage of earlier frames. False once encoding
-    // has failed (the frame is dropped).
-    bool Push(PixelBuffer* picture, int32_t stride, std::vector<int16_t>* samples,
-              int32_t sample_count);
-    // Push for a decoded picture that the output takes as it is
-    // (OutputFile::WriteDecoded); `decoded` is taken.
-    bool PushDecoded(FramePtr decoded, std::vector<int16_t>* samples, int32_t sample_count);
+    // A frame handed over with `reusable` that is encoded and no longer
+    // held by the encoder, for the caller to convert the next picture into;
+    // null when there is none.
+    FramePtr SpareFrame();
+    // Hands over a frame: `picture` (OutputFile::WriteDecoded takes it) and
+    // `sample_count` sample frames of `samples`, which comes back holding
+    // spare storage of earlier frames. `reusable`: the picture's storage is
+    // the caller's to write again once encoded (not a decoder's). False once
+    // encoding has failed (the frame is dropped).
+    bool Push(FramePtr picture, bool reusable, std::vector<int16_t>* samples, int32_t sample_count);
+    // Makes the encoding fail with `error`, for a frame the caller could
+    // not prepare.
+    void Fail(const std::string& error);
     // Waits until every frame handed over is encoded; false with `error` set
     // when encoding failed. The output is the caller's again afterwards.
     bool Finish(std::string* error);
@@ -43,24 +48,22 @@ class EncodeWorker {
 
   private:
     struct Job {
-        PixelBuffer picture;
-        FramePtr decoded;  // instead of `picture`
-        int32_t stride = 0;
+        FramePtr picture;
+        bool reusable = false;
         std::vector<int16_t> samples;
         int32_t sample_count = 0;
     };
-    // Queues a job made of the spare storage (the caller fills it in
-    // `fill`); false once encoding has failed.
-    template <class Fill>
-    bool Enqueue(const Fill& fill);
     void Loop();
+    // Keeps what the job leaves for later frames (the caller holds mutex_).
+    void Recycle(Job* job);
 
     OutputFile* output_;
     const size_t depth_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Job> queue_;  // frames waiting, in order
-    std::vector<Job> spare_;  // storage of frames done
+    std::vector<Job> queue_;              // frames waiting, in order
+    std::vector<Job> spare_;              // sample storage of frames done
+    std::vector<FramePtr> spare_frames_;  // converted pictures done
     bool closing_ = false;
     bool failed_ = false;
     std::string error_;

@@ -524,6 +524,25 @@ bool OutputFile::WriteVideo(const PixelYC* pixels, int32_t stride, std::string* 
     return Encode(video_, video_stream_, video_frame_.get(), error);
 }
 
+FramePtr OutputFile::ConvertPicture(const PixelYC* pixels, int32_t stride, FramePtr spare,
+                                    std::string* error) {
+    FramePtr frame = std::move(spare);
+    if (!frame) {
+        frame.reset(av_frame_alloc());
+        if (frame) {
+            frame->format = video_->pix_fmt;
+            frame->width = width_;
+            frame->height = height_;
+            if (av_frame_get_buffer(frame.get(), 0) < 0) frame.reset();
+        }
+    }
+    if (!frame || !converter_.Convert(pixels, stride, frame.get())) {
+        *error = "cannot convert a frame for the encoder";
+        return FramePtr();
+    }
+    return frame;
+}
+
 bool OutputFile::WriteFrame(AVFrame* frame, std::string* error) {
     if (video_ == nullptr) return true;
     if (frame->width != width_ || frame->height != height_ || frame->format != video_->pix_fmt) {

@@ -97,6 +97,13 @@ class OutputFile {
     // Encodes a decoded picture as it is, in the encoder's size and format,
     // with the output's own tags and none of the source frame's side data.
     bool WriteDecoded(const AVFrame* decoded, std::string* error);
+    // After Start: the picture (width x height pixels of `pixels`, rows of
+    // `stride`) converted for the encoder, into `spare` when it is given (a
+    // writable frame of an earlier call), else into a new frame; null with
+    // `error` set when it cannot be. WriteDecoded encodes it. A thread may
+    // convert while another writes.
+    FramePtr ConvertPicture(const PixelYC* pixels, int32_t stride, FramePtr spare,
+                            std::string* error);
     AVPixelFormat pixel_format() const {
         return video_ != nullptr ? video_->pix_fmt : AV_PIX_FMT_NONE;
     }

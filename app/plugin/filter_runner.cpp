@@ -166,12 +166,6 @@ PixelYC* FilterRunner::UnfilledSecondImage() {
     return temp_.data();
 }
 
-PixelBuffer* FilterRunner::BufferHolding(const FilterImage& image) {
-    if (image.pixels == edit_.data()) return &edit_;
-    if (image.pixels == temp_.data()) return &temp_;
-    return nullptr;
-}
-
 bool FilterRunner::RunAudio(int32_t f, int32_t* samples) {
     int32_t n = project_.AudioLength(f);
     audio_.assign(static_cast<size_t>(n) * project_.channels(), 0);

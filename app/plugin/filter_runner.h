@@ -113,10 +113,6 @@ class FilterRunner {
     // frame into both buffers, then the call.
     void PrepareVideo(int32_t f);
     bool CallVideo(int32_t f, FilterImage* image);
-    // The buffer that holds `image` when it is one of the plug-in's two
-    // (the plug-in may leave its result in either), so that the caller can
-    // take the picture by swapping storage; null for other pixels.
-    PixelBuffer* BufferHolding(const FilterImage& image);
     // RunVideo for a host that hands the filter each frame itself: frame f
     // is the caller's picture (width x height pixels in rows of `stride`, at
     // most max_w x max_h) instead of the project's.

@@ -36,9 +36,11 @@ extern "C" {
 namespace {
 
 // Frames decoded ahead of the plug-in, and frames waiting for the encoder.
-// Each frame in flight holds two or three pictures of 12 MB at 1080p, whose
-// first touch (clearing fresh pages) is most of a render's start-up cost;
-// deeper queues did not render faster.
+// A frame read ahead holds one to three pictures of 12 MB at 1080p (the
+// plug-in's 16-bit pixels), a frame waiting for the encoder one in the
+// encoder's format (3 MB for 8-bit 4:2:0); their first touch (clearing fresh
+// pages) is most of a render's start-up cost. Deeper queues did not render
+// faster.
 constexpr int32_t kReadAheadFrames = 1;
 constexpr int32_t kEncodeQueueFrames = 2;
 
@@ -551,19 +553,22 @@ bool ReportFrame(Render* r, int32_t f, bool filters_ok) {
     return true;
 }
 
-// Hands the frame's picture and sound to the encoder. The picture goes by
-// swapping its buffer for a spare one.
+// Hands the frame's picture and sound to the encoder: the decoder's picture
+// as it is, or the plug-in's image converted for the encoder here, into a
+// frame the encoder is done with.
 bool Encode(Render* r, const FilterImage& image, FramePtr decoded, int32_t samples) {
-    if (decoded) return r->encoder->PushDecoded(std::move(decoded), &r->runner.audio(), samples);
-    PixelBuffer* picture = r->runner.BufferHolding(image);
-    if (picture == nullptr) {
-        picture = &r->staging;
-        if (image.pixels != r->staging.data()) {
-            r->staging.assign(image.pixels,
-                              image.pixels + static_cast<size_t>(image.stride) * image.height);
-        }
+    std::vector<int16_t>* sound = &r->runner.audio();
+    if (decoded || !r->output.wants_video()) {
+        return r->encoder->Push(std::move(decoded), false, sound, samples);
     }
-    return r->encoder->Push(picture, image.stride, &r->runner.audio(), samples);
+    std::string error;
+    FramePtr picture =
+        r->output.ConvertPicture(image.pixels, image.stride, r->encoder->SpareFrame(), &error);
+    if (!picture) {
+        r->encoder->Fail(error);
+        return false;
+    }
+    return r->encoder->Push(std::move(picture), true, sound, samples);
 }
 
 // Renders frame f: kGoOn, kStopFrames, or the exit status of a failure.
