@@ -9,7 +9,11 @@
 # whole renders with the same encoder settings on both sides (libx264
 # veryfast crf 23, 2 threads), each with its peak memory (max RSS):
 #   - `kinetra render` with an empty script against ffmpeg decoding and
-#     encoding;
+#     encoding (a script without video commands hands the decoder's pictures
+#     to the encoder as they are);
+#   - the same with a script of one video command that changes nothing the
+#     output shows (every picture converted to the plug-in's 16-bit pixels
+#     and back), against the same;
 #   - the chain (the previous frame blurred with defocus r=10, blended 50% with
 #     alpha, a 72 px caption with a 4 px outline) against tpad, gblur, blend and
 #     drawtext with a border;
@@ -144,6 +148,7 @@ alpha(3, 0, 0, 0, w, h, 0, 0, 0.5)
 $FONT2
 $TEXT"
 scene empty ""
+scene converted "fill(2, 0, 0, 1, 1, 0, 0, 0)"
 scene chain "$CHAIN"
 scene chain4k "$CHAIN" clip4k.mp4
 scene lookback "copyframe(2, f-30, 0, 0, w, h, 0, 0)
@@ -163,6 +168,7 @@ LOOKBACK_GRAPH="[0:v]split[a][b];[b]tpad=start=30:start_mode=clone[p];[a][p]$BLE
 # name | Kinetra's scene | FFmpeg's clip | FFmpeg's graph | target | label
 RENDERS=(
   "empty|empty|clip.mp4||1.0|empty script vs decode + encode"
+  "converted|converted|clip.mp4||-|one video command (pictures converted) vs decode + encode"
   "chain|chain|clip.mp4|$(chain_graph "")|1.25|chain vs tpad+gblur+blend+drawtext"
   "chain16|chain|clip.mp4|$(chain_graph format=yuv444p16le)|1.5|chain vs the same graph in yuv444p16le"
   "lookback|lookback|clip.mp4|$LOOKBACK_GRAPH|1.25|look-back chain (f-30) vs tpad+blend+drawtext"
