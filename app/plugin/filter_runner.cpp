@@ -85,13 +85,17 @@ void FilterRunner::PrepareVideo(int32_t f) {
     PrepareFrom(project_.FrameForCopies(f), project_.width(), project_.height(), project_.width());
 }
 
+void FilterRunner::SizeImages() {
+    // Storage swapped with frames read ahead may be of another size.
+    size_t count = static_cast<size_t>(max_w_) * max_h_;
+    if (edit_.size() != count) edit_.resize(count);
+    if (second_image_is_frame_ && temp_.size() != count) temp_.resize(count);
+}
+
 // The picture's rows into both buffers of max_w x max_h pixels; on a larger
 // canvas the rest is black, whatever the last frame left there.
 void FilterRunner::PrepareFrom(const PixelYC* source, int32_t w, int32_t h, int32_t stride) {
-    size_t count = static_cast<size_t>(max_w_) * max_h_;
-    // Buffers handed away come back as storage of earlier frames.
-    if (edit_.size() != count) edit_.resize(count);
-    if (second_image_is_frame_ && temp_.size() != count) temp_.resize(count);
+    SizeImages();
     if (w != max_w_ || h != max_h_) {
         std::fill(edit_.begin(), edit_.end(), PixelYC{0, 0, 0});
         if (second_image_is_frame_) std::fill(temp_.begin(), temp_.end(), PixelYC{0, 0, 0});
@@ -121,9 +125,7 @@ bool FilterRunner::RunVideoPassing(int32_t f, FilterImage* image, FramePtr* deco
         decoded->reset();
         return RunVideo(f, image);
     }
-    size_t count = static_cast<size_t>(max_w_) * max_h_;
-    if (edit_.size() != count) edit_.resize(count);
-    if (second_image_is_frame_ && temp_.size() != count) temp_.resize(count);
+    SizeImages();
     return CallVideo(f, image);
 }
 

@@ -141,6 +141,9 @@ class FilterRunner {
     // The video call on the buffers as they are, for a frame of this size.
     // The picture (w x h pixels, rows `stride` apart) into both buffers.
     void PrepareFrom(const PixelYC* source, int32_t w, int32_t h, int32_t stride);
+    // The plug-in's images (the second only when it is filled) in max_w x
+    // max_h pixels, their contents as they are.
+    void SizeImages();
     bool CallVideoSized(int32_t f, int32_t width, int32_t height, FilterImage* image);
 
     // Declared first, so destroyed last: the plug-in and the services hold

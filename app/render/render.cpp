@@ -571,14 +571,22 @@ bool Encode(Render* r, const FilterImage& image, FramePtr decoded, int32_t sampl
     return r->encoder->Push(std::move(picture), true, sound, samples);
 }
 
+// Runs both filters on frame f and reports what the plug-in said; false
+// when the render must stop. The picture is in `image`, or as decoded in
+// `decoded` for a script that leaves it alone; the sound block's length in
+// `samples`.
+bool RunFilters(Render* r, int32_t f, FilterImage* image, FramePtr* decoded, int32_t* samples) {
+    bool video_ok = r->runner.RunVideoPassing(f, image, decoded);
+    bool audio_ok = r->runner.RunAudio(f, samples);
+    return ReportFrame(r, f, video_ok && audio_ok);
+}
+
 // Renders frame f: kGoOn, kStopFrames, or the exit status of a failure.
 int RenderFrame(Render* r, int32_t f, int32_t last) {
     FilterImage image;
     FramePtr decoded;
-    bool video_ok = r->runner.RunVideoPassing(f, &image, &decoded);
     int32_t samples = 0;
-    bool audio_ok = r->runner.RunAudio(f, &samples);
-    if (!ReportFrame(r, f, video_ok && audio_ok)) return kExitFailure;
+    if (!RunFilters(r, f, &image, &decoded, &samples)) return kExitFailure;
     if (r->rendered == 0 && !StartOutput(r, image)) return kExitFailure;
     if ((image.width != r->output.asked_width() || image.height != r->output.asked_height()) &&
         !r->warned_size && r->rendered > 0) {
@@ -611,10 +619,8 @@ int WarmUp(Render* r) {
         if (StopSignal() != 0 || f >= r->runner.project().frame_count()) break;
         FilterImage image;
         FramePtr decoded;
-        bool video_ok = r->runner.RunVideoPassing(f, &image, &decoded);
         int32_t samples = 0;
-        bool audio_ok = r->runner.RunAudio(f, &samples);
-        if (!ReportFrame(r, f, video_ok && audio_ok)) return kExitFailure;
+        if (!RunFilters(r, f, &image, &decoded, &samples)) return kExitFailure;
         if (f == 0) {
             r->whole_w = image.width;
             r->whole_h = image.height;

@@ -356,8 +356,8 @@ void Project::ReadAheadLoop() {
     int32_t source_frames = video_.frame_count();
     AheadFrame work;
     for (;;) {
-        int32_t f, copies;
-        bool with_source;
+        int32_t f;
+        bool used[3];  // the edit picture, the temp picture, the cache's copy
         int64_t generation;
         {
             std::unique_lock<std::mutex> lock(ahead_mutex_);
@@ -369,12 +369,10 @@ void Project::ReadAheadLoop() {
             f = ahead_next_++;
             ahead_busy_ = f;
             generation = ahead_generation_;
-            copies = ahead_form_ == AheadForm::kAsDecoded ? 0
-                     : ahead_form_ == AheadForm::kOneCopy ? 1
-                                                          : 2;
-            with_source = copies == 1 && source_copies_;
+            used[0] = ahead_form_ != AheadForm::kAsDecoded;
+            used[1] = ahead_form_ == AheadForm::kTwoCopies;
+            used[2] = ahead_form_ == AheadForm::kOneCopy && source_copies_;
             // (A frame dropped by a jump left its pictures in `work`.)
-            const bool used[3] = {copies >= 1, copies == 2, with_source};
             PixelBuffer* pictures[3] = {&work.edit, &work.temp, &work.source};
             for (int32_t i = 0; i < 3; ++i) {
                 if (used[i] && pictures[i]->empty()) *pictures[i] = TakeSpare();
@@ -384,7 +382,7 @@ void Project::ReadAheadLoop() {
                 }
             }
         }
-        ReadAheadFrame(f, copies, with_source, &work);
+        ReadAheadFrame(f, used, &work);
         std::lock_guard<std::mutex> lock(ahead_mutex_);
         ahead_busy_ = -1;
         if (generation == ahead_generation_) {
@@ -397,10 +395,10 @@ void Project::ReadAheadLoop() {
     ahead_busy_ = -1;
 }
 
-void Project::ReadAheadFrame(int32_t f, int32_t copies, bool with_source, AheadFrame* work) {
+void Project::ReadAheadFrame(int32_t f, const bool used[3], AheadFrame* work) {
     work->frame = f;
     std::lock_guard<std::mutex> lock(source_mutex_);
-    if (copies == 0) {
+    if (!used[0]) {
         // Kept in the window too, from which a caller that cannot use the
         // picture as it is converts it.
         const AVFrame* decoded = DecodeSource(f);
@@ -408,7 +406,6 @@ void Project::ReadAheadFrame(int32_t f, int32_t copies, bool with_source, AheadF
         return;
     }
     size_t pixels = static_cast<size_t>(width_) * height_;
-    const bool used[3] = {copies >= 1, copies == 2, with_source};
     PixelBuffer* copy[3] = {&work->edit, &work->temp, &work->source};
     PixelYC* pictures[3];
     int32_t count = 0;

@@ -176,9 +176,10 @@ class Project {
     bool TakeAhead(int32_t f, PixelBuffer* edit, PixelBuffer* temp, int32_t* skipped_from = nullptr,
                    FramePtr* decoded = nullptr);
     void ReadAheadLoop();
-    // Frame f into `work`: as decoded (no copies) or as one or two working
-    // copies, and with a copy for the cache (the caller holds no lock).
-    void ReadAheadFrame(int32_t f, int32_t copies, bool with_source, AheadFrame* work);
+    // Frame f into `work`: into the pictures marked `used` (the edit
+    // picture, the temp picture, the cache's copy), or as decoded when the
+    // edit picture is not (the caller holds no lock).
+    void ReadAheadFrame(int32_t f, const bool used[3], AheadFrame* work);
     // Moves the frame's pictures to the spares (the caller holds
     // ahead_mutex_).
     void Recycle(AheadFrame* ahead);
