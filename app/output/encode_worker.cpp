@@ -78,7 +78,7 @@ void EncodeWorker::Loop() {
             if (failed_) continue;  // dropped: the render is failing anyway
         }
         std::string error;
-        bool ok = output_->WriteDecoded(job.picture.get(), &error) &&
+        bool ok = output_->WriteReadyPicture(job.picture.get(), &error) &&
                   output_->WriteAudio(job.samples.data(), job.sample_count, &error);
         std::lock_guard<std::mutex> lock(mutex_);
         if (ok) {

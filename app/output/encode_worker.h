@@ -30,7 +30,7 @@ class EncodeWorker {
     // held by the encoder, for the caller to convert the next picture into;
     // null when there is none.
     FramePtr SpareFrame();
-    // Hands over a frame: `picture` (OutputFile::WriteDecoded takes it) and
+    // Hands over a frame: `picture` (OutputFile::WriteReadyPicture takes it) and
     // `sample_count` sample frames of `samples`, which comes back holding
     // spare storage of earlier frames. `reusable`: the picture's storage is
     // the caller's to write again once encoded (not a decoder's). False once

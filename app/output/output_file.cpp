@@ -563,15 +563,15 @@ bool OutputFile::TakesAsDecoded(AVPixelFormat format, int32_t width, int32_t hei
     return encoded == format && w == width && h == height;
 }
 
-bool OutputFile::WriteDecoded(const AVFrame* decoded, std::string* error) {
+bool OutputFile::WriteReadyPicture(const AVFrame* picture, std::string* error) {
     if (video_ == nullptr) return true;
     FramePtr frame(av_frame_alloc());
-    if (!frame || av_frame_ref(frame.get(), decoded) < 0) {
+    if (!frame || av_frame_ref(frame.get(), picture) < 0) {
         *error = "out of memory";
         return false;
     }
-    // The pixels are the source's; everything else is what a converted
-    // frame carries.
+    // The pixels are kept; everything else is what a frame of this output
+    // carries.
     while (frame->nb_side_data > 0)
         av_frame_remove_side_data(frame.get(), frame->side_data[0]->type);
     av_dict_free(&frame->metadata);

@@ -92,15 +92,16 @@ class OutputFile {
     bool WriteFrame(AVFrame* frame, std::string* error);
     // Whether, after Create, frames of `format` and `width` x `height` as
     // a decoder gives them are what the encoder takes: a source picture the
-    // script leaves alone can then be encoded as it is (WriteDecoded).
+    // script leaves alone can then be encoded as it is (WriteReadyPicture).
     bool TakesAsDecoded(AVPixelFormat format, int32_t width, int32_t height) const;
-    // Encodes a decoded picture as it is, in the encoder's size and format,
-    // with the output's own tags and none of the source frame's side data.
-    bool WriteDecoded(const AVFrame* decoded, std::string* error);
+    // Encodes a picture already in the encoder's size and format (a decoded
+    // one TakesAsDecoded accepted, or one ConvertPicture made) as it is, with
+    // the output's own tags and none of the source frame's side data.
+    bool WriteReadyPicture(const AVFrame* picture, std::string* error);
     // After Start: the picture (width x height pixels of `pixels`, rows of
     // `stride`) converted for the encoder, into `spare` when it is given (a
     // writable frame of an earlier call), else into a new frame; null with
-    // `error` set when it cannot be. WriteDecoded encodes it. A thread may
+    // `error` set when it cannot be. WriteReadyPicture encodes it. A thread may
     // convert while another writes.
     FramePtr ConvertPicture(const PixelYC* pixels, int32_t stride, FramePtr spare,
                             std::string* error);
