@@ -51,13 +51,19 @@ class FrameCache {
 
     // A place for frame f, now the most recently used: a new one while there
     // is room, else the least recently used one, its picture as that frame
-    // left it (for its storage to be reused).
-    Picture* Take(int32_t f) {
-        Entry* slot;
-        if (entries_.size() < capacity_) {
+    // left it (for its storage to be reused). Frames numbered below
+    // `stale_before` will not be asked for again: the least recently used of
+    // them gives up its place first, before the cache grows.
+    Picture* Take(int32_t f, int32_t stale_before = INT32_MIN) {
+        Entry* slot = nullptr;
+        for (Entry& e : entries_) {
+            if (e.frame < stale_before && (slot == nullptr || e.last_use < slot->last_use))
+                slot = &e;
+        }
+        if (slot == nullptr && entries_.size() < capacity_) {
             entries_.emplace_back();
             slot = &entries_.back();
-        } else {
+        } else if (slot == nullptr) {
             slot = &*std::min_element(
                 entries_.begin(), entries_.end(),
                 [](const Entry& a, const Entry& b) { return a.last_use < b.last_use; });

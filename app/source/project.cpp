@@ -120,6 +120,7 @@ const PixelYC* Project::Frame(int32_t f) {
 void Project::NoteLookBack(int32_t f) {
     // Before a frame is current, any frame may come next: the whole reach.
     int64_t distance = current_ < 0 ? INT64_MAX : std::abs(static_cast<int64_t>(current_) - f);
+    if (current_ >= 0) farthest_look_ = std::max(farthest_look_, distance);
     size_t reach = static_cast<size_t>(std::min<int64_t>(distance, look_back_frames_));
     bool first = !keep_sources_.exchange(true);
     if (first || reach > looked_back_) {
@@ -127,6 +128,19 @@ void Project::NoteLookBack(int32_t f) {
         SizeWindow();
         source_copies_ = ahead_form_ == AheadForm::kOneCopy && looked_back_ < cache_.capacity();
     }
+}
+
+PixelBuffer* Project::CacheSlot(int32_t f) {
+    // A frame further behind the current one than the script has ever looked
+    // will not be asked for again while the frames go forward: its picture
+    // makes room before the cache grows, so that a script looking one frame
+    // back keeps two pictures, not the five a plug-in reserves.
+    int32_t stale_before = INT32_MIN;
+    if (current_ >= 0) {
+        stale_before = static_cast<int32_t>(
+            std::max<int64_t>(static_cast<int64_t>(current_) - farthest_look_, INT32_MIN));
+    }
+    return cache_.Take(f, stale_before);
 }
 
 const PixelYC* Project::FrameForCopies(int32_t f) {
@@ -147,7 +161,7 @@ const PixelYC* Project::CachedFrame(int32_t f) {
     if (BehindTheRun(f)) {
         if (const PixelYC* picture = DecodeBehind(f)) return picture;
     }
-    PixelBuffer* slot = cache_.Take(f);
+    PixelBuffer* slot = CacheSlot(f);
     slot->resize(pixels);
     PixelYC* picture = slot->data();
     std::lock_guard<std::mutex> lock(source_mutex_);
@@ -186,7 +200,7 @@ const PixelYC* Project::FromWindow(int32_t f) {
 }
 
 const PixelYC* Project::ConvertIntoCache(int32_t f, const AVFrame* decoded) {
-    PixelBuffer* slot = cache_.Take(f);
+    PixelBuffer* slot = CacheSlot(f);
     slot->resize(static_cast<size_t>(width_) * height_);
     PixelYC* picture = slot->data();
     if (!ConvertDecoded(window_converter_, decoded, &picture, 1)) {
@@ -279,7 +293,7 @@ void Project::Recycle(AheadFrame* ahead) {
 void Project::CacheSourceCopy(AheadFrame* ahead) {
     if (ahead->source.empty()) return;
     // The slot's storage, an older frame's, goes to the spares with the rest.
-    std::swap(*cache_.Take(ahead->frame), ahead->source);
+    std::swap(*CacheSlot(ahead->frame), ahead->source);
 }
 
 PixelBuffer Project::TakeSpare() {

@@ -137,6 +137,9 @@ class Project {
     };
 
     const PixelYC* CachedFrame(int32_t f);
+    // The cache's place for frame f (FrameCache::Take), reusing first that
+    // of a frame the script will not look at again.
+    PixelBuffer* CacheSlot(int32_t f);
     // Decodes and converts frame f into `count` pictures (the caller holds
     // source_mutex_).
     void Decode(int32_t f, PixelYC* const* pictures, int32_t count);
@@ -218,6 +221,9 @@ class Project {
     // keeps, so that the copy is there when it asks.
     std::atomic<bool> source_copies_{false};
     int32_t current_ = -1;  // the frame last made current (TakeCopies, FrameForCopies)
+    // The farthest Frame() reached from a current frame, not capped: frames
+    // further behind are not kept in the cache for later.
+    int64_t farthest_look_ = 0;
     std::atomic<int64_t> decoded_frames_{0};
     std::atomic<bool> warned_decode_{false};
 
