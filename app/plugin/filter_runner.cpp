@@ -1,7 +1,6 @@
 #include "plugin/filter_runner.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "colour/colour.h"

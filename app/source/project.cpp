@@ -283,11 +283,14 @@ void Project::SpareReady() {
 void Project::Recycle(AheadFrame* ahead) {
     // Kept whatever their number (never more than the pictures in flight), so
     // that the steady state allocates nothing.
-    for (PixelBuffer* picture : {&ahead->edit, &ahead->temp, &ahead->source}) {
-        if (!picture->empty()) spare_pictures_.push_back(std::move(*picture));
-        *picture = PixelBuffer();
-    }
+    for (PixelBuffer* picture : {&ahead->edit, &ahead->temp, &ahead->source})
+        Spare(picture);
     ahead->decoded.reset();
+}
+
+void Project::Spare(PixelBuffer* picture) {
+    if (!picture->empty()) spare_pictures_.push_back(std::move(*picture));
+    *picture = PixelBuffer();
 }
 
 void Project::CacheSourceCopy(AheadFrame* ahead) {
@@ -389,11 +392,10 @@ void Project::ReadAheadLoop() {
             // (A frame dropped by a jump left its pictures in `work`.)
             PixelBuffer* pictures[3] = {&work.edit, &work.temp, &work.source};
             for (int32_t i = 0; i < 3; ++i) {
-                if (used[i] && pictures[i]->empty()) *pictures[i] = TakeSpare();
-                if (!used[i] && !pictures[i]->empty()) {
-                    spare_pictures_.push_back(std::move(*pictures[i]));
-                    *pictures[i] = PixelBuffer();
-                }
+                if (!used[i])
+                    Spare(pictures[i]);
+                else if (pictures[i]->empty())
+                    *pictures[i] = TakeSpare();
             }
         }
         ReadAheadFrame(f, used, &work);

@@ -186,6 +186,9 @@ class Project {
     // Moves the frame's pictures to the spares (the caller holds
     // ahead_mutex_).
     void Recycle(AheadFrame* ahead);
+    // Moves one picture's storage, if any, to the spares and leaves it empty
+    // (the caller holds ahead_mutex_).
+    void Spare(PixelBuffer* picture);
     // A spare picture's storage, or an empty one (the caller holds
     // ahead_mutex_).
     PixelBuffer TakeSpare();
