@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "common/simd.h"
 #include "host/buffers.h"
 #include "script/script.h"
 #include "video/video_commands.h"
@@ -82,10 +83,14 @@ void BM_Mosaic16(benchmark::State& state) {
 }
 BENCHMARK(BM_Mosaic16)->Unit(benchmark::kMillisecond);
 
+// The argument is the widest build allowed (0 portable, 1 AVX2, 2 AVX-512),
+// where the processor has it.
 void BM_DefocusRadius10(benchmark::State& state) {
+    simd::AllowUpTo(simd::Width(state.range(0)));
     Bench().Run(state, cmd_defocus, {1, 2, 0, 0, kWidth, kHeight, 0, 0, 10});
+    simd::AllowUpTo(simd::Width::kAvx512);
 }
-BENCHMARK(BM_DefocusRadius10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DefocusRadius10)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // Same values every iteration: the tables are built once, then looked up.
 void BM_Gamma(benchmark::State& state) {

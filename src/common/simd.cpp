@@ -6,13 +6,24 @@ namespace simd {
 
 namespace {
 
-std::atomic<bool> s_allowed{true};
+std::atomic<Width> s_widest{Width::kAvx512};
 
+// Each is also true only where the system saves the wide registers.
 bool ProcessorHasAvx2() {
 #if KINETRA_HAVE_AVX2
-    // Also true only where the system saves the wide registers.
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
+#else
+    return false;
+#endif
+}
+
+bool ProcessorHasAvx512() {
+#if KINETRA_HAVE_AVX2
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #else
     return false;
 #endif
@@ -22,11 +33,16 @@ bool ProcessorHasAvx2() {
 
 bool UseAvx2() {
     static const bool has = ProcessorHasAvx2();
-    return has && s_allowed.load(std::memory_order_relaxed);
+    return has && s_widest.load(std::memory_order_relaxed) >= Width::kAvx2;
 }
 
-void AllowAvx2(bool allowed) {
-    s_allowed.store(allowed, std::memory_order_relaxed);
+bool UseAvx512() {
+    static const bool has = ProcessorHasAvx512();
+    return has && s_widest.load(std::memory_order_relaxed) >= Width::kAvx512;
+}
+
+void AllowUpTo(Width widest) {
+    s_widest.store(widest, std::memory_order_relaxed);
 }
 
 }  // namespace simd

@@ -1,19 +1,25 @@
 // Wide-vector builds of the heaviest pixel loops.
 //
-// On 64-bit x86 Linux built with GCC, a kernel may be compiled a second time
-// for AVX2 (KINETRA_TARGET_AVX2 on the function) and chosen at run time when
-// the processor and the system support it. Both builds do the same IEEE
-// operations on every value, in the same order and without fused
-// multiply-adds, so the results never depend on the build taken. Everywhere
-// else (the 32-bit Windows plug-in among them) only the portable build exists.
+// On 64-bit x86 Linux built with GCC, a kernel may be compiled again for AVX2
+// (KINETRA_TARGET_AVX2 on the function), and some also for AVX-512
+// (KINETRA_TARGET_AVX512), each chosen at run time when the processor and the
+// system support it. Every build gives the same result for every value, so
+// the results never depend on the build taken: most do the same IEEE
+// operations in the same order without fused multiply-adds; the few that
+// fuse them say why their results cannot differ. Everywhere else (the 32-bit
+// Windows plug-in among them) only the portable build exists.
 #pragma once
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(_WIN32)
 #define KINETRA_HAVE_AVX2 1
 #define KINETRA_TARGET_AVX2 __attribute__((target("avx2")))
+// The AVX-512 builds also take AVX2's and FMA's instructions, for the values
+// they handle in narrower vectors.
+#define KINETRA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma")))
 #else
 #define KINETRA_HAVE_AVX2 0
 #define KINETRA_TARGET_AVX2
+#define KINETRA_TARGET_AVX512
 #endif
 
 // For the small templates a kernel is made of, so that each build gets its
@@ -22,11 +28,18 @@
 
 namespace simd {
 
+// The builds a kernel may have, narrowest first.
+enum class Width { kPortable, kAvx2, kAvx512 };
+
 // True when the AVX2 builds may run: built in, supported here, and allowed.
 bool UseAvx2();
 
-// Tests turn the AVX2 builds off (false) to compare them with the portable
-// ones; on by default.
-void AllowAvx2(bool allowed);
+// True when the AVX-512 builds may run (AVX-512 F, BW, DQ and VL with FMA):
+// built in, supported here, and allowed.
+bool UseAvx512();
+
+// Tests limit the builds taken to `widest` and narrower ones, to compare them
+// with each other; every build is allowed by default.
+void AllowUpTo(Width widest);
 
 }  // namespace simd

@@ -21,7 +21,13 @@
 #include "video/video_commands.h"
 
 #if KINETRA_HAVE_AVX2
+// GCC 12's AVX-512 intrinsics start from a self-initialised register that
+// its flow analysis takes for an uninitialised one.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
 
 namespace {
@@ -202,12 +208,12 @@ struct DefocusKernel {
 //                   + u * sum_j a_j                  each product
 //                   + u (1+u)^(r+2) * sum_j>0 A_j)   each addition, whose
 // operands are at most (1+u)^(j+1) A_j M. D's own error is the same sum for
-// doubles (u = 2^-53, 2r + 1 products and 2r additions). The AVX2 builds
-// add each product to the running sum s with a fused multiply-add: the first
-// (onto 0) rounds h_0 * p_0 once, as counted, and every later step rounds
-// s + h_j * p_j once, an error of at most u |s + h_j * p_j| <= u (1+u)^(j+1)
-// A_j M, the addition's term above without the product's; so the bound
-// holds for them too. So S and D both lie within B = M * bound_per_value of
+// doubles (u = 2^-53, 2r + 1 products and 2r additions). The AVX2 and
+// AVX-512 builds add each product to the running sum s with a fused
+// multiply-add: the first (onto 0) rounds h_0 * p_0 once, as counted, and
+// every later step rounds s + h_j * p_j once, an error of at most u |s + h_j
+// * p_j| <= u (1+u)^(j+1) A_j M, the addition's term above without the
+// product's; so the bound holds for them too. So S and D both lie within B = M * bound_per_value of
 // F. Truncation is constant between two nonzero integers (over (-1, 1) it is
 // zero), so when no nonzero integer lies within B of F, trunc(F) = trunc(D);
 // otherwise the value gets the double sum.
@@ -260,7 +266,7 @@ int32_t BlurredLargest(const DefocusKernel& kernel, int32_t largest) {
 // (2r + 1 positive terms). So |float sum| <= 32768 * total * (1 + 2^-30) +
 // B < 32768 * total + 0.02, below 32767 when 32768 * total + 1 <= 32767.
 // Then a sum's truncation keeps all of its bits. Every kernel but r = 2's
-// (whose taps sum to 1.00026) passes. Only the AVX2 passes use it.
+// (whose taps sum to 1.00026) passes. Only the AVX2 and AVX-512 passes use it.
 #if KINETRA_HAVE_AVX2
 bool InRange(const DefocusKernel& kernel) {
     return 32768.0 * kernel.total + 1.0 <= 32767.0;
@@ -271,14 +277,18 @@ bool InRange(const DefocusKernel& kernel) {
 // where the machine has no vectors) and eight and four (AVX2).
 typedef float Float4 __attribute__((vector_size(16)));
 typedef float Float8 __attribute__((vector_size(32)));
+typedef float Float16 __attribute__((vector_size(64)));
 typedef double Double2 __attribute__((vector_size(16)));
 typedef double Double4 __attribute__((vector_size(32)));
+typedef double Double8 __attribute__((vector_size(64)));
 typedef int32_t Int2 __attribute__((vector_size(8)));
 typedef int32_t Int4 __attribute__((vector_size(16)));
 typedef int32_t Int8 __attribute__((vector_size(32)));
+typedef int32_t Int16 __attribute__((vector_size(64)));
 typedef int16_t Short2 __attribute__((vector_size(4)));
 typedef int16_t Short4 __attribute__((vector_size(8)));
 typedef int16_t Short8 __attribute__((vector_size(16)));
+typedef int16_t Short16 __attribute__((vector_size(32)));
 
 template <class V>
 struct VectorOf;
@@ -295,6 +305,12 @@ struct VectorOf<Double4> {
     typedef Float4 Half;
 };
 template <>
+struct VectorOf<Double8> {
+    typedef Int8 Int;
+    typedef Short8 Short;
+    typedef Float8 Half;
+};
+template <>
 struct VectorOf<Float4> {
     typedef Int4 Int;
     typedef Short4 Short;
@@ -305,6 +321,12 @@ struct VectorOf<Float8> {
     typedef Int8 Int;
     typedef Short8 Short;
     typedef Double4 Wide;
+};
+template <>
+struct VectorOf<Float16> {
+    typedef Int16 Int;
+    typedef Short16 Short;
+    typedef Double8 Wide;
 };
 
 // Stores truncated sums' low 16 bits `low` (a vector of int16_t) at out:
@@ -630,10 +652,143 @@ KINETRA_TARGET_AVX2_FMA inline void SumRowPairFma(const float* p, int64_t step,
     RedoNear(near0, p, step, kernel, out0);
     RedoNear(near1, p + step, step, kernel, out1);
 }
+
+// The AVX-512 builds: the same sums as the AVX2 ones (the same pairs, in the
+// same order, each tap with a fused multiply-add), sixteen values a vector.
+
+// NonzeroIntegerDistance on sixteen lanes.
+KINETRA_TARGET_AVX512 inline __m512 NonzeroIntegerDistance512(__m512 a) {
+    const __m512 m = _mm512_abs_ps(a);
+    const __m512 n =
+        _mm512_max_ps(_mm512_roundscale_ps(m, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC),
+                      _mm512_set1_ps(1.0f));
+    return _mm512_abs_ps(_mm512_sub_ps(m, n));
+}
+
+// Finishes a vector of float sums as FinishTwo does: their truncations' low
+// 16 bits go to out[0 .. 16), as they are or as floats; returns their
+// NonzeroIntegerDistance.
+template <bool kInRange>
+KINETRA_TARGET_AVX512 inline __m512 Finish512(__m512 a, int16_t* out) {
+    // Narrowing keeps the low 16 bits of each.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm512_cvtepi32_epi16(_mm512_cvttps_epi32(a)));
+    return NonzeroIntegerDistance512(a);
+}
+template <bool kInRange>
+KINETRA_TARGET_AVX512 inline __m512 Finish512(__m512 a, float* out) {
+    if constexpr (kInRange) {
+        _mm512_storeu_ps(out, _mm512_roundscale_ps(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+    } else {
+        // Shifting the low 16 bits to the top and back extends their sign.
+        const __m512i whole = _mm512_srai_epi32(_mm512_slli_epi32(_mm512_cvttps_epi32(a), 16), 16);
+        _mm512_storeu_ps(out, _mm512_cvtepi32_ps(whole));
+    }
+    return NonzeroIntegerDistance512(a);
+}
+
+// A bit for each of Finish512's values whose distance lies within `bound`.
+KINETRA_TARGET_AVX512 inline uint32_t NearBits512(__m512 distance, __m512 bound) {
+    return _mm512_cmp_ps_mask(distance, bound, _CMP_LE_OQ);
+}
+
+// SumBlockFma on sixteen lanes: 64 values.
+template <int32_t kVectors, bool kInRange, class Out>
+KINETRA_TARGET_AVX512 inline void SumBlock512(const float* p, int64_t step,
+                                              const DefocusKernel& kernel, float bound, Out* out) {
+    static_assert(kVectors <= 4, "one bit per value");
+    __m512 sums[kVectors];
+#pragma GCC unroll 16
+    for (int32_t v = 0; v < kVectors; ++v)
+        sums[v] = _mm512_setzero_ps();
+    const int64_t r = kernel.radius;
+    const float* low = p;
+    const float* high = p + 2 * r * step;
+#pragma GCC unroll 2
+    for (int64_t j = 0; j < r; ++j, low += step, high -= step) {
+        const __m512 w = _mm512_set1_ps(kernel.half[j]);
+#pragma GCC unroll 16
+        for (int32_t v = 0; v < kVectors; ++v) {
+            const __m512 pair =
+                _mm512_add_ps(_mm512_loadu_ps(low + 16 * v), _mm512_loadu_ps(high + 16 * v));
+            sums[v] = _mm512_fmadd_ps(w, pair, sums[v]);
+        }
+    }
+    const __m512 middle = _mm512_set1_ps(kernel.half[r]);
+    const __m512 limit = _mm512_set1_ps(bound);
+    uint64_t near = 0;
+#pragma GCC unroll 16
+    for (int32_t v = 0; v < kVectors; ++v) {
+        sums[v] = _mm512_fmadd_ps(middle, _mm512_loadu_ps(low + 16 * v), sums[v]);
+        near |= uint64_t{NearBits512(Finish512<kInRange>(sums[v], out + 16 * v), limit)}
+                << (16 * v);
+    }
+    if (near != 0) RedoNear(near, p, step, kernel, out);
+}
+
+// SumRowPairFma on sixteen lanes: two rows of 32 values.
+template <bool kInRange, class Out>
+KINETRA_TARGET_AVX512 inline void SumRowPair512(const float* p, int64_t step,
+                                                const DefocusKernel& kernel, float bound, Out* out0,
+                                                Out* out1) {
+    constexpr int32_t kVectors = 2;
+    const int64_t r = kernel.radius;
+    const float* low = p;
+    const float* high = p + 2 * r * step;
+    __m512 sum0[kVectors], sum1[kVectors];
+    const __m512 w0 = _mm512_set1_ps(kernel.half[0]);
+#pragma GCC unroll 4
+    for (int32_t v = 0; v < kVectors; ++v) {
+        const __m512 pair =
+            _mm512_add_ps(_mm512_loadu_ps(low + 16 * v), _mm512_loadu_ps(high + 16 * v));
+        sum0[v] = _mm512_mul_ps(w0, pair);
+        sum1[v] = _mm512_setzero_ps();
+    }
+    __m512 w_before = w0;
+    // Pair j of out0 and pair j - 1 of out1 a step, as in SumRowPairFma.
+#pragma GCC unroll 2
+    for (int64_t j = 1; j < r; ++j) {
+        low += step;
+        high -= step;
+        const __m512 w = _mm512_set1_ps(kernel.half[j]);
+#pragma GCC unroll 4
+        for (int32_t v = 0; v < kVectors; ++v) {
+            const __m512 l = _mm512_loadu_ps(low + 16 * v);
+            const __m512 pair0 = _mm512_add_ps(l, _mm512_loadu_ps(high + 16 * v));
+            const __m512 pair1 = _mm512_add_ps(l, _mm512_loadu_ps(high + 2 * step + 16 * v));
+            sum0[v] = _mm512_fmadd_ps(w, pair0, sum0[v]);
+            sum1[v] = _mm512_fmadd_ps(w_before, pair1, sum1[v]);
+        }
+        w_before = w;
+    }
+    // Row r: out0's middle, and with row r + 2 out1's last pair; then row
+    // r + 1, out1's middle.
+    low += step;
+    const __m512 w_last = _mm512_set1_ps(kernel.half[r - 1]);
+    const __m512 middle = _mm512_set1_ps(kernel.half[r]);
+#pragma GCC unroll 4
+    for (int32_t v = 0; v < kVectors; ++v) {
+        const __m512 m = _mm512_loadu_ps(low + 16 * v);
+        sum0[v] = _mm512_fmadd_ps(middle, m, sum0[v]);
+        const __m512 pair1 = _mm512_add_ps(m, _mm512_loadu_ps(low + 2 * step + 16 * v));
+        sum1[v] = _mm512_fmadd_ps(w_last, pair1, sum1[v]);
+        sum1[v] = _mm512_fmadd_ps(middle, _mm512_loadu_ps(low + step + 16 * v), sum1[v]);
+    }
+    const __m512 limit = _mm512_set1_ps(bound);
+    uint32_t near0 = 0, near1 = 0;
+#pragma GCC unroll 4
+    for (int32_t v = 0; v < kVectors; ++v) {
+        near0 |= NearBits512(Finish512<kInRange>(sum0[v], out0 + 16 * v), limit) << (16 * v);
+        near1 |= NearBits512(Finish512<kInRange>(sum1[v], out1 + 16 * v), limit) << (16 * v);
+    }
+    if (near0 != 0) RedoNear(near0, p, step, kernel, out0);
+    if (near1 != 0) RedoNear(near1, p + step, step, kernel, out1);
+}
 #endif
 
-// The sums over n values: blocks of eight vectors, then single vectors, then
-// single values; float sums where `bound` allows (nonzero), else doubles.
+// The sums over n values: blocks of eight vectors (four of sixteen lanes),
+// then single vectors, then single values; float sums where `bound` allows
+// (nonzero), else doubles.
 template <class F, bool kInRange, class Out>
 KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& kernel, float bound,
                              int64_t n, Out* out) {
@@ -642,14 +797,18 @@ KINETRA_INLINE void SumRunOf(const float* p, int64_t step, const DefocusKernel& 
     int64_t b = 0;
     if (bound > 0.0f) {
         constexpr int32_t kLanes = sizeof(F) / sizeof(float);
-        for (; b + 8 * kLanes <= n; b += 8 * kLanes) {
+        constexpr int32_t kBlock = std::min(8 * kLanes, 64);
+        for (; b + kBlock <= n; b += kBlock) {
 #if KINETRA_HAVE_AVX2
             if constexpr (std::is_same<F, Float8>::value) {
                 SumBlockFma<8, kInRange>(p + b, step, kernel, bound, out + b);
-                continue;
-            }
+            } else if constexpr (std::is_same<F, Float16>::value) {
+                SumBlock512<4, kInRange>(p + b, step, kernel, bound, out + b);
+            } else
 #endif
-            SumBlockFloat<F, 8>(p + b, step, kernel, bound, out + b);
+            {
+                SumBlockFloat<F, kBlock / kLanes>(p + b, step, kernel, bound, out + b);
+            }
         }
         for (; b + kLanes <= n; b += kLanes)
             SumBlockFloat<F, 1>(p + b, step, kernel, bound, out + b);
@@ -675,6 +834,12 @@ KINETRA_INLINE void SumRowPairRunOf(const float* p, int64_t step, const DefocusK
         if (bound > 0.0f) {
             for (; b + 32 <= n; b += 32)
                 SumRowPairFma<kInRange>(p + b, step, kernel, bound, out0 + b, out1 + b);
+        }
+    }
+    if constexpr (std::is_same<F, Float16>::value) {
+        if (bound > 0.0f) {
+            for (; b + 32 <= n; b += 32)
+                SumRowPair512<kInRange>(p + b, step, kernel, bound, out0 + b, out1 + b);
         }
     }
 #endif
@@ -797,6 +962,36 @@ KINETRA_TARGET_AVX2_FMA inline int32_t ConvertTwiceAvx2(const int16_t* from, int
         to[k] = twin[k] = from[k];
     return Largest(from + b, n - b, largest);
 }
+
+// ConvertTwiceAvx2 for AVX-512: 32 values a step.
+template <bool kTwin>
+KINETRA_TARGET_AVX512 inline int32_t ConvertTwice512(const int16_t* from, int64_t n, float* to,
+                                                     float* twin, int32_t largest) {
+    __m512i magnitude = _mm512_setzero_si512();
+    int64_t b = 0;
+    for (; b + 32 <= n; b += 32) {
+        const __m512i x = _mm512_loadu_si512(from + b);
+        magnitude = _mm512_max_epu16(magnitude, _mm512_abs_epi16(x));
+        const __m512 f0 = _mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(_mm512_castsi512_si256(x)));
+        const __m512 f1 =
+            _mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(x, 1)));
+        _mm512_storeu_ps(to + b, f0);
+        _mm512_storeu_ps(to + b + 16, f1);
+        if (kTwin) {
+            _mm512_storeu_ps(twin + b, f0);
+            _mm512_storeu_ps(twin + b + 16, f1);
+        }
+    }
+    const __m256i sixteen = _mm256_max_epu16(_mm512_castsi512_si256(magnitude),
+                                             _mm512_extracti64x4_epi64(magnitude, 1));
+    const __m128i eight =
+        _mm_max_epu16(_mm256_castsi256_si128(sixteen), _mm256_extracti128_si256(sixteen, 1));
+    const __m128i smallest = _mm_minpos_epu16(_mm_xor_si128(eight, _mm_set1_epi16(-1)));
+    largest = std::max(largest, 65535 - _mm_extract_epi16(smallest, 0));
+    for (int64_t k = b; k < n; ++k)
+        to[k] = twin[k] = from[k];
+    return Largest(from + b, n - b, largest);
+}
 #endif
 
 template <class F>
@@ -806,6 +1001,10 @@ KINETRA_INLINE int32_t ConvertRow(const int16_t* from, int64_t n, float* to, flo
     if constexpr (std::is_same<F, Float8>::value) {
         return twin == to ? ConvertTwiceAvx2<false>(from, n, to, twin, largest)
                           : ConvertTwiceAvx2<true>(from, n, to, twin, largest);
+    }
+    if constexpr (std::is_same<F, Float16>::value) {
+        return twin == to ? ConvertTwice512<false>(from, n, to, twin, largest)
+                          : ConvertTwice512<true>(from, n, to, twin, largest);
     }
 #endif
     return ConvertTwice<F>(from, n, to, twin, largest);
@@ -917,7 +1116,7 @@ KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, flo
     DefocusHorizontalFloatRowOf<F, kInRange>(job, l, row, FloatBound(job.kernel, largest));
 }
 
-// The two passes, built for the portable vectors and for AVX2: into the
+// The two passes, built for the portable vectors, for AVX2 and for AVX-512: into the
 // work image and from it, or through rows of floats.
 struct DefocusPasses {
     void (*vertical)(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
@@ -986,11 +1185,44 @@ KINETRA_TARGET_AVX2_FMA void DefocusHorizontalFloatRowAvx2(const DefocusJob& job
                                                            float* row, float bound) {
     DefocusHorizontalFloatRowOf<Float8, kInRange>(job, l, row, bound);
 }
+
+template <bool kInRange>
+KINETRA_TARGET_AVX512 void DefocusVerticalAvx512(const DefocusJob& job, int32_t c_begin,
+                                                 int32_t c_end, int32_t l_begin, int32_t l_end,
+                                                 int32_t next_end, float* ring) {
+    DefocusVerticalWorkOf<Float16, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
+}
+template <bool kInRange>
+KINETRA_TARGET_AVX512 void DefocusHorizontalRowAvx512(const DefocusJob& job, int32_t l,
+                                                      float* row) {
+    DefocusHorizontalRowOf<Float16, kInRange>(job, l, row);
+}
+template <bool kInRange>
+KINETRA_TARGET_AVX512 int32_t DefocusVerticalFloatAvx512(const DefocusJob& job, int32_t c_begin,
+                                                         int32_t c_end, int32_t l_begin,
+                                                         int32_t l_end, int32_t next_end,
+                                                         float* ring, float* out, int64_t pitch) {
+    return DefocusVerticalOf<Float16, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
+                                                out, pitch);
+}
+template <bool kInRange>
+KINETRA_TARGET_AVX512 void DefocusHorizontalFloatRowAvx512(const DefocusJob& job, int32_t l,
+                                                           float* row, float bound) {
+    DefocusHorizontalFloatRowOf<Float16, kInRange>(job, l, row, bound);
+}
 #endif
 
 // The passes for `kernel` (see InRange).
 DefocusPasses ChooseDefocusPasses(const DefocusKernel& kernel) {
 #if KINETRA_HAVE_AVX2
+    if (simd::UseAvx512()) {
+        if (InRange(kernel)) {
+            return {DefocusVerticalAvx512<true>, DefocusHorizontalRowAvx512<true>,
+                    DefocusVerticalFloatAvx512<true>, DefocusHorizontalFloatRowAvx512<true>};
+        }
+        return {DefocusVerticalAvx512<false>, DefocusHorizontalRowAvx512<false>,
+                DefocusVerticalFloatAvx512<false>, DefocusHorizontalFloatRowAvx512<false>};
+    }
     if (simd::UseAvx2() && __builtin_cpu_supports("fma")) {
         if (InRange(kernel)) {
             return {DefocusVerticalAvx2<true>, DefocusHorizontalRowAvx2<true>,

@@ -361,17 +361,16 @@ TEST(Defocus, SumsNextToAnIntegerComeOutAsTheDoubleSums) {
                 0, 0, double(r)};
             videotest::ExpectEveryBuild(cmd_defocus, values, frame, 0,
                                         PlainDefocus(frame, args[0], args[1], args[2], args[3], r));
-            // Each build (portable, and the wide one where the machine has
-            // it) took the double sum for some of these values.
-            for (bool wide : {false, true}) {
-                simd::AllowAvx2(wide);
+            // Each build took the double sum for some of these values.
+            for (const videotest::Build& build : videotest::kBuilds) {
+                simd::AllowUpTo(build.width);
                 videotest::DirectCall call(frame.width, frame.height);
                 std::copy(frame.pixels.begin(), frame.pixels.end(), call.Buffer(1));
                 const int64_t before = DefocusDoubleSums();
                 call.Call(cmd_defocus, values);
-                EXPECT_GT(DefocusDoubleSums(), before) << r << (wide ? " wide" : " portable");
+                EXPECT_GT(DefocusDoubleSums(), before) << r << " " << build.name;
             }
-            simd::AllowAvx2(true);
+            simd::AllowUpTo(simd::Width::kAvx512);
         }
     }
 }

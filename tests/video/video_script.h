@@ -178,16 +178,25 @@ inline Picture FullRangePicture(int32_t w, int32_t h, uint32_t seed = 1) {
     return p;
 }
 
+// Every build of the kernels, narrowest first, with its name for messages;
+// where the processor lacks one, its kernels take the next narrower one.
+struct Build {
+    simd::Width width;
+    const char* name;
+};
+inline constexpr Build kBuilds[] = {{simd::Width::kPortable, "portable"},
+                                    {simd::Width::kAvx2, "AVX2 allowed"},
+                                    {simd::Width::kAvx512, "AVX-512 allowed"}};
+
 // Runs a command line on the plug-in's own parts with every build of its
-// kernels (the portable one, and AVX2 where the processor has it), on one and
-// on two threads, buffers 0 and 1 both starting as `frame`; expects buffer
-// `shown` to come out as `expected` every time.
+// kernels, on one and on two threads, buffers 0 and 1 both starting as
+// `frame`; expects buffer `shown` to come out as `expected` every time.
 inline void ExpectEveryBuild(Handler handler, std::initializer_list<double> values,
                              const Picture& frame, int32_t shown, const Picture& expected) {
     const int32_t saved_threads = parallel::ThreadCount();
-    for (bool wide : {false, true}) {
+    for (const Build& build : kBuilds) {
         for (int32_t threads : {1, 2}) {
-            simd::AllowAvx2(wide);
+            simd::AllowUpTo(build.width);
             parallel::SetThreadCount(threads);
             DirectCall call(frame.width, frame.height);
             std::copy(frame.pixels.begin(), frame.pixels.end(), call.Buffer(0));
@@ -199,10 +208,10 @@ inline void ExpectEveryBuild(Handler handler, std::initializer_list<double> valu
             for (double v : values)
                 args += std::to_string(v) + " ";
             EXPECT_TRUE(SamePicture(out, expected))
-                << args << (wide ? "AVX2 allowed, " : "portable, ") << threads << " threads";
+                << args << build.name << ", " << threads << " threads";
         }
     }
-    simd::AllowAvx2(true);
+    simd::AllowUpTo(simd::Width::kAvx512);
     parallel::SetThreadCount(saved_threads);
 }
 
