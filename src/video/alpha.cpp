@@ -30,11 +30,14 @@ void BlendPixel(PixelYC source, PixelYC& destination, int32_t opacity) {
 
 // BlendOver on a row of values at once, for opacities 0..4096: there each
 // product and their sum fit in 32 bits, so the 32-bit sum is the exact one.
-// Vectors of 8 values (SSE2) or 16 (AVX2); the last values one at a time.
+// Vectors of 8 values (SSE2), 16 (AVX2) or 32 (AVX-512); the last values one
+// at a time.
 typedef int16_t Short8 __attribute__((vector_size(16)));
 typedef int32_t Int8 __attribute__((vector_size(32)));
 typedef int16_t Short16 __attribute__((vector_size(32)));
 typedef int32_t Int16 __attribute__((vector_size(64)));
+typedef int16_t Short32 __attribute__((vector_size(64)));
+typedef int32_t Int32 __attribute__((vector_size(128)));
 
 template <class Short, class Int>
 KINETRA_INLINE void BlendValuesOf(const int16_t* source, int16_t* destination, int64_t n,
@@ -63,6 +66,10 @@ KINETRA_TARGET_AVX2 void BlendValuesAvx2(const int16_t* source, int16_t* destina
                                          int32_t opacity) {
     BlendValuesOf<Short16, Int16>(source, destination, n, opacity);
 }
+KINETRA_TARGET_AVX512 void BlendValuesAvx512(const int16_t* source, int16_t* destination, int64_t n,
+                                             int32_t opacity) {
+    BlendValuesOf<Short32, Int32>(source, destination, n, opacity);
+}
 #endif
 
 }  // namespace
@@ -81,6 +88,7 @@ void cmd_alpha(int32_t line, FilterTable*, FrameInfo* frame) {
     auto blend = BlendValuesPortable;
 #if KINETRA_HAVE_AVX2
     if (simd::UseAvx2()) blend = BlendValuesAvx2;
+    if (simd::UseAvx512()) blend = BlendValuesAvx512;
 #endif
     RectWalk walk;
     if (!PlanRectWalk(request, Mirror::kNone, frame->max_w, frame->max_h, &walk)) return;
