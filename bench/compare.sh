@@ -77,7 +77,14 @@ median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 
 echo "== machine"
-echo "cpu: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -1), $(nproc) cores visible"
+# The processor's family and model, and the widest vector build the plug-in's
+# kernels take on it.
+cpu_field() { lscpu | sed -n "s/^$1:[[:space:]]*//p" | head -1; }
+vectors="no AVX2"
+grep -qw avx2 /proc/cpuinfo && vectors="AVX2 builds"
+grep -qw avx512bw /proc/cpuinfo && grep -qw avx512vl /proc/cpuinfo && grep -qw avx512dq /proc/cpuinfo \
+  && vectors="AVX-512 builds"
+echo "cpu: $(cpu_field 'Model name') (family $(cpu_field 'CPU family'), model $(cpu_field 'Model')), $(nproc) cores visible, $vectors"
 echo "memory: $(free -g | awk '/^Mem:/ {print $2}') GiB; load now: $(load)"
 echo "ffmpeg: $(ffmpeg -version | head -1 | cut -d' ' -f1-3)"
 echo "runs: $RUNS each, interleaved; clips: 1920x1080 and 3840x2160, 30 fps, $FRAMES frames, AAC sound ($AUDIO)"
