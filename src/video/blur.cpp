@@ -1116,8 +1116,8 @@ KINETRA_INLINE void DefocusHorizontalRowOf(const DefocusJob& job, int32_t l, flo
     DefocusHorizontalFloatRowOf<F, kInRange>(job, l, row, FloatBound(job.kernel, largest));
 }
 
-// The two passes, built for the portable vectors, for AVX2 and for AVX-512: into the
-// work image and from it, or through rows of floats.
+// The two passes, built for the portable vectors, for AVX2 and for AVX-512:
+// into the work image and from it, or through rows of floats.
 struct DefocusPasses {
     void (*vertical)(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
                      int32_t l_end, int32_t next_end, float* ring);
@@ -1143,99 +1143,55 @@ KINETRA_INLINE void DefocusVerticalWorkOf(const DefocusJob& job, int32_t c_begin
                                    kChannels * (job.work_end - job.work_begin));
 }
 
-void DefocusVerticalPortable(const DefocusJob& job, int32_t c_begin, int32_t c_end, int32_t l_begin,
-                             int32_t l_end, int32_t next_end, float* ring) {
-    DefocusVerticalWorkOf<Float4, false>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
-}
-void DefocusHorizontalRowPortable(const DefocusJob& job, int32_t l, float* row) {
-    DefocusHorizontalRowOf<Float4, false>(job, l, row);
-}
-int32_t DefocusVerticalFloatPortable(const DefocusJob& job, int32_t c_begin, int32_t c_end,
-                                     int32_t l_begin, int32_t l_end, int32_t next_end, float* ring,
-                                     float* out, int64_t pitch) {
-    return DefocusVerticalOf<Float4, false>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
-                                            out, pitch);
-}
-void DefocusHorizontalFloatRowPortable(const DefocusJob& job, int32_t l, float* row, float bound) {
-    DefocusHorizontalFloatRowOf<Float4, false>(job, l, row, bound);
-}
+// The passes of one build: vectors of type F (with kInRange, see InRange),
+// compiled for TARGET.
+#define KINETRA_DEFOCUS_BUILD(Build, TARGET, F)                                                    \
+    template <bool kInRange>                                                                       \
+    struct Build {                                                                                 \
+        TARGET static void Vertical(const DefocusJob& job, int32_t c_begin, int32_t c_end,         \
+                                    int32_t l_begin, int32_t l_end, int32_t next_end,              \
+                                    float* ring) {                                                 \
+            DefocusVerticalWorkOf<F, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end,      \
+                                               ring);                                              \
+        }                                                                                          \
+        TARGET static void HorizontalRow(const DefocusJob& job, int32_t l, float* row) {           \
+            DefocusHorizontalRowOf<F, kInRange>(job, l, row);                                      \
+        }                                                                                          \
+        TARGET static int32_t VerticalFloat(const DefocusJob& job, int32_t c_begin, int32_t c_end, \
+                                            int32_t l_begin, int32_t l_end, int32_t next_end,      \
+                                            float* ring, float* out, int64_t pitch) {              \
+            return DefocusVerticalOf<F, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end,   \
+                                                  ring, out, pitch);                               \
+        }                                                                                          \
+        TARGET static void HorizontalFloatRow(const DefocusJob& job, int32_t l, float* row,        \
+                                              float bound) {                                       \
+            DefocusHorizontalFloatRowOf<F, kInRange>(job, l, row, bound);                          \
+        }                                                                                          \
+        static DefocusPasses Passes() {                                                            \
+            return {Vertical, HorizontalRow, VerticalFloat, HorizontalFloatRow};                   \
+        }                                                                                          \
+    };
 
+KINETRA_DEFOCUS_BUILD(DefocusPortable, , Float4)
 #if KINETRA_HAVE_AVX2
-template <bool kInRange>
-KINETRA_TARGET_AVX2_FMA void DefocusVerticalAvx2(const DefocusJob& job, int32_t c_begin,
-                                                 int32_t c_end, int32_t l_begin, int32_t l_end,
-                                                 int32_t next_end, float* ring) {
-    DefocusVerticalWorkOf<Float8, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
-}
-template <bool kInRange>
-KINETRA_TARGET_AVX2_FMA void DefocusHorizontalRowAvx2(const DefocusJob& job, int32_t l,
-                                                      float* row) {
-    DefocusHorizontalRowOf<Float8, kInRange>(job, l, row);
-}
-template <bool kInRange>
-KINETRA_TARGET_AVX2_FMA int32_t DefocusVerticalFloatAvx2(const DefocusJob& job, int32_t c_begin,
-                                                         int32_t c_end, int32_t l_begin,
-                                                         int32_t l_end, int32_t next_end,
-                                                         float* ring, float* out, int64_t pitch) {
-    return DefocusVerticalOf<Float8, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
-                                               out, pitch);
-}
-template <bool kInRange>
-KINETRA_TARGET_AVX2_FMA void DefocusHorizontalFloatRowAvx2(const DefocusJob& job, int32_t l,
-                                                           float* row, float bound) {
-    DefocusHorizontalFloatRowOf<Float8, kInRange>(job, l, row, bound);
-}
-
-template <bool kInRange>
-KINETRA_TARGET_AVX512 void DefocusVerticalAvx512(const DefocusJob& job, int32_t c_begin,
-                                                 int32_t c_end, int32_t l_begin, int32_t l_end,
-                                                 int32_t next_end, float* ring) {
-    DefocusVerticalWorkOf<Float16, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring);
-}
-template <bool kInRange>
-KINETRA_TARGET_AVX512 void DefocusHorizontalRowAvx512(const DefocusJob& job, int32_t l,
-                                                      float* row) {
-    DefocusHorizontalRowOf<Float16, kInRange>(job, l, row);
-}
-template <bool kInRange>
-KINETRA_TARGET_AVX512 int32_t DefocusVerticalFloatAvx512(const DefocusJob& job, int32_t c_begin,
-                                                         int32_t c_end, int32_t l_begin,
-                                                         int32_t l_end, int32_t next_end,
-                                                         float* ring, float* out, int64_t pitch) {
-    return DefocusVerticalOf<Float16, kInRange>(job, c_begin, c_end, l_begin, l_end, next_end, ring,
-                                                out, pitch);
-}
-template <bool kInRange>
-KINETRA_TARGET_AVX512 void DefocusHorizontalFloatRowAvx512(const DefocusJob& job, int32_t l,
-                                                           float* row, float bound) {
-    DefocusHorizontalFloatRowOf<Float16, kInRange>(job, l, row, bound);
-}
+KINETRA_DEFOCUS_BUILD(DefocusAvx2, KINETRA_TARGET_AVX2_FMA, Float8)
+KINETRA_DEFOCUS_BUILD(DefocusAvx512, KINETRA_TARGET_AVX512, Float16)
 #endif
+#undef KINETRA_DEFOCUS_BUILD
 
-// The passes for `kernel` (see InRange).
+// The passes for `kernel`: the widest build this processor takes.
 DefocusPasses ChooseDefocusPasses(const DefocusKernel& kernel) {
 #if KINETRA_HAVE_AVX2
     if (simd::UseAvx512()) {
-        if (InRange(kernel)) {
-            return {DefocusVerticalAvx512<true>, DefocusHorizontalRowAvx512<true>,
-                    DefocusVerticalFloatAvx512<true>, DefocusHorizontalFloatRowAvx512<true>};
-        }
-        return {DefocusVerticalAvx512<false>, DefocusHorizontalRowAvx512<false>,
-                DefocusVerticalFloatAvx512<false>, DefocusHorizontalFloatRowAvx512<false>};
+        return InRange(kernel) ? DefocusAvx512<true>::Passes() : DefocusAvx512<false>::Passes();
     }
     if (simd::UseAvx2() && __builtin_cpu_supports("fma")) {
-        if (InRange(kernel)) {
-            return {DefocusVerticalAvx2<true>, DefocusHorizontalRowAvx2<true>,
-                    DefocusVerticalFloatAvx2<true>, DefocusHorizontalFloatRowAvx2<true>};
-        }
-        return {DefocusVerticalAvx2<false>, DefocusHorizontalRowAvx2<false>,
-                DefocusVerticalFloatAvx2<false>, DefocusHorizontalFloatRowAvx2<false>};
+        return InRange(kernel) ? DefocusAvx2<true>::Passes() : DefocusAvx2<false>::Passes();
     }
 #else
     (void)kernel;
 #endif
-    return {DefocusVerticalPortable, DefocusHorizontalRowPortable, DefocusVerticalFloatPortable,
-            DefocusHorizontalFloatRowPortable};
+    return DefocusPortable<false>::Passes();
 }
 
 // The blur's taps: w[k] = exp(-i^2 / (2 sigma^2)) / sqrt(2 sigma^2 pi) for
