@@ -211,12 +211,12 @@ struct DefocusKernel {
 // doubles (u = 2^-53, 2r + 1 products and 2r additions). The AVX2 and
 // AVX-512 builds add each product to the running sum s with a fused
 // multiply-add: the first (onto 0) rounds h_0 * p_0 once, as counted, and
-// every later step rounds s + h_j * p_j once, an error of at most u |s + h_j
-// * p_j| <= u (1+u)^(j+1) A_j M, the addition's term above without the
-// product's; so the bound holds for them too. So S and D both lie within B = M * bound_per_value of
-// F. Truncation is constant between two nonzero integers (over (-1, 1) it is
-// zero), so when no nonzero integer lies within B of F, trunc(F) = trunc(D);
-// otherwise the value gets the double sum.
+// every later step rounds s + h_j * p_j once, an error of at most
+// u |s + h_j * p_j| <= u (1+u)^(j+1) A_j M, the addition's term above without
+// the product's; so the bound holds for them too. So S and D both lie within
+// B = M * bound_per_value of F. Truncation is constant between two nonzero
+// integers (over (-1, 1) it is zero), so when no nonzero integer lies within
+// B of F, trunc(F) = trunc(D); otherwise the value gets the double sum.
 double FloatSumBound(const double* weights, const float* half, int64_t radius) {
     const double u = 0x1p-24, ud = 0x1p-53;
     double weight_error = 0.0, products = 0.0, additions = 0.0, prefix = 0.0;
