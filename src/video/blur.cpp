@@ -932,6 +932,15 @@ KINETRA_INLINE int32_t ConvertTwice(const int16_t* from, int64_t n, float* to, f
 }
 
 #if KINETRA_HAVE_AVX2
+// The largest of sixteen unsigned 16-bit lanes: 65535 less the smallest of
+// their complements, once halved to eight.
+KINETRA_TARGET_AVX2_FMA inline int32_t LargestLane(__m256i lanes) {
+    const __m128i eight =
+        _mm_max_epu16(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
+    const __m128i smallest = _mm_minpos_epu16(_mm_xor_si128(eight, _mm_set1_epi16(-1)));
+    return 65535 - _mm_extract_epi16(smallest, 0);
+}
+
 // ConvertTwice for AVX2: sixteen values a step, each half widened in one
 // instruction, and the magnitudes kept as unsigned 16-bit lanes (32768 for
 // -32768) whose largest is found once.
@@ -952,12 +961,7 @@ KINETRA_TARGET_AVX2_FMA inline int32_t ConvertTwiceAvx2(const int16_t* from, int
             _mm256_storeu_ps(twin + b + 8, f1);
         }
     }
-    // The largest of eight unsigned lanes is 65535 less the smallest of
-    // their complements.
-    const __m128i eight =
-        _mm_max_epu16(_mm256_castsi256_si128(magnitude), _mm256_extracti128_si256(magnitude, 1));
-    const __m128i smallest = _mm_minpos_epu16(_mm_xor_si128(eight, _mm_set1_epi16(-1)));
-    largest = std::max(largest, 65535 - _mm_extract_epi16(smallest, 0));
+    largest = std::max(largest, LargestLane(magnitude));
     for (int64_t k = b; k < n; ++k)
         to[k] = twin[k] = from[k];
     return Largest(from + b, n - b, largest);
@@ -982,12 +986,9 @@ KINETRA_TARGET_AVX512 inline int32_t ConvertTwice512(const int16_t* from, int64_
             _mm512_storeu_ps(twin + b + 16, f1);
         }
     }
-    const __m256i sixteen = _mm256_max_epu16(_mm512_castsi512_si256(magnitude),
-                                             _mm512_extracti64x4_epi64(magnitude, 1));
-    const __m128i eight =
-        _mm_max_epu16(_mm256_castsi256_si128(sixteen), _mm256_extracti128_si256(sixteen, 1));
-    const __m128i smallest = _mm_minpos_epu16(_mm_xor_si128(eight, _mm_set1_epi16(-1)));
-    largest = std::max(largest, 65535 - _mm_extract_epi16(smallest, 0));
+    largest =
+        std::max(largest, LargestLane(_mm256_max_epu16(_mm512_castsi512_si256(magnitude),
+                                                       _mm512_extracti64x4_epi64(magnitude, 1))));
     for (int64_t k = b; k < n; ++k)
         to[k] = twin[k] = from[k];
     return Largest(from + b, n - b, largest);
