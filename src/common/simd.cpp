@@ -19,7 +19,7 @@ bool ProcessorHasAvx2() {
 }
 
 bool ProcessorHasAvx512() {
-#if KINETRA_HAVE_AVX2
+#if KINETRA_TAKE_AVX512
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&

@@ -1,16 +1,22 @@
 // Wide-vector builds of the heaviest pixel loops.
 //
-// On 64-bit x86 Linux built with GCC, a kernel may be compiled again for AVX2
-// (KINETRA_TARGET_AVX2 on the function), and some also for AVX-512
-// (KINETRA_TARGET_AVX512), each chosen at run time when the processor and the
-// system support it. Every build gives the same result for every value, so
-// the results never depend on the build taken: most do the same IEEE
-// operations in the same order without fused multiply-adds; the few that
-// fuse them say why their results cannot differ. Everywhere else (the 32-bit
-// Windows plug-in among them) only the portable build exists.
+// On x86 built with GCC (Linux and Windows, 32-bit and 64-bit), a kernel may
+// be compiled again for AVX2 (KINETRA_TARGET_AVX2 on the function), and some
+// also for AVX-512 (KINETRA_TARGET_AVX512), each chosen at run time when the
+// processor and the system support it. Every build gives the same result for
+// every value, so the results never depend on the build taken: most do the
+// same IEEE operations in the same order without fused multiply-adds; the few
+// that fuse them say why their results cannot differ. Elsewhere only the
+// portable build exists.
+//
+// The 32-bit plug-ins (the editor's among them) take the AVX2 builds but
+// never the AVX-512 ones: with eight vector registers those would mostly
+// spill, and the emulator the 32-bit tests run under has no AVX-512, so they
+// would run untested. They are compiled there all the same, which keeps the
+// kernels free of a second condition.
 #pragma once
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(_WIN32)
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(__clang__)
 #define KINETRA_HAVE_AVX2 1
 #define KINETRA_TARGET_AVX2 __attribute__((target("avx2")))
 // The AVX-512 builds also take AVX2's and FMA's instructions, for the values
@@ -20,6 +26,13 @@
 #define KINETRA_HAVE_AVX2 0
 #define KINETRA_TARGET_AVX2
 #define KINETRA_TARGET_AVX512
+#endif
+
+// Whether the AVX-512 builds may be taken: in 64-bit code only.
+#if KINETRA_HAVE_AVX2 && defined(__x86_64__)
+#define KINETRA_TAKE_AVX512 1
+#else
+#define KINETRA_TAKE_AVX512 0
 #endif
 
 // For the small templates a kernel is made of, so that each build gets its
