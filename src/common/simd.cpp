@@ -18,8 +18,9 @@ bool ProcessorHasAvx2() {
 #endif
 }
 
+// In 64-bit code only (see simd.h).
 bool ProcessorHasAvx512() {
-#if KINETRA_TAKE_AVX512
+#if KINETRA_HAVE_AVX2 && defined(__x86_64__)
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&

@@ -28,13 +28,6 @@
 #define KINETRA_TARGET_AVX512
 #endif
 
-// Whether the AVX-512 builds may be taken: in 64-bit code only.
-#if KINETRA_HAVE_AVX2 && defined(__x86_64__)
-#define KINETRA_TAKE_AVX512 1
-#else
-#define KINETRA_TAKE_AVX512 0
-#endif
-
 // For the small templates a kernel is made of, so that each build gets its
 // own inlined copy.
 #define KINETRA_INLINE inline __attribute__((always_inline))
